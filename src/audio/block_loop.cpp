@@ -1,0 +1,208 @@
+#include "audio/block_loop.h"
+
+#include "host/urid_table.h"
+
+#include <lv2/core/lv2.h>
+
+bool allocate_port_buffers(const BlockShape& s, RunBuffers& buffers)
+{
+    std::size_t inputs = 0;
+    std::size_t outputs = 0;
+    return checked_product({s.instances, s.inputs, s.block_size}, inputs) &&
+           checked_product({s.instances, s.outputs, s.block_size}, outputs) &&
+           buffers.input_ports.allocate(inputs) && buffers.output_ports.allocate(outputs);
+}
+
+void connect_ports(const LilvPlugin* plugin, const UriNodes& nodes, const PortIndexLists& lists,
+                   const std::vector<LilvInstance*>& instances, const BlockShape& s,
+                   RunBuffers& buffers)
+{
+    buffers.input_sequence.atom.size = sizeof(LV2_Atom_Sequence_Body);
+    buffers.input_sequence.atom.type = urid_map(nullptr, LV2_ATOM__Sequence);
+    buffers.input_sequence.body.unit = 0;
+    buffers.input_sequence.body.pad = 0;
+
+    const uint32_t port_count = lilv_plugin_get_num_ports(plugin);
+    for (std::size_t m = 0; m < instances.size(); ++m) {
+        LilvInstance* instance = instances[m];
+        for (std::size_t p = 0; p < lists.audio_inputs.size(); ++p) {
+            lilv_instance_connect_port(instance, lists.audio_inputs[p],
+                                       buffers.input_ports.data + (m * s.inputs + p) * s.block_size);
+        }
+        for (std::size_t q = 0; q < lists.audio_outputs.size(); ++q) {
+            lilv_instance_connect_port(instance, lists.audio_outputs[q],
+                                       buffers.output_ports.data +
+                                           (m * s.outputs + q) * s.block_size);
+        }
+        for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
+            lilv_instance_connect_port(instance, lists.control_inputs[k],
+                                       &buffers.control_inputs[k]);
+        }
+        for (std::size_t k = 0; k < lists.control_outputs.size(); ++k) {
+            lilv_instance_connect_port(instance, lists.control_outputs[k],
+                                       &buffers.control_outputs[k]);
+        }
+        for (uint32_t i = 0; i < port_count; ++i) {
+            const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+            if (!lilv_port_is_a(plugin, port, nodes.atom_port.get())) {
+                continue;
+            }
+            void* location = lilv_port_is_a(plugin, port, nodes.input_port.get())
+                                 ? static_cast<void*>(&buffers.input_sequence)
+                                 : static_cast<void*>(buffers.output_atom.data());
+            lilv_instance_connect_port(instance, i, location);
+        }
+    }
+}
+
+void mix_inputs(const float* file_block, int64_t frames, uint32_t channels, uint32_t instances,
+                uint32_t inputs, const uint8_t* matrix, uint32_t block_size, float* port_buffers)
+{
+    if (frames <= 0) {
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(frames);
+    for (std::size_t m = 0; m < instances; ++m) {
+        for (std::size_t p = 0; p < inputs; ++p) {
+            const uint8_t* row = matrix + channels * (p + inputs * m);
+            float* destination = port_buffers + (m * inputs + p) * block_size;
+            uint32_t count = 0;
+            uint32_t only = 0;
+            for (uint32_t c = 0; c < channels; ++c) {
+                if (row[c] == 1) {
+                    ++count;
+                    only = c;
+                }
+            }
+            if (count == 0) {
+                for (std::size_t f = 0; f < n; ++f) {
+                    destination[f] = 0.0f;
+                }
+            } else if (count == 1) {
+                // 0 + x, as in the general sum: -0.0 becomes +0.0.
+                const float* source = file_block + only;
+                for (std::size_t f = 0; f < n; ++f) {
+                    destination[f] = 0.0f + source[f * channels];
+                }
+            } else {
+                const float divisor = static_cast<float>(count);
+                for (std::size_t f = 0; f < n; ++f) {
+                    const float* frame = file_block + f * channels;
+                    float sum = 0.0f;
+                    for (uint32_t c = 0; c < channels; ++c) {
+                        if (row[c] == 1) {
+                            sum += frame[c];
+                        }
+                    }
+                    destination[f] = sum / divisor;
+                }
+            }
+        }
+    }
+}
+
+void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, uint32_t block_size,
+                        const float* port_buffers, float* out_block)
+{
+    if (frames <= 0) {
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(frames);
+    const std::size_t width = std::size_t{instances} * outputs;
+    for (std::size_t channel = 0; channel < width; ++channel) {
+        const float* source = port_buffers + channel * block_size;
+        float* destination = out_block + channel;
+        for (std::size_t f = 0; f < n; ++f) {
+            destination[f * width] = source[f];
+        }
+    }
+}
+
+bool clamp_samples(float* samples, std::size_t count)
+{
+    bool clamped = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (samples[i] > 1.0f) {
+            samples[i] = 1.0f;
+            clamped = true;
+        } else if (samples[i] < -1.0f) {
+            samples[i] = -1.0f;
+            clamped = true;
+        }
+    }
+    return clamped;
+}
+
+namespace {
+
+LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
+{
+    const BlockShape& s = loop.shape;
+    const std::size_t width = std::size_t{s.instances} * s.outputs;
+    std::size_t input_size = 0;
+    std::size_t output_size = 0;
+    FloatBuffer interleaved_input;
+    FloatBuffer interleaved_output;
+    if (!checked_product({s.block_size, s.channels}, input_size) ||
+        !checked_product({s.block_size, width}, output_size) ||
+        !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size)) {
+        std::fputs("Error: insufficient memory\n", stderr);
+        return LoopResult::out_of_memory;
+    }
+
+    RunBuffers& buffers = *loop.buffers;
+    const LV2_URID sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
+    LV2_URID chunk_type = 0; // mapped before the first run
+    auto* atom_header = reinterpret_cast<LV2_Atom*>(buffers.output_atom.data());
+    bool warned = false;
+
+    for (;;) {
+        const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data, s.block_size);
+        if (n <= 0) {
+            const int error = sf_error(loop.input);
+            if (error != 0) {
+                std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
+                return LoopResult::read_failed;
+            }
+            return LoopResult::finished;
+        }
+        mix_inputs(interleaved_input.data, n, s.channels, s.instances, s.inputs, loop.matrix,
+                   s.block_size, buffers.input_ports.data);
+        if (chunk_type == 0) {
+            chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+        }
+        for (LilvInstance* instance : *loop.instances) {
+            buffers.input_sequence.atom.size = sizeof(LV2_Atom_Sequence_Body);
+            buffers.input_sequence.atom.type = sequence_type;
+            atom_header->size = atom_body_capacity;
+            atom_header->type = chunk_type;
+            lilv_instance_run(instance, s.block_size);
+        }
+        interleave_outputs(n, s.instances, s.outputs, s.block_size, buffers.output_ports.data,
+                           interleaved_output.data);
+        if (check_clipping) {
+            const std::size_t count = static_cast<std::size_t>(n) * width;
+            if (clamp_samples(interleaved_output.data, count) && !warned) {
+                std::fputs(clipping_warning, loop.notes);
+                warned = true;
+            }
+        }
+        const sf_count_t written = sf_writef_float(loop.output, interleaved_output.data, n);
+        if (written != n) {
+            std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(loop.output));
+            return LoopResult::write_failed;
+        }
+    }
+}
+
+} // namespace
+
+LoopResult process_checked(const BlockLoop& loop)
+{
+    return run_loop(loop, true);
+}
+
+LoopResult process_unchecked(const BlockLoop& loop)
+{
+    return run_loop(loop, false);
+}

@@ -1,0 +1,119 @@
+#include "audio/ports.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists)
+{
+    const uint32_t count = lilv_plugin_get_num_ports(plugin);
+    for (uint32_t i = 0; i < count; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+        auto is_a = [&](const NodePtr& node) { return lilv_port_is_a(plugin, port, node.get()); };
+        if (is_a(nodes.audio_port)) {
+            if (is_a(nodes.input_port)) {
+                lists.audio_inputs.push_back(i);
+            } else if (is_a(nodes.output_port)) {
+                lists.audio_outputs.push_back(i);
+            } else {
+                std::fputs("Audio port not input or output\n", stderr);
+                return false;
+            }
+        } else if (is_a(nodes.control_port)) {
+            if (is_a(nodes.input_port)) {
+                lists.control_inputs.push_back(i);
+                if (lilv_port_has_property(plugin, port, nodes.free_wheeling.get())) {
+                    lists.freewheel_port = static_cast<int32_t>(i);
+                }
+            } else if (is_a(nodes.output_port)) {
+                lists.control_outputs.push_back(i);
+            } else {
+                std::fputs("Control port not input or output\n", stderr);
+                return false;
+            }
+        } else if (is_a(nodes.atom_port)) {
+            // Connected by the block loop setup.
+        } else if (lilv_port_has_property(plugin, port, nodes.connection_optional.get())) {
+            // Left unconnected.
+        } else {
+            std::fputs("Error!  Unable to handle a required port \n", stderr);
+            return false;
+        }
+    }
+    return true;
+}
+
+float control_default(float value, float minimum, float maximum)
+{
+    if (!std::isnan(value)) {
+        return value;
+    }
+    const bool has_min = !std::isnan(minimum);
+    const bool has_max = !std::isnan(maximum);
+    if (has_min && has_max) {
+        const float sum = minimum + maximum;
+        return sum * 0.5f;
+    }
+    if (has_max) {
+        return maximum < 0.0f ? maximum : 0.0f;
+    }
+    if (has_min) {
+        return minimum > 0.0f ? minimum : 0.0f;
+    }
+    return 0.0f;
+}
+
+std::vector<float> set_control_start_values(const PortIndexLists& lists,
+                                            const std::vector<float>& start_values,
+                                            const std::vector<float>& minimums,
+                                            const std::vector<float>& maximums)
+{
+    std::vector<float> values(lists.control_inputs.size(), 0.0f);
+    for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
+        const uint32_t p = lists.control_inputs[k];
+        values[k] = control_default(start_values[p], minimums[p], maximums[p]);
+        if (static_cast<int64_t>(p) == lists.freewheel_port) {
+            values[k] = 1.0f;
+        }
+    }
+    return values;
+}
+
+bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
+                      const PortIndexLists& lists, std::vector<float>& control_values)
+{
+    for (const std::string& value : parameters) {
+        std::string_view rest(value);
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view item = rest.substr(0, comma);
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+
+            const std::size_t colon = item.find(':');
+            if (colon == std::string_view::npos) {
+                std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
+                           stderr);
+                return false;
+            }
+            const std::string symbol(item.substr(0, colon));
+            const std::string number(item.substr(colon + 1));
+            const float parsed = std::strtof(number.c_str(), nullptr);
+
+            bool found = false;
+            for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
+                const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.control_inputs[k]);
+                if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
+                    control_values[k] = parsed;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) {
+                std::fprintf(stderr, "Error: Port with symbol %s does not exist.\n", symbol.c_str());
+                return false;
+            }
+        }
+    }
+    return true;
+}

@@ -1,0 +1,97 @@
+#include "audio/sound_files.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int raw_float_format = SF_ENDIAN_CPU | SF_FORMAT_RAW | SF_FORMAT_FLOAT;
+
+bool is_integer_format(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+        return false;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info)
+{
+    info.format = 0;
+    if (raw) {
+        info = SF_INFO{};
+        info.format = raw_float_format;
+        info.samplerate = options.rate;
+        info.channels = options.channels;
+    }
+    if (raw && options.input == "-") {
+        input.handle = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
+    } else {
+        input.handle = sf_open(options.input.c_str(), SFM_READ, &info);
+    }
+    const int error = sf_error(input.handle);
+    if (error != 0) {
+        if (input.handle != nullptr) {
+            sf_close(input.handle);
+            input.handle = nullptr;
+        }
+        std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
+        return false;
+    }
+    return true;
+}
+
+bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int channels,
+                      SoundFile& output)
+{
+    info.channels = channels;
+    if (raw && options.output == "-") {
+        output.handle = sf_open_fd(STDOUT_FILENO, SFM_WRITE, &info, SF_FALSE);
+    } else {
+        output.handle = sf_open(options.output.c_str(), SFM_WRITE, &info);
+    }
+    const int error = sf_error(output.handle);
+    if (error != 0) {
+        if (output.handle != nullptr) {
+            sf_close(output.handle);
+            output.handle = nullptr;
+        }
+        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
+        return false;
+    }
+    // Without this, libsndfile wraps samples beyond full scale around when
+    // it converts them to integers.
+    if (is_integer_format(info.format)) {
+        sf_command(output.handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    }
+    return true;
+}
+
+bool close_output_file(SoundFile& output)
+{
+    return close_sound_file(output);
+}
+
+bool close_input_file(SoundFile& input)
+{
+    return close_sound_file(input);
+}
+
+bool same_existing_file(const std::string& a, const std::string& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+        return false;
+    }
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "cli/option_tables.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+#include <string>
+
+// An open sound file that is closed, with its message on failure, when it
+// goes out of scope.
+struct SoundFile {
+    SNDFILE* handle = nullptr;
+    const char* close_error = "";
+
+    explicit SoundFile(const char* close_message) : close_error(close_message) {}
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+    ~SoundFile() { close_sound_file(*this); }
+
+    // Closes an open file; false (after printing the message) when the
+    // close fails. A file that is not open is left alone.
+    friend bool close_sound_file(SoundFile& file) noexcept
+    {
+        if (file.handle == nullptr) {
+            return true;
+        }
+        const int result = sf_close(file.handle);
+        file.handle = nullptr;
+        if (result != 0) {
+            std::fputs(file.close_error, stderr);
+            return false;
+        }
+        return true;
+    }
+};
+
+inline constexpr const char* output_close_error = "Error closing output file!\n";
+inline constexpr const char* input_close_error = "Error closing input file!\n";
+
+// Opens the input by its header, or as headerless floats in raw float mode
+// ("-" is standard input there). Fills `info`.
+bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info);
+
+// Opens the output with the input's format and rate and `channels` channels
+// ("-" is standard output in raw float mode).
+bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int channels,
+                      SoundFile& output);
+
+bool close_output_file(SoundFile& output);
+bool close_input_file(SoundFile& input);
+
+// True when both paths name one existing file.
+bool same_existing_file(const std::string& a, const std::string& b);

@@ -1,0 +1,92 @@
+#include "catalog/catalog.h"
+
+#include "cli/int_text.h"
+#include "host/lilv_owners.h"
+
+#include <lv2/core/lv2.h>
+
+#include <cstdio>
+#include <string>
+
+void list_plugins(const LilvPlugins* plugins)
+{
+    std::string text;
+    int number = 1;
+    LILV_FOREACH (plugins, it, plugins) {
+        const LilvPlugin* plugin = lilv_plugins_get(plugins, it);
+        text += std::to_string(number++);
+        text += '\t';
+        text += lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+        text += '\n';
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+const LilvPlugin* plugin_at_index(const LilvPlugins* plugins, int index)
+{
+    if (index < 0) {
+        return nullptr;
+    }
+    int position = 0;
+    LILV_FOREACH (plugins, it, plugins) {
+        if (position == index) {
+            return lilv_plugins_get(plugins, it);
+        }
+        ++position;
+    }
+    return nullptr;
+}
+
+const LilvPlugin* find_plugin(const char* text, const LilvPlugins* plugins, LilvWorld* world)
+{
+    const int number = saturating_atoi(text);
+    if (number != 0) {
+        // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
+        return number < 1 ? nullptr : plugin_at_index(plugins, number - 1);
+    }
+    NodePtr uri(lilv_new_uri(world, text));
+    if (!uri) {
+        return nullptr;
+    }
+    return lilv_plugins_get_by_uri(plugins, uri.get());
+}
+
+namespace {
+
+void append_ports_of_class(std::string& text, const LilvPlugin* plugin, const LilvNode* input,
+                           const LilvNode* port_class)
+{
+    const uint32_t count = lilv_plugin_get_num_ports(plugin);
+    for (uint32_t i = 0; i < count; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+        if (!lilv_port_is_a(plugin, port, input) || !lilv_port_is_a(plugin, port, port_class)) {
+            continue;
+        }
+        const char* symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+        NodePtr name(lilv_port_get_name(plugin, port));
+        text += symbol;
+        text += ": ";
+        text += name ? lilv_node_as_string(name.get()) : symbol;
+        text += '\n';
+    }
+}
+
+} // namespace
+
+void list_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text)
+{
+    const LilvPlugin* plugin = find_plugin(text, plugins, world);
+    if (plugin == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", text);
+        return;
+    }
+    NodePtr input(lilv_new_uri(world, LV2_CORE__InputPort));
+    NodePtr control(lilv_new_uri(world, LV2_CORE__ControlPort));
+    NodePtr audio(lilv_new_uri(world, LV2_CORE__AudioPort));
+
+    std::string listing = "==Audio Ports==\n";
+    append_ports_of_class(listing, plugin, input.get(), audio.get());
+    listing += "==Control Ports==\n";
+    append_ports_of_class(listing, plugin, input.get(), control.get());
+    std::fwrite(listing.data(), 1, listing.size(), stdout);
+}

@@ -1,0 +1,119 @@
+#include "cli/option_tables.h"
+
+#include <cstdio>
+
+bool build_list_table(ListTable& t)
+{
+    t.list = arg_lit1("l", "list", "Lists all available LV2 plugins");
+    t.end = arg_end(20);
+    t.owner.table = {t.list, t.end};
+    return t.owner.complete();
+}
+
+bool build_nameports_table(PluginTables& t)
+{
+    t.list_presets = arg_lit1("L", "list-presets", "Lists presets for given plugin LV2 plugins");
+    t.list_presets_owner.table = {t.list_presets};
+    t.nameports = arg_lit1("n", "nameports", "List the names of the input ports of a given plugin");
+    t.plugin = arg_str1(nullptr, nullptr, "plugin", nullptr);
+    t.end = arg_end(20);
+    t.nameports_owner.table = {t.nameports, t.plugin, t.end};
+    return t.list_presets != nullptr && t.nameports_owner.complete();
+}
+
+bool build_list_presets_table(PluginTables& t)
+{
+    t.list_presets_table = {t.list_presets, t.plugin, t.end};
+    return arg_nullcheck(t.list_presets_table.data()) == 0;
+}
+
+bool build_processing_table(ProcessingTable& t)
+{
+    t.input = arg_file1("i", nullptr, "input", "Input sound file");
+    t.output = arg_file1("o", nullptr, "output", "Output sound file");
+    t.rate = arg_int0("r", "rate", "<int>", "sample rate for raw float data");
+    t.channels = arg_int0("n", "channels", "<int>", "channel count for raw float data");
+    t.preset = arg_str0("P", "preset", "<name>",
+                        "Plugin-preset to load (before applying custom ctrl-port values)");
+    t.parameters = arg_rexn("p", "parameters", "(\\w+:\\w+,?)*", "<controlport>:<float>", 0, 200, 1,
+                            "Pass a value to a plugin control port.");
+    t.connect = arg_rexn("c", "connect", "(\\d+:(\\d+\\.)?\\w+,?)*", "<int>:<audioport>", 0, 200, 1,
+                         "Connect between audio file channels and plugin input channels.");
+    t.blocksize = arg_int0("b", "blocksize", "<int>",
+                           "Chunk size in which the sound is processed. This is frames, not samples.");
+    t.mono = arg_lit0("m", "mono", "Mix all of the channels together before processing.");
+    t.ignore_clipping = arg_lit0(nullptr, "ignore-clipping",
+                                 "Do not check for clipping.  This option is slightly faster");
+    t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
+    t.end = arg_end(20);
+    t.owner.table = {t.input, t.output, t.rate, t.channels, t.preset, t.parameters,
+                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
+    if (!t.owner.complete()) {
+        return false;
+    }
+    // Values that stand when the options are absent.
+    t.blocksize->ival[0] = 512;
+    t.rate->ival[0] = -1;
+    t.channels->ival[0] = -1;
+    return true;
+}
+
+namespace {
+
+std::string text_or_empty(const char* text)
+{
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+std::vector<std::string> all_values(const char** values, int count)
+{
+    std::vector<std::string> texts;
+    texts.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        texts.push_back(text_or_empty(values[i]));
+    }
+    return texts;
+}
+
+} // namespace
+
+RunOptions read_run_options(const ProcessingTable& t)
+{
+    RunOptions options;
+    options.input = text_or_empty(t.input->filename[0]);
+    options.output = text_or_empty(t.output->filename[0]);
+    options.rate = t.rate->ival[0];
+    options.channels = t.channels->ival[0];
+    options.has_preset = t.preset->count > 0;
+    if (options.has_preset) {
+        options.preset = text_or_empty(t.preset->sval[0]);
+    }
+    options.parameters = all_values(t.parameters->sval, t.parameters->count);
+    options.connect = all_values(t.connect->sval, t.connect->count);
+    options.blocksize = t.blocksize->ival[0];
+    options.mono = t.mono->count > 0;
+    options.ignore_clipping = t.ignore_clipping->count > 0;
+    options.plugin = text_or_empty(t.plugin->sval[0]);
+    return options;
+}
+
+void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing)
+{
+    arg_print_errors(stderr, processing.end, "tonbrix");
+    std::fputs("usage:\ntonbrix\t", stderr);
+    arg_print_syntaxv(stderr, list.owner.data(), "\n\t");
+    arg_print_syntaxv(stderr, plugin_tables.list_presets_table.data(), "\n\t");
+    arg_print_syntaxv(stderr, plugin_tables.nameports_owner.data(), "\n\t");
+    arg_print_syntaxv(stderr, processing.owner.data(), "\n");
+    arg_print_glossary_gnu(stderr, list.owner.data());
+    arg_print_glossary_gnu(stderr, plugin_tables.nameports_owner.data());
+    arg_print_glossary_gnu(stderr, processing.owner.data());
+}
+
+RawFloat raw_float_rule(int rate, int channels)
+{
+    if ((rate < 0) != (channels < 0)) {
+        return RawFloat::rejected;
+    }
+    return rate > 0 && channels > 0 ? RawFloat::on : RawFloat::off;
+}

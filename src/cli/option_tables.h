@@ -1,0 +1,91 @@
+#pragma once
+
+#include <argtable2.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// An argtable2 entry array that frees its entries when it goes.
+template <std::size_t N>
+struct ArgArray {
+    std::array<void*, N> table{};
+
+    ArgArray() = default;
+    ArgArray(const ArgArray&) = delete;
+    ArgArray& operator=(const ArgArray&) = delete;
+    ~ArgArray() { arg_freetable(table.data(), N); }
+
+    void** data() { return table.data(); }
+    bool complete() { return arg_nullcheck(table.data()) == 0; }
+};
+
+struct ListTable {
+    arg_lit* list = nullptr;
+    struct arg_end* end = nullptr;
+    ArgArray<2> owner;
+};
+
+// The nameports and list-presets tables share their plugin and end entries.
+// The nameports array owns those; the list-presets literal is owned alone,
+// and the list-presets array only borrows.
+struct PluginTables {
+    arg_lit* list_presets = nullptr;
+    arg_lit* nameports = nullptr;
+    arg_str* plugin = nullptr;
+    struct arg_end* end = nullptr;
+    ArgArray<3> nameports_owner;
+    ArgArray<1> list_presets_owner;
+    std::array<void*, 3> list_presets_table{};
+};
+
+struct ProcessingTable {
+    arg_file* input = nullptr;
+    arg_file* output = nullptr;
+    arg_int* rate = nullptr;
+    arg_int* channels = nullptr;
+    arg_str* preset = nullptr;
+    arg_rex* parameters = nullptr;
+    arg_rex* connect = nullptr;
+    arg_int* blocksize = nullptr;
+    arg_lit* mono = nullptr;
+    arg_lit* ignore_clipping = nullptr;
+    arg_str* plugin = nullptr;
+    struct arg_end* end = nullptr;
+    ArgArray<12> owner;
+};
+
+// The processing table's values after its parse.
+struct RunOptions {
+    std::string input;
+    std::string output;
+    int rate = -1;
+    int channels = -1;
+    bool has_preset = false;
+    std::string preset;
+    std::vector<std::string> parameters;
+    std::vector<std::string> connect;
+    int blocksize = 512;
+    bool mono = false;
+    bool ignore_clipping = false;
+    std::string plugin;
+};
+
+// Each builder returns false when an entry could not be allocated.
+bool build_list_table(ListTable& table);
+bool build_nameports_table(PluginTables& tables);
+bool build_list_presets_table(PluginTables& tables);
+bool build_processing_table(ProcessingTable& table);
+
+RunOptions read_run_options(const ProcessingTable& table);
+
+// The processing table's errors, then the syntax of all tables and the
+// glossary, all on standard error.
+void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing);
+
+enum class RawFloat { rejected, off, on };
+
+// Rate and channels must both be given or both be absent; raw float mode
+// holds when both are positive.
+RawFloat raw_float_rule(int rate, int channels);

@@ -1,0 +1,94 @@
+#include "cli/processing_run.h"
+
+#include "audio/block_loop.h"
+#include "audio/ports.h"
+#include "audio/routing.h"
+#include "audio/sound_files.h"
+#include "host/instances.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+constexpr const char* out_of_memory_message = "Error: insufficient memory\n";
+
+} // namespace
+
+int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
+                   const UriNodes& nodes, StatePtr& preset_state)
+{
+    // Standard output carries the audio when the output is "-"; the notes
+    // then go to standard error.
+    FILE* notes = options.output == "-" ? stderr : stdout;
+
+    SF_INFO info{};
+    SoundFile input(input_close_error);
+    if (!open_input_file(options, raw, input, info)) {
+        return 1;
+    }
+    const auto channels = static_cast<uint32_t>(info.channels);
+
+    PortIndexLists lists;
+    if (!scan_ports(plugin, nodes, lists)) {
+        return 1;
+    }
+
+    Routing routing;
+    if (route_channels(options.connect, options.mono, channels, lists, plugin, notes, routing) !=
+        RouteResult::ok) {
+        return 1;
+    }
+
+    const BlockShape shape{static_cast<uint32_t>(options.blocksize), channels,
+                           static_cast<uint32_t>(lists.audio_inputs.size()),
+                           static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
+    std::size_t output_channels = 0;
+    if (!checked_product({shape.instances, shape.outputs}, output_channels) ||
+        output_channels > INT_MAX) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+
+    if (options.output != "-" && same_existing_file(options.input, options.output)) {
+        std::fputs("Error: input and output are the same file.\n", stderr);
+        return 1;
+    }
+    SoundFile output(output_close_error);
+    if (!open_output_file(options, raw, info, static_cast<int>(output_channels), output)) {
+        return 1;
+    }
+
+    // Declared before the instances: the plugins point into these buffers
+    // until they are freed.
+    RunBuffers buffers;
+    PortRanges ranges;
+    InstanceSet instances;
+    const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
+                                    options.blocksize, notes};
+    if (!create_instances(plugin, nodes, settings, preset_state, ranges, instances)) {
+        return 1;
+    }
+
+    if (!allocate_port_buffers(shape, buffers)) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+    buffers.control_inputs = set_control_start_values(lists, ranges.start_values, ranges.minimums,
+                                                      ranges.maximums);
+    buffers.control_outputs.assign(lists.control_outputs.size(), 0.0f);
+    if (!apply_parameters(options.parameters, plugin, lists, buffers.control_inputs)) {
+        return 1;
+    }
+
+    connect_ports(plugin, nodes, lists, instances.instances, shape, buffers);
+    const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
+                         input.handle, output.handle,       notes};
+    const LoopResult result =
+        options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
+
+    destroy_instances(instances);
+    const bool output_closed = close_output_file(output);
+    close_input_file(input);
+    return result == LoopResult::finished && output_closed ? 0 : 1;
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "cli/option_tables.h"
+#include "cli/uri_nodes.h"
+#include "host/lilv_owners.h"
+
+// Runs the input file through the plugin into the output file. Returns the
+// exit status; every error has been printed.
+int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
+                   const UriNodes& nodes, StatePtr& preset_state);

@@ -1,0 +1,108 @@
+#include "cli/run.h"
+
+#include "catalog/catalog.h"
+#include "cli/option_tables.h"
+#include "cli/processing_run.h"
+#include "cli/uri_nodes.h"
+#include "host/lilv_owners.h"
+#include "host/presets.h"
+#include "host/urid_table.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* out_of_memory_message = "Error: insufficient memory\n";
+
+// Everything after the plugin lookup of a list-presets or processing run.
+int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions& options,
+                    bool list_presets, bool raw)
+{
+    UriNodes nodes;
+    if (!make_uri_nodes(world, nodes)) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+    if (!list_presets && options.blocksize < 1) {
+        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+        return 1;
+    }
+    StatePtr preset_state;
+    const PresetScan scan = scan_presets(world, plugin, nodes, list_presets,
+                                         options.has_preset ? &options.preset : nullptr,
+                                         preset_state);
+    if (scan == PresetScan::listed) {
+        return 0;
+    }
+    if (scan == PresetScan::not_found) {
+        std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
+        return 1;
+    }
+    return run_processing(options, raw, plugin, nodes, preset_state);
+}
+
+} // namespace
+
+int tonbrix_main(int argc, char** argv)
+{
+    const UridTableRelease urid_table_release;
+
+    ListTable list;
+    if (!build_list_table(list)) {
+        std::fputs(out_of_memory_message, stdout);
+        return 1;
+    }
+
+    const WorldPtr world(lilv_world_new());
+    if (!world) {
+        std::fputs("Error: failed to instantiate Lilv World\n", stdout);
+        return 1;
+    }
+    lilv_world_load_all(world.get());
+    const LilvPlugins* plugins = lilv_world_get_all_plugins(world.get());
+
+    if (arg_parse(argc, argv, list.owner.data()) == 0) {
+        list_plugins(plugins);
+        return 1;
+    }
+
+    PluginTables plugin_tables;
+    if (!build_nameports_table(plugin_tables)) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+    if (arg_parse(argc, argv, plugin_tables.nameports_owner.data()) == 0) {
+        list_ports(world.get(), plugins, plugin_tables.plugin->sval[0]);
+        return 1;
+    }
+    if (!build_list_presets_table(plugin_tables)) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+    const int list_presets_errors = arg_parse(argc, argv, plugin_tables.list_presets_table.data());
+
+    ProcessingTable processing;
+    if (!build_processing_table(processing)) {
+        std::fputs(out_of_memory_message, stderr);
+        return 1;
+    }
+    const int processing_errors = arg_parse(argc, argv, processing.owner.data());
+    if (list_presets_errors != 0 && processing_errors != 0) {
+        print_usage(list, plugin_tables, processing);
+        return 1;
+    }
+    const bool list_presets = list_presets_errors == 0;
+
+    const RunOptions options = read_run_options(processing);
+    const RawFloat raw = raw_float_rule(options.rate, options.channels);
+    if (raw == RawFloat::rejected) {
+        std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
+        return 1;
+    }
+    const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), plugins, world.get());
+    if (plugin == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
+        return 1;
+    }
+    return run_with_plugin(world.get(), plugin, options, list_presets, raw == RawFloat::on);
+}
