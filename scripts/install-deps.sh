@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages that building, testing and the demo need,
+# and only those that are missing.
+set -eu
+
+packages="cmake g++ make pkg-config liblilv-dev lv2-dev libsndfile1-dev libargtable2-dev
+libgtest-dev lilv-utils lv2-examples mda-lv2 sox"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing

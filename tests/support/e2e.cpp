@@ -1,0 +1,67 @@
+#include "support/e2e.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+std::string test_lv2_dir()
+{
+    return TONBRIX_TEST_LV2_DIR;
+}
+
+std::string tonbrix_binary()
+{
+    return TONBRIX_BINARY;
+}
+
+void E2E::SetUp()
+{
+    char pattern[] = "/tmp/tonbrix-test-XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    ASSERT_NE(made, nullptr);
+    dir_ = made;
+}
+
+void E2E::TearDown()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+CommandResult E2E::tonbrix(const std::vector<std::string>& args, const std::string& stdin_data,
+                           const std::vector<std::pair<std::string, std::string>>& env) const
+{
+    CommandSpec spec;
+    spec.args = args;
+    spec.stdin_data = stdin_data;
+    spec.env = {{"LV2_PATH", test_lv2_dir()}, {"TONBRIX_TEST_LOG", log_path()}};
+    spec.env.insert(spec.env.end(), env.begin(), env.end());
+    return run_command(tonbrix_binary(), spec);
+}
+
+CommandResult E2E::tonbrix_system(const std::vector<std::string>& args) const
+{
+    return tonbrix(args, "", {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"}});
+}
+
+std::string E2E::read_log() const
+{
+    return file_exists(log_path()) ? read_file(log_path()) : std::string();
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool file_exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
