@@ -5,6 +5,7 @@
 
 #include <lv2/core/lv2.h>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -37,12 +38,35 @@ const LilvPlugin* plugin_at_index(const LilvPlugins* plugins, int index)
     return nullptr;
 }
 
+bool has_uri_scheme(const char* text)
+{
+    // scheme = ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ) ":"
+    if (!std::isalpha(static_cast<unsigned char>(text[0]))) {
+        return false;
+    }
+    for (const char* p = text + 1; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == ':') {
+            return true;
+        }
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return false;
+}
+
 const LilvPlugin* find_plugin(const char* text, const LilvPlugins* plugins, LilvWorld* world)
 {
     const int number = saturating_atoi(text);
     if (number != 0) {
         // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
         return number < 1 ? nullptr : plugin_at_index(plugins, number - 1);
+    }
+    // lilv complains on standard error about text without a URI scheme;
+    // such text cannot name a plugin anyway.
+    if (!has_uri_scheme(text)) {
+        return nullptr;
     }
     NodePtr uri(lilv_new_uri(world, text));
     if (!uri) {
@@ -54,7 +78,7 @@ const LilvPlugin* find_plugin(const char* text, const LilvPlugins* plugins, Lilv
 namespace {
 
 void append_ports_of_class(std::string& text, const LilvPlugin* plugin, const LilvNode* input,
-                           const LilvNode* port_class)
+                           const LilvNode* port_class, const LilvNode* name_property)
 {
     const uint32_t count = lilv_plugin_get_num_ports(plugin);
     for (uint32_t i = 0; i < count; ++i) {
@@ -63,7 +87,8 @@ void append_ports_of_class(std::string& text, const LilvPlugin* plugin, const Li
             continue;
         }
         const char* symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
-        NodePtr name(lilv_port_get_name(plugin, port));
+        // Asked directly: lilv_port_get_name warns when a port has no name.
+        NodePtr name(lilv_port_get(plugin, port, name_property));
         text += symbol;
         text += ": ";
         text += name ? lilv_node_as_string(name.get()) : symbol;
@@ -83,10 +108,11 @@ void list_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text)
     NodePtr input(lilv_new_uri(world, LV2_CORE__InputPort));
     NodePtr control(lilv_new_uri(world, LV2_CORE__ControlPort));
     NodePtr audio(lilv_new_uri(world, LV2_CORE__AudioPort));
+    NodePtr name(lilv_new_uri(world, LV2_CORE__name));
 
     std::string listing = "==Audio Ports==\n";
-    append_ports_of_class(listing, plugin, input.get(), audio.get());
+    append_ports_of_class(listing, plugin, input.get(), audio.get(), name.get());
     listing += "==Control Ports==\n";
-    append_ports_of_class(listing, plugin, input.get(), control.get());
+    append_ports_of_class(listing, plugin, input.get(), control.get(), name.get());
     std::fwrite(listing.data(), 1, listing.size(), stdout);
 }

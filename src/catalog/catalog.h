@@ -12,6 +12,9 @@ const LilvPlugin* plugin_at_index(const LilvPlugins* plugins, int index);
 // is taken as a URI. Null when nothing matches; prints nothing.
 const LilvPlugin* find_plugin(const char* text, const LilvPlugins* plugins, LilvWorld* world);
 
+// True when the text begins with a URI scheme and its colon.
+bool has_uri_scheme(const char* text);
+
 // Prints the audio and control input ports of the plugin the text names, or
 // "No such plugin" on standard error.
 void list_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text);

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "catalog/catalog.h"
+#include "catalog/lv2_path.h"
 #include "cli/option_tables.h"
 #include "cli/processing_run.h"
 #include "cli/uri_nodes.h"
@@ -53,6 +54,7 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
 
+    make_lv2_path_absolute();
     const WorldPtr world(lilv_world_new());
     if (!world) {
         std::fputs("Error: failed to instantiate Lilv World\n", stdout);
