@@ -117,3 +117,16 @@ RawFloat raw_float_rule(int rate, int channels)
     }
     return rate > 0 && channels > 0 ? RawFloat::on : RawFloat::off;
 }
+
+int parse_processing_table(int argc, char** argv, ProcessingTable& t)
+{
+    const int errors = arg_parse(argc, argv, t.owner.data());
+    // argtable2 compiles the two patterns when a parse starts and frees them
+    // in its final check, which it skips when an earlier stage failed. The
+    // check function of a pattern entry frees the compiled pattern (and
+    // freeing twice is harmless), so run it again to release it on every path.
+    for (arg_rex* entry : {t.parameters, t.connect}) {
+        entry->hdr.checkfn(entry->hdr.parent);
+    }
+    return errors;
+}

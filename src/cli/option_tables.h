@@ -78,6 +78,9 @@ bool build_nameports_table(PluginTables& tables);
 bool build_list_presets_table(PluginTables& tables);
 bool build_processing_table(ProcessingTable& table);
 
+// Parses the command line with the processing table; returns the error count.
+int parse_processing_table(int argc, char** argv, ProcessingTable& table);
+
 RunOptions read_run_options(const ProcessingTable& table);
 
 // The processing table's errors, then the syntax of all tables and the

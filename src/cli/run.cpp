@@ -88,7 +88,7 @@ int tonbrix_main(int argc, char** argv)
         std::fputs(out_of_memory_message, stderr);
         return 1;
     }
-    const int processing_errors = arg_parse(argc, argv, processing.owner.data());
+    const int processing_errors = parse_processing_table(argc, argv, processing);
     if (list_presets_errors != 0 && processing_errors != 0) {
         print_usage(list, plugin_tables, processing);
         return 1;

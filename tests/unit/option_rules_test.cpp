@@ -38,7 +38,7 @@ TEST(ProcessingTable, DefaultsStandWhenOptionsAreAbsent)
     char out[] = "out.wav";
     char plugin[] = "urn:x";
     char* argv[] = {program, i, in, o, out, plugin};
-    ASSERT_EQ(arg_parse(6, argv, table.owner.data()), 0);
+    ASSERT_EQ(parse_processing_table(6, argv, table), 0);
     const RunOptions options = read_run_options(table);
     EXPECT_EQ(options.input, "in.wav");
     EXPECT_EQ(options.output, "out.wav");
@@ -64,7 +64,7 @@ TEST(ProcessingTable, RepeatedValuesKeepCommandLineOrder)
     for (auto& w : words) {
         argv.push_back(w.data());
     }
-    ASSERT_EQ(arg_parse(static_cast<int>(argv.size()), argv.data(), table.owner.data()), 0);
+    ASSERT_EQ(parse_processing_table(static_cast<int>(argv.size()), argv.data(), table), 0);
     const RunOptions options = read_run_options(table);
     EXPECT_EQ(options.parameters, (std::vector<std::string>{"x:1", "y:2,z:3"}));
     EXPECT_EQ(options.connect, (std::vector<std::string>{"1:in", "2:2.in"}));
