@@ -22,6 +22,60 @@ bool is_integer_format(int format)
     }
 }
 
+// A write-only device that stores nothing: lets libsndfile judge a format
+// and channel count before the real output path is created or truncated.
+struct NullDevice {
+    sf_count_t position = 0;
+    sf_count_t length = 0;
+};
+
+sf_count_t null_length(void* data)
+{
+    return static_cast<NullDevice*>(data)->length;
+}
+
+sf_count_t null_seek(sf_count_t offset, int whence, void* data)
+{
+    auto* device = static_cast<NullDevice*>(data);
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? device->position
+                                                                        : device->length;
+    device->position = base + offset;
+    return device->position;
+}
+
+sf_count_t null_read(void*, sf_count_t, void*)
+{
+    return 0;
+}
+
+sf_count_t null_write(const void*, sf_count_t count, void* data)
+{
+    auto* device = static_cast<NullDevice*>(data);
+    device->position += count;
+    if (device->position > device->length) {
+        device->length = device->position;
+    }
+    return count;
+}
+
+sf_count_t null_tell(void* data)
+{
+    return static_cast<NullDevice*>(data)->position;
+}
+
+// The error libsndfile would give for writing this format, 0 when none.
+int output_format_error(SF_INFO info)
+{
+    SF_VIRTUAL_IO io{null_length, null_seek, null_read, null_write, null_tell};
+    NullDevice device;
+    SNDFILE* probe = sf_open_virtual(&io, SFM_WRITE, &info, &device);
+    const int error = sf_error(probe);
+    if (probe != nullptr) {
+        sf_close(probe);
+    }
+    return error;
+}
+
 } // namespace
 
 bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info)
@@ -54,6 +108,12 @@ bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int cha
                       SoundFile& output)
 {
     info.channels = channels;
+    // A format or channel count that cannot be written is refused before
+    // the path is touched, so an existing file there is not truncated.
+    if (const int error = output_format_error(info); error != 0) {
+        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
+        return false;
+    }
     if (raw && options.output == "-") {
         output.handle = sf_open_fd(STDOUT_FILENO, SFM_WRITE, &info, SF_FALSE);
     } else {
