@@ -50,7 +50,8 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
-    if (options.output != "-" && same_existing_file(options.input, options.output)) {
+    if (options.input != "-" && options.output != "-" &&
+        same_existing_file(options.input, options.output)) {
         std::fputs("Error: input and output are the same file.\n", stderr);
         return 1;
     }
