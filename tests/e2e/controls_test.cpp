@@ -1,0 +1,353 @@
+// Port scan errors, the start value of every control input, the freewheel
+// port, and --parameters with its errors and their cleanup.
+#include "support/e2e.h"
+
+#include <bit>
+#include <cfloat>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr float inf = std::numeric_limits<float>::infinity();
+
+std::string instances_note(int count)
+{
+    return "Note: Running " + std::to_string(count) + " instances of the plugin.\n";
+}
+
+const std::string ordering_note = "Note: Mapping audio channels to plugin ports based on ordering\n";
+const std::string per_channel_note = "Note: Running an instance of the plugin per channel\n";
+const std::string extra_note = "Note: Extra channels ignored when mapping channels to plugin ports\n";
+const std::string clipping_warning =
+    "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output volume, "
+    "or if that's not possible, try lowering the volume of the input before processing.\n";
+
+// The `ranges` plugin's control inputs, in port order, and their start values.
+const std::vector<std::string> range_symbols = {"both",        "onlymax_neg", "onlymax_pos",
+                                                "onlymin_pos", "onlymin_neg", "norange",
+                                                "outside",     "huge"};
+const std::vector<float> range_starts = {1.0f, -2.0f, 0.0f, 0.25f, 0.0f, 0.0f, 7.0f, inf};
+
+bool same_bits(float a, float b)
+{
+    return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b);
+}
+
+// Checks the first frames of a one-channel output against `want`, the
+// remaining frames against `rest`.
+void expect_frames(const Sound& out, const std::vector<float>& want, float rest,
+                   const std::string& label)
+{
+    ASSERT_EQ(out.channels, 1) << label;
+    for (long f = 0; f < out.frames(); ++f) {
+        const float expected = f < static_cast<long>(want.size()) ? want[f] : rest;
+        EXPECT_TRUE(same_bits(out.at(f, 0), expected))
+            << label << ", frame " << f << ": got " << out.at(f, 0) << ", expected " << expected;
+    }
+}
+
+// Every instance 0..count-1 went through instantiate, activate, deactivate
+// and cleanup, in that order, and nothing else was logged.
+void expect_full_lifecycles(const std::string& log, int count, const std::string& label)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(4 * count)) << label << "\n" << log;
+    for (int k = 0; k < count; ++k) {
+        const std::string suffix = " " + std::to_string(k);
+        std::vector<std::string> events;
+        for (const std::string& line : lines) {
+            if (line.size() > suffix.size() &&
+                line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0) {
+                events.push_back(line.substr(0, line.size() - suffix.size()));
+            }
+        }
+        const std::vector<std::string> want = {"instantiate", "activate", "deactivate", "cleanup"};
+        EXPECT_EQ(events, want) << label << ", instance " << k << "\n" << log;
+    }
+}
+
+} // namespace
+
+class Controls : public E2E {
+protected:
+    // A one-channel input of `frames` frames, sample f = 0.25 + f / 1024.
+    Sound write_mono(long frames = 12)
+    {
+        const Sound in = make_sound(1, frames, 44100, wav_float, [](long f, int) {
+            return 0.25f + static_cast<float>(f) / 1024.0f;
+        });
+        write_sound(path("in.wav"), in);
+        return in;
+    }
+
+    Sound write_stereo()
+    {
+        const Sound in = make_sound(2, 600, 44100, wav_float, [](long f, int c) {
+            return (c == 0 ? 0.5f : -0.375f) + static_cast<float>(f % 64) / 256.0f;
+        });
+        write_sound(path("in.wav"), in);
+        return in;
+    }
+
+    CommandResult process(const std::vector<std::string>& options, const std::string& plugin)
+    {
+        std::remove(path("out.wav").c_str());
+        std::remove(log_path().c_str());
+        std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav")};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(test_plugin(plugin));
+        return tonbrix(args);
+    }
+};
+
+TEST_F(Controls, RequiredPortOfUnknownTypeStopsTheRun)
+{
+    write_mono();
+    const CommandResult r = process({}, "cvrequired");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error!  Unable to handle a required port \n");
+    EXPECT_FALSE(file_exists(path("out.wav")));
+    EXPECT_EQ(read_log(), "");
+}
+
+TEST_F(Controls, OptionalPortOfUnknownTypeIsLeftUnconnected)
+{
+    const Sound in = write_stereo();
+    const CommandResult r = process({}, "cvoptional");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, instances_note(2) + per_channel_note);
+    EXPECT_EQ(r.err, "");
+    const Sound out = read_sound(path("out.wav"));
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_EQ(out.samples, in.samples);
+}
+
+TEST_F(Controls, StartValuesFollowDefaultsAndRanges)
+{
+    write_mono();
+    const std::string notes = instances_note(1) + extra_note;
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<float> want;
+        std::string out;
+    };
+    const Case cases[] = {
+        // No clamping to the range: `outside` keeps its default of 7, and the
+        // midpoint of FLT_MAX and FLT_MAX overflows to infinity.
+        {{"--ignore-clipping"}, range_starts, notes},
+        // The clip stage clamps the samples, not the controls.
+        {{}, {1.0f, -1.0f, 0.0f, 0.25f, 0.0f, 0.0f, 1.0f, 1.0f}, notes + clipping_warning},
+    };
+    for (const Case& c : cases) {
+        const std::string label = c.options.empty() ? "clipped" : c.options[0];
+        const CommandResult r = process(c.options, "ranges");
+        EXPECT_EQ(r.status, 0) << label;
+        EXPECT_EQ(r.out, c.out) << label;
+        EXPECT_EQ(r.err, "") << label;
+        const Sound out = read_sound(path("out.wav"));
+        EXPECT_EQ(out.frames(), 12) << label;
+        expect_frames(out, c.want, 0.0f, label);
+    }
+}
+
+TEST_F(Controls, FreewheelPortStartsAtOne)
+{
+    write_mono();
+    struct Case {
+        const char* plugin;
+        std::vector<std::string> options;
+        long frame; // first frame that shows freewheel values
+        std::vector<float> want;
+    };
+    const Case cases[] = {
+        // With two freewheel ports only the later one is set.
+        {"freewheel2", {}, 0, {0.0f, 1.0f}},
+        {"freewheel2", {"-p", "fw_a:0.25"}, 0, {0.25f, 1.0f}},
+        {"freewheel2", {"-p", "fw_b:0.5"}, 0, {0.0f, 0.5f}},
+        {"probe", {}, 7, {1.0f}},
+        {"probe", {"-p", "freewheel:0"}, 7, {0.0f}},
+        {"probe", {"--parameters", "freewheel:0.75"}, 7, {0.75f}},
+    };
+    for (const Case& c : cases) {
+        const std::string label =
+            std::string(c.plugin) + (c.options.empty() ? "" : " " + c.options.back());
+        const CommandResult r = process(c.options, c.plugin);
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(r.err, "") << label;
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.channels, 1) << label;
+        ASSERT_EQ(out.frames(), 12) << label;
+        for (std::size_t i = 0; i < c.want.size(); ++i) {
+            EXPECT_TRUE(same_bits(out.at(c.frame + static_cast<long>(i), 0), c.want[i]))
+                << label << ", frame " << c.frame + static_cast<long>(i) << ": got "
+                << out.at(c.frame + static_cast<long>(i), 0) << ", expected " << c.want[i];
+        }
+    }
+}
+
+TEST_F(Controls, ParametersSetControlValues)
+{
+    write_mono();
+    struct Case {
+        std::vector<std::string> values; // one -p each
+        std::vector<std::pair<int, float>> changes; // port index, value
+    };
+    const Case cases[] = {
+        {{"both:2"}, {{0, 2.0f}}},
+        {{"both:2,norange:-3.5"}, {{0, 2.0f}, {5, -3.5f}}},
+        {{"norange:-3.5,onlymax_pos:4.5,onlymin_neg:-0.125"}, {{5, -3.5f}, {2, 4.5f}, {4, -0.125f}}},
+        // Later items win, within a value and across values.
+        {{"both:2,both:0.5"}, {{0, 0.5f}}},
+        {{"both:2", "both:0.5"}, {{0, 0.5f}}},
+        {{"both:2,norange:1", "norange:-1.5", "both:3"}, {{0, 3.0f}, {5, -1.5f}}},
+        // A value may end with a comma.
+        {{"both:2,"}, {{0, 2.0f}}},
+        {{"both:2,", "norange:3,"}, {{0, 2.0f}, {5, 3.0f}}},
+        // No clamping to the declared range.
+        {{"outside:-5"}, {{6, -5.0f}}},
+        {{"both:1e3"}, {{0, 1000.0f}}},
+        {{"onlymax_neg:100"}, {{1, 100.0f}}},
+        // Numbers as strtof reads them.
+        {{"both:2abc"}, {{0, 2.0f}}},
+        {{"both:abc"}, {{0, 0.0f}}},
+        {{"both:"}, {{0, 0.0f}}},
+        {{"both: 3.5"}, {{0, 3.5f}}},
+        {{"both:-inf"}, {{0, -inf}}},
+        {{"both:0x10"}, {{0, 16.0f}}},
+        {{"both:1.5e-3"}, {{0, 1.5e-3f}}},
+        {{"huge:1e39"}, {{7, inf}}},
+        {{"huge:-0"}, {{7, -0.0f}}},
+        {{"outside:1:2"}, {{6, 1.0f}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> options = {"--ignore-clipping"};
+        std::string label;
+        for (const std::string& v : c.values) {
+            options.push_back("-p");
+            options.push_back(v);
+            label += " -p " + v;
+        }
+        std::vector<float> want = range_starts;
+        for (const auto& [index, value] : c.changes) {
+            want[static_cast<std::size_t>(index)] = value;
+        }
+        const CommandResult r = process(options, "ranges");
+        EXPECT_EQ(r.status, 0) << label;
+        EXPECT_EQ(r.out, instances_note(1) + extra_note) << label;
+        EXPECT_EQ(r.err, "") << label;
+        if (r.status == 0) {
+            expect_frames(read_sound(path("out.wav")), want, 0.0f, label);
+        }
+    }
+}
+
+TEST_F(Controls, ParametersReachEveryInstanceAndTheRightPort)
+{
+    const Sound in = write_stereo();
+    using Want = std::function<float(long f, int c)>;
+    struct Case {
+        const char* plugin;
+        std::vector<std::string> options;
+        std::string notes;
+        int channels;
+        Want want;
+    };
+    const Case cases[] = {
+        {"thru", {"-p", "gain:0.5"}, instances_note(2) + per_channel_note, 2,
+         [&](long f, int c) { return in.at(f, c) * 0.5f; }},
+        // Beyond the declared maximum of 100.
+        {"thru", {"--ignore-clipping", "-p", "gain:200"}, instances_note(2) + per_channel_note, 2,
+         [&](long f, int c) { return in.at(f, c) * 200.0f; }},
+        // mixed's controls are ports 1 and 4, between its audio ports.
+        {"mixed", {"--ignore-clipping", "-p", "bias:0.5,gain:2"}, instances_note(1) + ordering_note,
+         1, [&](long f, int) { return in.at(f, 0) * 2.0f + in.at(f, 1) + 0.5f; }},
+        {"mixed", {"--ignore-clipping", "-p", "gain:0", "-p", "bias:-0.25"},
+         instances_note(1) + ordering_note, 1,
+         [&](long f, int) { return in.at(f, 0) * 0.0f + in.at(f, 1) + -0.25f; }},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::string(c.plugin) + " " + c.options.back();
+        const CommandResult r = process(c.options, c.plugin);
+        EXPECT_EQ(r.status, 0) << label << r.err;
+        EXPECT_EQ(r.out, c.notes) << label;
+        EXPECT_EQ(r.err, "") << label;
+        if (r.status != 0) {
+            continue;
+        }
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.channels, c.channels) << label;
+        ASSERT_EQ(out.frames(), in.frames()) << label;
+        for (long f = 0; f < out.frames(); ++f) {
+            for (int ch = 0; ch < c.channels; ++ch) {
+                ASSERT_TRUE(same_bits(out.at(f, ch), c.want(f, ch)))
+                    << label << ", frame " << f << ", channel " << ch << ": got " << out.at(f, ch)
+                    << ", expected " << c.want(f, ch);
+            }
+        }
+    }
+}
+
+TEST_F(Controls, ParameterErrorsCleanUpEveryInstance)
+{
+    const std::string no_colon = "Error parsing parameters:  Expected colon between port and value.\n";
+    auto no_port = [](const std::string& symbol) {
+        return "Error: Port with symbol " + symbol + " does not exist.\n";
+    };
+    write_stereo();
+    struct Case {
+        const char* plugin;
+        std::vector<std::string> values; // one -p each
+        std::string err;
+    };
+    const Case cases[] = {
+        {"thru", {"gain"}, no_colon},
+        {"thru", {"gain2"}, no_colon},
+        {"thru", {"gain:2,,gain:3"}, no_colon},
+        {"thru", {",gain:2"}, no_colon},
+        {"thru", {"gain:2", "gain"}, no_colon},
+        // Items are handled in order: the first bad one is reported.
+        {"thru", {"gain,nosuch:1"}, no_colon},
+        {"thru", {"nosuch:1,gain"}, no_port("nosuch")},
+        {"thru", {"nosuch:1"}, no_port("nosuch")},
+        {"thru", {"GAIN:1"}, no_port("GAIN")},
+        {"thru", {"gai:1"}, no_port("gai")},
+        {"thru", {":1"}, no_port("")},
+        {"thru", {"gain:2", "in:1"}, no_port("in")},
+        {"thru", {"out:1"}, no_port("out")},
+        {"mixed", {"gain:2,level:1"}, no_port("level")},
+        {"mixed", {"side:1"}, no_port("side")},
+    };
+    for (const Case& c : cases) {
+        const bool per_channel = std::string(c.plugin) == "thru";
+        const int instances = per_channel ? 2 : 1;
+        std::vector<std::string> options;
+        std::string label = c.plugin;
+        for (const std::string& v : c.values) {
+            options.push_back("-p");
+            options.push_back(v);
+            label += " -p " + v;
+        }
+        const CommandResult r = process(options, c.plugin);
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_EQ(r.out, instances_note(instances) + (per_channel ? per_channel_note : ordering_note))
+            << label;
+        EXPECT_EQ(r.err, c.err) << label;
+        // The output was opened before the instances and is closed, empty.
+        ASSERT_TRUE(file_exists(path("out.wav"))) << label;
+        const Sound out = read_sound(path("out.wav"));
+        EXPECT_EQ(out.channels, instances) << label;
+        EXPECT_EQ(out.frames(), 0) << label;
+        expect_full_lifecycles(read_log(), instances, label);
+    }
+}
