@@ -1,0 +1,280 @@
+// Sound files: the output's format and rate, raw float files and streams,
+// open, write and same-file errors, and a bit exact 16-bit round trip.
+#include "support/e2e.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const std::string one_instance_notes = "Note: Running 1 instances of the plugin.\n"
+                                       "Note: Mapping audio channels to plugin ports based on "
+                                       "ordering\n";
+
+std::string per_channel_notes(int instances)
+{
+    return "Note: Running " + std::to_string(instances) +
+           " instances of the plugin.\nNote: Running an instance of the plugin per channel\n";
+}
+
+const std::string clipping_warning =
+    "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output "
+    "volume, or if that's not possible, try lowering the volume of the input before "
+    "processing.\n";
+
+const std::string schedule_line = "lv2_worker_schedule..\n";
+
+void write_bytes(const std::string& file, const std::string& bytes)
+{
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << file;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// What libsndfile itself says when it cannot open `file` for writing with
+// these properties.
+// Every 16-bit value once, in a scrambled order.
+std::vector<short> all_short_values()
+{
+    std::vector<short> values;
+    for (long i = 0; i < 65536; ++i) {
+        values.push_back(static_cast<short>((i * 40503) % 65536 - 32768));
+    }
+    return values;
+}
+
+} // namespace
+
+class Files : public E2E {};
+
+TEST_F(Files, OutputTakesTheInputsFormatAndRate)
+{
+    struct Case {
+        const char* label;
+        int format;
+        int rate;
+    };
+    const Case cases[] = {
+        {"16-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050},
+        {"float WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000},
+        {"24-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100},
+        {"16-bit AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 32000},
+        {"16-bit FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100},
+    };
+    for (const Case& c : cases) {
+        // Samples every format holds exactly.
+        const Sound in = make_sound(2, 300, c.rate, c.format, [](long f, int ch) {
+            return static_cast<float>((f * 7 + ch * 13) % 256 - 128) / 256.0f;
+        });
+        write_sound(path("in.snd"), in);
+        // The output's name says WAV; only the input decides the format.
+        std::remove(path("out.wav").c_str());
+        const CommandResult r =
+            tonbrix({"-i", path("in.snd"), "-o", path("out.wav"), test_plugin("thru2")});
+        EXPECT_EQ(r.status, 0) << c.label;
+        EXPECT_EQ(r.out, one_instance_notes) << c.label;
+        EXPECT_EQ(r.err, "") << c.label;
+        const Sound out = read_sound(path("out.wav"));
+        EXPECT_EQ(out.format, c.format) << c.label;
+        EXPECT_EQ(out.rate, c.rate) << c.label;
+        EXPECT_EQ(out.channels, 2) << c.label;
+        EXPECT_EQ(out.samples, in.samples) << c.label;
+    }
+}
+
+TEST_F(Files, SixteenBitSamplesSurviveUnchanged)
+{
+    const std::vector<short> values = all_short_values();
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = 1;
+    info.samplerate = 44100;
+    SNDFILE* file = sf_open(path("in.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(sf_write_short(file, values.data(), static_cast<sf_count_t>(values.size())),
+              static_cast<sf_count_t>(values.size()));
+    sf_close(file);
+
+    const CommandResult r = tonbrix(
+        {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:1", test_plugin("thru")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, one_instance_notes);
+    EXPECT_EQ(r.err, "");
+
+    SF_INFO out_info{};
+    file = sf_open(path("out.wav").c_str(), SFM_READ, &out_info);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(out_info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::vector<short> back(values.size() + 1);
+    const sf_count_t read = sf_read_short(file, back.data(), static_cast<sf_count_t>(back.size()));
+    sf_close(file);
+    ASSERT_EQ(read, static_cast<sf_count_t>(values.size()));
+    back.resize(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_EQ(back[i], values[i]) << "sample " << i;
+    }
+}
+
+TEST_F(Files, RawFloatFilesAreHeaderlessNativeFloats)
+{
+    // Two channels through a one-input plugin: two instances, interleaved.
+    std::vector<float> samples;
+    for (int i = 0; i < 2 * 700; ++i) {
+        samples.push_back(static_cast<float>(i % 300) / 400.0f - 0.25f);
+    }
+    write_bytes(path("in.raw"), to_raw_bytes(samples));
+    const CommandResult r = tonbrix({"-i", path("in.raw"), "-o", path("out.raw"), "-r", "48000",
+                                     "-n", "2", test_plugin("thru")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, per_channel_notes(2));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(path("out.raw")), to_raw_bytes(samples));
+}
+
+TEST_F(Files, RawFloatStreamsKeepStandardOutputForTheAudio)
+{
+    std::vector<float> samples;
+    for (int i = 0; i < 1000; ++i) {
+        samples.push_back(static_cast<float>(i % 50) / 64.0f);
+    }
+    const std::string bytes = to_raw_bytes(samples);
+
+    // Standard input to standard output: only audio bytes on stdout.
+    const CommandResult streams =
+        tonbrix({"-i", "-", "-o", "-", "-r", "44100", "-n", "1", test_plugin("thru")}, bytes);
+    EXPECT_EQ(streams.status, 0);
+    EXPECT_EQ(streams.out, bytes);
+    EXPECT_EQ(streams.err, one_instance_notes);
+
+    // Standard input to a file: the notes stay on stdout.
+    const CommandResult to_file = tonbrix(
+        {"-i", "-", "-o", path("out.raw"), "-r", "44100", "-n", "1", test_plugin("thru")}, bytes);
+    EXPECT_EQ(to_file.status, 0);
+    EXPECT_EQ(to_file.out, one_instance_notes);
+    EXPECT_EQ(to_file.err, "");
+    EXPECT_EQ(read_file(path("out.raw")), bytes);
+
+    // A file to standard output.
+    write_bytes(path("in.raw"), bytes);
+    const CommandResult from_file = tonbrix(
+        {"-i", path("in.raw"), "-o", "-", "-r", "44100", "-n", "1", test_plugin("thru")});
+    EXPECT_EQ(from_file.status, 0);
+    EXPECT_EQ(from_file.out, bytes);
+    EXPECT_EQ(from_file.err, one_instance_notes);
+}
+
+TEST_F(Files, WorkerLinesAndClippingWarningGoToStandardErrorWhenTheAudioIsOnStandardOutput)
+{
+    // The worker's run count (second frame of a run) clips from the second run on.
+    const std::vector<float> in(9, 0.5f);
+    const CommandResult r = tonbrix(
+        {"-i", "-", "-o", "-", "-r", "48000", "-n", "1", "-b", "3", test_plugin("worker")},
+        to_raw_bytes(in));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, to_raw_bytes({1, 1, 0.5f, 1, 1, 0.5f, 1, 1, 0.5f}));
+    EXPECT_EQ(r.err, one_instance_notes + schedule_line + schedule_line + clipping_warning +
+                         schedule_line);
+}
+
+TEST_F(Files, OpenErrors)
+{
+    write_sound(path("in.wav"),
+                make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    const std::string missing_dir_output = path("no/such/dir/out.wav");
+    struct Case {
+        const char* label;
+        std::string input;
+        std::string output;
+        const char* plugin;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"missing input", path("missing.wav"), path("out.wav"), "thru", "",
+         "Error reading input file: System error.\n"},
+        {"output in a missing folder", path("in.wav"), missing_dir_output, "thru",
+         one_instance_notes,
+         "Error reading output file: System error.\n"},
+        // No audio outputs: a file of no channels cannot be opened.
+        {"plugin without audio outputs", path("in.wav"), path("out.wav"), "sink",
+         one_instance_notes,
+         "Error reading output file: Format not recognised.\n"},
+    };
+    for (const Case& c : cases) {
+        std::remove(log_path().c_str());
+        const CommandResult r =
+            tonbrix({"-i", c.input, "-o", c.output, test_plugin(c.plugin)});
+        EXPECT_EQ(r.status, 1) << c.label;
+        EXPECT_EQ(r.out, c.out) << c.label;
+        EXPECT_EQ(r.err, c.err) << c.label;
+        // No instance is made before both files are open.
+        EXPECT_EQ(read_log(), "") << c.label;
+    }
+    EXPECT_FALSE(file_exists(path("no")));
+    EXPECT_FALSE(file_exists(path("out.wav")));
+}
+
+TEST_F(Files, UnwritableOutputLeavesAnExistingFileAlone)
+{
+    // A plugin without audio outputs cannot fill a file; the file already
+    // at the output path must not be truncated by the attempt.
+    write_sound(path("in.wav"),
+                make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    write_sound(path("keep.wav"),
+                make_sound(2, 10, 44100, wav_pcm16, [](long f, int) { return f / 16.0f; }));
+    const std::string before = read_file(path("keep.wav"));
+    const CommandResult r =
+        tonbrix({"-i", path("in.wav"), "-o", path("keep.wav"), test_plugin("sink")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error reading output file: Format not recognised.\n");
+    EXPECT_EQ(read_file(path("keep.wav")), before);
+}
+
+TEST_F(Files, InputAndOutputMustNotBeTheSameFile)
+{
+    const Sound in = make_sound(1, 100, 48000, wav_float,
+                                [](long f, int) { return static_cast<float>(f) / 128.0f; });
+    write_sound(path("in.wav"), in);
+    const std::string original = read_file(path("in.wav"));
+    ASSERT_EQ(::symlink(path("in.wav").c_str(), path("link.wav").c_str()), 0);
+    ASSERT_EQ(::link(path("in.wav").c_str(), path("hard.wav").c_str()), 0);
+    struct Case {
+        const char* label;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"same path", path("in.wav")},
+        {"dot in the path", dir_ + "/./in.wav"},
+        {"parent in the path", dir_ + "/../" +
+                                   dir_.substr(dir_.find_last_of('/') + 1) + "/in.wav"},
+        {"symbolic link", path("link.wav")},
+        {"hard link", path("hard.wav")},
+    };
+    for (const Case& c : cases) {
+        const CommandResult r =
+            tonbrix({"-i", path("in.wav"), "-o", c.output, "-p", "gain:2", test_plugin("thru")});
+        EXPECT_EQ(r.status, 1) << c.label;
+        EXPECT_EQ(r.out, one_instance_notes) << c.label;
+        EXPECT_EQ(r.err, "Error: input and output are the same file.\n") << c.label;
+        EXPECT_EQ(read_file(path("in.wav")), original) << c.label;
+        EXPECT_EQ(read_log(), "") << c.label;
+    }
+}
+
+TEST_F(Files, FailedWriteIsAnError)
+{
+    if (!file_exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    write_bytes(path("in.raw"), to_raw_bytes(std::vector<float>(1000, 0.25f)));
+    const CommandResult r = tonbrix(
+        {"-i", path("in.raw"), "-o", "/dev/full", "-r", "48000", "-n", "1", test_plugin("thru")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, one_instance_notes);
+    EXPECT_EQ(r.err, "Error writing output file: System error : No space left on device.\n");
+    // The instance is still torn down.
+    EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n");
+}
