@@ -76,6 +76,25 @@ int output_format_error(SF_INFO info)
     return error;
 }
 
+// Opens a path, or the standard stream `fd` for "-" in raw float mode
+// (left open when the file is closed). Returns libsndfile's error code;
+// the file is open only when it is 0.
+int open_sound(const std::string& path, bool raw, int fd, int mode, SF_INFO& info,
+               SoundFile& file)
+{
+    if (raw && path == "-") {
+        file.handle = sf_open_fd(fd, mode, &info, SF_FALSE);
+    } else {
+        file.handle = sf_open(path.c_str(), mode, &info);
+    }
+    const int error = sf_error(file.handle);
+    if (error != 0 && file.handle != nullptr) {
+        sf_close(file.handle);
+        file.handle = nullptr;
+    }
+    return error;
+}
+
 } // namespace
 
 bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info)
@@ -87,17 +106,8 @@ bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_I
         info.samplerate = options.rate;
         info.channels = options.channels;
     }
-    if (raw && options.input == "-") {
-        input.handle = sf_open_fd(STDIN_FILENO, SFM_READ, &info, SF_FALSE);
-    } else {
-        input.handle = sf_open(options.input.c_str(), SFM_READ, &info);
-    }
-    const int error = sf_error(input.handle);
+    const int error = open_sound(options.input, raw, STDIN_FILENO, SFM_READ, info, input);
     if (error != 0) {
-        if (input.handle != nullptr) {
-            sf_close(input.handle);
-            input.handle = nullptr;
-        }
         std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
         return false;
     }
@@ -114,17 +124,8 @@ bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int cha
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }
-    if (raw && options.output == "-") {
-        output.handle = sf_open_fd(STDOUT_FILENO, SFM_WRITE, &info, SF_FALSE);
-    } else {
-        output.handle = sf_open(options.output.c_str(), SFM_WRITE, &info);
-    }
-    const int error = sf_error(output.handle);
-    if (error != 0) {
-        if (output.handle != nullptr) {
-            sf_close(output.handle);
-            output.handle = nullptr;
-        }
+    if (const int error = open_sound(options.output, raw, STDOUT_FILENO, SFM_WRITE, info, output);
+        error != 0) {
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }

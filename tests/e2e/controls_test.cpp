@@ -1,6 +1,7 @@
 // Port scan errors, the start value of every control input, the freewheel
 // port, and --parameters with its errors and their cleanup.
 #include "support/e2e.h"
+#include "support/messages.h"
 
 #include <bit>
 #include <cfloat>
@@ -24,10 +25,6 @@ std::string instances_note(int count)
 const std::string ordering_note = "Note: Mapping audio channels to plugin ports based on ordering\n";
 const std::string per_channel_note = "Note: Running an instance of the plugin per channel\n";
 const std::string extra_note = "Note: Extra channels ignored when mapping channels to plugin ports\n";
-const std::string clipping_warning =
-    "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output volume, "
-    "or if that's not possible, try lowering the volume of the input before processing.\n";
-
 // The `ranges` plugin's control inputs, in port order, and their start values.
 const std::vector<std::string> range_symbols = {"both",        "onlymax_neg", "onlymax_pos",
                                                 "onlymin_pos", "onlymin_neg", "norange",

@@ -1,6 +1,7 @@
 // Sound files: the output's format and rate, raw float files and streams,
 // open, write and same-file errors, and a bit exact 16-bit round trip.
 #include "support/e2e.h"
+#include "support/messages.h"
 
 #include <unistd.h>
 
@@ -8,23 +9,6 @@
 #include <cstring>
 
 namespace {
-
-const std::string one_instance_notes = "Note: Running 1 instances of the plugin.\n"
-                                       "Note: Mapping audio channels to plugin ports based on "
-                                       "ordering\n";
-
-std::string per_channel_notes(int instances)
-{
-    return "Note: Running " + std::to_string(instances) +
-           " instances of the plugin.\nNote: Running an instance of the plugin per channel\n";
-}
-
-const std::string clipping_warning =
-    "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output "
-    "volume, or if that's not possible, try lowering the volume of the input before "
-    "processing.\n";
-
-const std::string schedule_line = "lv2_worker_schedule..\n";
 
 void write_bytes(const std::string& file, const std::string& bytes)
 {

@@ -1,5 +1,6 @@
 // Listing presets and loading one before the control values.
 #include "support/e2e.h"
+#include "support/messages.h"
 
 #include <algorithm>
 #include <sstream>
@@ -18,8 +19,6 @@ std::vector<std::string> lines_of(const std::string& text)
     return lines;
 }
 
-const std::string run_notes = "Note: Running 1 instances of the plugin.\n"
-                              "Note: Mapping audio channels to plugin ports based on ordering\n";
 
 } // namespace
 
@@ -105,7 +104,7 @@ TEST_F(Presets, LoadedValuesBecomeStartValues)
         for (const char* option : {"-P", "--preset"}) {
             const CommandResult r = run({option, c.preset});
             ASSERT_EQ(r.status, 0) << c.preset << r.err;
-            EXPECT_EQ(r.out, run_notes) << c.preset;
+            EXPECT_EQ(r.out, one_instance_notes) << c.preset;
             EXPECT_EQ(r.err, "") << c.preset;
             EXPECT_EQ(controls(), c.controls) << c.preset;
         }
