@@ -4,6 +4,13 @@
 
 #include <lv2/core/lv2.h>
 
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 bool allocate_port_buffers(const BlockShape& s, RunBuffers& buffers)
 {
     std::size_t inputs = 0;
@@ -109,6 +116,10 @@ void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, ui
     }
     const std::size_t n = static_cast<std::size_t>(frames);
     const std::size_t width = std::size_t{instances} * outputs;
+    if (width == 1) {
+        std::memcpy(out_block, port_buffers, n * sizeof(float));
+        return;
+    }
     for (std::size_t channel = 0; channel < width; ++channel) {
         const float* source = port_buffers + channel * block_size;
         float* destination = out_block + channel;
@@ -120,17 +131,50 @@ void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, ui
 
 bool clamp_samples(float* samples, std::size_t count)
 {
-    bool clamped = false;
+    // Written without branches so that it vectorizes; NaN fails both tests.
+    int clamped = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (samples[i] > 1.0f) {
-            samples[i] = 1.0f;
-            clamped = true;
-        } else if (samples[i] < -1.0f) {
-            samples[i] = -1.0f;
-            clamped = true;
+        const float v = samples[i];
+        const bool high = v > 1.0f;
+        const bool low = v < -1.0f;
+        samples[i] = high ? 1.0f : (low ? -1.0f : v);
+        clamped |= static_cast<int>(high) | static_cast<int>(low);
+    }
+    return clamped != 0;
+}
+
+void float_to_pcm16(const float* samples, std::size_t count, int16_t* out)
+{
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // The conversion rounds by the current rounding mode, to nearest, like
+    // lrintf below; packing saturates what the clamp leaves.
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    const __m128 highest = _mm_set1_ps(32767.0f);
+    const __m128 lowest = _mm_set1_ps(-32768.0f);
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_mul_ps(_mm_loadu_ps(samples + i), scale);
+        __m128 b = _mm_mul_ps(_mm_loadu_ps(samples + i + 4), scale);
+        a = _mm_and_ps(a, _mm_cmpord_ps(a, a)); // NaN becomes 0
+        b = _mm_and_ps(b, _mm_cmpord_ps(b, b));
+        a = _mm_max_ps(_mm_min_ps(a, highest), lowest);
+        b = _mm_max_ps(_mm_min_ps(b, highest), lowest);
+        const __m128i packed = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+#endif
+    for (; i < count; ++i) {
+        const float scaled = samples[i] * 32768.0f;
+        if (std::isnan(scaled)) {
+            out[i] = 0;
+        } else if (scaled >= 32767.0f) {
+            out[i] = 32767;
+        } else if (scaled <= -32768.0f) {
+            out[i] = -32768;
+        } else {
+            out[i] = static_cast<int16_t>(std::lrintf(scaled));
         }
     }
-    return clamped;
 }
 
 namespace {
@@ -143,9 +187,11 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
     std::size_t output_size = 0;
     FloatBuffer interleaved_input;
     FloatBuffer interleaved_output;
+    ZeroBuffer<int16_t> pcm16_output;
     if (!checked_product({s.block_size, s.channels}, input_size) ||
         !checked_product({s.block_size, width}, output_size) ||
-        !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size)) {
+        !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size) ||
+        (loop.pcm16_output && !pcm16_output.allocate(output_size))) {
         std::fputs("Error: insufficient memory\n", stderr);
         return LoopResult::out_of_memory;
     }
@@ -187,7 +233,14 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
                 warned = true;
             }
         }
-        const sf_count_t written = sf_writef_float(loop.output, interleaved_output.data, n);
+        sf_count_t written = 0;
+        if (loop.pcm16_output) {
+            float_to_pcm16(interleaved_output.data, static_cast<std::size_t>(n) * width,
+                           pcm16_output.data);
+            written = sf_writef_short(loop.output, pcm16_output.data, n);
+        } else {
+            written = sf_writef_float(loop.output, interleaved_output.data, n);
+        }
         if (written != n) {
             std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(loop.output));
             return LoopResult::write_failed;

@@ -84,7 +84,8 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
 
     connect_ports(plugin, nodes, lists, instances.instances, shape, buffers);
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
-                         input.handle, output.handle,       notes};
+                         input.handle, output.handle,       notes,
+                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};
     const LoopResult result =
         options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
 

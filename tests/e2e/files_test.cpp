@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -99,6 +100,39 @@ TEST_F(Files, SixteenBitSamplesSurviveUnchanged)
     back.resize(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
         ASSERT_EQ(back[i], values[i]) << "sample " << i;
+    }
+}
+
+TEST_F(Files, SixteenBitOutputIsRoundedToTheNearestValue)
+{
+    // A gain that leaves fractions: each output sample must be the nearest
+    // 16-bit value to what the plugin produced, never one below it.
+    const std::vector<short> values = all_short_values();
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = 1;
+    info.samplerate = 44100;
+    SNDFILE* file = sf_open(path("in.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(sf_write_short(file, values.data(), static_cast<sf_count_t>(values.size())),
+              static_cast<sf_count_t>(values.size()));
+    sf_close(file);
+
+    const CommandResult r = tonbrix(
+        {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:0.7", test_plugin("thru")});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    SF_INFO out_info{};
+    file = sf_open(path("out.wav").c_str(), SFM_READ, &out_info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> back(values.size());
+    ASSERT_EQ(sf_read_short(file, back.data(), static_cast<sf_count_t>(back.size())),
+              static_cast<sf_count_t>(values.size()));
+    sf_close(file);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const float produced = (static_cast<float>(values[i]) / 32768.0f) * 0.7f;
+        const long nearest = std::lrint(static_cast<double>(produced) * 32768.0);
+        ASSERT_EQ(back[i], nearest) << "input " << values[i];
     }
 }
 

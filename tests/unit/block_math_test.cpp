@@ -118,3 +118,46 @@ TEST(CheckedProduct, RefusesOverflow)
     EXPECT_FALSE(checked_product({SIZE_MAX / 2, 3}, product));
     EXPECT_FALSE(checked_product({1u << 31, 1u << 31, 1u << 31}, product));
 }
+
+TEST(FloatToPcm16, RoundsToNearestAndSaturates)
+{
+    const float lsb = 1.0f / 32768.0f;
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        float sample;
+        int16_t expected;
+    };
+    const Case cases[] = {
+        {0.0f, 0},           {-0.0f, 0},           {100.7f * lsb, 101},   {100.3f * lsb, 100},
+        {-100.7f * lsb, -101}, {-100.3f * lsb, -100}, {100.5f * lsb, 100}, {101.5f * lsb, 102},
+        {32767 * lsb, 32767}, {-1.0f, -32768},     {1.0f, 32767},         {1.5f, 32767},
+        {-1.5f, -32768},     {inf, 32767},         {-inf, -32768},        {nan, 0},
+        {32766.6f * lsb, 32767}, {-32767.6f * lsb, -32768},
+    };
+    // Long enough for the vector path and its scalar tail to see every case.
+    std::vector<float> samples;
+    std::vector<int16_t> expected;
+    for (int copy = 0; copy < 3; ++copy) {
+        for (const Case& c : cases) {
+            samples.push_back(c.sample);
+            expected.push_back(c.expected);
+        }
+    }
+    std::vector<int16_t> out(samples.size(), 1234);
+    float_to_pcm16(samples.data(), samples.size(), out.data());
+    EXPECT_EQ(out, expected);
+}
+
+TEST(FloatToPcm16, EveryShortSurvivesTheRoundTrip)
+{
+    std::vector<float> samples;
+    std::vector<int16_t> expected;
+    for (int v = -32768; v <= 32767; ++v) {
+        samples.push_back(static_cast<float>(v) / 32768.0f);
+        expected.push_back(static_cast<int16_t>(v));
+    }
+    std::vector<int16_t> out(samples.size());
+    float_to_pcm16(samples.data(), samples.size(), out.data());
+    EXPECT_EQ(out, expected);
+}
