@@ -4,6 +4,7 @@
 
 #include <lv2/core/lv2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -131,16 +132,26 @@ void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, ui
 
 bool clamp_samples(float* samples, std::size_t count)
 {
-    // Written without branches so that it vectorizes; NaN fails both tests.
-    int clamped = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const float v = samples[i];
-        const bool high = v > 1.0f;
-        const bool low = v < -1.0f;
-        samples[i] = high ? 1.0f : (low ? -1.0f : v);
-        clamped |= static_cast<int>(high) | static_cast<int>(low);
+    const bool clamped = exceeds_full_scale(samples, count);
+    if (clamped) {
+        // min and max in this form keep NaN (it fails both comparisons).
+        for (std::size_t i = 0; i < count; ++i) {
+            const float v = samples[i];
+            const float below = 1.0f < v ? 1.0f : v;
+            samples[i] = below < -1.0f ? -1.0f : below;
+        }
     }
-    return clamped != 0;
+    return clamped;
+}
+
+bool exceeds_full_scale(const float* samples, std::size_t count)
+{
+    // Without branches, so that it vectorizes; NaN fails both tests.
+    int beyond = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        beyond |= static_cast<int>(samples[i] > 1.0f) | static_cast<int>(samples[i] < -1.0f);
+    }
+    return beyond != 0;
 }
 
 void float_to_pcm16(const float* samples, std::size_t count, int16_t* out)
@@ -179,17 +190,25 @@ void float_to_pcm16(const float* samples, std::size_t count, int16_t* out)
 
 namespace {
 
+// Frames the file is read and written in, at least: small blocks are
+// gathered into one read and one write, which the plugin still runs
+// block by block.
+constexpr uint32_t io_frames = 8192;
+
 LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
 {
     const BlockShape& s = loop.shape;
     const std::size_t width = std::size_t{s.instances} * s.outputs;
+    const std::size_t blocks_per_read = s.block_size < io_frames ? io_frames / s.block_size : 1;
+    std::size_t chunk_frames = 0;
     std::size_t input_size = 0;
     std::size_t output_size = 0;
     FloatBuffer interleaved_input;
     FloatBuffer interleaved_output;
     ZeroBuffer<int16_t> pcm16_output;
-    if (!checked_product({s.block_size, s.channels}, input_size) ||
-        !checked_product({s.block_size, width}, output_size) ||
+    if (!checked_product({s.block_size, blocks_per_read}, chunk_frames) ||
+        !checked_product({chunk_frames, s.channels}, input_size) ||
+        !checked_product({chunk_frames, width}, output_size) ||
         !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size) ||
         (loop.pcm16_output && !pcm16_output.allocate(output_size))) {
         std::fputs("Error: insufficient memory\n", stderr);
@@ -203,7 +222,8 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
     bool warned = false;
 
     for (;;) {
-        const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data, s.block_size);
+        const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data,
+                                            static_cast<sf_count_t>(chunk_frames));
         if (n <= 0) {
             const int error = sf_error(loop.input);
             if (error != 0) {
@@ -212,31 +232,39 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
             }
             return LoopResult::finished;
         }
-        mix_inputs(interleaved_input.data, n, s.channels, s.instances, s.inputs, loop.matrix,
-                   s.block_size, buffers.input_ports.data);
-        if (chunk_type == 0) {
-            chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
-        }
-        for (LilvInstance* instance : *loop.instances) {
-            buffers.input_sequence.atom.size = sizeof(LV2_Atom_Sequence_Body);
-            buffers.input_sequence.atom.type = sequence_type;
-            atom_header->size = atom_body_capacity;
-            atom_header->type = chunk_type;
-            lilv_instance_run(instance, s.block_size);
-        }
-        interleave_outputs(n, s.instances, s.outputs, s.block_size, buffers.output_ports.data,
-                           interleaved_output.data);
-        if (check_clipping) {
-            const std::size_t count = static_cast<std::size_t>(n) * width;
-            if (clamp_samples(interleaved_output.data, count) && !warned) {
-                std::fputs(clipping_warning, loop.notes);
-                warned = true;
+        const auto frames_read = static_cast<std::size_t>(n);
+        for (std::size_t offset = 0; offset < frames_read; offset += s.block_size) {
+            const std::size_t frames = std::min<std::size_t>(s.block_size, frames_read - offset);
+            mix_inputs(interleaved_input.data + offset * s.channels,
+                       static_cast<int64_t>(frames), s.channels, s.instances, s.inputs,
+                       loop.matrix, s.block_size, buffers.input_ports.data);
+            if (chunk_type == 0) {
+                chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+            }
+            for (LilvInstance* instance : *loop.instances) {
+                buffers.input_sequence.atom.size = sizeof(LV2_Atom_Sequence_Body);
+                buffers.input_sequence.atom.type = sequence_type;
+                atom_header->size = atom_body_capacity;
+                atom_header->type = chunk_type;
+                lilv_instance_run(instance, s.block_size);
+            }
+            float* block = interleaved_output.data + offset * width;
+            interleave_outputs(static_cast<int64_t>(frames), s.instances, s.outputs,
+                               s.block_size, buffers.output_ports.data, block);
+            if (check_clipping) {
+                // The 16-bit conversion saturates exactly as clamping would.
+                const std::size_t count = frames * width;
+                const bool clipped = loop.pcm16_output ? exceeds_full_scale(block, count)
+                                                       : clamp_samples(block, count);
+                if (clipped && !warned) {
+                    std::fputs(clipping_warning, loop.notes);
+                    warned = true;
+                }
             }
         }
         sf_count_t written = 0;
         if (loop.pcm16_output) {
-            float_to_pcm16(interleaved_output.data, static_cast<std::size_t>(n) * width,
-                           pcm16_output.data);
+            float_to_pcm16(interleaved_output.data, frames_read * width, pcm16_output.data);
             written = sf_writef_short(loop.output, pcm16_output.data, n);
         } else {
             written = sf_writef_float(loop.output, interleaved_output.data, n);

@@ -57,6 +57,9 @@ void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, ui
 // Clamps samples beyond +-1.0 (NaN stays); true when any was clamped.
 bool clamp_samples(float* samples, std::size_t count);
 
+// True when any sample lies beyond +-1.0 (NaN does not).
+bool exceeds_full_scale(const float* samples, std::size_t count);
+
 // Converts samples to 16-bit integers scaled by 32768, rounded to the
 // nearest (ties to even), saturated to the 16-bit range; NaN gives 0. A
 // 16-bit input read as floats thus comes back unchanged.
