@@ -1,6 +1,16 @@
 #include "cli/run.h"
 
+#include <cstdio>
+#include <new>
+
 int main(int argc, char** argv)
 {
-    return tonbrix_main(argc, argv);
+    // Running out of memory in a small allocation unwinds through the
+    // owners of everything acquired so far, so all of it is released.
+    try {
+        return tonbrix_main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Error: insufficient memory\n", stderr);
+        return 1;
+    }
 }
