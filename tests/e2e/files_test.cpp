@@ -21,6 +21,37 @@ void write_bytes(const std::string& file, const std::string& bytes)
 
 // What libsndfile itself says when it cannot open `file` for writing with
 // these properties.
+void write_pcm16_wav(const std::string& file, const std::vector<short>& values)
+{
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = 1;
+    info.samplerate = 44100;
+    SNDFILE* handle = sf_open(file.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(sf_write_short(handle, values.data(), static_cast<sf_count_t>(values.size())),
+              static_cast<sf_count_t>(values.size()));
+    sf_close(handle);
+}
+
+// The samples of a mono 16-bit WAV file; empty when it is anything else.
+std::vector<short> read_pcm16_wav(const std::string& file)
+{
+    SF_INFO info{};
+    SNDFILE* handle = sf_open(file.c_str(), SFM_READ, &info);
+    if (handle == nullptr) {
+        return {};
+    }
+    std::vector<short> values;
+    if (info.format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16) && info.channels == 1) {
+        values.resize(static_cast<std::size_t>(info.frames));
+        values.resize(static_cast<std::size_t>(
+            sf_read_short(handle, values.data(), static_cast<sf_count_t>(values.size()))));
+    }
+    sf_close(handle);
+    return values;
+}
+
 // Every 16-bit value once, in a scrambled order.
 std::vector<short> all_short_values()
 {
@@ -73,15 +104,7 @@ TEST_F(Files, OutputTakesTheInputsFormatAndRate)
 TEST_F(Files, SixteenBitSamplesSurviveUnchanged)
 {
     const std::vector<short> values = all_short_values();
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    info.channels = 1;
-    info.samplerate = 44100;
-    SNDFILE* file = sf_open(path("in.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(sf_write_short(file, values.data(), static_cast<sf_count_t>(values.size())),
-              static_cast<sf_count_t>(values.size()));
-    sf_close(file);
+    write_pcm16_wav(path("in.wav"), values);
 
     const CommandResult r = tonbrix(
         {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:1", test_plugin("thru")});
@@ -89,15 +112,8 @@ TEST_F(Files, SixteenBitSamplesSurviveUnchanged)
     EXPECT_EQ(r.out, one_instance_notes);
     EXPECT_EQ(r.err, "");
 
-    SF_INFO out_info{};
-    file = sf_open(path("out.wav").c_str(), SFM_READ, &out_info);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(out_info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    std::vector<short> back(values.size() + 1);
-    const sf_count_t read = sf_read_short(file, back.data(), static_cast<sf_count_t>(back.size()));
-    sf_close(file);
-    ASSERT_EQ(read, static_cast<sf_count_t>(values.size()));
-    back.resize(values.size());
+    const std::vector<short> back = read_pcm16_wav(path("out.wav"));
+    ASSERT_EQ(back.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
         ASSERT_EQ(back[i], values[i]) << "sample " << i;
     }
@@ -108,27 +124,14 @@ TEST_F(Files, SixteenBitOutputIsRoundedToTheNearestValue)
     // A gain that leaves fractions: each output sample must be the nearest
     // 16-bit value to what the plugin produced, never one below it.
     const std::vector<short> values = all_short_values();
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    info.channels = 1;
-    info.samplerate = 44100;
-    SNDFILE* file = sf_open(path("in.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(sf_write_short(file, values.data(), static_cast<sf_count_t>(values.size())),
-              static_cast<sf_count_t>(values.size()));
-    sf_close(file);
+    write_pcm16_wav(path("in.wav"), values);
 
     const CommandResult r = tonbrix(
         {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:0.7", test_plugin("thru")});
     ASSERT_EQ(r.status, 0) << r.err;
 
-    SF_INFO out_info{};
-    file = sf_open(path("out.wav").c_str(), SFM_READ, &out_info);
-    ASSERT_NE(file, nullptr);
-    std::vector<short> back(values.size());
-    ASSERT_EQ(sf_read_short(file, back.data(), static_cast<sf_count_t>(back.size())),
-              static_cast<sf_count_t>(values.size()));
-    sf_close(file);
+    const std::vector<short> back = read_pcm16_wav(path("out.wav"));
+    ASSERT_EQ(back.size(), values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
         const float produced = (static_cast<float>(values[i]) / 32768.0f) * 0.7f;
         const long nearest = std::lrint(static_cast<double>(produced) * 32768.0);

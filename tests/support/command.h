@@ -18,5 +18,5 @@ struct CommandSpec {
     std::vector<std::string> prefix;                       // e.g. a wrapper like valgrind
 };
 
-// Runs `program` with the spec and waits for it.
+// Runs `program` with these arguments and environment and waits for it.
 CommandResult run_command(const std::string& program, const CommandSpec& spec);
