@@ -1,0 +1,27 @@
+// Runs whose buffers cannot be had are refused with a message, not a crash.
+#include "support/e2e.h"
+
+#include <string>
+
+class Memory : public E2E {};
+
+TEST_F(Memory, BuffersBeyondTheAddressSpaceLimitAreRefused)
+{
+    if (tonbrix_binary().find("build-asan") != std::string::npos) {
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+    }
+    write_sound(path("in.wav"), make_sound(1, 100, 48000, wav_float, [](long, int) { return 0.25f; }));
+    // 400 MB of address space; a block of 200 million frames needs 800 MB
+    // for each port buffer.
+    CommandSpec spec;
+    spec.args = {"-c", "ulimit -v 400000 && exec \"$0\" \"$@\"", tonbrix_binary(), "-i",
+                 path("in.wav"), "-o", path("out.wav"), "-b", "200000000", test_plugin("thru")};
+    spec.env = {{"LV2_PATH", test_lv2_dir()}, {"TONBRIX_TEST_LOG", log_path()}};
+    const CommandResult r = run_command("sh", spec);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Note: Running 1 instances of the plugin.\n"
+                     "Note: Mapping audio channels to plugin ports based on ordering\n");
+    EXPECT_EQ(r.err, "Error: insufficient memory\n");
+    // The instance was made before the buffers, and is torn down.
+    EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n");
+}
