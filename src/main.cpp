@@ -1,3 +1,4 @@
+#include "audio/buffers.h"
 #include "cli/run.h"
 
 #include <cstdio>
@@ -10,7 +11,7 @@ int main(int argc, char** argv)
     try {
         return tonbrix_main(argc, argv);
     } catch (const std::bad_alloc&) {
-        std::fputs("Error: insufficient memory\n", stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
 }

@@ -211,7 +211,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
         !checked_product({chunk_frames, width}, output_size) ||
         !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size) ||
         (loop.pcm16_output && !pcm16_output.allocate(output_size))) {
-        std::fputs("Error: insufficient memory\n", stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return LoopResult::out_of_memory;
     }
 

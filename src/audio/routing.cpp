@@ -159,7 +159,7 @@ RouteResult route_channels(const std::vector<std::string>& connect_values, bool 
     std::size_t size = 0;
     if (!checked_product({routing.instances, routing.inputs, routing.channels}, size) ||
         !routing.matrix.allocate(size)) {
-        std::fputs("Error: insufficient memory\n", stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return RouteResult::out_of_memory;
     }
     if (user) {

@@ -9,12 +9,6 @@
 #include <climits>
 #include <cstdio>
 
-namespace {
-
-constexpr const char* out_of_memory_message = "Error: insufficient memory\n";
-
-} // namespace
-
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, StatePtr& preset_state)
 {
@@ -46,7 +40,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     std::size_t output_channels = 0;
     if (!checked_product({shape.instances, shape.outputs}, output_channels) ||
         output_channels > INT_MAX) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
 
@@ -72,7 +66,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     if (!allocate_port_buffers(shape, buffers)) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
     buffers.control_inputs = set_control_start_values(lists, ranges.start_values, ranges.minimums,

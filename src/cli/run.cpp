@@ -1,5 +1,6 @@
 #include "cli/run.h"
 
+#include "audio/buffers.h"
 #include "catalog/catalog.h"
 #include "catalog/lv2_path.h"
 #include "cli/option_tables.h"
@@ -13,15 +14,13 @@
 
 namespace {
 
-constexpr const char* out_of_memory_message = "Error: insufficient memory\n";
-
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions& options,
                     bool list_presets, bool raw)
 {
     UriNodes nodes;
     if (!make_uri_nodes(world, nodes)) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
     if (!list_presets && options.blocksize < 1) {
@@ -50,7 +49,7 @@ int tonbrix_main(int argc, char** argv)
 
     ListTable list;
     if (!build_list_table(list)) {
-        std::fputs(out_of_memory_message, stdout);
+        std::fputs(insufficient_memory_message, stdout);
         return 1;
     }
 
@@ -70,7 +69,7 @@ int tonbrix_main(int argc, char** argv)
 
     PluginTables plugin_tables;
     if (!build_nameports_table(plugin_tables)) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
     if (arg_parse(argc, argv, plugin_tables.nameports_owner.data()) == 0) {
@@ -78,14 +77,14 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (!build_list_presets_table(plugin_tables)) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
     const int list_presets_errors = arg_parse(argc, argv, plugin_tables.list_presets_table.data());
 
     ProcessingTable processing;
     if (!build_processing_table(processing)) {
-        std::fputs(out_of_memory_message, stderr);
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
     const int processing_errors = parse_processing_table(argc, argv, processing);
