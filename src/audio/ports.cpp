@@ -33,7 +33,11 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
                 return false;
             }
         } else if (is_a(nodes.atom_port)) {
-            // Connected by the block loop setup.
+            if (is_a(nodes.input_port)) {
+                lists.atom_inputs.push_back(i);
+            } else {
+                lists.atom_outputs.push_back(i);
+            }
         } else if (lilv_port_has_property(plugin, port, nodes.connection_optional.get())) {
             // Left unconnected.
         } else {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 
 #include <cstdint>
 #include <string>
@@ -12,6 +12,8 @@ struct PortIndexLists {
     std::vector<uint32_t> audio_outputs;
     std::vector<uint32_t> control_inputs;
     std::vector<uint32_t> control_outputs;
+    std::vector<uint32_t> atom_inputs;
+    std::vector<uint32_t> atom_outputs;
     int32_t freewheel_port = -1;
 };
 

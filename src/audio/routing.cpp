@@ -1,6 +1,6 @@
 #include "audio/routing.h"
 
-#include "cli/int_text.h"
+#include "host/int_text.h"
 
 #include <string_view>
 

@@ -97,16 +97,16 @@ int open_sound(const std::string& path, bool raw, int fd, int mode, SF_INFO& inf
 
 } // namespace
 
-bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info)
+bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info)
 {
     info.format = 0;
-    if (raw) {
+    if (settings.raw) {
         info = SF_INFO{};
         info.format = raw_float_format;
-        info.samplerate = options.rate;
-        info.channels = options.channels;
+        info.samplerate = settings.rate;
+        info.channels = settings.channels;
     }
-    const int error = open_sound(options.input, raw, STDIN_FILENO, SFM_READ, info, input);
+    const int error = open_sound(settings.input, settings.raw, STDIN_FILENO, SFM_READ, info, input);
     if (error != 0) {
         std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
         return false;
@@ -114,7 +114,7 @@ bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_I
     return true;
 }
 
-bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int channels,
+bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output)
 {
     info.channels = channels;
@@ -124,7 +124,7 @@ bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int cha
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }
-    if (const int error = open_sound(options.output, raw, STDOUT_FILENO, SFM_WRITE, info, output);
+    if (const int error = open_sound(settings.output, settings.raw, STDOUT_FILENO, SFM_WRITE, info, output);
         error != 0) {
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "cli/option_tables.h"
-
 #include <sndfile.h>
 
 #include <cstdio>
@@ -35,16 +33,27 @@ struct SoundFile {
     }
 };
 
+// Where the audio comes from and goes to. In raw float mode both files are
+// headerless native floats of `rate` and `channels`, and "-" names the
+// standard streams.
+struct SoundFileSettings {
+    std::string input;
+    std::string output;
+    bool raw = false;
+    int rate = 0;
+    int channels = 0;
+};
+
 inline constexpr const char* output_close_error = "Error closing output file!\n";
 inline constexpr const char* input_close_error = "Error closing input file!\n";
 
 // Opens the input by its header, or as headerless floats in raw float mode
 // ("-" is standard input there). Fills `info`.
-bool open_input_file(const RunOptions& options, bool raw, SoundFile& input, SF_INFO& info);
+bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
 
 // Opens the output with the input's format and rate and `channels` channels
 // ("-" is standard output in raw float mode).
-bool open_output_file(const RunOptions& options, bool raw, SF_INFO info, int channels,
+bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output);
 
 bool close_output_file(SoundFile& output);

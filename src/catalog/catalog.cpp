@@ -1,6 +1,6 @@
 #include "catalog/catalog.h"
 
-#include "cli/int_text.h"
+#include "host/int_text.h"
 #include "host/lilv_owners.h"
 
 #include <lv2/core/lv2.h>

@@ -44,10 +44,25 @@ bool build_processing_table(ProcessingTable& t)
     t.mono = arg_lit0("m", "mono", "Mix all of the channels together before processing.");
     t.ignore_clipping = arg_lit0(nullptr, "ignore-clipping",
                                  "Do not check for clipping.  This option is slightly faster");
+    t.set = arg_strn("s", "set", "<parameter>=<value>", 0, 200,
+                     "Set a plugin parameter (patch:writable).");
+    t.compensate_latency = arg_lit0(nullptr, "compensate-latency",
+                                    "Remove the plugin's latency from the output.");
+    t.tail = arg_str0(nullptr, "tail", "<seconds>", "Run on silence after the input.");
+    t.output_format = arg_str0(nullptr, "output-format", "<type[:encoding]>",
+                               "Format of the output file.");
+    t.report = arg_lit0(nullptr, "report", "Print the control outputs after the run.");
+    t.quiet = arg_lit0("q", "quiet", "Print no notes.");
+    t.jobs = arg_str0("j", "jobs", "<int>", "Threads for the plugin instances.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
-    t.owner.table = {t.input, t.output, t.rate, t.channels, t.preset, t.parameters,
-                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
+    t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
+                     t.preset, t.parameters,    t.connect, t.blocksize,
+                     t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
+                     t.tail,   t.output_format, t.report, t.quiet,
+                     t.jobs,   t.plugin,        t.end};
+    t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
+                    t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
         return false;
     }
@@ -93,6 +108,22 @@ RunOptions read_run_options(const ProcessingTable& t)
     options.blocksize = t.blocksize->ival[0];
     options.mono = t.mono->count > 0;
     options.ignore_clipping = t.ignore_clipping->count > 0;
+    options.set_values = all_values(t.set->sval, t.set->count);
+    options.compensate_latency = t.compensate_latency->count > 0;
+    options.has_tail = t.tail->count > 0;
+    if (options.has_tail) {
+        options.tail = text_or_empty(t.tail->sval[0]);
+    }
+    options.has_output_format = t.output_format->count > 0;
+    if (options.has_output_format) {
+        options.output_format = text_or_empty(t.output_format->sval[0]);
+    }
+    options.report = t.report->count > 0;
+    options.quiet = t.quiet->count > 0;
+    options.has_jobs = t.jobs->count > 0;
+    if (options.has_jobs) {
+        options.jobs = text_or_empty(t.jobs->sval[0]);
+    }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
 }
@@ -104,10 +135,10 @@ void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& 
     arg_print_syntaxv(stderr, list.owner.data(), "\n\t");
     arg_print_syntaxv(stderr, plugin_tables.list_presets_table.data(), "\n\t");
     arg_print_syntaxv(stderr, plugin_tables.nameports_owner.data(), "\n\t");
-    arg_print_syntaxv(stderr, processing.owner.data(), "\n");
+    arg_print_syntaxv(stderr, processing.usage_view.data(), "\n");
     arg_print_glossary_gnu(stderr, list.owner.data());
     arg_print_glossary_gnu(stderr, plugin_tables.nameports_owner.data());
-    arg_print_glossary_gnu(stderr, processing.owner.data());
+    arg_print_glossary_gnu(stderr, processing.usage_view.data());
 }
 
 RawFloat raw_float_rule(int rate, int channels)

@@ -51,9 +51,19 @@ struct ProcessingTable {
     arg_int* blocksize = nullptr;
     arg_lit* mono = nullptr;
     arg_lit* ignore_clipping = nullptr;
+    // Options beyond the first set; the usage text leaves them out.
+    arg_str* set = nullptr;
+    arg_lit* compensate_latency = nullptr;
+    arg_str* tail = nullptr;
+    arg_str* output_format = nullptr;
+    arg_lit* report = nullptr;
+    arg_lit* quiet = nullptr;
+    arg_str* jobs = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<12> owner;
+    ArgArray<19> owner;
+    // The entries the usage text shows, with the plugin and end entries.
+    std::array<void*, 12> usage_view{};
 };
 
 // The processing table's values after its parse.
@@ -69,6 +79,19 @@ struct RunOptions {
     int blocksize = 512;
     bool mono = false;
     bool ignore_clipping = false;
+    std::vector<std::string> set_values; // --set PARAMETER=VALUE, in order
+    bool compensate_latency = false;
+    bool has_tail = false;
+    std::string tail; // seconds, unchecked
+    bool has_output_format = false;
+    std::string output_format; // TYPE, TYPE:ENCODING or :ENCODING, unchecked
+    bool report = false;
+    bool quiet = false;
+    bool has_jobs = false;
+    std::string jobs; // thread count, unchecked
+    // Filled by check_option_values.
+    double tail_seconds = 0.0;
+    int job_count = 0; // 0: one per online core
     std::string plugin;
 };
 

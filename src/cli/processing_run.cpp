@@ -1,11 +1,13 @@
 #include "cli/processing_run.h"
 
 #include "audio/block_loop.h"
+#include "audio/port_connections.h"
 #include "audio/ports.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
 #include "host/instances.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -16,9 +18,11 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     // then go to standard error.
     FILE* notes = options.output == "-" ? stderr : stdout;
 
+    const SoundFileSettings files{options.input, options.output, raw, options.rate,
+                                  options.channels};
     SF_INFO info{};
     SoundFile input(input_close_error);
-    if (!open_input_file(options, raw, input, info)) {
+    if (!open_input_file(files, input, info)) {
         return 1;
     }
     const auto channels = static_cast<uint32_t>(info.channels);
@@ -50,33 +54,35 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
     SoundFile output(output_close_error);
-    if (!open_output_file(options, raw, info, static_cast<int>(output_channels), output)) {
+    if (!open_output_file(files, info, static_cast<int>(output_channels), output)) {
         return 1;
     }
 
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.
     RunBuffers buffers;
+    if (!allocate_port_buffers(shape, lists, buffers)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return 1;
+    }
     PortRanges ranges;
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
                                     options.blocksize, notes};
-    if (!create_instances(plugin, nodes, settings, preset_state, ranges, instances)) {
+    const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
+        connect_instance_ports(lists, instance, m, shape, buffers);
+    };
+    if (!create_instances(plugin, nodes, settings, preset_state, connect, ranges, instances)) {
         return 1;
     }
 
-    if (!allocate_port_buffers(shape, buffers)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
-    }
-    buffers.control_inputs = set_control_start_values(lists, ranges.start_values, ranges.minimums,
-                                                      ranges.maximums);
-    buffers.control_outputs.assign(lists.control_outputs.size(), 0.0f);
+    const std::vector<float> start_values =
+        set_control_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
+    std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
     if (!apply_parameters(options.parameters, plugin, lists, buffers.control_inputs)) {
         return 1;
     }
 
-    connect_ports(plugin, nodes, lists, instances.instances, shape, buffers);
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
                          input.handle, output.handle,       notes,
                          (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/option_tables.h"
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 #include "host/lilv_owners.h"
 
 // Runs the input file through the plugin into the output file. Returns the

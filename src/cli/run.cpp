@@ -4,8 +4,9 @@
 #include "catalog/catalog.h"
 #include "catalog/lv2_path.h"
 #include "cli/option_tables.h"
+#include "cli/option_values.h"
 #include "cli/processing_run.h"
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 #include "host/lilv_owners.h"
 #include "host/presets.h"
 #include "host/urid_table.h"
@@ -39,6 +40,26 @@ int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions
         return 1;
     }
     return run_processing(options, raw, plugin, nodes, preset_state);
+}
+
+// Checks the values of the options that take numbers in text; prints the
+// message and returns false for the first one that cannot be read.
+bool check_option_values(RunOptions& options)
+{
+    if (options.has_tail && !parse_tail_seconds(options.tail, options.tail_seconds)) {
+        std::fprintf(stderr,
+                     "Error: invalid --tail value '%s': expected a number of seconds, 0 or "
+                     "more.\n",
+                     options.tail.c_str());
+        return false;
+    }
+    if (options.has_jobs && !parse_jobs(options.jobs, options.job_count)) {
+        std::fprintf(stderr,
+                     "Error: invalid --jobs value '%s': expected a whole number, 1 or more.\n",
+                     options.jobs.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -94,7 +115,10 @@ int tonbrix_main(int argc, char** argv)
     }
     const bool list_presets = list_presets_errors == 0;
 
-    const RunOptions options = read_run_options(processing);
+    RunOptions options = read_run_options(processing);
+    if (!list_presets && !check_option_values(options)) {
+        return 1;
+    }
     const RawFloat raw = raw_float_rule(options.rate, options.channels);
     if (raw == RawFloat::rejected) {
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);

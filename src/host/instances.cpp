@@ -40,7 +40,7 @@ bool serves_worker(const LilvPlugin* plugin, const UriNodes& nodes)
 
 bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
                       const InstanceSettings& settings, StatePtr& preset_state,
-                      PortRanges& ranges, InstanceSet& set)
+                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set)
 {
     const uint32_t port_count = lilv_plugin_get_num_ports(plugin);
     ranges.minimums.assign(port_count, 0.0f);
@@ -83,6 +83,7 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
         if (preset_state) {
             lilv_state_restore(preset_state.get(), instance, set_port_value, &target, 0, nullptr);
         }
+        connect(instance, i);
         lilv_instance_activate(instance);
         set.activated.back() = true;
     }

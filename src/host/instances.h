@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 #include "host/lilv_owners.h"
 #include "host/worker.h"
 
@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <vector>
 
 // The options and features every instance of a run receives. Plugins keep
@@ -54,13 +55,17 @@ struct InstanceSettings {
     FILE* trace = stdout; // where the worker's trace lines go
 };
 
+// Connects every port of a new instance (its number from 0) to its buffers.
+using ConnectPorts = std::function<void(LilvInstance*, std::size_t)>;
+
 // Reads the port ranges, then creates, restores (when a preset state is
-// given) and activates every instance in turn. The preset state is
-// released at the end. Prints its message and returns false when an
-// instance cannot be created.
+// given), connects and activates every instance in turn: plugins may read
+// their ports as soon as they are activated. The preset state is released
+// at the end. Prints its message and returns false when an instance cannot
+// be created.
 bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
                       const InstanceSettings& settings, StatePtr& preset_state,
-                      PortRanges& ranges, InstanceSet& set);
+                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set);
 
 // Deactivates (where activated) and frees each instance, in ascending order.
 void destroy_instances(InstanceSet& set) noexcept;

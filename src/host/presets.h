@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 #include "host/lilv_owners.h"
 
 #include <cstdint>

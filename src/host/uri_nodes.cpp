@@ -1,4 +1,4 @@
-#include "cli/uri_nodes.h"
+#include "host/uri_nodes.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>

@@ -1,4 +1,4 @@
-#include "cli/int_text.h"
+#include "host/int_text.h"
 
 #include <cctype>
 #include <climits>

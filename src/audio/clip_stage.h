@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Clamps samples beyond +-1.0 (NaN stays); true when any was clamped.
+bool clamp_samples(float* samples, std::size_t count);
+
+// True when any sample lies beyond +-1.0 (NaN does not).
+bool exceeds_full_scale(const float* samples, std::size_t count);
+
+// Converts samples to 16-bit integers scaled by 32768, rounded to the
+// nearest (ties to even), saturated to the 16-bit range; NaN gives 0. A
+// 16-bit input read as floats thus comes back unchanged.
+void float_to_pcm16(const float* samples, std::size_t count, int16_t* out);
+
+inline constexpr const char* clipping_warning =
+    "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output "
+    "volume, or if that's not possible, try lowering the volume of the input before "
+    "processing.\n";
