@@ -32,6 +32,15 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
                 std::fputs("Control port not input or output\n", stderr);
                 return false;
             }
+        } else if (is_a(nodes.cv_port)) {
+            if (is_a(nodes.input_port)) {
+                lists.cv_inputs.push_back(i);
+            } else if (is_a(nodes.output_port)) {
+                lists.cv_outputs.push_back(i);
+            } else {
+                std::fputs("CV port not input or output\n", stderr);
+                return false;
+            }
         } else if (is_a(nodes.atom_port)) {
             if (is_a(nodes.input_port)) {
                 lists.atom_inputs.push_back(i);
@@ -84,8 +93,39 @@ std::vector<float> set_control_start_values(const PortIndexLists& lists,
     return values;
 }
 
+std::vector<float> set_cv_start_values(const PortIndexLists& lists,
+                                       const std::vector<float>& start_values,
+                                       const std::vector<float>& minimums,
+                                       const std::vector<float>& maximums)
+{
+    std::vector<float> values(lists.cv_inputs.size(), 0.0f);
+    for (std::size_t k = 0; k < lists.cv_inputs.size(); ++k) {
+        const uint32_t p = lists.cv_inputs[k];
+        values[k] = control_default(start_values[p], minimums[p], maximums[p]);
+    }
+    return values;
+}
+
+namespace {
+
+// The value slot of the control or CV input with this symbol, or null.
+float* input_value_slot(const std::string& symbol, const LilvPlugin* plugin,
+                        const std::vector<uint32_t>& ports, std::vector<float>& values)
+{
+    for (std::size_t k = 0; k < ports.size(); ++k) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, ports[k]);
+        if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
+            return &values[k];
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
-                      const PortIndexLists& lists, std::vector<float>& control_values)
+                      const PortIndexLists& lists, std::vector<float>& control_values,
+                      std::vector<float>& cv_values)
 {
     for (const std::string& value : parameters) {
         std::string_view rest(value);
@@ -104,16 +144,14 @@ bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlug
             const std::string number(item.substr(colon + 1));
             const float parsed = std::strtof(number.c_str(), nullptr);
 
-            bool found = false;
-            for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
-                const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.control_inputs[k]);
-                if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
-                    control_values[k] = parsed;
-                    found = true;
-                    break;
-                }
+            // Symbols are unique among a plugin's ports.
+            float* slot = input_value_slot(symbol, plugin, lists.control_inputs, control_values);
+            if (slot == nullptr) {
+                slot = input_value_slot(symbol, plugin, lists.cv_inputs, cv_values);
             }
-            if (!found) {
+            if (slot != nullptr) {
+                *slot = parsed;
+            } else {
                 std::fprintf(stderr, "Error: Port with symbol %s does not exist.\n", symbol.c_str());
                 return false;
             }

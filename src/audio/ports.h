@@ -12,6 +12,8 @@ struct PortIndexLists {
     std::vector<uint32_t> audio_outputs;
     std::vector<uint32_t> control_inputs;
     std::vector<uint32_t> control_outputs;
+    std::vector<uint32_t> cv_inputs;  // held at one value for the whole run
+    std::vector<uint32_t> cv_outputs; // written to scratch buffers
     std::vector<uint32_t> atom_inputs;
     std::vector<uint32_t> atom_outputs;
     int32_t freewheel_port = -1;
@@ -31,8 +33,15 @@ std::vector<float> set_control_start_values(const PortIndexLists& lists,
                                             const std::vector<float>& minimums,
                                             const std::vector<float>& maximums);
 
-// Applies "symbol:number" items, comma-separated, in order. Prints the
-// message and returns false for an item without a colon or with an unknown
-// symbol.
+// One value per CV input, from its default and range as for a control input.
+std::vector<float> set_cv_start_values(const PortIndexLists& lists,
+                                       const std::vector<float>& start_values,
+                                       const std::vector<float>& minimums,
+                                       const std::vector<float>& maximums);
+
+// Applies "symbol:number" items, comma-separated, in order, to control and
+// CV inputs alike. Prints the message and returns false for an item without
+// a colon or with an unknown symbol.
 bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
-                      const PortIndexLists& lists, std::vector<float>& control_values);
+                      const PortIndexLists& lists, std::vector<float>& control_values,
+                      std::vector<float>& cv_values);

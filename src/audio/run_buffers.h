@@ -19,6 +19,7 @@ using AtomBuffer = std::vector<uint64_t>;
 // so instances never share them.
 struct InstanceBuffers {
     std::vector<float> control_outputs;  // by control output, in port order
+    FloatBuffer cv_outputs;               // [CV output][frame], never read
     std::vector<AtomBuffer> atom_inputs;  // by atom input, in port order
     std::vector<AtomBuffer> atom_outputs; // by atom output, in port order
 };
@@ -38,6 +39,8 @@ struct RunBuffers {
     FloatBuffer input_ports;  // [instance][audio input][frame]
     FloatBuffer output_ports; // [instance][audio output][frame]
     std::vector<float> control_inputs; // by control input; read by every instance
+    std::vector<float> cv_values;      // by CV input: the value it holds all run
+    FloatBuffer cv_inputs;             // [CV input][frame]; read by every instance
     std::vector<InstanceBuffers> instances;
 };
 
@@ -45,6 +48,10 @@ struct RunBuffers {
 // empty sequence; false when they cannot be had.
 bool allocate_port_buffers(const BlockShape& shape, const PortIndexLists& lists,
                            RunBuffers& buffers);
+
+// Fills every frame of each CV input buffer with its value. The plugins only
+// read these buffers, so once before the first run is enough.
+void fill_cv_inputs(uint32_t block_size, RunBuffers& buffers) noexcept;
 
 // Empties an atom input sequence (after a run: plugins may scribble on it).
 void reset_atom_input(AtomBuffer& buffer, uint32_t sequence_type) noexcept;

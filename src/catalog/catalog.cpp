@@ -77,13 +77,18 @@ const LilvPlugin* find_plugin(const char* text, const LilvPlugins* plugins, Lilv
 
 namespace {
 
+// Lists, in port order, the inputs of `port_class` or else of `other_class`
+// (when given).
 void append_ports_of_class(std::string& text, const LilvPlugin* plugin, const LilvNode* input,
-                           const LilvNode* port_class, const LilvNode* name_property)
+                           const LilvNode* port_class, const LilvNode* other_class,
+                           const LilvNode* name_property)
 {
     const uint32_t count = lilv_plugin_get_num_ports(plugin);
     for (uint32_t i = 0; i < count; ++i) {
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
-        if (!lilv_port_is_a(plugin, port, input) || !lilv_port_is_a(plugin, port, port_class)) {
+        if (!lilv_port_is_a(plugin, port, input) ||
+            (!lilv_port_is_a(plugin, port, port_class) &&
+             (other_class == nullptr || !lilv_port_is_a(plugin, port, other_class)))) {
             continue;
         }
         const char* symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
@@ -108,11 +113,13 @@ void list_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text)
     NodePtr input(lilv_new_uri(world, LV2_CORE__InputPort));
     NodePtr control(lilv_new_uri(world, LV2_CORE__ControlPort));
     NodePtr audio(lilv_new_uri(world, LV2_CORE__AudioPort));
+    NodePtr cv(lilv_new_uri(world, LV2_CORE__CVPort));
     NodePtr name(lilv_new_uri(world, LV2_CORE__name));
 
     std::string listing = "==Audio Ports==\n";
-    append_ports_of_class(listing, plugin, input.get(), audio.get(), name.get());
+    append_ports_of_class(listing, plugin, input.get(), audio.get(), nullptr, name.get());
+    // A CV input is set like a control input, so it is listed as one.
     listing += "==Control Ports==\n";
-    append_ports_of_class(listing, plugin, input.get(), control.get(), name.get());
+    append_ports_of_class(listing, plugin, input.get(), control.get(), cv.get(), name.get());
     std::fwrite(listing.data(), 1, listing.size(), stdout);
 }

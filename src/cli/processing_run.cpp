@@ -1,6 +1,7 @@
 #include "cli/processing_run.h"
 
 #include "audio/block_loop.h"
+#include "audio/parameter_messages.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
 #include "audio/routing.h"
@@ -12,7 +13,7 @@
 #include <cstdio>
 
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
-                   const UriNodes& nodes, StatePtr& preset_state)
+                   const UriNodes& nodes, InstanceStates& states)
 {
     // Standard output carries the audio when the output is "-"; the notes
     // then go to standard error.
@@ -72,14 +73,21 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
         connect_instance_ports(lists, instance, m, shape, buffers);
     };
-    if (!create_instances(plugin, nodes, settings, preset_state, connect, ranges, instances)) {
+    if (!create_instances(plugin, nodes, settings, states, connect, ranges, instances)) {
         return 1;
     }
 
     const std::vector<float> start_values =
         set_control_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
     std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
-    if (!apply_parameters(options.parameters, plugin, lists, buffers.control_inputs)) {
+    buffers.cv_values =
+        set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
+    if (!apply_parameters(options.parameters, plugin, lists, buffers.control_inputs,
+                          buffers.cv_values)) {
+        return 1;
+    }
+    fill_cv_inputs(options.blocksize, buffers);
+    if (!queue_parameter_messages(states.parameters, lists, buffers)) {
         return 1;
     }
 

@@ -6,6 +6,8 @@
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/processing_run.h"
+#include "host/instances.h"
+#include "host/parameters.h"
 #include "host/uri_nodes.h"
 #include "host/lilv_owners.h"
 #include "host/presets.h"
@@ -28,10 +30,10 @@ int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
         return 1;
     }
-    StatePtr preset_state;
+    InstanceStates states;
     const PresetScan scan = scan_presets(world, plugin, nodes, list_presets,
                                          options.has_preset ? &options.preset : nullptr,
-                                         preset_state);
+                                         states.preset);
     if (scan == PresetScan::listed) {
         return 0;
     }
@@ -39,7 +41,12 @@ int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions
         std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
         return 1;
     }
-    return run_processing(options, raw, plugin, nodes, preset_state);
+    if (!block_length_supported(world, plugin, options.blocksize) ||
+        !plan_parameters(world, plugin, options.set_values, states.parameters)) {
+        return 1;
+    }
+    states.default_state = load_default_state(world, plugin);
+    return run_processing(options, raw, plugin, nodes, states);
 }
 
 // Checks the values of the options that take numbers in text; prints the

@@ -3,6 +3,7 @@
 #include "host/urid_table.h"
 
 #include <lv2/atom/atom.h>
+#include <lv2/state/state.h>
 
 #include <cstring>
 
@@ -96,4 +97,14 @@ PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNod
         return PresetScan::none;
     }
     return state ? PresetScan::found : PresetScan::not_found;
+}
+
+StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin)
+{
+    const LilvNode* uri = lilv_plugin_get_uri(plugin);
+    NodePtr state_property(lilv_new_uri(world, LV2_STATE__state));
+    if (!lilv_world_ask(world, uri, state_property.get(), nullptr)) {
+        return nullptr;
+    }
+    return StatePtr(lilv_state_new_from_world(world, &g_urid_map_record, uri));
 }

@@ -29,3 +29,7 @@ enum class PresetScan { listed, none, found, not_found };
 // first preset whose first label equals it.
 PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
                         bool list_mode, const std::string* preset_name, StatePtr& state);
+
+// The plugin's default state (state:state in its own data), or null when
+// its data has none.
+StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin);

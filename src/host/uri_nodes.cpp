@@ -11,6 +11,7 @@ bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
     nodes.output_port.reset(lilv_new_uri(world, LV2_CORE__OutputPort));
     nodes.control_port.reset(lilv_new_uri(world, LV2_CORE__ControlPort));
     nodes.audio_port.reset(lilv_new_uri(world, LV2_CORE__AudioPort));
+    nodes.cv_port.reset(lilv_new_uri(world, LV2_CORE__CVPort));
     nodes.preset.reset(lilv_new_uri(world, LV2_PRESETS__Preset));
     nodes.connection_optional.reset(lilv_new_uri(world, LV2_CORE__connectionOptional));
     nodes.free_wheeling.reset(lilv_new_uri(world, LV2_CORE__freeWheeling));
@@ -20,6 +21,7 @@ bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
     nodes.worker_schedule.reset(lilv_new_uri(world, LV2_WORKER__schedule));
     nodes.worker_interface.reset(lilv_new_uri(world, LV2_WORKER__interface));
     return nodes.input_port && nodes.output_port && nodes.control_port && nodes.audio_port &&
+           nodes.cv_port &&
            nodes.preset && nodes.connection_optional && nodes.free_wheeling &&
            nodes.reports_latency && nodes.rdfs_label && nodes.atom_port &&
            nodes.worker_schedule && nodes.worker_interface;

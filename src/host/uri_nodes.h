@@ -8,6 +8,7 @@ struct UriNodes {
     NodePtr output_port;
     NodePtr control_port;
     NodePtr audio_port;
+    NodePtr cv_port;
     NodePtr preset;
     NodePtr connection_optional;
     NodePtr free_wheeling;
@@ -18,5 +19,5 @@ struct UriNodes {
     NodePtr worker_interface;
 };
 
-// Makes all twelve nodes; false when any of them cannot be made.
+// Makes every node; false when any of them cannot be made.
 bool make_uri_nodes(LilvWorld* world, UriNodes& nodes);

@@ -1,5 +1,6 @@
-/* cvrequired / cvoptional: out = in; the CV input "cv" is ignored and may be
- * unconnected (NULL). The URI comes from TB_PLUGIN_URI, set by CMake per bundle. */
+/* cvrequired / cvoptional: out = in + cv, frame by frame (out = in while "cv"
+ * is unconnected); the CV output "cvout", where the bundle has one, gets
+ * 2 * cv. The URI comes from TB_PLUGIN_URI, set by CMake per bundle. */
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -16,6 +17,7 @@ typedef struct {
     const float* in;
     float* out;
     const float* cv;
+    float* cvout;
 } Cv;
 
 static LV2_Handle instantiate(const LV2_Descriptor* d, double rate, const char* path,
@@ -38,6 +40,7 @@ static void connect_port(LV2_Handle h, uint32_t port, void* data)
     case 0: self->in = data; break;
     case 1: self->out = data; break;
     case 2: self->cv = data; break;
+    case 3: self->cvout = data; break;
     default: break;
     }
 }
@@ -48,7 +51,11 @@ static void run(LV2_Handle h, uint32_t n)
 {
     Cv* self = h;
     for (uint32_t i = 0; i < n; ++i) {
-        self->out[i] = self->in[i];
+        const float cv = self->cv != NULL ? self->cv[i] : 0.0f;
+        self->out[i] = self->in[i] + cv;
+        if (self->cvout != NULL) {
+            self->cvout[i] = 2.0f * cv;
+        }
     }
 }
 
