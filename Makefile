@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
 
-.PHONY: all deps build build-asan demo test unit-test asan-test clean
+.PHONY: all deps build build-asan demo test unit-test asan-test compat clean
 
 all: build
 
@@ -24,6 +24,11 @@ test: build build-asan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Runs every installed LV2 plugin once and sorts the outcomes (not part of
+# the test suite; see scripts/compat.sh).
+compat: build
+	JOBS=$(JOBS) ./scripts/compat.sh
 
 clean:
 	rm -rf build build-asan

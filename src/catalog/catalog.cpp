@@ -2,12 +2,14 @@
 
 #include "host/int_text.h"
 #include "host/lilv_owners.h"
+#include "host/parameters.h"
 
 #include <lv2/core/lv2.h>
 
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 void list_plugins(const LilvPlugins* plugins)
 {
@@ -121,5 +123,15 @@ void list_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text)
     // A CV input is set like a control input, so it is listed as one.
     listing += "==Control Ports==\n";
     append_ports_of_class(listing, plugin, input.get(), control.get(), cv.get(), name.get());
+    const std::vector<WritableParameter> parameters = writable_parameters(world, plugin);
+    if (!parameters.empty()) {
+        listing += "==Parameters==\n";
+        for (const WritableParameter& parameter : parameters) {
+            listing += parameter.short_name;
+            listing += ": ";
+            listing += parameter.label;
+            listing += '\n';
+        }
+    }
     std::fwrite(listing.data(), 1, listing.size(), stdout);
 }

@@ -1,0 +1,168 @@
+#!/bin/sh
+# Compatibility sweep: runs tonbrix over every installed LV2 plugin on a
+# short generated input (one channel per audio input, mono for plugins
+# without audio inputs) and sorts the outcomes: ok (silent? NaN or inf?),
+# failed (first error line), crashed (signal), hung (timeout). Where
+# ffmpeg's lv2 filter also runs the plugin, the two outputs are compared.
+#
+# Environment: TONBRIX (binary, default build/tonbrix), TIMEOUT (seconds per
+# run, default 20), JOBS (parallel runs, default 2), COMPAT_DIR (work folder,
+# default build/compat), SKIP_INSTALL=1 (do not install missing packages),
+# TOLERANCE (largest sample difference counted as the same, default 1e-5).
+set -eu
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+TONBRIX=${TONBRIX:-$here/build/tonbrix}
+TIMEOUT=${TIMEOUT:-20}
+JOBS=${JOBS:-2}
+COMPAT_DIR=${COMPAT_DIR:-$here/build/compat}
+TOLERANCE=${TOLERANCE:-1e-5}
+export TONBRIX TIMEOUT COMPAT_DIR TOLERANCE
+wav_tool="$here/scripts/compat_wav.py"
+
+# One plugin: compat.sh one NUMBER URI. Writes results/NUMBER as
+# "URI|outcome|detail|ffmpeg comparison".
+if [ "${1:-}" = one ]; then
+    number=$2
+    uri=$3
+    dir="$COMPAT_DIR/runs/$number"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    inputs=$("$TONBRIX" --nameports "$uri" 2>/dev/null |
+        awk '/^==Audio Ports==$/ {a = 1; next} /^==/ {a = 0} a' | wc -l)
+    channels=$inputs
+    [ "$channels" -ge 1 ] || channels=1
+    input="$COMPAT_DIR/inputs/in-$channels.wav"
+    if [ ! -f "$input" ]; then
+        # Made under a temporary name, then renamed: parallel runs may race.
+        sox -R -n -r 48000 -b 32 -e floating-point -c "$channels" "$input.$number.wav" \
+            synth 0.5 pinknoise vol 0.5
+        mv -f "$input.$number.wav" "$input"
+    fi
+
+    status=0
+    timeout -k 5 "$TIMEOUT" "$TONBRIX" -i "$input" -o "$dir/out.wav" "$uri" \
+        >"$dir/stdout" 2>"$dir/stderr" </dev/null || status=$?
+    ffmpeg_result=-
+    if [ "$status" -eq 0 ]; then
+        outcome=ok
+        detail=$("$wav_tool" stats "$dir/out.wav")
+        if [ "$inputs" -ge 1 ] && command -v ffmpeg >/dev/null 2>&1; then
+            # Colons separate filter options: escaped within the quotes.
+            escaped=$(printf '%s' "$uri" | sed 's/:/\\:/g')
+            if timeout -k 5 "$TIMEOUT" ffmpeg -nostdin -v error -i "$input" \
+                -af "lv2=p='$escaped'" -c:a pcm_f32le -y "$dir/ffmpeg.wav" \
+                >/dev/null 2>"$dir/ffmpeg.stderr"; then
+                ffmpeg_result=$("$wav_tool" compare "$dir/out.wav" "$dir/ffmpeg.wav" "$TOLERANCE")
+                case $ffmpeg_result in
+                differ*)
+                    # A plugin whose output changes from run to run cannot be
+                    # compared.
+                    timeout -k 5 "$TIMEOUT" "$TONBRIX" -i "$input" -o "$dir/again.wav" "$uri" \
+                        >/dev/null 2>&1 </dev/null || true
+                    again=$("$wav_tool" compare "$dir/out.wav" "$dir/again.wav" 0)
+                    [ "$again" = same ] || ffmpeg_result="varies"
+                    ;;
+                esac
+            else
+                ffmpeg_result="ffmpeg failed"
+            fi
+        fi
+    elif [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+        outcome=hung
+        detail="no end after ${TIMEOUT}s"
+    elif [ "$status" -gt 128 ]; then
+        outcome=crashed
+        detail="signal $((status - 128))"
+    else
+        outcome=failed
+        detail=$(grep -m1 -E '^(Error|Failed|No such|--rate)' "$dir/stderr" ||
+            tail -n1 "$dir/stderr")
+        [ -n "$detail" ] || detail="status $status, no message"
+    fi
+    printf '%s|%s|%s|%s\n' "$uri" "$outcome" "$detail" "$ffmpeg_result" >"$COMPAT_DIR/results/$number"
+    # Keep the folder only where there is something to look at.
+    case $outcome/$ffmpeg_result in
+    ok/differ* | ok/shape*) ;;
+    ok/*) rm -rf "$dir" ;;
+    esac
+    exit 0
+fi
+
+packages="lv2-examples swh-lv2 mda-lv2 x42-plugins lsp-plugins-lv2 calf-plugins
+invada-studio-plugins-lv2 zam-plugins fomp blop-lv2 lilv-utils sox ffmpeg python3"
+if [ "${SKIP_INSTALL:-0}" != 1 ]; then
+    missing=""
+    for p in $packages; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $p"
+        fi
+    done
+    if [ -n "$missing" ]; then
+        echo "Installing:$missing"
+        sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        export DEBIAN_FRONTEND=noninteractive
+        $sudo apt-get update -qq
+        # shellcheck disable=SC2086
+        $sudo apt-get install -y -qq --no-install-recommends $missing
+    fi
+fi
+if [ ! -x "$TONBRIX" ]; then
+    echo "compat: $TONBRIX is missing; run 'make build' first" >&2
+    exit 1
+fi
+
+rm -rf "$COMPAT_DIR"
+mkdir -p "$COMPAT_DIR/inputs" "$COMPAT_DIR/results" "$COMPAT_DIR/runs"
+lv2ls >"$COMPAT_DIR/plugins.txt"
+total=$(wc -l <"$COMPAT_DIR/plugins.txt")
+echo "compat: $total plugins, $JOBS at a time, ${TIMEOUT}s each at most"
+started=$(date +%s)
+awk '{print NR, $0}' "$COMPAT_DIR/plugins.txt" |
+    xargs -P "$JOBS" -L 1 sh "$here/scripts/compat.sh" one
+elapsed=$(($(date +%s) - started))
+
+summary="$COMPAT_DIR/summary.md"
+cat "$COMPAT_DIR"/results/* | sort >"$COMPAT_DIR/results.txt"
+awk -F'|' -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" -v elapsed="$elapsed" '
+    { total++; kind[$2]++
+      if ($2 == "ok") { ok_detail[$3]++ }
+      if ($2 == "failed") { failed[$3]++ }
+      if ($2 == "crashed" || $2 == "hung") { bad[$1] = $2 ": " $3 }
+      if ($4 != "-") { compared[$4 ~ /^differ/ ? "differ" : $4]++ }
+      if ($4 ~ /^differ/ || $4 ~ /^shape/) { differ[$1] = $4 }
+    }
+    END {
+      printf "Sweep of %d LV2 plugins, %s (%d s).\n\n", total, date, elapsed
+      print "| outcome | plugins |"
+      print "|---|---|"
+      printf "| ok | %d |\n", kind["ok"]
+      printf "| ok, output silent | %d |\n", ok_detail["silent"]
+      printf "| ok, output with NaN or inf | %d |\n", ok_detail["nan"] + ok_detail["inf"]
+      printf "| failed | %d |\n", kind["failed"]
+      printf "| crashed | %d |\n", kind["crashed"]
+      printf "| hung | %d |\n", kind["hung"]
+      print ""
+      print "| against ffmpeg lv2 (ok, with audio inputs) | plugins |"
+      print "|---|---|"
+      printf "| same output | %d |\n", compared["same"]
+      printf "| different output | %d |\n", compared["differ"]
+      printf "| different channel or frame count | %d |\n", compared["shape"]
+      printf "| output varies from run to run | %d |\n", compared["varies"]
+      printf "| ffmpeg failed | %d |\n", compared["ffmpeg failed"]
+      if (length(failed) > 0) {
+        print "\nFailures by first error line:\n"
+        for (m in failed) printf "- %d: `%s`\n", failed[m], m
+      }
+      if (length(bad) > 0) {
+        print "\nCrashed or hung:\n"
+        for (u in bad) printf "- %s (%s)\n", u, bad[u]
+      }
+      if (length(differ) > 0) {
+        print "\nOutput differs from ffmpeg:\n"
+        for (u in differ) printf "- %s (%s)\n", u, differ[u]
+      }
+    }' "$COMPAT_DIR/results.txt" >"$summary"
+cat "$summary"
+echo "compat: details in $COMPAT_DIR/results.txt"
