@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -196,6 +197,8 @@ std::vector<WritableParameter> writable_parameters(LilvWorld* world, const LilvP
         parameter.range = world_text(world, node, LILV_NS_RDFS "range");
         parameters.push_back(std::move(parameter));
     }
+    std::sort(parameters.begin(), parameters.end(),
+              [](const WritableParameter& a, const WritableParameter& b) { return a.uri < b.uri; });
     return parameters;
 }
 

@@ -15,7 +15,7 @@ struct WritableParameter {
     std::string range;      // rdfs:range URI, empty when undeclared
 };
 
-// The plugin's writable parameters, in the order lilv gives them.
+// The plugin's writable parameters, by URI.
 std::vector<WritableParameter> writable_parameters(LilvWorld* world, const LilvPlugin* plugin);
 
 // One --set value, read by its parameter's range: the atom type URI and the

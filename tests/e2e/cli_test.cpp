@@ -112,6 +112,13 @@ TEST_F(Cli, NameportsLayouts)
         {"noports", "==Audio Ports==\n==Control Ports==\n"},
         // A port without a name shows its symbol.
         {"noname", "==Audio Ports==\nin: Input\n==Control Ports==\nanon: anon\n"},
+        // CV inputs among the control inputs, in port order.
+        {"strictconnect", "==Audio Ports==\nin: Input\n==Control Ports==\ngain: Gain\ncv: CV\n"},
+        // Writable parameters by URI: short name and label.
+        {"params", "==Audio Ports==\nin: Input\n==Control Ports==\n==Parameters==\n"
+                   "bool: A Bool\ndouble: A Double\nfloat: A Float\ngain: Gain\nint: An Int\n"
+                   "long: A Long\npath: A File\nstring: A String\nuri: A URI\n"
+                   "vector: A Vector\ngain: Other Gain\n"},
     };
     for (const Case& c : cases) {
         const CommandResult r = tonbrix({"-n", test_plugin(c.plugin)});

@@ -107,27 +107,79 @@ protected:
     }
 };
 
-TEST_F(Controls, RequiredPortOfUnknownTypeStopsTheRun)
+TEST_F(Controls, CvInputsHoldTheirValueInEveryFrame)
 {
-    write_mono();
-    const CommandResult r = process({}, "cvrequired");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error!  Unable to handle a required port \n");
-    EXPECT_FALSE(file_exists(path("out.wav")));
-    EXPECT_EQ(read_log(), "");
+    // cvrequired: out = in + cv, cv from its default 0.25 or -p; cvoptional:
+    // the same, its start value the midpoint of 0.5..1.5. Blocks of 5 frames
+    // over 12: every frame of every block, the last one included.
+    const Sound in = write_mono(12);
+    struct Case {
+        std::string plugin;
+        std::vector<std::string> options;
+        float cv;
+    };
+    const Case cases[] = {
+        {"cvrequired", {"-b", "5"}, 0.25f},
+        {"cvrequired", {"-b", "5", "-p", "cv:-0.5"}, -0.5f},
+        {"cvrequired", {"--parameters", "cv:0.125", "-b", "1"}, 0.125f},
+        {"cvoptional", {"-b", "5"}, 1.0f},
+        {"cvoptional", {"-p", "cv:0.75"}, 0.75f},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> options = c.options;
+        options.push_back("--ignore-clipping");
+        const CommandResult r = process(options, c.plugin);
+        const std::string label = c.plugin + " " + c.options.back();
+        ASSERT_EQ(r.status, 0) << label << ": " << r.err;
+        EXPECT_EQ(r.out, instances_note(1) + ordering_note) << label;
+        EXPECT_EQ(r.err, "") << label;
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.frames(), in.frames()) << label;
+        for (long f = 0; f < out.frames(); ++f) {
+            EXPECT_EQ(out.at(f, 0), in.at(f, 0) + c.cv) << label << ", frame " << f;
+        }
+    }
 }
 
-TEST_F(Controls, OptionalPortOfUnknownTypeIsLeftUnconnected)
+TEST_F(Controls, CvInputsFollowTheControlInputRulesOfParameters)
+{
+    write_mono();
+    struct Case {
+        std::string item;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"cvout:1", "Error: Port with symbol cvout does not exist.\n"}, // a CV output
+        {"CV:1", "Error: Port with symbol CV does not exist.\n"},
+        {"cv", "Error parsing parameters:  Expected colon between port and value.\n"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult r = process({"-p", c.item}, "cvrequired");
+        EXPECT_EQ(r.status, 1) << c.item;
+        EXPECT_EQ(r.err, c.err) << c.item;
+    }
+    // As for a control input, text after the colon that is not a number
+    // reads as 0.
+    const CommandResult r = process({"-p", "cv:abc"}, "cvrequired");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Sound out = read_sound(path("out.wav"));
+    EXPECT_EQ(out.at(3, 0), 0.25f + 3.0f / 1024.0f);
+}
+
+TEST_F(Controls, CvInputsPerInstanceWithCvOutputsLeftOutOfTheFile)
 {
     const Sound in = write_stereo();
-    const CommandResult r = process({}, "cvoptional");
-    EXPECT_EQ(r.status, 0) << r.err;
+    const CommandResult r = process({"-p", "cv:0.5", "-b", "64", "--ignore-clipping"},
+                                    "cvrequired");
+    ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, instances_note(2) + per_channel_note);
-    EXPECT_EQ(r.err, "");
     const Sound out = read_sound(path("out.wav"));
-    EXPECT_EQ(out.channels, 2);
-    EXPECT_EQ(out.samples, in.samples);
+    ASSERT_EQ(out.channels, 2); // one audio output per instance, no CV output
+    for (long f = 0; f < out.frames(); ++f) {
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(out.at(f, c), in.at(f, c) + 0.5f) << f << " " << c;
+        }
+    }
 }
 
 TEST_F(Controls, StartValuesFollowDefaultsAndRanges)

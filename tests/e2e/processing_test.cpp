@@ -167,7 +167,10 @@ TEST_F(Processing, ProbeSeesTheHostFeaturesInEveryRunOfEveryInstance)
         const auto b = static_cast<float>(c.block);
         // rate, min/max/nominal block length, sequence size, fresh input
         // sequence, fresh output chunk, freewheel, feature count, unmap.
-        const float info[10] = {static_cast<float>(c.rate), b, b, b, 32768.0f, 1, 1, 1, 3, 1};
+        // The features: map, unmap, options, four block-length features (all
+        // blocks here are powers of two), log, default state, three path
+        // features.
+        const float info[10] = {static_cast<float>(c.rate), b, b, b, 32768.0f, 1, 1, 1, 12, 1};
         std::vector<float> expected = in.samples;
         for (long f = 0; f < c.frames; ++f) {
             const long in_block = f % c.block;
