@@ -1,0 +1,285 @@
+// --set: writable parameters of every type, through the state interface or
+// patch:Set messages, in effect from the first frame; its errors; and the
+// convolver that needs an impulse response file.
+#include "support/e2e.h"
+#include "support/messages.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string ns = "http://tonbrix.test/plugins/params#";
+
+// Output frames of the params plugins (see tests/plugins/README.md).
+enum Field { f_float, f_double, f_int, f_long, f_bool, f_string, f_path, f_uri, f_restores,
+             f_messages, field_count };
+
+} // namespace
+
+class SetParameters : public E2E {
+protected:
+    void SetUp() override
+    {
+        E2E::SetUp();
+        write_sound(path("in.wav"), make_sound(2, 48, 48000, wav_float,
+                                               [](long f, int) { return f / 64.0f; }));
+        std::FILE* file = std::fopen(path("data.bin").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("0123456789abc", file); // 13 bytes
+        std::fclose(file);
+    }
+
+    CommandResult run(const std::string& plugin, const std::vector<std::string>& options)
+    {
+        std::remove(path("out.wav").c_str());
+        std::remove(log_path().c_str());
+        std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav"),
+                                         "--ignore-clipping", "-b", "16"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(test_plugin(plugin));
+        return tonbrix(args);
+    }
+
+    // Checks the fields at the start of every block of every channel;
+    // fields not named hold their unset value (-1), the counters 0.
+    void expect_fields(const std::map<int, float>& want, const std::string& label)
+    {
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.frames(), 48) << label;
+        for (long start = 0; start < out.frames(); start += 16) {
+            for (int c = 0; c < out.channels; ++c) {
+                for (int f = 0; f < field_count; ++f) {
+                    const auto it = want.find(f);
+                    const float unset = f >= f_restores ? 0.0f : -1.0f;
+                    const float expected = it == want.end() ? unset : it->second;
+                    EXPECT_EQ(out.at(start + f, c), expected)
+                        << label << ": block at " << start << ", channel " << c << ", field " << f;
+                }
+                EXPECT_EQ(out.at(start + 12, c), (start + 12) / 64.0f) << label;
+            }
+        }
+    }
+};
+
+TEST_F(SetParameters, EveryTypeReachesEveryInstanceBeforeTheFirstBlock)
+{
+    // Two channels, two instances; values by full URI or short name.
+    const std::vector<std::string> options = {
+        "-s", ns + "float=1.5", "--set", "double=-2.25", "-s", "int=-3", "-s", "long=4",
+        "-s", "bool=true", "-s", "string=hello", "-s", "path=" + path("data.bin"),
+        "-s", "uri=urn:x:y"};
+    const std::map<int, float> values = {{f_float, 1.5f}, {f_double, -2.25f}, {f_int, -3.0f},
+                                         {f_long, 4.0f},  {f_bool, 1.0f},     {f_string, 5.0f},
+                                         {f_path, 13.0f}, {f_uri, 7.0f}};
+    // Through the state interface: one restore, the plugin's default state
+    // (int 7) before it.
+    CommandResult r = run("params", options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, per_channel_notes(2));
+    EXPECT_EQ(r.err, "");
+    std::map<int, float> want = values;
+    want[f_restores] = 2.0f;
+    expect_fields(want, "state");
+
+    // As patch:Set messages: eight of them, all in the first run only.
+    r = run("paramsmsg", options);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    want = values;
+    want[f_messages] = 8.0f;
+    expect_fields(want, "messages");
+}
+
+TEST_F(SetParameters, ValuesAreReadByTheirRange)
+{
+    struct Case {
+        std::string item;
+        Field field;
+        float value;
+    };
+    const Case cases[] = {
+        {"bool=false", f_bool, 0.0f},
+        {"bool=0", f_bool, 0.0f},
+        {"bool=-2", f_bool, 1.0f},
+        {"float=1e-3", f_float, 1e-3f},
+        {"int=-2147483648", f_int, -2147483648.0f},
+        {"long=9007199254740993", f_long, 9007199254740992.0f},
+        {"string=", f_string, 0.0f},
+        {"string=a=b", f_string, 3.0f}, // the first '=' ends the name
+        {"uri=not a uri", f_uri, 9.0f},
+    };
+    for (const Case& c : cases) {
+        const CommandResult r = run("paramsmsg", {"-s", c.item});
+        ASSERT_EQ(r.status, 0) << c.item << ": " << r.err;
+        expect_fields({{c.field, c.value}, {f_messages, 1.0f}}, c.item);
+    }
+}
+
+TEST_F(SetParameters, RelativePathsAreMadeAbsolute)
+{
+    CommandSpec spec;
+    spec.args = {"-C", dir_, tonbrix_binary(), "-i", "in.wav", "-o", "out.wav", "-b", "16",
+                 "--ignore-clipping", "-s", "path=data.bin", test_plugin("params")};
+    spec.env = {{"LV2_PATH", test_lv2_dir()}};
+    const CommandResult r = run_command("env", spec);
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_fields({{f_int, 7.0f}, {f_path, 13.0f}, {f_restores, 2.0f}}, "relative");
+}
+
+TEST_F(SetParameters, DefaultStateThenPresetThenSetValues)
+{
+    // The default state sets int 7; the preset "File" names data.txt of its
+    // bundle (20 bytes) and float 0.75; --set comes last.
+    CommandResult r = run("params", {});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_fields({{f_int, 7.0f}, {f_restores, 1.0f}}, "default state");
+
+    r = run("params", {"-P", "File"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_fields({{f_int, 7.0f}, {f_float, 0.75f}, {f_path, 20.0f}, {f_restores, 2.0f}},
+                  "preset");
+
+    r = run("params", {"-P", "File", "-s", "float=2", "-s", "int=5", "-s", "int=6"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expect_fields({{f_int, 6.0f}, {f_float, 2.0f}, {f_path, 20.0f}, {f_restores, 3.0f}},
+                  "preset and --set");
+}
+
+TEST_F(SetParameters, BadValuesStopTheRunBeforeTheOutputIsTouched)
+{
+    struct Case {
+        std::string plugin;
+        std::string item;
+        std::string err;
+    };
+    const std::string dir = path("");
+    const Case cases[] = {
+        {"params", "nosuch=1", "Error: the plugin has no writable parameter 'nosuch'.\n"},
+        {"params", ns + "nosuch=1", "Error: the plugin has no writable parameter '" + ns +
+                                        "nosuch'.\n"},
+        {"params", "Float=1", "Error: the plugin has no writable parameter 'Float'.\n"},
+        {"params", "gain=1",
+         "Error: parameter name 'gain' is ambiguous: it matches " + ns +
+             "gain, http://tonbrix.test/plugins/params/extra#gain.\n"},
+        {"params", "float", "Error: invalid --set value 'float': expected PARAMETER=VALUE.\n"},
+        {"params", "float=", "Error: invalid value '' for parameter 'float': expected a number.\n"},
+        {"params", "float=1x",
+         "Error: invalid value '1x' for parameter 'float': expected a number.\n"},
+        {"params", "float=1e39",
+         "Error: invalid value '1e39' for parameter 'float': expected a number.\n"},
+        {"params", "double=nan",
+         "Error: invalid value 'nan' for parameter 'double': expected a number.\n"},
+        {"params", "int=1.5",
+         "Error: invalid value '1.5' for parameter 'int': expected a whole number.\n"},
+        {"params", "int=2147483648",
+         "Error: invalid value '2147483648' for parameter 'int': expected a whole number.\n"},
+        {"params", "long= 1",
+         "Error: invalid value ' 1' for parameter 'long': expected a whole number.\n"},
+        {"params", "bool=yes",
+         "Error: invalid value 'yes' for parameter 'bool': expected true, false or a whole "
+         "number.\n"},
+        {"params", "path=" + path("missing.wav"),
+         "Error: parameter 'path': '" + path("missing.wav") + "' does not name a readable file.\n"},
+        {"params", "path=" + dir, "Error: parameter 'path': '" + dir +
+                                      "' does not name a readable file.\n"},
+        {"params", "path=", "Error: parameter 'path': '' does not name a readable file.\n"},
+        {"params", "vector=1",
+         "Error: parameter 'vector' has a type that cannot be set "
+         "(http://lv2plug.in/ns/ext/atom#Vector).\n"},
+        {"paramsnone", "float=1",
+         "Error: cannot set parameter 'float': the plugin has neither the state interface nor a "
+         "control atom input.\n"},
+        {"thru", "gain=1", "Error: the plugin has no writable parameter 'float'.\n"},
+    };
+    for (const Case& c : cases) {
+        // An output file that is there already is left as it is.
+        std::FILE* file = std::fopen(path("out.wav").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("keep", file);
+        std::fclose(file);
+        std::remove(log_path().c_str());
+        const CommandResult r =
+            tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-s", "float=1", "-s", c.item,
+                     test_plugin(c.plugin)});
+        EXPECT_EQ(r.status, 1) << c.item;
+        EXPECT_EQ(r.out, "") << c.item;
+        EXPECT_EQ(r.err, c.err) << c.item;
+        EXPECT_EQ(read_file(path("out.wav")), "keep") << c.item;
+        EXPECT_EQ(read_log(), "") << c.item;
+    }
+}
+
+TEST_F(SetParameters, UnreadableFileIsRefused)
+{
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root reads every file";
+    }
+    std::filesystem::permissions(path("data.bin"), std::filesystem::perms::none);
+    const CommandResult r = run("params", {"-s", "path=" + path("data.bin")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Error: parameter 'path': '" + path("data.bin") + "' does not name a readable file.\n");
+}
+
+// zeroconvolv#CfgMono with an impulse response of one impulse of 0.5 at
+// frame 100: the output is the input scaled by 0.5, 100 + 64 frames later,
+// from the very first block, at any block size.
+TEST_F(SetParameters, ConvolverTakesItsImpulseResponseFromTheFirstFrame)
+{
+    const std::string plugin = "http://gareus.org/oss/lv2/zeroconvolv#CfgMono";
+    const Sound ir = make_sound(1, 200, 48000, wav_float,
+                                [](long f, int) { return f == 100 ? 0.5f : 0.0f; });
+    write_sound(path("ir.wav"), ir);
+    const Sound in = make_sound(1, 3000, 48000, wav_float, [](long f, int) {
+        return static_cast<float>((f * 7919) % 2001 - 1000) / 2000.0f;
+    });
+    write_sound(path("noise.wav"), in);
+    const long delay = 164;
+    for (const char* block : {"1", "37", "64", "100", "512", "4096"}) {
+        const CommandResult r = tonbrix_system({"-i", path("noise.wav"), "-o", path("out.wav"),
+                                                "-b", block, "-s", "ir=" + path("ir.wav"),
+                                                plugin});
+        ASSERT_EQ(r.status, 0) << block << ": " << r.err;
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.frames(), in.frames()) << block;
+        long wrong = 0;
+        for (long f = 0; f < out.frames(); ++f) {
+            const float expected = f < delay ? 0.0f : 0.5f * in.at(f - delay, 0);
+            if (std::abs(out.at(f, 0) - expected) > 1e-5f) {
+                ++wrong;
+                ADD_FAILURE_AT(__FILE__, __LINE__)
+                    << "block " << block << ", frame " << f << ": " << out.at(f, 0)
+                    << " instead of " << expected;
+                if (wrong > 5) {
+                    break;
+                }
+            }
+        }
+    }
+}
+
+// The convolver's own preset names a file of its bundle; every instance
+// gets it (the no-op impulse: the input 64 frames later).
+TEST_F(SetParameters, PresetWithAFileRestoresOnEveryInstance)
+{
+    const Sound in = make_sound(2, 1000, 48000, wav_float, [](long f, int c) {
+        return static_cast<float>((f * 31 + c * 17) % 101 - 50) / 100.0f;
+    });
+    write_sound(path("noise.wav"), in);
+    const CommandResult r =
+        tonbrix_system({"-i", path("noise.wav"), "-o", path("out.wav"), "-P", "No-OP Mono",
+                        "http://gareus.org/oss/lv2/zeroconvolv#Mono"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Sound out = read_sound(path("out.wav"));
+    ASSERT_EQ(out.channels, 2);
+    for (long f = 0; f < out.frames(); ++f) {
+        for (int c = 0; c < 2; ++c) {
+            const float expected = f < 64 ? 0.0f : in.at(f - 64, c);
+            ASSERT_NEAR(out.at(f, c), expected, 1e-6f) << "frame " << f << ", channel " << c;
+        }
+    }
+}
