@@ -8,7 +8,8 @@
 # Environment: TONBRIX (binary, default build/tonbrix), TIMEOUT (seconds per
 # run, default 20), JOBS (parallel runs, default 2), COMPAT_DIR (work folder,
 # default build/compat), SKIP_INSTALL=1 (do not install missing packages),
-# TOLERANCE (largest sample difference counted as the same, default 1e-5).
+# TOLERANCE (largest sample difference counted as the same, default 1e-5),
+# BLOCK (frames per plugin run for both tonbrix and ffmpeg, default 512).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +18,8 @@ TIMEOUT=${TIMEOUT:-20}
 JOBS=${JOBS:-2}
 COMPAT_DIR=${COMPAT_DIR:-$here/build/compat}
 TOLERANCE=${TOLERANCE:-1e-5}
-export TONBRIX TIMEOUT COMPAT_DIR TOLERANCE
+BLOCK=${BLOCK:-512}
+export TONBRIX TIMEOUT COMPAT_DIR TOLERANCE BLOCK
 wav_tool="$here/scripts/compat_wav.py"
 
 # One plugin: compat.sh one NUMBER URI. Writes results/NUMBER as
@@ -41,7 +43,7 @@ if [ "${1:-}" = one ]; then
     fi
 
     status=0
-    timeout -k 5 "$TIMEOUT" "$TONBRIX" -i "$input" -o "$dir/out.wav" "$uri" \
+    timeout -k 5 "$TIMEOUT" "$TONBRIX" -b "$BLOCK" -i "$input" -o "$dir/out.wav" "$uri" \
         >"$dir/stdout" 2>"$dir/stderr" </dev/null || status=$?
     ffmpeg_result=-
     if [ "$status" -eq 0 ]; then
@@ -49,16 +51,18 @@ if [ "${1:-}" = one ]; then
         detail=$("$wav_tool" stats "$dir/out.wav")
         if [ "$inputs" -ge 1 ] && command -v ffmpeg >/dev/null 2>&1; then
             # Colons separate filter options: escaped within the quotes.
+            # Many plugins work per run, so ffmpeg runs them with the same
+            # block size (its last block is short where tonbrix pads it).
             escaped=$(printf '%s' "$uri" | sed 's/:/\\:/g')
             if timeout -k 5 "$TIMEOUT" ffmpeg -nostdin -v error -i "$input" \
-                -af "lv2=p='$escaped'" -c:a pcm_f32le -y "$dir/ffmpeg.wav" \
+                -af "asetnsamples=n=$BLOCK:p=0,lv2=p='$escaped'" -c:a pcm_f32le -y "$dir/ffmpeg.wav" \
                 >/dev/null 2>"$dir/ffmpeg.stderr"; then
                 ffmpeg_result=$("$wav_tool" compare "$dir/out.wav" "$dir/ffmpeg.wav" "$TOLERANCE")
                 case $ffmpeg_result in
                 differ*)
                     # A plugin whose output changes from run to run cannot be
                     # compared.
-                    timeout -k 5 "$TIMEOUT" "$TONBRIX" -i "$input" -o "$dir/again.wav" "$uri" \
+                    timeout -k 5 "$TIMEOUT" "$TONBRIX" -b "$BLOCK" -i "$input" -o "$dir/again.wav" "$uri" \
                         >/dev/null 2>&1 </dev/null || true
                     again=$("$wav_tool" compare "$dir/out.wav" "$dir/again.wav" 0)
                     [ "$again" = same ] || ffmpeg_result="varies"
