@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
 
-.PHONY: all deps build build-asan demo test unit-test asan-test clean
+.PHONY: all deps build build-asan demo test unit-test asan-test bench clean
 
 all: build
 
@@ -24,6 +24,11 @@ test: build build-asan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Speed and memory against the peer tools; not part of the test suite.
+bench: build
+	./bench/run.sh
+	./bench/pipeline.sh
 
 clean:
 	rm -rf build build-asan
