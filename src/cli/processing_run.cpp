@@ -1,8 +1,10 @@
 #include "cli/processing_run.h"
 
 #include "audio/block_loop.h"
+#include "audio/output_format.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
+#include "audio/report.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
 #include "host/instances.h"
@@ -14,17 +16,27 @@
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, StatePtr& preset_state)
 {
-    // Standard output carries the audio when the output is "-"; the notes
-    // then go to standard error.
-    FILE* notes = options.output == "-" ? stderr : stdout;
+    // Standard output carries the audio when the output is "-"; the notes,
+    // warnings and report then go to standard error. Quiet runs print no
+    // notes (null `notes`).
+    FILE* messages = options.output == "-" ? stderr : stdout;
+    FILE* notes = options.quiet ? nullptr : messages;
 
-    const SoundFileSettings files{options.input, options.output, raw, options.rate,
-                                  options.channels};
+    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
     SF_INFO info{};
     SoundFile input(input_close_error);
     if (!open_input_file(files, input, info)) {
         return 1;
     }
+    if (options.has_output_format) {
+        std::string error;
+        if (!resolve_output_format(options.output_format_request, info.format, files.format,
+                                   error)) {
+            std::fputs(error.c_str(), stderr);
+            return 1;
+        }
+    }
+    const int output_format = files.format != 0 ? files.format : info.format;
     const auto channels = static_cast<uint32_t>(info.channels);
 
     PortIndexLists lists;
@@ -84,10 +96,15 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
-                         input.handle, output.handle,       notes,
-                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};
+                         input.handle, output.handle,       messages,
+                         (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};
     const LoopResult result =
         options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
+    if (options.report && result == LoopResult::finished) {
+        const std::string report =
+            report_text(control_output_symbols(plugin, lists), buffers.instances);
+        std::fputs(report.c_str(), messages);
+    }
 
     destroy_instances(instances);
     const bool output_closed = close_output_file(output);
