@@ -145,11 +145,14 @@ int find_encoding(std::string_view word)
     return 0;
 }
 
-// The subtypes one encoding name stands for, in order of preference.
+// The subtypes one encoding name stands for, the given one first.
 std::vector<int> encoding_variants(int encoding)
 {
-    if (encoding == SF_FORMAT_PCM_S8 || encoding == SF_FORMAT_PCM_U8) {
+    if (encoding == SF_FORMAT_PCM_S8) {
         return {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8};
+    }
+    if (encoding == SF_FORMAT_PCM_U8) {
+        return {SF_FORMAT_PCM_U8, SF_FORMAT_PCM_S8};
     }
     return {encoding};
 }
@@ -173,6 +176,23 @@ int writable_format(int type, int encoding, int endian)
         }
         if (writable(type | subtype)) {
             return type | subtype;
+        }
+    }
+    return 0;
+}
+
+// The type's natural encoding: the first of natural_order it can hold,
+// else the first it can hold at all; 0 when none.
+int natural_format(int type)
+{
+    for (const int encoding : natural_order) {
+        if (const int format = writable_format(type, encoding, 0); format != 0) {
+            return format;
+        }
+    }
+    for (const Name& n : encoding_names) {
+        if (const int format = writable_format(type, n.value, 0); format != 0) {
+            return format;
         }
     }
     return 0;
@@ -278,15 +298,8 @@ bool resolve_output_format(const OutputFormatRequest& request, int input_format,
         return true;
     }
     format = writable_format(type, input_encoding, endian);
-    for (const int encoding : natural_order) {
-        if (format == 0) {
-            format = writable_format(type, encoding, 0);
-        }
-    }
-    for (const Name& n : encoding_names) {
-        if (format == 0) {
-            format = writable_format(type, n.value, 0);
-        }
+    if (format == 0) {
+        format = natural_format(type);
     }
     if (format == 0) {
         error = message(request.text,

@@ -37,6 +37,9 @@ TEST(OutputFormat, ResolvesAgainstTheInputsFormat)
         // 8 bits are unsigned in WAV, signed in FLAC and AIFF.
         {"flac", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, SF_FORMAT_FLAC | SF_FORMAT_PCM_S8},
         {"wav", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_WAV | SF_FORMAT_PCM_U8},
+        {"raw", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, SF_FORMAT_RAW | SF_FORMAT_PCM_U8},
+        {"raw", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_RAW | SF_FORMAT_PCM_S8},
+        {"aiff:pcm8", SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_AIFF | SF_FORMAT_PCM_S8},
         // ...else the type's natural choice: FLAC up to 24 bits, Ogg Vorbis,
         // 24-bit PCM for a lossy input.
         {"flac", SF_FORMAT_WAV | SF_FORMAT_PCM_32, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
