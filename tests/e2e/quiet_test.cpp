@@ -28,7 +28,9 @@ TEST_F(Quiet, NoNotesAndTheSameOutput)
         EXPECT_NE(loud.out, "") << args.back();
         EXPECT_EQ(quiet.out, "") << args.back();
         EXPECT_EQ(quiet.err, loud.err) << args.back();
-        EXPECT_EQ(read_file(path("quiet.wav")), read_file(path("loud.wav"))) << args.back();
+        // Samples, not bytes: the float WAV header holds a time stamp.
+        EXPECT_TRUE(read_sound(path("quiet.wav")).samples == read_sound(path("loud.wav")).samples)
+            << args.back();
     }
 }
 
