@@ -75,8 +75,11 @@ TEST_F(Report, RealCorrelationMeter)
                         const float s = 0.5f * static_cast<float>(std::sin(f * 0.0576));
                         return ch == 0 ? s : c.sign * s;
                     }));
+        // The meter leaks a few blocks of its own when it is freed.
         const CommandResult r =
-            tonbrix_system({"-i", path("in.wav"), "-o", path("out.wav"), "-q", "--report", meter});
+            tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-q", "--report", meter}, "",
+                    {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"},
+                     {"ASAN_OPTIONS", "detect_leaks=0"}});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string prefix = "correlation: ";
         ASSERT_EQ(r.out.rfind(prefix, 0), 0u) << r.out;
