@@ -21,7 +21,7 @@ void connect_instance_ports(const PortIndexLists& lists, LilvInstance* instance,
     InstanceBuffers& own = buffers.instances[m];
     for (std::size_t k = 0; k < lists.cv_outputs.size(); ++k) {
         lilv_instance_connect_port(instance, lists.cv_outputs[k],
-                                   own.cv_outputs.data + k * s.block_size);
+                                   own.cv_outputs.data() + k * s.block_size);
     }
     for (std::size_t k = 0; k < lists.control_outputs.size(); ++k) {
         lilv_instance_connect_port(instance, lists.control_outputs[k], &own.control_outputs[k]);

@@ -32,9 +32,7 @@ bool allocate_port_buffers(const BlockShape& s, const PortIndexLists& lists, Run
     buffers.instances.resize(s.instances);
     for (InstanceBuffers& own : buffers.instances) {
         own.control_outputs.assign(lists.control_outputs.size(), 0.0f);
-        if (!own.cv_outputs.allocate(cv_outputs)) {
-            return false;
-        }
+        own.cv_outputs.assign(cv_outputs, 0.0f);
         own.atom_inputs.assign(lists.atom_inputs.size(), AtomBuffer(atom_words, 0));
         own.atom_outputs.assign(lists.atom_outputs.size(), AtomBuffer(atom_words, 0));
         for (AtomBuffer& buffer : own.atom_inputs) {

@@ -19,7 +19,7 @@ using AtomBuffer = std::vector<uint64_t>;
 // so instances never share them.
 struct InstanceBuffers {
     std::vector<float> control_outputs;  // by control output, in port order
-    FloatBuffer cv_outputs;               // [CV output][frame], never read
+    std::vector<float> cv_outputs;        // [CV output][frame], never read
     std::vector<AtomBuffer> atom_inputs;  // by atom input, in port order
     std::vector<AtomBuffer> atom_outputs; // by atom output, in port order
 };
