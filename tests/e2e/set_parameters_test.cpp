@@ -44,6 +44,15 @@ protected:
         return tonbrix(args);
     }
 
+    // The convolver through its worker leaves FFT plans behind when it is
+    // freed: its own leak, not checked.
+    CommandResult convolver(const std::vector<std::string>& args) const
+    {
+        return tonbrix(args, "",
+                       {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"},
+                        {"ASAN_OPTIONS", "detect_leaks=0"}});
+    }
+
     // Checks the fields at the start of every block of every channel;
     // fields not named hold their unset value (-1), the counters 0.
     void expect_fields(const std::map<int, float>& want, const std::string& label)
@@ -240,9 +249,8 @@ TEST_F(SetParameters, ConvolverTakesItsImpulseResponseFromTheFirstFrame)
     write_sound(path("noise.wav"), in);
     const long delay = 164;
     for (const char* block : {"1", "37", "64", "100", "512", "4096"}) {
-        const CommandResult r = tonbrix_system({"-i", path("noise.wav"), "-o", path("out.wav"),
-                                                "-b", block, "-s", "ir=" + path("ir.wav"),
-                                                plugin});
+        const CommandResult r = convolver({"-i", path("noise.wav"), "-o", path("out.wav"), "-b",
+                                           block, "-s", "ir=" + path("ir.wav"), plugin});
         ASSERT_EQ(r.status, 0) << block << ": " << r.err;
         const Sound out = read_sound(path("out.wav"));
         ASSERT_EQ(out.frames(), in.frames()) << block;
@@ -271,8 +279,8 @@ TEST_F(SetParameters, PresetWithAFileRestoresOnEveryInstance)
     });
     write_sound(path("noise.wav"), in);
     const CommandResult r =
-        tonbrix_system({"-i", path("noise.wav"), "-o", path("out.wav"), "-P", "No-OP Mono",
-                        "http://gareus.org/oss/lv2/zeroconvolv#Mono"});
+        convolver({"-i", path("noise.wav"), "-o", path("out.wav"), "-P", "No-OP Mono",
+                   "http://gareus.org/oss/lv2/zeroconvolv#Mono"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Sound out = read_sound(path("out.wav"));
     ASSERT_EQ(out.channels, 2);
