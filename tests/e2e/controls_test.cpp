@@ -107,6 +107,29 @@ protected:
     }
 };
 
+TEST_F(Controls, RequiredPortOfUnknownTypeStopsTheRun)
+{
+    write_mono();
+    const CommandResult r = process({}, "oddrequired");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error!  Unable to handle a required port \n");
+    EXPECT_FALSE(file_exists(path("out.wav")));
+    EXPECT_EQ(read_log(), "");
+}
+
+TEST_F(Controls, OptionalPortOfUnknownTypeIsLeftUnconnected)
+{
+    const Sound in = write_stereo();
+    const CommandResult r = process({}, "oddoptional");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, instances_note(2) + per_channel_note);
+    EXPECT_EQ(r.err, "");
+    const Sound out = read_sound(path("out.wav"));
+    EXPECT_EQ(out.channels, 2);
+    EXPECT_EQ(out.samples, in.samples);
+}
+
 TEST_F(Controls, CvInputsHoldTheirValueInEveryFrame)
 {
     // cvrequired: out = in + cv, cv from its default 0.25 or -p; cvoptional:
