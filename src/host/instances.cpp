@@ -64,9 +64,18 @@ std::vector<const LV2_Feature*> feature_list(const HostFeatures& f, int32_t bloc
                                              const LV2_Feature* schedule)
 {
     std::vector<const LV2_Feature*> list = {
-        &f.map,           &f.unmap,         &f.options_feature, &f.bounded_block_length,
-        &f.fixed_block_length, &f.coarse_block_length, &f.log_feature, &f.load_default_state,
-        &f.map_path_feature, &f.make_path_feature, &f.free_path_feature};
+        &f.map,
+        &f.unmap,
+        &f.options_feature,
+        &f.bounded_block_length,
+        &f.fixed_block_length,
+        &f.coarse_block_length,
+        &f.log_feature,
+        &f.load_default_state,
+        &f.map_path_feature,
+        &f.make_path_feature,
+        &f.free_path_feature,
+    };
     if (is_power_of_2(block_length)) {
         list.push_back(&f.power_of_2_block_length);
     }
@@ -131,10 +140,8 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
             schedule = &set.schedule_features.emplace_back(
                 LV2_Feature{LV2_WORKER__schedule, &set.schedules.back()});
         }
-        const LV2_Feature* const* features =
-            set.feature_lists.emplace_back(feature_list(set.features, settings.block_length,
-                                                        schedule))
-                .data();
+        set.feature_lists.push_back(feature_list(set.features, settings.block_length, schedule));
+        const LV2_Feature* const* features = set.feature_lists.back().data();
         LilvInstance* instance =
             lilv_plugin_instantiate(plugin, settings.sample_rate, features);
         if (instance == nullptr) {
