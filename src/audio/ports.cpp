@@ -147,7 +147,7 @@ float* input_value_slot(const std::string& symbol, const LilvPlugin* plugin,
 
 bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
                       const PortIndexLists& lists, std::vector<float>& control_values,
-                      std::vector<float>& cv_values)
+                      std::vector<float>& cv_values, FILE* errors)
 {
     for (const std::string& value : parameters) {
         std::string_view rest(value);
@@ -158,8 +158,11 @@ bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlug
 
             const std::size_t colon = item.find(':');
             if (colon == std::string_view::npos) {
-                std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
-                           stderr);
+                if (errors != nullptr) {
+                    std::fputs(
+                        "Error parsing parameters:  Expected colon between port and value.\n",
+                        errors);
+                }
                 return false;
             }
             const std::string symbol(item.substr(0, colon));
@@ -174,7 +177,10 @@ bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlug
             if (slot != nullptr) {
                 *slot = parsed;
             } else {
-                std::fprintf(stderr, "Error: Port with symbol %s does not exist.\n", symbol.c_str());
+                if (errors != nullptr) {
+                    std::fprintf(errors, "Error: Port with symbol %s does not exist.\n",
+                                 symbol.c_str());
+                }
                 return false;
             }
         }

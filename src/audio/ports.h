@@ -3,6 +3,7 @@
 #include "host/uri_nodes.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ std::vector<float> set_cv_start_values(const PortIndexLists& lists,
                                        const std::vector<float>& maximums);
 
 // Applies "symbol:number" items, comma-separated, in order, to control and
-// CV inputs alike. Prints the message and returns false for an item without
-// a colon or with an unknown symbol.
+// CV inputs alike. Prints the message to `errors` (unless null) and returns
+// false for an item without a colon or with an unknown symbol.
 bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
                       const PortIndexLists& lists, std::vector<float>& control_values,
-                      std::vector<float>& cv_values);
+                      std::vector<float>& cv_values, FILE* errors);

@@ -103,23 +103,34 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
                                     options.blocksize, notes};
+    // The control and CV values of the run, from the port ranges, the preset
+    // and --parameters; errors go to `errors` unless it is null.
+    const auto set_input_values = [&](FILE* errors) {
+        const std::vector<float> start_values = set_control_start_values(
+            lists, ranges.start_values, ranges.minimums, ranges.maximums);
+        std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
+        buffers.cv_values =
+            set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
+        const bool applied = apply_parameters(options.parameters, plugin, lists,
+                                              buffers.control_inputs, buffers.cv_values, errors);
+        fill_cv_inputs(options.blocksize, buffers);
+        return applied;
+    };
     const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
         connect_instance_ports(lists, instance, m, shape, buffers);
+        // Plugins may read their inputs in activate: the values are there
+        // before the first activation (the preset is restored by then). A
+        // bad --parameters item is reported below, once the instances exist.
+        if (m == 0) {
+            set_input_values(nullptr);
+        }
     };
     if (!create_instances(plugin, nodes, settings, states, connect, ranges, instances)) {
         return 1;
     }
-
-    const std::vector<float> start_values =
-        set_control_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
-    std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
-    buffers.cv_values =
-        set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
-    if (!apply_parameters(options.parameters, plugin, lists, buffers.control_inputs,
-                          buffers.cv_values)) {
+    if (!set_input_values(stderr)) {
         return 1;
     }
-    fill_cv_inputs(options.blocksize, buffers);
     if (!queue_parameter_messages(states.parameters, lists, buffers)) {
         return 1;
     }

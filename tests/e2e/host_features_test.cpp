@@ -24,7 +24,8 @@ protected:
 TEST_F(HostFeatures, EveryPortIsConnectedBeforeActivation)
 {
     // strictconnect aborts when activated or run with any port unconnected:
-    // audio, control, CV and atom ports, inputs and outputs.
+    // audio, control, CV and atom ports, inputs and outputs. It takes gain
+    // and cv as they are at activation, so the values must be there too.
     const Sound in = write_input(2, 100);
     const CommandResult r =
         tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-b", "32", "-p", "gain:2,cv:0.25",

@@ -1,6 +1,8 @@
 /* strictconnect: aborts when it is activated, or run, with any port
- * unconnected, after writing which port to standard error. out = in * gain +
- * cv; level = gain; cvout = cv; the atom output gets an empty sequence. */
+ * unconnected, after writing which port to standard error. Like a filter
+ * that computes its coefficients in activate, it reads gain and cv[0] there:
+ * out = in * gain + cv[0] with those values; level = gain; cvout = cv; the
+ * atom output gets an empty sequence. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +21,8 @@ enum { IN, OUT, GAIN, LEVEL, CV, CVOUT, EVENTS, NOTIFY };
 typedef struct {
     int k;
     LV2_URID sequence_type;
+    float gain; /* read in activate */
+    float cv;   /* read in activate */
     void* ports[PORT_COUNT];
 } Strict;
 
@@ -67,6 +71,8 @@ static void activate(LV2_Handle h)
 {
     Strict* self = h;
     require_all_connected(self, "activate");
+    self->gain = *(const float*)self->ports[GAIN];
+    self->cv = ((const float*)self->ports[CV])[0];
     tb_log("activate", self->k);
 }
 
@@ -76,14 +82,13 @@ static void run(LV2_Handle h, uint32_t n)
     require_all_connected(self, "run");
     const float* in = self->ports[IN];
     float* out = self->ports[OUT];
-    const float gain = *(const float*)self->ports[GAIN];
     const float* cv = self->ports[CV];
     float* cvout = self->ports[CVOUT];
     for (uint32_t i = 0; i < n; ++i) {
-        out[i] = in[i] * gain + cv[i];
+        out[i] = in[i] * self->gain + self->cv;
         cvout[i] = cv[i];
     }
-    *(float*)self->ports[LEVEL] = gain;
+    *(float*)self->ports[LEVEL] = self->gain;
     LV2_Atom_Sequence* notify = self->ports[NOTIFY];
     if (notify->atom.size >= sizeof(LV2_Atom_Sequence_Body)) {
         notify->atom.size = sizeof(LV2_Atom_Sequence_Body);
