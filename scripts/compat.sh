@@ -37,8 +37,9 @@ if [ "${1:-}" = one ]; then
     input="$COMPAT_DIR/inputs/in-$channels.wav"
     if [ ! -f "$input" ]; then
         # Made under a temporary name, then renamed: parallel runs may race.
+        # A noise of its own in every channel.
         sox -R -n -r 48000 -b 32 -e floating-point -c "$channels" "$input.$number.wav" \
-            synth 0.5 pinknoise vol 0.5
+            synth 0.5 $(yes pinknoise | head -n "$channels") vol 0.5
         mv -f "$input.$number.wav" "$input"
     fi
 
