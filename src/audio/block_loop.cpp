@@ -11,6 +11,13 @@ namespace {
 // block by block.
 constexpr uint32_t io_frames = 8192;
 
+void before_message(const BlockLoop& loop)
+{
+    if (loop.before_message != nullptr) {
+        loop.before_message(loop.progress_context);
+    }
+}
+
 LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
 {
     const BlockShape& s = loop.shape;
@@ -27,6 +34,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
         !checked_product({chunk_frames, width}, output_size) ||
         !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size) ||
         (loop.pcm16_output && !pcm16_output.allocate(output_size))) {
+        before_message(loop);
         std::fputs(insufficient_memory_message, stderr);
         return LoopResult::out_of_memory;
     }
@@ -35,6 +43,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
     const LV2_URID sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
     LV2_URID chunk_type = 0; // mapped before the first run
     bool warned = false;
+    uint64_t frames_done = 0;
 
     for (;;) {
         const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data,
@@ -42,6 +51,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
         if (n <= 0) {
             const int error = sf_error(loop.input);
             if (error != 0) {
+                before_message(loop);
                 std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
                 return LoopResult::read_failed;
             }
@@ -75,6 +85,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
                 const bool clipped = loop.pcm16_output ? exceeds_full_scale(block, count)
                                                        : clamp_samples(block, count);
                 if (clipped && !warned) {
+                    before_message(loop);
                     std::fputs(clipping_warning, loop.notes);
                     warned = true;
                 }
@@ -88,8 +99,13 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
             written = sf_writef_float(loop.output, interleaved_output.data, n);
         }
         if (written != n) {
+            before_message(loop);
             std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(loop.output));
             return LoopResult::write_failed;
+        }
+        frames_done += static_cast<uint64_t>(n);
+        if (loop.progress != nullptr) {
+            loop.progress(loop.progress_context, frames_done);
         }
     }
 }

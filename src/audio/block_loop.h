@@ -23,6 +23,11 @@ struct BlockLoop {
     SNDFILE* output = nullptr;
     FILE* notes = stdout; // where the clipping warning goes
     bool pcm16_output = false; // write 16-bit integers converted here
+    // Called with the frames written so far after every chunk, and before
+    // every message the loop prints; either may be null.
+    void (*progress)(void* context, uint64_t frames_done) = nullptr;
+    void (*before_message)(void* context) = nullptr;
+    void* progress_context = nullptr;
 };
 
 // Reads, mixes, runs, interleaves and writes until the input is exhausted.

@@ -5,6 +5,7 @@
 #include "audio/ports.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
+#include "cli/progress.h"
 #include "host/instances.h"
 
 #include <algorithm>
@@ -83,11 +84,19 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
+    Progress progress;
+    if (progress_wanted(options.quiet)) {
+        // Raw data from a pipe has no length; libsndfile says SF_COUNT_MAX.
+        const bool length_known = info.frames >= 0 && info.frames < SF_COUNT_MAX;
+        progress_start(progress, length_known ? info.frames : -1, info.samplerate);
+    }
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
                          input.handle, output.handle,       notes,
-                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};
+                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16,
+                         progress_update_callback, progress_clear_callback, &progress};
     const LoopResult result =
         options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
+    progress_finish(progress, result == LoopResult::finished);
 
     destroy_instances(instances);
     const bool output_closed = close_output_file(output);
