@@ -86,8 +86,9 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
 
     Progress progress;
     if (progress_wanted(options.quiet)) {
-        // Raw data from a pipe has no length; libsndfile says SF_COUNT_MAX.
-        const bool length_known = info.frames >= 0 && info.frames < SF_COUNT_MAX;
+        // The frame count of a stream that cannot seek is a guess (for raw
+        // data from a pipe, the largest count that fits).
+        const bool length_known = info.seekable != 0 && info.frames >= 0;
         progress_start(progress, length_known ? info.frames : -1, info.samplerate);
     }
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
