@@ -1,7 +1,12 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
+# `make install` puts the program, its man page and its bash completion
+# under $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+DESTDIR ?=
+BUILD_DIR ?= build
 
-.PHONY: all deps build build-asan demo test unit-test asan-test clean
+.PHONY: all deps build build-asan demo install test unit-test asan-test clean
 
 all: build
 
@@ -18,6 +23,9 @@ build-asan: deps
 
 demo: build
 	@./scripts/demo.sh
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
 # The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: build build-asan
