@@ -66,10 +66,14 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
+    // Declared before the instances: their worker clears the line before a
+    // trace line.
+    Progress progress;
     PortRanges ranges;
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, notes};
+                                    options.blocksize, notes, progress_clear_callback,
+                                    &progress};
     const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
         connect_instance_ports(lists, instance, m, shape, buffers);
     };
@@ -84,7 +88,6 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
-    Progress progress;
     if (progress_wanted(options.quiet)) {
         // The frame count of a stream that cannot seek is a guess (for raw
         // data from a pipe, the largest count that fits).

@@ -179,3 +179,35 @@ TEST_F(Progress, TheLineIsClearedBeforeTheClippingWarning)
     EXPECT_EQ(after.back(), '\n');
     EXPECT_EQ(after.find('\n'), after.size() - 1);
 }
+
+TEST_F(Progress, WorkerTraceLinesNeverShareALineWithIt)
+{
+    // Sixty thousand runs with a trace line each, on the terminal (the audio
+    // goes to standard output): long enough for drawings between traces.
+    const std::vector<float> samples(2000000, 0.25f);
+    {
+        FILE* file = std::fopen(path("in.raw").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        const std::string bytes = to_raw_bytes(samples);
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    const std::string command = "'" + tonbrix_binary() + "' -r 8000 -n 1 -i '" + path("in.raw") +
+                                "' -o - -b 32 " + test_plugin("worker") + " > /dev/null";
+    const TerminalRun run = run_on_terminal("sh", {"-c", command});
+    ASSERT_EQ(run.result.status, 0);
+    const std::string& terminal = run.result.err;
+    ASSERT_GE(drawings(terminal).size(), 2u) << "no drawing between the traces";
+    // Every trace starts its line, or follows the clearing of the line.
+    const std::string trace = "lv2_worker_schedule..\n";
+    const std::string clear = "\r\033[K";
+    std::size_t traces = 0;
+    for (std::size_t at = terminal.find(trace); at != std::string::npos;
+         at = terminal.find(trace, at + trace.size())) {
+        ++traces;
+        const bool line_start = at == 0 || terminal[at - 1] == '\n';
+        const bool cleared = at >= clear.size() && terminal.compare(at - clear.size(), clear.size(), clear) == 0;
+        ASSERT_TRUE(line_start || cleared) << terminal.substr(at < 80 ? 0 : at - 80, 100);
+    }
+    EXPECT_EQ(traces, samples.size() / 32);
+}
