@@ -1,8 +1,10 @@
 #include "cli/processing_run.h"
 
 #include "audio/block_loop.h"
+#include "audio/output_format.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
+#include "audio/report.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
 #include "cli/progress.h"
@@ -10,22 +12,53 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <unistd.h>
 #include <cstdio>
+
+namespace {
+
+int online_cores()
+{
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores < 1 ? 1 : cores > 1024 ? 1024 : static_cast<int>(cores);
+}
+
+// Seconds at the file's rate, rounded to whole frames; absurd lengths are
+// held at a bound that no run reaches.
+uint64_t tail_frames(double seconds, int rate)
+{
+    const double frames = std::round(seconds * rate);
+    constexpr double bound = 4.0e18;
+    return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+} // namespace
 
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, StatePtr& preset_state)
 {
-    // Standard output carries the audio when the output is "-"; the notes
-    // then go to standard error.
-    FILE* notes = options.output == "-" ? stderr : stdout;
+    // Standard output carries the audio when the output is "-"; the notes,
+    // warnings and report then go to standard error. Quiet runs print no
+    // notes (null `notes`).
+    FILE* messages = options.output == "-" ? stderr : stdout;
+    FILE* notes = options.quiet ? nullptr : messages;
 
-    const SoundFileSettings files{options.input, options.output, raw, options.rate,
-                                  options.channels};
+    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
     SF_INFO info{};
     SoundFile input(input_close_error);
     if (!open_input_file(files, input, info)) {
         return 1;
     }
+    if (options.has_output_format) {
+        std::string error;
+        if (!resolve_output_format(options.output_format_request, info.format, files.format,
+                                   error)) {
+            std::fputs(error.c_str(), stderr);
+            return 1;
+        }
+    }
+    const int output_format = files.format != 0 ? files.format : info.format;
     const auto channels = static_cast<uint32_t>(info.channels);
 
     PortIndexLists lists;
@@ -88,19 +121,38 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
+    BlockLoop loop;
+    loop.shape = shape;
+    loop.matrix = routing.matrix.data;
+    loop.buffers = &buffers;
+    loop.instances = &instances.instances;
+    loop.input = input.handle;
+    loop.output = output.handle;
+    loop.notes = messages;
+    loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.check_clipping = !options.ignore_clipping;
+    loop.jobs = options.job_count > 0 ? options.job_count : online_cores();
+    loop.plugins_print = notes != nullptr && !instances.workers.empty();
+    loop.latency_output = lists.latency_output;
+    loop.compensate_latency = options.compensate_latency;
+    loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
     if (progress_wanted(options.quiet)) {
         // The frame count of a stream that cannot seek is a guess (for raw
-        // data from a pipe, the largest count that fits).
+        // data from a pipe, the largest count that fits). The output has
+        // the input's length and the tail.
         const bool length_known = info.seekable != 0 && info.frames >= 0;
-        progress_start(progress, length_known ? info.frames : -1, info.samplerate);
+        progress_start(progress,
+                       length_known ? info.frames + static_cast<int64_t>(loop.tail_frames) : -1,
+                       info.samplerate);
     }
-    const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
-                         input.handle, output.handle,       notes,
-                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16,
-                         progress_update_callback, progress_clear_callback, &progress};
-    const LoopResult result =
-        options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
+    loop.progress = {&progress, progress_update_callback, progress_clear_callback};
+    const LoopResult result = run_block_loop(loop);
     progress_finish(progress, result == LoopResult::finished);
+    if (options.report && result == LoopResult::finished) {
+        const std::string report =
+            report_text(control_output_symbols(plugin, lists), buffers.instances);
+        std::fputs(report.c_str(), messages);
+    }
 
     destroy_instances(instances);
     const bool output_closed = close_output_file(output);

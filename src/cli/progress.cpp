@@ -125,10 +125,14 @@ void progress_finish(Progress& p, bool completed)
 
 void progress_update_callback(void* context, uint64_t frames_done)
 {
-    progress_update(*static_cast<Progress*>(context), frames_done);
+    auto& progress = *static_cast<Progress*>(context);
+    const std::lock_guard<std::mutex> hold(progress.lock);
+    progress_update(progress, frames_done);
 }
 
 void progress_clear_callback(void* context)
 {
-    progress_clear(*static_cast<Progress*>(context));
+    auto& progress = *static_cast<Progress*>(context);
+    const std::lock_guard<std::mutex> hold(progress.lock);
+    progress_clear(progress);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 // The progress line of a processing run: one line on a terminal, redrawn in
@@ -16,6 +17,8 @@ struct Progress {
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point last_drawn;
     std::FILE* stream = stderr;
+    // The callbacks may come from the writer thread and the loop's own.
+    std::mutex lock;
 };
 
 // True when progress belongs on standard error: it is a terminal and the
@@ -40,6 +43,7 @@ void progress_finish(Progress& progress, bool completed);
 // The text of the line (without \r), for `elapsed` seconds of running.
 std::string progress_line(const Progress& progress, double elapsed);
 
-// Adapters for the block loop's callbacks; `context` is a Progress.
+// Adapters for the block loop's callbacks; `context` is a Progress. They
+// hold its lock.
 void progress_update_callback(void* context, uint64_t frames_done);
 void progress_clear_callback(void* context);

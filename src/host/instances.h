@@ -52,7 +52,7 @@ struct InstanceSettings {
     uint32_t count = 1;
     double sample_rate = 0.0;
     int32_t block_length = 512;
-    FILE* trace = stdout; // where the worker's trace lines go
+    FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
     void (*before_trace)(void* context) = nullptr; // see WorkerContext
     void* before_trace_context = nullptr;
 };

@@ -8,10 +8,12 @@ extern "C" LV2_Worker_Status lv2_worker_schedule(LV2_Worker_Schedule_Handle hand
         context->interface->work == nullptr) {
         return LV2_WORKER_ERR_UNKNOWN;
     }
-    if (context->before_trace != nullptr) {
-        context->before_trace(context->before_trace_context);
+    if (context->trace != nullptr) {
+        if (context->before_trace != nullptr) {
+            context->before_trace(context->before_trace_context);
+        }
+        std::fputs("lv2_worker_schedule..\n", context->trace);
     }
-    std::fputs("lv2_worker_schedule..\n", context->trace);
     context->interface->work(context->instance, worker_respond, context, size, data);
     return LV2_WORKER_SUCCESS;
 }
