@@ -58,6 +58,24 @@ done
 made=$(find "$folder/out" -type f | wc -l)
 [ "$made" -eq 3 ] || { echo "out/ holds $made files"; status=1; }
 
+# The recipe for several machines, with this machine alone (-S :): the
+# command that the remote machines run, quoted as written.
+machines=$work/machines
+mkdir -p "$machines/in"
+cp "$folder/in/a.wav" "$folder/in/take 3.wav" "$machines/in/"
+block=$(recipe machines)
+case $block in
+*"-S render1,render2,: "*) ;;
+*) echo "the machines recipe does not name render1,render2,:"; status=1 ;;
+esac
+block=${block//-S render1,render2,: /-S : }
+(cd "$machines" && bash -e -o pipefail -c "$block") 2>/dev/null || { echo "machines recipe failed"; status=1; }
+for name in a "take 3"; do
+    cmp -s "$machines/out/$name-quieter.wav" "$folder/out/$name-quieter.wav" ||
+        { echo "machines recipe: $name-quieter.wav differs from the folder recipe's"; status=1; }
+    [ -f "$machines/in/$name.wav" ] || { echo "machines recipe removed in/$name.wav"; status=1; }
+done
+
 # Two plugins through a raw float pipe.
 pipe=$work/pipe
 mkdir -p "$pipe"
