@@ -75,6 +75,8 @@ struct InstanceSettings {
     double sample_rate = 0.0;
     int32_t block_length = 512;
     FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
+    void (*before_trace)(void* context) = nullptr; // see WorkerContext
+    void* before_trace_context = nullptr;
 };
 
 // What is restored into every instance after its creation, in this order:
