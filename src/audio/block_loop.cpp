@@ -35,6 +35,7 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
     const LV2_URID sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
     LV2_URID chunk_type = 0; // mapped before the first run
     bool warned = false;
+    bool warned_invalid = false;
 
     for (;;) {
         const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data,
@@ -49,6 +50,9 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
         }
         const auto frames_read = static_cast<std::size_t>(n);
         for (std::size_t offset = 0; offset < frames_read; offset += s.block_size) {
+            if (loop.stop != nullptr && *loop.stop != 0) {
+                return LoopResult::interrupted;
+            }
             const std::size_t frames = std::min<std::size_t>(s.block_size, frames_read - offset);
             mix_inputs(interleaved_input.data + offset * s.channels,
                        static_cast<int64_t>(frames), s.channels, s.instances, s.inputs,
@@ -71,12 +75,14 @@ LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
                                s.block_size, buffers.output_ports.data, block);
             if (check_clipping) {
                 // The 16-bit conversion saturates exactly as clamping would.
-                const std::size_t count = frames * width;
-                const bool clipped = loop.pcm16_output ? exceeds_full_scale(block, count)
-                                                       : clamp_samples(block, count);
-                if (clipped && !warned) {
+                const unsigned flaws = repair_samples(block, frames * width, !loop.pcm16_output);
+                if ((flaws & beyond_full_scale) != 0 && !warned) {
                     std::fputs(clipping_warning, loop.notes);
                     warned = true;
+                }
+                if ((flaws & not_a_number) != 0 && !warned_invalid) {
+                    std::fputs(invalid_samples_warning, loop.notes);
+                    warned_invalid = true;
                 }
             }
         }

@@ -8,11 +8,12 @@
 #include <lilv/lilv.h>
 #include <sndfile.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-enum class LoopResult { finished, out_of_memory, read_failed, write_failed };
+enum class LoopResult { finished, out_of_memory, read_failed, write_failed, interrupted };
 
 struct BlockLoop {
     BlockShape shape;
@@ -23,6 +24,7 @@ struct BlockLoop {
     SNDFILE* output = nullptr;
     FILE* notes = stdout; // where the clipping warning goes
     bool pcm16_output = false; // write 16-bit integers converted here
+    const volatile sig_atomic_t* stop = nullptr; // the loop stops before a block once it is set
 };
 
 // Reads, mixes, runs, interleaves and writes until the input is exhausted.

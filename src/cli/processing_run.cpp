@@ -5,6 +5,7 @@
 #include "audio/ports.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
+#include "cli/signals.h"
 #include "host/instances.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     // Standard output carries the audio when the output is "-"; the notes
     // then go to standard error.
     FILE* notes = options.output == "-" ? stderr : stdout;
+    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
     const SoundFileSettings files{options.input, options.output, raw, options.rate,
                                   options.channels};
@@ -57,6 +59,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     if (!open_output_file(files, info, static_cast<int>(output_channels), output)) {
         return 1;
     }
+    set_crash_cleanup_path(output.atomic.temp);
 
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.
@@ -85,12 +88,16 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
 
     const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
                          input.handle, output.handle,       notes,
-                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16};
+                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16, &stop_signal};
     const LoopResult result =
         options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
 
     destroy_instances(instances);
-    const bool output_closed = close_output_file(output);
+    const bool output_closed = close_output_file(output, result == LoopResult::finished);
     close_input_file(input);
+    if (result == LoopResult::interrupted) {
+        std::fputs("Interrupted.\n", stderr);
+        return 128 + stop_signal;
+    }
     return result == LoopResult::finished && output_closed ? 0 : 1;
 }

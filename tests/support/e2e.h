@@ -38,6 +38,8 @@ protected:
 };
 
 std::string read_file(const std::string& path);
+// The names in a folder, hidden ones included, sorted.
+std::vector<std::string> folder_entries(const std::string& dir);
 bool file_exists(const std::string& path);
 std::string test_lv2_dir();
 std::string tonbrix_binary();
