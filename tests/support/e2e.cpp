@@ -43,6 +43,16 @@ CommandResult E2E::tonbrix(const std::vector<std::string>& args, const std::stri
     return run_command(tonbrix_binary(), spec);
 }
 
+CommandResult E2E::tonbrix_under(const std::vector<std::string>& prefix,
+                                 const std::vector<std::string>& args) const
+{
+    CommandSpec spec;
+    spec.args = args;
+    spec.prefix = prefix;
+    spec.env = {{"LV2_PATH", test_lv2_dir()}, {"TONBRIX_TEST_LOG", log_path()}};
+    return run_command(tonbrix_binary(), spec);
+}
+
 CommandResult E2E::tonbrix_system(const std::vector<std::string>& args) const
 {
     return tonbrix(args, "", {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"}});
