@@ -1,5 +1,7 @@
 #include "audio/ports.h"
 
+#include "audio/option_items.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -87,37 +89,21 @@ std::vector<float> set_control_start_values(const PortIndexLists& lists,
 bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
                       const PortIndexLists& lists, std::vector<float>& control_values)
 {
-    for (const std::string& value : parameters) {
-        std::string_view rest(value);
-        while (!rest.empty()) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view item = rest.substr(0, comma);
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-
-            const std::size_t colon = item.find(':');
-            if (colon == std::string_view::npos) {
-                std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
-                           stderr);
-                return false;
-            }
-            const std::string symbol(item.substr(0, colon));
-            const std::string number(item.substr(colon + 1));
-            const float parsed = std::strtof(number.c_str(), nullptr);
-
-            bool found = false;
-            for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
-                const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.control_inputs[k]);
-                if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
-                    control_values[k] = parsed;
-                    found = true;
-                    break;
-                }
-            }
-            if (!found) {
-                std::fprintf(stderr, "Error: Port with symbol %s does not exist.\n", symbol.c_str());
-                return false;
+    return for_each_item(parameters, [&](std::string_view item) {
+        ParameterItem parsed;
+        if (!parse_parameter_item(item, parsed)) {
+            std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
+                       stderr);
+            return false;
+        }
+        for (std::size_t k = 0; k < lists.control_inputs.size(); ++k) {
+            const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.control_inputs[k]);
+            if (parsed.symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
+                control_values[k] = parsed.value;
+                return true;
             }
         }
-    }
-    return true;
+        std::fprintf(stderr, "Error: Port with symbol %s does not exist.\n", parsed.symbol.c_str());
+        return false;
+    });
 }
