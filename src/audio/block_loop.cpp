@@ -1,8 +1,14 @@
 #include "audio/block_loop.h"
 
+#include "audio/chunk_queue.h"
+#include "audio/read_stage.h"
+#include "audio/run_stage.h"
 #include "host/urid_table.h"
 
 #include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -11,103 +17,348 @@ namespace {
 // block by block.
 constexpr uint32_t io_frames = 8192;
 
-LoopResult run_loop(const BlockLoop& loop, bool check_clipping)
-{
-    const BlockShape& s = loop.shape;
-    const std::size_t width = std::size_t{s.instances} * s.outputs;
-    const std::size_t blocks_per_read = s.block_size < io_frames ? io_frames / s.block_size : 1;
+// Chunks in flight between the reader and the instances, and between the
+// instances and the writer.
+constexpr std::size_t queue_depth = 4;
+
+struct InputChunk {
+    std::size_t buffer = 0;
+    ReadOutcome outcome;
+};
+
+struct OutputChunk {
+    std::size_t buffer = 0;
+    std::size_t frames = 0;
+    bool end = false;
+    int read_error = 0; // with end: the read that ended the input failed
+};
+
+// How the chunks travel: straight from call to call on one thread, or
+// through queues to a reader and a writer thread.
+struct Pipeline {
+    bool threaded = false;
+    SNDFILE* input = nullptr;
     std::size_t chunk_frames = 0;
+    std::size_t channels = 0;
+    std::size_t width = 0;
+    std::vector<FloatBuffer> inputs;
+    std::vector<FloatBuffer> outputs;
+    ChunkQueue<std::size_t> free_inputs;
+    ChunkQueue<InputChunk> read_chunks;
+    ChunkQueue<std::size_t> free_outputs;
+    ChunkQueue<OutputChunk> write_chunks;
+    WriteStage* writer = nullptr;
+    LoopResult writer_result = LoopResult::finished;
+    std::thread reader_thread;
+    std::thread writer_thread;
+};
+
+bool allocate_pipeline(Pipeline& p, std::size_t count)
+{
     std::size_t input_size = 0;
     std::size_t output_size = 0;
-    FloatBuffer interleaved_input;
-    FloatBuffer interleaved_output;
-    ZeroBuffer<int16_t> pcm16_output;
-    if (!checked_product({s.block_size, blocks_per_read}, chunk_frames) ||
-        !checked_product({chunk_frames, s.channels}, input_size) ||
-        !checked_product({chunk_frames, width}, output_size) ||
-        !interleaved_input.allocate(input_size) || !interleaved_output.allocate(output_size) ||
-        (loop.pcm16_output && !pcm16_output.allocate(output_size))) {
-        std::fputs(insufficient_memory_message, stderr);
-        return LoopResult::out_of_memory;
+    if (!checked_product({p.chunk_frames, p.channels}, input_size) ||
+        !checked_product({p.chunk_frames, p.width}, output_size)) {
+        return false;
     }
+    p.inputs.resize(count);
+    p.outputs.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!p.inputs[i].allocate(input_size) || !p.outputs[i].allocate(output_size)) {
+            return false;
+        }
+    }
+    return true;
+}
 
-    RunBuffers& buffers = *loop.buffers;
-    const LV2_URID sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
-    LV2_URID chunk_type = 0; // mapped before the first run
-    bool warned = false;
-    bool warned_invalid = false;
+void reader_main(Pipeline* p)
+{
+    std::size_t buffer = 0;
+    while (queue_pop(p->free_inputs, buffer)) {
+        const ReadOutcome outcome = read_chunk(p->input, p->inputs[buffer].data, p->chunk_frames);
+        if (!queue_push(p->read_chunks, InputChunk{buffer, outcome}) || outcome.frames == 0) {
+            return;
+        }
+    }
+}
 
-    for (;;) {
-        const sf_count_t n = sf_readf_float(loop.input, interleaved_input.data,
-                                            static_cast<sf_count_t>(chunk_frames));
-        if (n <= 0) {
-            const int error = sf_error(loop.input);
-            if (error != 0) {
-                std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
-                return LoopResult::read_failed;
+// Ends the writer's side: a failed write, or the end of the chunks.
+void writer_main(Pipeline* p)
+{
+    OutputChunk chunk;
+    while (queue_pop(p->write_chunks, chunk)) {
+        if (chunk.end) {
+            if (chunk.read_error != 0) {
+                before_message(*p->writer);
+                report_read_error(chunk.read_error);
+                p->writer_result = LoopResult::read_failed;
             }
-            return LoopResult::finished;
+            break;
         }
-        const auto frames_read = static_cast<std::size_t>(n);
-        for (std::size_t offset = 0; offset < frames_read; offset += s.block_size) {
-            if (loop.stop != nullptr && *loop.stop != 0) {
-                return LoopResult::interrupted;
-            }
-            const std::size_t frames = std::min<std::size_t>(s.block_size, frames_read - offset);
-            mix_inputs(interleaved_input.data + offset * s.channels,
-                       static_cast<int64_t>(frames), s.channels, s.instances, s.inputs,
-                       loop.matrix, s.block_size, buffers.input_ports.data);
-            if (chunk_type == 0) {
-                chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
-            }
-            for (std::size_t m = 0; m < loop.instances->size(); ++m) {
-                InstanceBuffers& own = buffers.instances[m];
-                for (AtomBuffer& atoms : own.atom_outputs) {
-                    prepare_atom_output(atoms, chunk_type);
-                }
-                lilv_instance_run((*loop.instances)[m], s.block_size);
-                for (AtomBuffer& atoms : own.atom_inputs) {
-                    reset_atom_input(atoms, sequence_type);
-                }
-            }
-            float* block = interleaved_output.data + offset * width;
-            interleave_outputs(static_cast<int64_t>(frames), s.instances, s.outputs,
-                               s.block_size, buffers.output_ports.data, block);
-            if (check_clipping) {
-                // The 16-bit conversion saturates exactly as clamping would.
-                const unsigned flaws = repair_samples(block, frames * width, !loop.pcm16_output);
-                if ((flaws & beyond_full_scale) != 0 && !warned) {
-                    std::fputs(clipping_warning, loop.notes);
-                    warned = true;
-                }
-                if ((flaws & not_a_number) != 0 && !warned_invalid) {
-                    std::fputs(invalid_samples_warning, loop.notes);
-                    warned_invalid = true;
-                }
-            }
+        if (!write_chunk(*p->writer, p->outputs[chunk.buffer].data, chunk.frames)) {
+            p->writer_result = LoopResult::write_failed;
+            break;
         }
-        sf_count_t written = 0;
-        if (loop.pcm16_output) {
-            float_to_pcm16(interleaved_output.data, frames_read * width, pcm16_output.data);
-            written = sf_writef_short(loop.output, pcm16_output.data, n);
-        } else {
-            written = sf_writef_float(loop.output, interleaved_output.data, n);
+        queue_push(p->free_outputs, chunk.buffer);
+    }
+    // Wakes the instances' side if it waits for room or for a buffer.
+    queue_close(p->free_outputs);
+    queue_close(p->write_chunks);
+}
+
+bool start_pipeline(Pipeline& p)
+{
+    for (auto* q : {&p.free_inputs, &p.free_outputs}) {
+        q->capacity = p.inputs.size();
+    }
+    p.read_chunks.capacity = p.inputs.size();
+    p.write_chunks.capacity = p.outputs.size() + 1;
+    for (std::size_t i = 0; i < p.inputs.size(); ++i) {
+        queue_push(p.free_inputs, i);
+        queue_push(p.free_outputs, i);
+    }
+    try {
+        p.reader_thread = std::thread(reader_main, &p);
+        p.writer_thread = std::thread(writer_main, &p);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void stop_pipeline(Pipeline& p) noexcept
+{
+    queue_close(p.free_inputs);
+    queue_close(p.read_chunks);
+    if (p.reader_thread.joinable()) {
+        p.reader_thread.join();
+    }
+    if (p.writer_thread.joinable()) {
+        // The end chunk (or a failed write) lets the writer finish.
+        p.writer_thread.join();
+    }
+}
+
+// The next chunk of input. Reads directly on one thread; takes the
+// reader's next chunk otherwise (`previous` is handed back first).
+InputChunk next_input(Pipeline& p, std::size_t previous, bool has_previous)
+{
+    if (!p.threaded) {
+        return InputChunk{0, read_chunk(p.input, p.inputs[0].data, p.chunk_frames)};
+    }
+    if (has_previous) {
+        queue_push(p.free_inputs, previous);
+    }
+    InputChunk chunk;
+    if (!queue_pop(p.read_chunks, chunk)) {
+        chunk.outcome = {0, 0};
+    }
+    return chunk;
+}
+
+// A buffer for the next output chunk; false once the writer has failed.
+bool next_output(Pipeline& p, std::size_t& buffer)
+{
+    if (!p.threaded) {
+        buffer = 0;
+        return true;
+    }
+    return queue_pop(p.free_outputs, buffer);
+}
+
+// Hands a chunk to the writer; false once writing has failed.
+bool emit(Pipeline& p, const OutputChunk& chunk)
+{
+    if (p.threaded) {
+        return queue_push(p.write_chunks, chunk);
+    }
+    if (chunk.end) {
+        if (chunk.read_error != 0) {
+            before_message(*p.writer);
+            report_read_error(chunk.read_error);
+            p.writer_result = LoopResult::read_failed;
         }
-        if (written != n) {
-            std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(loop.output));
-            return LoopResult::write_failed;
+        return true;
+    }
+    if (!write_chunk(*p.writer, p.outputs[chunk.buffer].data, chunk.frames)) {
+        p.writer_result = LoopResult::write_failed;
+        return false;
+    }
+    return true;
+}
+
+std::size_t ready_frames(const RunStage& stage)
+{
+    std::size_t ready = stage.stores.empty() ? 0 : stage.stores[0].frames;
+    for (const OutputStore& store : stage.stores) {
+        ready = std::min(ready, store.frames);
+    }
+    return ready;
+}
+
+void warn_invalid_latency(const RunStage& stage, const WriteStage& writer, bool& warned)
+{
+    for (std::size_t m = 0; m < stage.invalid_latency.size() && !warned; ++m) {
+        if (stage.invalid_latency[m] != 0) {
+            before_message(writer);
+            std::fprintf(writer.warnings,
+                         "WARNING: The plugin reported an invalid latency (%g); it was taken as "
+                         "0.\n",
+                         static_cast<double>(stage.invalid_latencies[m]));
+            warned = true;
         }
     }
 }
 
 } // namespace
 
-LoopResult process_checked(const BlockLoop& loop)
+LoopResult run_block_loop(const BlockLoop& loop)
 {
-    return run_loop(loop, true);
-}
+    const BlockShape& s = loop.shape;
+    const std::size_t n_instances = loop.instances->size();
+    const std::size_t width = std::size_t{s.instances} * s.outputs;
+    const std::size_t blocks_per_chunk =
+        s.block_size < io_frames && !loop.plugins_print ? io_frames / s.block_size : 1;
+    // With a tail or latency compensation the input goes on as silence
+    // after the file's end; the frames of the last block beyond it are
+    // silence too.
+    const bool extended = loop.tail_frames > 0 || (loop.compensate_latency && loop.latency_output >= 0);
 
-LoopResult process_unchecked(const BlockLoop& loop)
-{
-    return run_loop(loop, false);
+    Pipeline pipeline;
+    pipeline.input = loop.input;
+    pipeline.channels = s.channels;
+    pipeline.width = width;
+    const int jobs = loop.plugins_print ? 1 : std::max(loop.jobs, 1);
+    pipeline.threaded = jobs > 1;
+
+    WriteStage writer;
+    writer.output = loop.output;
+    writer.warnings = loop.notes;
+    writer.width = width;
+    writer.check_clipping = loop.check_clipping;
+    writer.pcm16_output = loop.pcm16_output;
+    writer.progress = loop.progress;
+    pipeline.writer = &writer;
+
+    RunStage stage;
+    stage.shape = s;
+    stage.matrix = loop.matrix;
+    stage.buffers = loop.buffers;
+    stage.instances = loop.instances;
+    stage.sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
+    stage.chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    stage.latency_output = loop.latency_output;
+    stage.compensate_latency = loop.compensate_latency;
+    stage.ran.assign(n_instances, 0);
+    stage.invalid_latency.assign(n_instances, 0);
+    stage.invalid_latencies.assign(n_instances, 0.0f);
+    stage.stores.resize(n_instances);
+
+    if (!checked_product({s.block_size, blocks_per_chunk}, pipeline.chunk_frames) ||
+        !allocate_pipeline(pipeline, pipeline.threaded ? queue_depth : 1) ||
+        !prepare_write_stage(writer, pipeline.chunk_frames)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return LoopResult::out_of_memory;
+    }
+    for (OutputStore& store : stage.stores) {
+        reset_output_store(store, s.outputs, pipeline.chunk_frames);
+    }
+    std::vector<const float*> sources(width);
+
+    InstancePool pool;
+    start_instance_pool(pool, stage, std::min<std::size_t>(static_cast<std::size_t>(jobs), n_instances));
+    if (pipeline.threaded && !start_pipeline(pipeline)) {
+        stop_pipeline(pipeline);
+        std::fputs(insufficient_memory_message, stderr);
+        return LoopResult::out_of_memory;
+    }
+
+    LoopResult result = LoopResult::finished;
+    bool at_end = false;        // the file is read to its end
+    uint64_t file_frames = 0;   // frames read from the file
+    uint64_t frames_out = 0;    // frames handed to the writer
+    uint64_t total_out = 0;     // frames to write, once the end is known
+    bool has_input = false;
+    std::size_t input_buffer = 0;
+    bool warned_latency = false;
+    int read_error = 0;
+
+    for (;;) {
+        if (loop.stop != nullptr && *loop.stop != 0) {
+            result = LoopResult::interrupted;
+            break;
+        }
+        ChunkInput chunk;
+        if (!at_end) {
+            const InputChunk in = next_input(pipeline, input_buffer, has_input);
+            input_buffer = in.buffer;
+            has_input = in.outcome.frames > 0;
+            if (in.outcome.frames == 0) {
+                at_end = true;
+                read_error = in.outcome.error;
+                total_out = file_frames + loop.tail_frames;
+                if (read_error != 0 || !extended) {
+                    break;
+                }
+            } else {
+                file_frames += in.outcome.frames;
+                chunk.samples = pipeline.inputs[in.buffer].data;
+                chunk.frames = in.outcome.frames;
+                if (extended && chunk.frames % s.block_size != 0) {
+                    // The last block of the file: silence after its end.
+                    const std::size_t whole =
+                        (chunk.frames / s.block_size + 1) * std::size_t{s.block_size};
+                    std::memset(pipeline.inputs[in.buffer].data + chunk.frames * s.channels, 0,
+                                (whole - chunk.frames) * s.channels * sizeof(float));
+                    chunk.frames = whole;
+                }
+            }
+        }
+        if (at_end) {
+            if (frames_out >= total_out) {
+                break;
+            }
+            chunk.samples = nullptr;
+            chunk.frames = pipeline.chunk_frames;
+        }
+
+        std::size_t output_buffer = 0;
+        if (!next_output(pipeline, output_buffer)) {
+            break; // the writer failed
+        }
+        run_chunk(pool, chunk);
+        warn_invalid_latency(stage, writer, warned_latency);
+
+        std::size_t ready = ready_frames(stage);
+        if (at_end || extended) {
+            // Beyond the file's end only what the tail asks for is written;
+            // before it, a file of unknown length may still end anywhere.
+            const uint64_t limit = at_end ? total_out - frames_out
+                                          : file_frames + loop.tail_frames - frames_out;
+            ready = static_cast<std::size_t>(std::min<uint64_t>(ready, limit));
+        }
+        for (std::size_t m = 0; m < n_instances; ++m) {
+            for (uint32_t q = 0; q < s.outputs; ++q) {
+                sources[m * s.outputs + q] = stage.stores[m].channels[q].data();
+            }
+        }
+        if (ready > 0) {
+            interleave_channels(ready, sources.data(), width, pipeline.outputs[output_buffer].data);
+        }
+        for (OutputStore& store : stage.stores) {
+            consume_outputs(store, ready);
+        }
+        frames_out += ready;
+        if (!emit(pipeline, OutputChunk{output_buffer, ready, false, 0})) {
+            break;
+        }
+    }
+
+    emit(pipeline, OutputChunk{0, 0, true, result == LoopResult::finished ? read_error : 0});
+    stop_pipeline(pipeline);
+    stop_instance_pool(pool);
+    if (pipeline.writer_result != LoopResult::finished) {
+        return pipeline.writer_result;
+    }
+    return result;
 }

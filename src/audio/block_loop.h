@@ -4,6 +4,7 @@
 #include "audio/gather_stage.h"
 #include "audio/mix_stage.h"
 #include "audio/run_buffers.h"
+#include "audio/write_stage.h"
 
 #include <lilv/lilv.h>
 #include <sndfile.h>
@@ -22,13 +23,26 @@ struct BlockLoop {
     const std::vector<LilvInstance*>* instances = nullptr;
     SNDFILE* input = nullptr;
     SNDFILE* output = nullptr;
-    FILE* notes = stdout; // where the clipping warning goes
+    FILE* notes = stdout;      // where the warnings go
     bool pcm16_output = false; // write 16-bit integers converted here
-    const volatile sig_atomic_t* stop = nullptr; // the loop stops before a block once it is set
+    bool check_clipping = true;
+    // Threads: 1 runs everything on the calling thread; more reads and
+    // writes on threads of their own and runs up to that many instances
+    // side by side.
+    int jobs = 1;
+    // The plugins print lines while they run (the worker's trace): run
+    // everything on the calling thread a block at a time, so that the
+    // warnings fall between those lines right after the block they concern.
+    bool plugins_print = false;
+    // Index among the control outputs of the latency output, -1 for none.
+    int32_t latency_output = -1;
+    bool compensate_latency = false;
+    uint64_t tail_frames = 0; // frames run on silence after the input
+    const volatile std::sig_atomic_t* stop = nullptr; // set to end the run early
+    ProgressHooks progress;
 };
 
-// Reads, mixes, runs, interleaves and writes until the input is exhausted.
-// The checked variant clamps every block and warns once; the unchecked one
-// writes samples as the plugin produced them. Errors are printed.
-LoopResult process_checked(const BlockLoop& loop);
-LoopResult process_unchecked(const BlockLoop& loop);
+// Reads, mixes, runs, gathers, clamps and writes until the input is
+// exhausted (and, with a tail or latency compensation, the silence after
+// it). Errors are printed.
+LoopResult run_block_loop(const BlockLoop& loop);

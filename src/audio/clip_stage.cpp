@@ -6,30 +6,6 @@
 #include <emmintrin.h>
 #endif
 
-bool clamp_samples(float* samples, std::size_t count)
-{
-    const bool clamped = exceeds_full_scale(samples, count);
-    if (clamped) {
-        // min and max in this form keep NaN (it fails both comparisons).
-        for (std::size_t i = 0; i < count; ++i) {
-            const float v = samples[i];
-            const float below = 1.0f < v ? 1.0f : v;
-            samples[i] = below < -1.0f ? -1.0f : below;
-        }
-    }
-    return clamped;
-}
-
-bool exceeds_full_scale(const float* samples, std::size_t count)
-{
-    // Without branches, so that it vectorizes; NaN fails both tests.
-    int beyond = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        beyond |= static_cast<int>(samples[i] > 1.0f) | static_cast<int>(samples[i] < -1.0f);
-    }
-    return beyond != 0;
-}
-
 unsigned repair_samples(float* samples, std::size_t count, bool clamp)
 {
     // Without branches, so that it vectorizes; NaN fails the comparison

@@ -3,12 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Clamps samples beyond +-1.0 (NaN stays); true when any was clamped.
-bool clamp_samples(float* samples, std::size_t count);
-
-// True when any sample lies beyond +-1.0 (NaN does not).
-bool exceeds_full_scale(const float* samples, std::size_t count);
-
 // What repair_samples found: bits of SampleFlaw.
 enum SampleFlaw : unsigned {
     beyond_full_scale = 1u, // beyond +-1.0, infinity included

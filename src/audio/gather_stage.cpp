@@ -23,3 +23,28 @@ void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, ui
         }
     }
 }
+
+void interleave_channels(std::size_t frames, const float* const* sources, std::size_t width,
+                         float* out)
+{
+    if (width == 1) {
+        std::memcpy(out, sources[0], frames * sizeof(float));
+        return;
+    }
+    if (width == 2) {
+        const float* left = sources[0];
+        const float* right = sources[1];
+        for (std::size_t f = 0; f < frames; ++f) {
+            out[2 * f] = left[f];
+            out[2 * f + 1] = right[f];
+        }
+        return;
+    }
+    for (std::size_t channel = 0; channel < width; ++channel) {
+        const float* source = sources[channel];
+        float* destination = out + channel;
+        for (std::size_t f = 0; f < frames; ++f) {
+            destination[f * width] = source[f];
+        }
+    }
+}

@@ -7,6 +7,25 @@
 #include <cstdlib>
 #include <string_view>
 
+namespace {
+
+bool reports_latency(const LilvPlugin* plugin, const LilvPort* port, const UriNodes& nodes)
+{
+    if (lilv_port_has_property(plugin, port, nodes.reports_latency.get())) {
+        return true;
+    }
+    LilvNodes* designations = lilv_port_get_value(plugin, port, nodes.designation.get());
+    bool found = false;
+    LILV_FOREACH (nodes, i, designations) {
+        found = found || lilv_node_equals(lilv_nodes_get(designations, i),
+                                          nodes.latency_designation.get());
+    }
+    lilv_nodes_free(designations);
+    return found;
+}
+
+} // namespace
+
 bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists)
 {
     const uint32_t count = lilv_plugin_get_num_ports(plugin);
@@ -29,6 +48,9 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
                     lists.freewheel_port = static_cast<int32_t>(i);
                 }
             } else if (is_a(nodes.output_port)) {
+                if (lists.latency_output < 0 && reports_latency(plugin, port, nodes)) {
+                    lists.latency_output = static_cast<int32_t>(lists.control_outputs.size());
+                }
                 lists.control_outputs.push_back(i);
             } else {
                 std::fputs("Control port not input or output\n", stderr);

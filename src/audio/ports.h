@@ -15,6 +15,8 @@ struct PortIndexLists {
     std::vector<uint32_t> atom_inputs;
     std::vector<uint32_t> atom_outputs;
     int32_t freewheel_port = -1;
+    // Position in control_outputs of the output that reports the latency.
+    int32_t latency_output = -1;
 };
 
 // Sorts the plugin's ports; prints the message and returns false for a port

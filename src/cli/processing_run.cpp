@@ -10,7 +10,28 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <unistd.h>
 #include <cstdio>
+
+namespace {
+
+int online_cores()
+{
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores < 1 ? 1 : cores > 1024 ? 1024 : static_cast<int>(cores);
+}
+
+// Seconds at the file's rate, rounded to whole frames; absurd lengths are
+// held at a bound that no run reaches.
+uint64_t tail_frames(double seconds, int rate)
+{
+    const double frames = std::round(seconds * rate);
+    constexpr double bound = 4.0e18;
+    return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+} // namespace
 
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, StatePtr& preset_state)
@@ -86,11 +107,23 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
-    const BlockLoop loop{shape,        routing.matrix.data, &buffers, &instances.instances,
-                         input.handle, output.handle,       notes,
-                         (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16, &stop_signal};
-    const LoopResult result =
-        options.ignore_clipping ? process_unchecked(loop) : process_checked(loop);
+    BlockLoop loop;
+    loop.shape = shape;
+    loop.matrix = routing.matrix.data;
+    loop.buffers = &buffers;
+    loop.instances = &instances.instances;
+    loop.input = input.handle;
+    loop.output = output.handle;
+    loop.notes = notes;
+    loop.pcm16_output = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.check_clipping = !options.ignore_clipping;
+    loop.jobs = options.job_count > 0 ? options.job_count : online_cores();
+    loop.plugins_print = !instances.workers.empty();
+    loop.latency_output = lists.latency_output;
+    loop.compensate_latency = options.compensate_latency;
+    loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
+    loop.stop = &stop_signal;
+    const LoopResult result = run_block_loop(loop);
 
     destroy_instances(instances);
     const bool output_closed = close_output_file(output, result == LoopResult::finished);

@@ -15,12 +15,15 @@ bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
     nodes.connection_optional.reset(lilv_new_uri(world, LV2_CORE__connectionOptional));
     nodes.free_wheeling.reset(lilv_new_uri(world, LV2_CORE__freeWheeling));
     nodes.reports_latency.reset(lilv_new_uri(world, LV2_CORE__reportsLatency));
+    nodes.latency_designation.reset(lilv_new_uri(world, LV2_CORE__latency));
+    nodes.designation.reset(lilv_new_uri(world, LV2_CORE__designation));
     nodes.rdfs_label.reset(lilv_new_uri(world, LILV_NS_RDFS "label"));
     nodes.atom_port.reset(lilv_new_uri(world, LV2_ATOM__AtomPort));
     nodes.worker_schedule.reset(lilv_new_uri(world, LV2_WORKER__schedule));
     nodes.worker_interface.reset(lilv_new_uri(world, LV2_WORKER__interface));
     return nodes.input_port && nodes.output_port && nodes.control_port && nodes.audio_port &&
            nodes.preset && nodes.connection_optional && nodes.free_wheeling &&
-           nodes.reports_latency && nodes.rdfs_label && nodes.atom_port &&
+           nodes.reports_latency && nodes.latency_designation && nodes.designation &&
+           nodes.rdfs_label && nodes.atom_port &&
            nodes.worker_schedule && nodes.worker_interface;
 }

@@ -12,11 +12,13 @@ struct UriNodes {
     NodePtr connection_optional;
     NodePtr free_wheeling;
     NodePtr reports_latency;
+    NodePtr latency_designation;
+    NodePtr designation;
     NodePtr rdfs_label;
     NodePtr atom_port;
     NodePtr worker_schedule;
     NodePtr worker_interface;
 };
 
-// Makes all twelve nodes; false when any of them cannot be made.
+// Makes all the nodes; false when any of them cannot be made.
 bool make_uri_nodes(LilvWorld* world, UriNodes& nodes);

@@ -12,6 +12,7 @@ extern "C" LV2_URID urid_map(LV2_URID_Map_Handle, const char* uri)
         return 0;
     }
     UridTable& table = g_urid_table;
+    const std::lock_guard lock(table.mutex);
     const std::string_view key(uri);
     if (auto found = table.index.find(key); found != table.index.end()) {
         return found->second;
@@ -33,7 +34,8 @@ extern "C" LV2_URID urid_map(LV2_URID_Map_Handle, const char* uri)
 
 extern "C" const char* urid_unmap(LV2_URID_Unmap_Handle, LV2_URID urid)
 {
-    const UridTable& table = g_urid_table;
+    UridTable& table = g_urid_table;
+    const std::lock_guard lock(table.mutex);
     if (urid == 0 || urid > table.entries.size()) {
         return nullptr;
     }
@@ -42,6 +44,7 @@ extern "C" const char* urid_unmap(LV2_URID_Unmap_Handle, LV2_URID urid)
 
 void urid_table_free() noexcept
 {
+    const std::lock_guard lock(g_urid_table.mutex);
     decltype(g_urid_table.index)().swap(g_urid_table.index);
     while (!g_urid_table.entries.empty()) {
         g_urid_table.entries.pop_front();

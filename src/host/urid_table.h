@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,7 +12,10 @@
 // The process-wide URI interning table. A URID is the 1-based position of
 // the URI in order of first mapping. Each string lives at a stable address
 // (a deque never moves its elements), so unmap results stay valid.
+// Plugins may map and unmap from several threads at once (instances run side
+// by side), so every access holds the mutex.
 struct UridTable {
+    std::mutex mutex;
     std::deque<std::string> entries;
     std::unordered_map<std::string_view, LV2_URID> index;
 };

@@ -87,28 +87,6 @@ TEST(InterleaveOutputs, PlacesInstanceOutputsSideBySide)
     EXPECT_EQ(out, expected);
 }
 
-TEST(ClampSamples, ClampsBeyondFullScaleAndLeavesTheRest)
-{
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> samples = {1.5f, -2.0f, 1.0f, -1.0f, 0.5f, inf, -inf, nan};
-    EXPECT_TRUE(clamp_samples(samples.data(), samples.size()));
-    EXPECT_EQ(samples[0], 1.0f);
-    EXPECT_EQ(samples[1], -1.0f);
-    EXPECT_EQ(samples[2], 1.0f);
-    EXPECT_EQ(samples[3], -1.0f);
-    EXPECT_EQ(samples[4], 0.5f);
-    EXPECT_EQ(samples[5], 1.0f);
-    EXPECT_EQ(samples[6], -1.0f);
-    EXPECT_TRUE(std::isnan(samples[7]));
-}
-
-TEST(ClampSamples, ReportsNothingWithinRange)
-{
-    std::vector<float> samples = {1.0f, -1.0f, 0.0f, std::numeric_limits<float>::quiet_NaN()};
-    EXPECT_FALSE(clamp_samples(samples.data(), samples.size()));
-}
-
 TEST(CheckedProduct, RefusesOverflow)
 {
     std::size_t product = 0;

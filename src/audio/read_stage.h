@@ -1,0 +1,18 @@
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstddef>
+
+// What one read of the input gave: frames, or none at the end of the
+// input, and libsndfile's error code when the read failed.
+struct ReadOutcome {
+    std::size_t frames = 0;
+    int error = 0;
+};
+
+// Reads up to `frames` interleaved frames into `buffer`.
+ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames);
+
+// Prints the message of a failed read on standard error.
+void report_read_error(int error);

@@ -1,0 +1,145 @@
+#include "audio/run_stage.h"
+
+#include "audio/mix_stage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+void read_latency(RunStage& stage, std::size_t m)
+{
+    const float reading = stage.buffers->instances[m].control_outputs[stage.latency_output];
+    if (!std::isfinite(reading) || reading < 0.0f) {
+        stage.invalid_latency[m] = 1;
+        stage.invalid_latencies[m] = reading;
+        return;
+    }
+    stage.stores[m].skip = static_cast<uint64_t>(std::llround(static_cast<double>(reading)));
+}
+
+void run_share(InstancePool& pool, std::size_t thread)
+{
+    RunStage& stage = *pool.stage;
+    for (std::size_t m = thread; m < stage.instances->size(); m += pool.thread_count) {
+        run_instance_chunk(stage, m, pool.input);
+    }
+}
+
+void pool_thread(InstancePool* pool, std::size_t thread)
+{
+    for (;;) {
+        pool->start->arrive_and_wait();
+        if (pool->stopping) {
+            return;
+        }
+        run_share(*pool, thread);
+        pool->done->arrive_and_wait();
+    }
+}
+
+} // namespace
+
+void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input)
+{
+    const BlockShape& s = stage.shape;
+    LilvInstance* instance = (*stage.instances)[m];
+    InstanceBuffers& own = stage.buffers->instances[m];
+    float* port_inputs = stage.buffers->input_ports.data + m * std::size_t{s.inputs} * s.block_size;
+    const float* port_outputs =
+        stage.buffers->output_ports.data + m * std::size_t{s.outputs} * s.block_size;
+    const uint8_t* matrix = stage.matrix + m * std::size_t{s.inputs} * s.channels;
+    const std::size_t input_samples = std::size_t{s.inputs} * s.block_size;
+
+    for (std::size_t offset = 0; offset < input.frames; offset += s.block_size) {
+        const std::size_t frames = std::min<std::size_t>(s.block_size, input.frames - offset);
+        if (input.samples != nullptr) {
+            mix_inputs(input.samples + offset * s.channels, static_cast<int64_t>(frames),
+                       s.channels, 1, s.inputs, matrix, s.block_size, port_inputs);
+        } else {
+            std::memset(port_inputs, 0, input_samples * sizeof(float));
+        }
+        for (AtomBuffer& atoms : own.atom_outputs) {
+            prepare_atom_output(atoms, stage.chunk_type);
+        }
+        lilv_instance_run(instance, s.block_size);
+        for (AtomBuffer& atoms : own.atom_inputs) {
+            reset_atom_input(atoms, stage.sequence_type);
+        }
+        if (!stage.ran[m]) {
+            stage.ran[m] = 1;
+            if (stage.compensate_latency && stage.latency_output >= 0) {
+                read_latency(stage, m);
+            }
+        }
+        append_outputs(stage.stores[m], port_outputs, s.block_size, frames);
+    }
+}
+
+bool start_instance_pool(InstancePool& pool, RunStage& stage, std::size_t thread_count)
+{
+    pool.stage = &stage;
+    pool.thread_count = 1;
+    if (thread_count <= 1) {
+        return true;
+    }
+    const auto count = static_cast<std::ptrdiff_t>(thread_count);
+    pool.start = std::make_unique<std::barrier<>>(count);
+    pool.done = std::make_unique<std::barrier<>>(count);
+    try {
+        pool.threads.reserve(thread_count - 1);
+        for (std::size_t t = 1; t < thread_count; ++t) {
+            pool.threads.emplace_back(pool_thread, &pool, t);
+        }
+    } catch (const std::system_error&) {
+        // The threads that did start wait at the start barrier; they are
+        // released by the stop below, and everything runs here instead.
+        pool.thread_count = thread_count;
+        stop_instance_pool(pool);
+        return false;
+    }
+    pool.thread_count = thread_count;
+    return true;
+}
+
+void run_chunk(InstancePool& pool, const ChunkInput& input)
+{
+    pool.input = input;
+    if (pool.threads.empty()) {
+        for (std::size_t m = 0; m < pool.stage->instances->size(); ++m) {
+            run_instance_chunk(*pool.stage, m, input);
+        }
+        return;
+    }
+    pool.start->arrive_and_wait();
+    run_share(pool, 0);
+    pool.done->arrive_and_wait();
+}
+
+void stop_instance_pool(InstancePool& pool) noexcept
+{
+    if (pool.threads.empty()) {
+        pool.thread_count = 1;
+        return;
+    }
+    pool.stopping = true;
+    // Threads that never started would leave the barrier waiting for them;
+    // those count themselves out.
+    const std::size_t missing = pool.thread_count - 1 - pool.threads.size();
+    for (std::size_t i = 0; i < missing; ++i) {
+        (void)pool.start->arrive();
+    }
+    pool.start->arrive_and_wait();
+    for (std::thread& thread : pool.threads) {
+        thread.join();
+    }
+    pool.threads.clear();
+    pool.thread_count = 1;
+}
+
+InstancePool::~InstancePool()
+{
+    stop_instance_pool(*this);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "audio/output_store.h"
+#include "audio/run_buffers.h"
+
+#include <lilv/lilv.h>
+
+#include <barrier>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// One chunk of input for the instances: `frames` interleaved file frames,
+// or silence when `samples` is null. Blocks of B frames are run in turn;
+// a last block shorter than B is still run with B frames.
+struct ChunkInput {
+    const float* samples = nullptr;
+    std::size_t frames = 0;
+};
+
+// Everything the instances need to run over chunks. Each instance reads the
+// shared input chunk and touches only its own buffers and output store, so
+// different instances may run on different threads.
+struct RunStage {
+    BlockShape shape;
+    const uint8_t* matrix = nullptr;
+    RunBuffers* buffers = nullptr;
+    const std::vector<LilvInstance*>* instances = nullptr;
+    uint32_t sequence_type = 0;
+    uint32_t chunk_type = 0;
+    // Index among the control outputs of the latency output, -1 for none;
+    // read after an instance's first run when compensating.
+    int32_t latency_output = -1;
+    bool compensate_latency = false;
+    std::vector<OutputStore> stores;         // by instance
+    std::vector<uint8_t> ran;                // by instance: has run once
+    std::vector<float> invalid_latencies;    // readings that were taken as 0
+    std::vector<uint8_t> invalid_latency;    // by instance
+};
+
+// Runs instance `m` over the chunk: mixes its inputs, runs it block by
+// block, and appends its outputs to its store.
+void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input);
+
+// Threads that run the instances of one chunk side by side. Instance m
+// always runs on thread m % thread count, the calling thread being thread 0,
+// so no instance is ever run by two threads at once.
+struct InstancePool {
+    RunStage* stage = nullptr;
+    std::size_t thread_count = 1;
+    ChunkInput input;
+    bool stopping = false;
+    std::unique_ptr<std::barrier<>> start;
+    std::unique_ptr<std::barrier<>> done;
+    std::vector<std::thread> threads;
+
+    InstancePool() = default;
+    InstancePool(const InstancePool&) = delete;
+    InstancePool& operator=(const InstancePool&) = delete;
+    ~InstancePool();
+};
+
+// Starts thread_count - 1 threads (none for 1). False when a thread could
+// not be started; the pool then runs everything on the calling thread.
+bool start_instance_pool(InstancePool& pool, RunStage& stage, std::size_t thread_count);
+
+// Runs every instance over the chunk and returns when all are done.
+void run_chunk(InstancePool& pool, const ChunkInput& input);
+
+// Stops and joins the threads.
+void stop_instance_pool(InstancePool& pool) noexcept;

@@ -1,0 +1,54 @@
+#include "audio/write_stage.h"
+
+#include "audio/clip_stage.h"
+
+bool prepare_write_stage(WriteStage& stage, std::size_t frames)
+{
+    std::size_t size = 0;
+    return !stage.pcm16_output ||
+           (checked_product({frames, stage.width}, size) && stage.pcm16.allocate(size));
+}
+
+void before_message(const WriteStage& stage)
+{
+    if (stage.progress.clear != nullptr) {
+        stage.progress.clear(stage.progress.context);
+    }
+}
+
+bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
+{
+    const std::size_t count = frames * stage.width;
+    if (stage.check_clipping) {
+        // The 16-bit conversion saturates exactly as clamping would.
+        const unsigned flaws = repair_samples(samples, count, !stage.pcm16_output);
+        if ((flaws & beyond_full_scale) != 0 && !stage.warned) {
+            before_message(stage);
+            std::fputs(clipping_warning, stage.warnings);
+            stage.warned = true;
+        }
+        if ((flaws & not_a_number) != 0 && !stage.warned_invalid) {
+            before_message(stage);
+            std::fputs(invalid_samples_warning, stage.warnings);
+            stage.warned_invalid = true;
+        }
+    }
+    const auto n = static_cast<sf_count_t>(frames);
+    sf_count_t written = 0;
+    if (stage.pcm16_output) {
+        float_to_pcm16(samples, count, stage.pcm16.data);
+        written = sf_writef_short(stage.output, stage.pcm16.data, n);
+    } else {
+        written = sf_writef_float(stage.output, samples, n);
+    }
+    if (written != n) {
+        before_message(stage);
+        std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(stage.output));
+        return false;
+    }
+    stage.frames_written += frames;
+    if (stage.progress.advance != nullptr) {
+        stage.progress.advance(stage.progress.context, stage.frames_written);
+    }
+    return true;
+}
