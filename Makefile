@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
 
-.PHONY: all deps build build-asan demo test unit-test asan-test clean
+.PHONY: all deps build build-asan demo test unit-test asan-test fuzz clean
 
 all: build
 
@@ -25,5 +25,16 @@ test: build build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets (clang, libFuzzer, ASan+UBSan) in their own build
+# folder, each run on its seed corpus for FUZZ_SECONDS seconds. What they
+# find is left in build-fuzz/findings/<target>/.
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DTONBRIX_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh build-fuzz
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
