@@ -10,6 +10,10 @@ build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+# Leaks inside libraries that tonbrix cannot mend are not findings.
+LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS
+
 found=0
 ran=0
 for target in "$build"/tests/fuzz/fuzz_*; do
