@@ -1,7 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
 
-.PHONY: all deps build build-asan demo test unit-test asan-test fuzz clean
+.PHONY: all deps build build-asan build-tsan demo test unit-test asan-test bench fuzz clean
 
 all: build
 
@@ -16,14 +16,29 @@ build-asan: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTONBRIX_SANITIZE=ON -DBUILD_TESTING=ON
 	cmake --build build-asan -j $(JOBS)
 
+# The threaded parts again under ThreadSanitizer: the program, the test
+# plugins and the end-to-end tests that run several threads.
+build-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTONBRIX_SANITIZE_THREAD=ON -DBUILD_TESTING=ON
+	cmake --build build-tsan -j $(JOBS) --target tonbrix test_plugins e2e_tests
+
 demo: build
 	@./scripts/demo.sh
 
 # The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: build build-asan
+test: build build-asan build-tsan
 	cd build && ctest --output-on-failure -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# The end-to-end tests that exercise the reader, writer and instance threads.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files)\.
+
+# Speed and memory against the peer tools; not part of the test suite.
+bench: build
+	./bench/run.sh
+	./bench/pipeline.sh
 
 # The fuzz targets (clang, libFuzzer, ASan+UBSan) in their own build
 # folder, each run on its seed corpus for FUZZ_SECONDS seconds. What they
@@ -37,4 +52,4 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh build-fuzz
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

@@ -6,6 +6,14 @@
 
 namespace {
 
+// Prints a note unless the run is quiet (null `notes`).
+void print_note(FILE* notes, const char* text)
+{
+    if (notes != nullptr) {
+        std::fputs(text, notes);
+    }
+}
+
 void connect(Routing& r, uint32_t instance, uint32_t input, uint32_t channel)
 {
     const std::size_t at =
@@ -70,17 +78,17 @@ bool apply_connections(const std::vector<std::string>& connect_values, const Lil
 bool auto_map_channels(bool mono, Routing& r, FILE* notes)
 {
     if (r.inputs == r.channels) {
-        std::fputs("Note: Mapping audio channels to plugin ports based on ordering\n", notes);
+        print_note(notes, "Note: Mapping audio channels to plugin ports based on ordering\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, 0, c, c);
         }
     } else if (r.inputs == 1 && mono) {
-        std::fputs("Note: Down mixing all channels to a single plugin input\n", notes);
+        print_note(notes, "Note: Down mixing all channels to a single plugin input\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, 0, 0, c);
         }
     } else if (r.inputs == 1) {
-        std::fputs("Note: Running an instance of the plugin per channel\n", notes);
+        print_note(notes, "Note: Running an instance of the plugin per channel\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, c, 0, c);
         }
@@ -90,7 +98,7 @@ bool auto_map_channels(bool mono, Routing& r, FILE* notes)
                    stderr);
         return false;
     } else {
-        std::fputs("Note: Extra channels ignored when mapping channels to plugin ports\n", notes);
+        print_note(notes, "Note: Extra channels ignored when mapping channels to plugin ports\n");
         for (uint32_t c = 0; c < r.inputs; ++c) {
             connect(r, 0, c, c);
         }
@@ -122,8 +130,10 @@ RouteResult route_channels(const std::vector<std::string>& connect_values, bool 
     } else {
         routing.instances = (routing.inputs == 1 && !mono) ? channels : 1;
     }
-    std::fprintf(notes, "Note: Running %i instances of the plugin.\n",
-                 static_cast<int>(routing.instances));
+    if (notes != nullptr) {
+        std::fprintf(notes, "Note: Running %i instances of the plugin.\n",
+                     static_cast<int>(routing.instances));
+    }
 
     std::size_t size = 0;
     if (!checked_product({routing.instances, routing.inputs, routing.channels}, size) ||
@@ -135,7 +145,7 @@ RouteResult route_channels(const std::vector<std::string>& connect_values, bool 
         if (!apply_connections(connect_values, plugin, lists, routing)) {
             return RouteResult::failed;
         }
-        std::fputs("Note: Only making user specified connections.\n", notes);
+        print_note(notes, "Note: Only making user specified connections.\n");
         return RouteResult::ok;
     }
     return auto_map_channels(mono, routing, notes) ? RouteResult::ok : RouteResult::failed;

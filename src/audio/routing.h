@@ -21,8 +21,8 @@ struct Routing {
 enum class RouteResult { ok, failed, out_of_memory };
 
 // Chooses the instance count and the connections, from --connect or by the
-// automatic rules, and prints the notes to `notes`. Errors go to standard
-// error.
+// automatic rules, and prints the notes to `notes` (none when it is null).
+// Errors go to standard error.
 RouteResult route_channels(const std::vector<std::string>& connect, bool mono, uint32_t channels,
                            const PortIndexLists& lists, const LilvPlugin* plugin, FILE* notes,
                            Routing& routing);
@@ -35,7 +35,8 @@ uint32_t count_instances(const std::vector<std::string>& connect);
 bool apply_connections(const std::vector<std::string>& connect, const LilvPlugin* plugin,
                        const PortIndexLists& lists, Routing& routing);
 
-// Sets the matrix bytes of the automatic mapping and prints its note. False
+// Sets the matrix bytes of the automatic mapping and prints its note (unless
+// `notes` is null). False
 // when the plugin has more inputs than the file has channels.
 bool auto_map_channels(bool mono, Routing& routing, FILE* notes);
 

@@ -120,6 +120,9 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
                       SoundFile& output)
 {
     info.channels = channels;
+    if (settings.format != 0) {
+        info.format = settings.format;
+    }
     // A format or channel count that cannot be written is refused before
     // the path is touched, so an existing file there is not truncated.
     if (const int error = output_format_error(info); error != 0) {

@@ -46,6 +46,7 @@ struct SoundFileSettings {
     bool raw = false;
     int rate = 0;
     int channels = 0;
+    int format = 0; // the output's libsndfile format; 0: the input's
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";
@@ -55,8 +56,9 @@ inline constexpr const char* input_close_error = "Error closing input file!\n";
 // ("-" is standard input there). Fills `info`.
 bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
 
-// Opens the output with the input's format and rate and `channels` channels
-// ("-" is standard output in raw float mode).
+// Opens the output with the settings' format (else the input's), the
+// input's rate and `channels` channels ("-" is standard output in raw float
+// mode).
 bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/output_format.h"
+
 #include <argtable2.h>
 
 #include <array>
@@ -92,6 +94,7 @@ struct RunOptions {
     // Filled by check_option_values.
     double tail_seconds = 0.0;
     int job_count = 0; // 0: one per online core
+    OutputFormatRequest output_format_request; // parts left out are 0
     std::string plugin;
 };
 

@@ -1,8 +1,10 @@
 #include "cli/processing_run.h"
 
 #include "audio/block_loop.h"
+#include "audio/output_format.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
+#include "audio/report.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
 #include "cli/signals.h"
@@ -36,18 +38,28 @@ uint64_t tail_frames(double seconds, int rate)
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, StatePtr& preset_state)
 {
-    // Standard output carries the audio when the output is "-"; the notes
-    // then go to standard error.
-    FILE* notes = options.output == "-" ? stderr : stdout;
+    // Standard output carries the audio when the output is "-"; the notes,
+    // warnings and report then go to standard error. Quiet runs print no
+    // notes (null `notes`).
+    FILE* messages = options.output == "-" ? stderr : stdout;
+    FILE* notes = options.quiet ? nullptr : messages;
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
-    const SoundFileSettings files{options.input, options.output, raw, options.rate,
-                                  options.channels};
+    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
     SF_INFO info{};
     SoundFile input(input_close_error);
     if (!open_input_file(files, input, info)) {
         return 1;
     }
+    if (options.has_output_format) {
+        std::string error;
+        if (!resolve_output_format(options.output_format_request, info.format, files.format,
+                                   error)) {
+            std::fputs(error.c_str(), stderr);
+            return 1;
+        }
+    }
+    const int output_format = files.format != 0 ? files.format : info.format;
     const auto channels = static_cast<uint32_t>(info.channels);
 
     PortIndexLists lists;
@@ -114,16 +126,21 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     loop.instances = &instances.instances;
     loop.input = input.handle;
     loop.output = output.handle;
-    loop.notes = notes;
-    loop.pcm16_output = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.notes = messages;
+    loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     loop.check_clipping = !options.ignore_clipping;
     loop.jobs = options.job_count > 0 ? options.job_count : online_cores();
-    loop.plugins_print = !instances.workers.empty();
+    loop.plugins_print = notes != nullptr && !instances.workers.empty();
     loop.latency_output = lists.latency_output;
     loop.compensate_latency = options.compensate_latency;
     loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
     loop.stop = &stop_signal;
     const LoopResult result = run_block_loop(loop);
+    if (options.report && result == LoopResult::finished) {
+        const std::string report =
+            report_text(control_output_symbols(plugin, lists), buffers.instances);
+        std::fputs(report.c_str(), messages);
+    }
 
     destroy_instances(instances);
     const bool output_closed = close_output_file(output, result == LoopResult::finished);

@@ -59,6 +59,13 @@ bool check_option_values(RunOptions& options)
                      options.jobs.c_str());
         return false;
     }
+    if (options.has_output_format) {
+        std::string error;
+        if (!parse_output_format(options.output_format, options.output_format_request, error)) {
+            std::fputs(error.c_str(), stderr);
+            return false;
+        }
+    }
     return true;
 }
 

@@ -52,7 +52,7 @@ struct InstanceSettings {
     uint32_t count = 1;
     double sample_rate = 0.0;
     int32_t block_length = 512;
-    FILE* trace = stdout; // where the worker's trace lines go
+    FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
 };
 
 // Connects every port of a new instance (its number from 0) to its buffers.

@@ -8,7 +8,9 @@ extern "C" LV2_Worker_Status lv2_worker_schedule(LV2_Worker_Schedule_Handle hand
         context->interface->work == nullptr) {
         return LV2_WORKER_ERR_UNKNOWN;
     }
-    std::fputs("lv2_worker_schedule..\n", context->trace);
+    if (context->trace != nullptr) {
+        std::fputs("lv2_worker_schedule..\n", context->trace);
+    }
     context->interface->work(context->instance, worker_respond, context, size, data);
     return LV2_WORKER_SUCCESS;
 }

@@ -10,7 +10,7 @@
 struct WorkerContext {
     LV2_Handle instance = nullptr;
     const LV2_Worker_Interface* interface = nullptr;
-    FILE* trace = nullptr;
+    FILE* trace = nullptr; // null: no trace line
 };
 
 extern "C" {
