@@ -138,8 +138,7 @@ TEST_F(OutputSafety, InterruptionStopsReleasesThePluginsAndExitsWithTheSignal)
             << label;
     }
 
-    // A signal that comes while the plugins are made stops the run before
-    // the first block.
+    // A signal in the very first block: nothing of the run is kept.
     const CommandResult early = tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-p",
                                          "signal:2,after:0", test_plugin("raise")});
     EXPECT_EQ(early.status, 128 + SIGINT);
