@@ -1,7 +1,12 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
+# `make install` puts the program, its man page and its bash completion
+# under $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+DESTDIR ?=
+BUILD_DIR ?= build
 
-.PHONY: all deps build build-asan build-tsan demo test unit-test asan-test bench fuzz clean
+.PHONY: all deps build build-asan build-tsan demo install test unit-test asan-test bench fuzz clean
 
 all: build
 
@@ -25,6 +30,9 @@ build-tsan: deps
 demo: build
 	@./scripts/demo.sh
 
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
 # The whole suite, then again under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: build build-asan build-tsan
 	cd build && ctest --output-on-failure -j $(JOBS)
@@ -33,7 +41,7 @@ test: build build-asan build-tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # The end-to-end tests that exercise the reader, writer and instance threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files)\.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build

@@ -7,6 +7,7 @@
 #include "audio/report.h"
 #include "audio/routing.h"
 #include "audio/sound_files.h"
+#include "cli/progress.h"
 #include "cli/signals.h"
 #include "host/instances.h"
 
@@ -101,10 +102,14 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
+    // Declared before the instances: their worker clears the line before a
+    // trace line.
+    Progress progress;
     PortRanges ranges;
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, notes};
+                                    options.blocksize, notes, progress_clear_callback,
+                                    &progress};
     const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
         connect_instance_ports(lists, instance, m, shape, buffers);
     };
@@ -134,8 +139,19 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     loop.latency_output = lists.latency_output;
     loop.compensate_latency = options.compensate_latency;
     loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
+    if (progress_wanted(options.quiet)) {
+        // The frame count of a stream that cannot seek is a guess (for raw
+        // data from a pipe, the largest count that fits). The output has
+        // the input's length and the tail.
+        const bool length_known = info.seekable != 0 && info.frames >= 0;
+        progress_start(progress,
+                       length_known ? info.frames + static_cast<int64_t>(loop.tail_frames) : -1,
+                       info.samplerate);
+    }
+    loop.progress = {&progress, progress_update_callback, progress_clear_callback};
     loop.stop = &stop_signal;
     const LoopResult result = run_block_loop(loop);
+    progress_finish(progress, result == LoopResult::finished);
     if (options.report && result == LoopResult::finished) {
         const std::string report =
             report_text(control_output_symbols(plugin, lists), buffers.instances);

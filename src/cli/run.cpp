@@ -3,6 +3,7 @@
 #include "audio/buffers.h"
 #include "catalog/catalog.h"
 #include "catalog/lv2_path.h"
+#include "cli/help.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/processing_run.h"
@@ -73,6 +74,18 @@ bool check_option_values(RunOptions& options)
 
 int tonbrix_main(int argc, char** argv)
 {
+    // Help and version need no plugins, and win over every mode.
+    switch (find_info_request(argc, argv)) {
+    case InfoRequest::help:
+        print_help(stdout);
+        return 0;
+    case InfoRequest::version:
+        print_version(stdout);
+        return 0;
+    case InfoRequest::none:
+        break;
+    }
+
     const UridTableRelease urid_table_release;
 
     ListTable list;

@@ -63,6 +63,8 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
         if (worker) {
             context = &set.workers.emplace_back();
             context->trace = settings.trace;
+            context->before_trace = settings.before_trace;
+            context->before_trace_context = settings.before_trace_context;
             set.schedules.push_back({context, lv2_worker_schedule});
             features[3] = &set.schedule_features.emplace_back(
                 LV2_Feature{LV2_WORKER__schedule, &set.schedules.back()});

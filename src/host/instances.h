@@ -53,6 +53,8 @@ struct InstanceSettings {
     double sample_rate = 0.0;
     int32_t block_length = 512;
     FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
+    void (*before_trace)(void* context) = nullptr; // see WorkerContext
+    void* before_trace_context = nullptr;
 };
 
 // Connects every port of a new instance (its number from 0) to its buffers.

@@ -9,6 +9,9 @@ extern "C" LV2_Worker_Status lv2_worker_schedule(LV2_Worker_Schedule_Handle hand
         return LV2_WORKER_ERR_UNKNOWN;
     }
     if (context->trace != nullptr) {
+        if (context->before_trace != nullptr) {
+            context->before_trace(context->before_trace_context);
+        }
         std::fputs("lv2_worker_schedule..\n", context->trace);
     }
     context->interface->work(context->instance, worker_respond, context, size, data);

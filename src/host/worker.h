@@ -11,6 +11,9 @@ struct WorkerContext {
     LV2_Handle instance = nullptr;
     const LV2_Worker_Interface* interface = nullptr;
     FILE* trace = nullptr; // null: no trace line
+    // Called before each trace line, when set (it clears the progress line).
+    void (*before_trace)(void* context) = nullptr;
+    void* before_trace_context = nullptr;
 };
 
 extern "C" {

@@ -42,16 +42,18 @@ Sound mono(const std::vector<float>& samples, int rate = 48000)
     return Sound{1, rate, wav_float, samples};
 }
 
-bool built_with_address_sanitizer()
+// Valgrind cannot run a program built with a sanitizer.
+bool built_with_a_sanitizer()
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
     return true;
 #endif
 #endif
-    return tonbrix_binary().find("asan") != std::string::npos;
+    return tonbrix_binary().find("asan") != std::string::npos ||
+           tonbrix_binary().find("tsan") != std::string::npos;
 }
 
 } // namespace
@@ -396,7 +398,7 @@ TEST_F(Processing, SystemSamplerWithWorkerAndAtomPortsRuns)
 
 TEST_F(Processing, NoDefiniteLeaksUnderValgrind)
 {
-    if (built_with_address_sanitizer()) {
+    if (built_with_a_sanitizer()) {
         GTEST_SKIP() << "valgrind does not run sanitizer builds";
     }
     CommandSpec version;

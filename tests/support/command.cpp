@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,8 +68,18 @@ CommandResult run_command(const std::string& program, const CommandSpec& spec)
     ::lseek(input_fd, 0, SEEK_SET);
 
     int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    int err_pipe[2]; // [0] is read here, [1] is the child's standard error
+    if (::pipe(out_pipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    if (spec.stderr_on_terminal) {
+        // Raw, so that the terminal passes the bytes through unchanged.
+        termios mode{};
+        ::cfmakeraw(&mode);
+        if (::openpty(&err_pipe[0], &err_pipe[1], nullptr, &mode, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+    } else if (::pipe(err_pipe) != 0) {
         throw std::runtime_error("pipe failed");
     }
 

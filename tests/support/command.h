@@ -16,6 +16,7 @@ struct CommandSpec {
     std::vector<std::pair<std::string, std::string>> env;  // added or replaced
     std::string stdin_data;                                // fed on standard input
     std::vector<std::string> prefix;                       // e.g. a wrapper like valgrind
+    bool stderr_on_terminal = false; // standard error is a pseudo-terminal (raw mode)
 };
 
 // Runs `program` with these arguments and environment and waits for it.

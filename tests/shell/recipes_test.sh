@@ -1,0 +1,97 @@
+#!/bin/bash
+# Runs the README's recipes that fit on one machine, exactly as written
+# there, with the system's plugins, and checks what they made.
+# Usage: recipes_test.sh TONBRIX README
+set -u
+tonbrix_dir=$(cd "$(dirname "$1")" && pwd)
+readme=$2
+status=0
+export PATH="$tonbrix_dir:$PATH"
+export LV2_PATH=/usr/lib/lv2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The shell block that follows the line "<!-- tested: NAME -->".
+recipe()
+{
+    awk -v mark="<!-- tested: $1 -->" '
+        $0 == mark { found = 1; next }
+        found && /^```sh$/ { inside = 1; next }
+        inside && /^```$/ { exit }
+        inside { print }' "$readme"
+}
+
+peak()
+{
+    sox "$1" -n stat 2>&1 | awk '/^Maximum amplitude/ { print $3 }'
+}
+
+for plugin in http://lv2plug.in/plugins/eg-amp http://drobilla.net/plugins/mda/Detune; do
+    if ! tonbrix --list | grep -qF "$plugin"; then
+        echo "SKIP: $plugin is not installed"
+        exit 77
+    fi
+done
+
+# A folder of three files, one with a space in its name.
+folder=$work/folder
+mkdir -p "$folder/in"
+sox -n -r 44100 -c 1 -b 16 "$folder/in/a.wav" synth 0.5 sine 440 vol 0.5
+sox -n -r 48000 -c 2 -b 24 "$folder/in/b.wav" synth 0.3 sine 220 vol 0.5
+sox -n -r 22050 -c 1 -b 16 "$folder/in/take 3.wav" synth 0.2 sine 880 vol 0.5
+block=$(recipe folder)
+[ -n "$block" ] || { echo "no folder recipe in the README"; exit 1; }
+(cd "$folder" && bash -e -o pipefail -c "$block") || { echo "folder recipe failed"; status=1; }
+for name in a b "take 3"; do
+    out="$folder/out/$name-quieter.wav"
+    if [ ! -f "$out" ]; then
+        echo "missing: $out"
+        status=1
+        continue
+    fi
+    [ "$(soxi -s "$out")" = "$(soxi -s "$folder/in/$name.wav")" ] || { echo "length of $out"; status=1; }
+    [ "$(soxi -c "$out")" = "$(soxi -c "$folder/in/$name.wav")" ] || { echo "channels of $out"; status=1; }
+    # -6 dB halves the half-scale sine.
+    awk -v p="$(peak "$out")" 'BEGIN { exit !(p > 0.24 && p < 0.26) }' ||
+        { echo "peak of $out is $(peak "$out")"; status=1; }
+done
+made=$(find "$folder/out" -type f | wc -l)
+[ "$made" -eq 3 ] || { echo "out/ holds $made files"; status=1; }
+
+# The recipe for several machines, with this machine alone (-S :): the
+# command that the remote machines run, quoted as written.
+machines=$work/machines
+mkdir -p "$machines/in"
+cp "$folder/in/a.wav" "$folder/in/take 3.wav" "$machines/in/"
+block=$(recipe machines)
+case $block in
+*"-S render1,render2,: "*) ;;
+*) echo "the machines recipe does not name render1,render2,:"; status=1 ;;
+esac
+block=${block//-S render1,render2,: /-S : }
+(cd "$machines" && bash -e -o pipefail -c "$block") 2>/dev/null || { echo "machines recipe failed"; status=1; }
+for name in a "take 3"; do
+    cmp -s "$machines/out/$name-quieter.wav" "$folder/out/$name-quieter.wav" ||
+        { echo "machines recipe: $name-quieter.wav differs from the folder recipe's"; status=1; }
+    [ -f "$machines/in/$name.wav" ] || { echo "machines recipe removed in/$name.wav"; status=1; }
+done
+
+# Two plugins through a raw float pipe.
+pipe=$work/pipe
+mkdir -p "$pipe"
+sox -n -r 44100 -c 2 -b 16 "$pipe/in.wav" synth 1 sine 440 sine 660 vol 0.5
+block=$(recipe pipe)
+[ -n "$block" ] || { echo "no pipe recipe in the README"; exit 1; }
+(cd "$pipe" && bash -e -o pipefail -c "$block") 2>"$work/pipe.err" ||
+    { echo "pipe recipe failed:"; cat "$work/pipe.err"; status=1; }
+if [ -f "$pipe/out.wav" ]; then
+    [ "$(soxi -r "$pipe/out.wav")" = 48000 ] || { echo "rate of the pipe's output"; status=1; }
+    [ "$(soxi -c "$pipe/out.wav")" = 2 ] || { echo "channels of the pipe's output"; status=1; }
+    [ "$(soxi -s "$pipe/out.wav")" = 48000 ] || { echo "length of the pipe's output"; status=1; }
+    awk -v p="$(peak "$pipe/out.wav")" 'BEGIN { exit !(p > 0.05) }' ||
+        { echo "the pipe's output is silent"; status=1; }
+else
+    echo "the pipe recipe wrote no out.wav"
+    status=1
+fi
+exit $status
