@@ -6,7 +6,7 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 BUILD_DIR ?= build
 
-.PHONY: all deps build build-asan build-tsan demo install test unit-test asan-test bench compat clean
+.PHONY: all deps build build-asan build-tsan demo install test unit-test asan-test bench compat fuzz clean
 
 all: build
 
@@ -48,10 +48,21 @@ bench: build
 	./bench/run.sh
 	./bench/pipeline.sh
 
+# The fuzz targets (clang, libFuzzer, ASan+UBSan) in their own build
+# folder, each run on its seed corpus for FUZZ_SECONDS seconds. What they
+# find is left in build-fuzz/findings/<target>/.
+FUZZ_SECONDS ?= 60
+
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DTONBRIX_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh build-fuzz
+
 # Runs every installed LV2 plugin once and sorts the outcomes (not part of
 # the test suite; see scripts/compat.sh).
 compat: build
 	JOBS=$(JOBS) ./scripts/compat.sh
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -6,28 +6,31 @@
 #include <emmintrin.h>
 #endif
 
-bool clamp_samples(float* samples, std::size_t count)
+unsigned repair_samples(float* samples, std::size_t count, bool clamp)
 {
-    const bool clamped = exceeds_full_scale(samples, count);
-    if (clamped) {
-        // min and max in this form keep NaN (it fails both comparisons).
-        for (std::size_t i = 0; i < count; ++i) {
-            const float v = samples[i];
-            const float below = 1.0f < v ? 1.0f : v;
-            samples[i] = below < -1.0f ? -1.0f : below;
+    // Without branches, so that it vectorizes; NaN fails the comparison
+    // like any sample beyond full scale.
+    int flawed = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        flawed |= static_cast<int>(!(std::fabs(samples[i]) <= 1.0f));
+    }
+    if (flawed == 0) {
+        return 0;
+    }
+    unsigned flaws = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const float v = samples[i];
+        if (std::isnan(v)) {
+            samples[i] = 0.0f;
+            flaws |= not_a_number;
+        } else if (v > 1.0f || v < -1.0f) {
+            flaws |= beyond_full_scale;
+            if (clamp) {
+                samples[i] = v > 1.0f ? 1.0f : -1.0f;
+            }
         }
     }
-    return clamped;
-}
-
-bool exceeds_full_scale(const float* samples, std::size_t count)
-{
-    // Without branches, so that it vectorizes; NaN fails both tests.
-    int beyond = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        beyond |= static_cast<int>(samples[i] > 1.0f) | static_cast<int>(samples[i] < -1.0f);
-    }
-    return beyond != 0;
+    return flaws;
 }
 
 void float_to_pcm16(const float* samples, std::size_t count, int16_t* out)

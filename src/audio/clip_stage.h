@@ -3,11 +3,16 @@
 #include <cstddef>
 #include <cstdint>
 
-// Clamps samples beyond +-1.0 (NaN stays); true when any was clamped.
-bool clamp_samples(float* samples, std::size_t count);
+// What repair_samples found: bits of SampleFlaw.
+enum SampleFlaw : unsigned {
+    beyond_full_scale = 1u, // beyond +-1.0, infinity included
+    not_a_number = 2u,
+};
 
-// True when any sample lies beyond +-1.0 (NaN does not).
-bool exceeds_full_scale(const float* samples, std::size_t count);
+// Writes NaN samples as 0 and, when `clamp`, clamps samples beyond +-1.0;
+// returns the SampleFlaw bits of what it found (0 for none). The common
+// case, nothing to do, costs one branch-free pass.
+unsigned repair_samples(float* samples, std::size_t count, bool clamp);
 
 // Converts samples to 16-bit integers scaled by 32768, rounded to the
 // nearest (ties to even), saturated to the 16-bit range; NaN gives 0. A
@@ -18,3 +23,6 @@ inline constexpr const char* clipping_warning =
     "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output "
     "volume, or if that's not possible, try lowering the volume of the input before "
     "processing.\n";
+
+inline constexpr const char* invalid_samples_warning =
+    "WARNING: The plugin produced invalid samples (NaN); they were written as silence.\n";

@@ -1,5 +1,7 @@
 #include "audio/ports.h"
 
+#include "audio/option_items.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -149,41 +151,29 @@ bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlug
                       const PortIndexLists& lists, std::vector<float>& control_values,
                       std::vector<float>& cv_values, FILE* errors)
 {
-    for (const std::string& value : parameters) {
-        std::string_view rest(value);
-        while (!rest.empty()) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view item = rest.substr(0, comma);
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-
-            const std::size_t colon = item.find(':');
-            if (colon == std::string_view::npos) {
-                if (errors != nullptr) {
-                    std::fputs(
-                        "Error parsing parameters:  Expected colon between port and value.\n",
-                        errors);
-                }
-                return false;
+    return for_each_item(parameters, [&](std::string_view item) {
+        ParameterItem parsed;
+        if (!parse_parameter_item(item, parsed)) {
+            if (errors != nullptr) {
+                std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
+                           errors);
             }
-            const std::string symbol(item.substr(0, colon));
-            const std::string number(item.substr(colon + 1));
-            const float parsed = std::strtof(number.c_str(), nullptr);
-
-            // Symbols are unique among a plugin's ports.
-            float* slot = input_value_slot(symbol, plugin, lists.control_inputs, control_values);
-            if (slot == nullptr) {
-                slot = input_value_slot(symbol, plugin, lists.cv_inputs, cv_values);
-            }
-            if (slot != nullptr) {
-                *slot = parsed;
-            } else {
-                if (errors != nullptr) {
-                    std::fprintf(errors, "Error: Port with symbol %s does not exist.\n",
-                                 symbol.c_str());
-                }
-                return false;
-            }
+            return false;
         }
-    }
-    return true;
+        // Symbols are unique among a plugin's ports.
+        float* slot =
+            input_value_slot(parsed.symbol, plugin, lists.control_inputs, control_values);
+        if (slot == nullptr) {
+            slot = input_value_slot(parsed.symbol, plugin, lists.cv_inputs, cv_values);
+        }
+        if (slot == nullptr) {
+            if (errors != nullptr) {
+                std::fprintf(errors, "Error: Port with symbol %s does not exist.\n",
+                             parsed.symbol.c_str());
+            }
+            return false;
+        }
+        *slot = parsed.value;
+        return true;
+    });
 }

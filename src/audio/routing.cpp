@@ -1,29 +1,10 @@
 #include "audio/routing.h"
 
-#include "host/int_text.h"
+#include "audio/option_items.h"
 
 #include <string_view>
 
 namespace {
-
-// Calls visit(item) for every comma-separated item of every value; stops
-// and returns false as soon as visit does.
-template <class Visit>
-bool for_each_item(const std::vector<std::string>& values, Visit visit)
-{
-    for (const std::string& value : values) {
-        std::string_view rest(value);
-        while (!rest.empty()) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view item = rest.substr(0, comma);
-            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-            if (!visit(item)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 // Prints a note unless the run is quiet (null `notes`).
 void print_note(FILE* notes, const char* text)
@@ -31,11 +12,6 @@ void print_note(FILE* notes, const char* text)
     if (notes != nullptr) {
         std::fputs(text, notes);
     }
-}
-
-int read_number(std::string_view text)
-{
-    return saturating_atoi(std::string(text).c_str());
 }
 
 void connect(Routing& r, uint32_t instance, uint32_t input, uint32_t channel)
@@ -51,22 +27,20 @@ uint32_t count_instances(const std::vector<std::string>& connect_values)
 {
     uint32_t count = 1;
     const bool ok = for_each_item(connect_values, [&](std::string_view item) {
-        const std::size_t colon = item.find(':');
-        if (colon == std::string_view::npos) {
+        ConnectItem parsed;
+        switch (parse_connect_item(item, parsed)) {
+        case ConnectItemError::no_colon:
             std::fputs("Error parsing connection:  Expected colon between channel and port.\n",
                        stderr);
             return false;
+        case ConnectItemError::bad_instance:
+            std::fputs("Invalid plugin instance specified", stderr);
+            return false;
+        case ConnectItemError::none:
+            break;
         }
-        const std::size_t stop = item.find('.', colon + 1);
-        if (stop != std::string_view::npos) {
-            const int instance = read_number(item.substr(colon + 1, stop - colon - 1));
-            if (instance < 1) {
-                std::fputs("Invalid plugin instance specified", stderr);
-                return false;
-            }
-            if (static_cast<uint32_t>(instance) > count) {
-                count = static_cast<uint32_t>(instance);
-            }
+        if (static_cast<uint32_t>(parsed.instance) > count) {
+            count = static_cast<uint32_t>(parsed.instance);
         }
         return true;
     });
@@ -77,31 +51,26 @@ bool apply_connections(const std::vector<std::string>& connect_values, const Lil
                        const PortIndexLists& lists, Routing& routing)
 {
     return for_each_item(connect_values, [&](std::string_view item) {
-        const int channel = read_number(item);
+        // The first pass (count_instances) has reported the malformed items.
+        ConnectItem parsed;
+        if (parse_connect_item(item, parsed) != ConnectItemError::none) {
+            return false;
+        }
+        const int channel = parsed.channel;
         if (channel < 1 || static_cast<uint32_t>(channel) > routing.channels) {
             std::fprintf(stderr, "Input sound file does not have channel %u.  It has %u channels.\n",
                          static_cast<unsigned>(channel), routing.channels);
             return false;
         }
-        const std::size_t colon = item.find(':');
-        const std::size_t stop = item.find('.', colon + 1);
-        int instance = 1;
-        std::string symbol;
-        if (stop != std::string_view::npos) {
-            instance = read_number(item.substr(colon + 1, stop - colon - 1));
-            symbol = item.substr(stop + 1);
-        } else {
-            symbol = item.substr(colon + 1);
-        }
         for (uint32_t k = 0; k < lists.audio_inputs.size(); ++k) {
             const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.audio_inputs[k]);
-            if (symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
-                connect(routing, static_cast<uint32_t>(instance - 1), k,
+            if (parsed.symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
+                connect(routing, static_cast<uint32_t>(parsed.instance - 1), k,
                         static_cast<uint32_t>(channel - 1));
                 return true;
             }
         }
-        std::fprintf(stderr, "Port with symbol %s does not exist.\n", symbol.c_str());
+        std::fprintf(stderr, "Port with symbol %s does not exist.\n", parsed.symbol.c_str());
         return false;
     });
 }

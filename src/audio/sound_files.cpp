@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -127,8 +129,22 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }
-    if (const int error = open_sound(settings.output, settings.raw, STDOUT_FILENO, SFM_WRITE, info, output);
-        error != 0) {
+    int error = 0;
+    if (!(settings.raw && settings.output == "-") &&
+        begin_atomic_output(settings.output, output.atomic)) {
+        output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
+        error = sf_error(output.handle);
+        if (error != 0 && output.handle != nullptr) {
+            sf_close(output.handle);
+            output.handle = nullptr;
+        }
+        if (error != 0) {
+            discard_atomic_output(output.atomic);
+        }
+    } else {
+        error = open_sound(settings.output, settings.raw, STDOUT_FILENO, SFM_WRITE, info, output);
+    }
+    if (error != 0) {
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }
@@ -140,9 +156,18 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
     return true;
 }
 
-bool close_output_file(SoundFile& output)
+bool close_output_file(SoundFile& output, bool complete)
 {
-    return close_sound_file(output);
+    const bool closed = close_sound_file(output);
+    if (!closed || !complete) {
+        discard_atomic_output(output.atomic);
+        return closed;
+    }
+    if (!commit_atomic_output(output.atomic)) {
+        std::fprintf(stderr, "Error writing output file: %s.\n", std::strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 bool close_input_file(SoundFile& input)

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "audio/atomic_output.h"
+
 #include <sndfile.h>
 
 #include <cstdio>
 #include <string>
 
 // An open sound file that is closed, with its message on failure, when it
-// goes out of scope.
+// goes out of scope. An output written under a temporary name is removed
+// then, unless close_output_file committed it.
 struct SoundFile {
     SNDFILE* handle = nullptr;
     const char* close_error = "";
+    AtomicOutput atomic; // released after the handle is closed
 
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
     SoundFile(const SoundFile&) = delete;
@@ -58,7 +62,10 @@ bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INF
 bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output);
 
-bool close_output_file(SoundFile& output);
+// Closes the output. When `complete` and the close succeeded, a file
+// written under a temporary name replaces the output path; otherwise the
+// temporary file is removed. False after printing the message of a failure.
+bool close_output_file(SoundFile& output, bool complete);
 bool close_input_file(SoundFile& input);
 
 // True when both paths name one existing file.

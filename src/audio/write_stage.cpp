@@ -21,12 +21,16 @@ bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
     const std::size_t count = frames * stage.width;
     if (stage.check_clipping) {
         // The 16-bit conversion saturates exactly as clamping would.
-        const bool clipped = stage.pcm16_output ? exceeds_full_scale(samples, count)
-                                                : clamp_samples(samples, count);
-        if (clipped && !stage.warned) {
+        const unsigned flaws = repair_samples(samples, count, !stage.pcm16_output);
+        if ((flaws & beyond_full_scale) != 0 && !stage.warned) {
             before_message(stage);
             std::fputs(clipping_warning, stage.warnings);
             stage.warned = true;
+        }
+        if ((flaws & not_a_number) != 0 && !stage.warned_invalid) {
+            before_message(stage);
+            std::fputs(invalid_samples_warning, stage.warnings);
+            stage.warned_invalid = true;
         }
     }
     const auto n = static_cast<sf_count_t>(frames);

@@ -16,8 +16,9 @@ struct ProgressHooks {
     void (*clear)(void* context) = nullptr;
 };
 
-// The last stage: clamps (when checking), converts and writes the output
-// chunks, and prints the warnings that go with them, in order.
+// The last stage: clamps and silences NaN (when checking), converts and
+// writes the output chunks, and prints the warnings that go with them, in
+// order.
 struct WriteStage {
     SNDFILE* output = nullptr;
     FILE* warnings = stdout; // where the clipping warning goes
@@ -27,6 +28,7 @@ struct WriteStage {
     ProgressHooks progress;
     ZeroBuffer<int16_t> pcm16; // room for one chunk
     bool warned = false;
+    bool warned_invalid = false; // NaN written as silence
     uint64_t frames_written = 0;
 };
 

@@ -9,6 +9,7 @@
 #include "audio/routing.h"
 #include "audio/sound_files.h"
 #include "cli/progress.h"
+#include "cli/signals.h"
 #include "host/instances.h"
 
 #include <algorithm>
@@ -44,6 +45,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     // notes (null `notes`).
     FILE* messages = options.output == "-" ? stderr : stdout;
     FILE* notes = options.quiet ? nullptr : messages;
+    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
     SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
     SF_INFO info{};
@@ -92,6 +94,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     if (!open_output_file(files, info, static_cast<int>(output_channels), output)) {
         return 1;
     }
+    set_crash_cleanup_path(output.atomic.temp);
 
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.
@@ -165,6 +168,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
                        info.samplerate);
     }
     loop.progress = {&progress, progress_update_callback, progress_clear_callback};
+    loop.stop = &stop_signal;
     const LoopResult result = run_block_loop(loop);
     progress_finish(progress, result == LoopResult::finished);
     if (options.report && result == LoopResult::finished) {
@@ -174,7 +178,11 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     destroy_instances(instances);
-    const bool output_closed = close_output_file(output);
+    const bool output_closed = close_output_file(output, result == LoopResult::finished);
     close_input_file(input);
+    if (result == LoopResult::interrupted) {
+        std::fputs("Interrupted.\n", stderr);
+        return 128 + stop_signal;
+    }
     return result == LoopResult::finished && output_closed ? 0 : 1;
 }

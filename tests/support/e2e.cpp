@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,16 @@ CommandResult E2E::tonbrix(const std::vector<std::string>& args, const std::stri
     return run_command(tonbrix_binary(), spec);
 }
 
+CommandResult E2E::tonbrix_under(const std::vector<std::string>& prefix,
+                                 const std::vector<std::string>& args) const
+{
+    CommandSpec spec;
+    spec.args = args;
+    spec.prefix = prefix;
+    spec.env = {{"LV2_PATH", test_lv2_dir()}, {"TONBRIX_TEST_LOG", log_path()}};
+    return run_command(tonbrix_binary(), spec);
+}
+
 CommandResult E2E::tonbrix_system(const std::vector<std::string>& args) const
 {
     return tonbrix(args, "", {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"}});
@@ -64,4 +75,14 @@ bool file_exists(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> folder_entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -27,6 +27,10 @@ protected:
     // Runs tonbrix with LV2_PATH set to the test bundles only.
     CommandResult tonbrix(const std::vector<std::string>& args, const std::string& stdin_data = "",
                           const std::vector<std::pair<std::string, std::string>>& env = {}) const;
+    // Runs tonbrix as tonbrix() does, behind a wrapper command (e.g. a shell
+    // that sets limits and then runs "$0" "$@").
+    CommandResult tonbrix_under(const std::vector<std::string>& prefix,
+                                const std::vector<std::string>& args) const;
     // Runs tonbrix with the test bundles and the system's installed plugins.
     CommandResult tonbrix_system(const std::vector<std::string>& args) const;
 
@@ -38,6 +42,8 @@ protected:
 };
 
 std::string read_file(const std::string& path);
+// The names in a folder, hidden ones included, sorted.
+std::vector<std::string> folder_entries(const std::string& dir);
 bool file_exists(const std::string& path);
 std::string test_lv2_dir();
 std::string tonbrix_binary();

@@ -20,4 +20,7 @@ inline const std::string clipping_warning =
     "volume, or if that's not possible, try lowering the volume of the input before "
     "processing.\n";
 
+inline const std::string invalid_samples_warning =
+    "WARNING: The plugin produced invalid samples (NaN); they were written as silence.\n";
+
 inline const std::string schedule_line = "lv2_worker_schedule..\n";

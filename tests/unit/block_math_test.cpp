@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -86,28 +87,6 @@ TEST(InterleaveOutputs, PlacesInstanceOutputsSideBySide)
     EXPECT_EQ(out, expected);
 }
 
-TEST(ClampSamples, ClampsBeyondFullScaleAndLeavesTheRest)
-{
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> samples = {1.5f, -2.0f, 1.0f, -1.0f, 0.5f, inf, -inf, nan};
-    EXPECT_TRUE(clamp_samples(samples.data(), samples.size()));
-    EXPECT_EQ(samples[0], 1.0f);
-    EXPECT_EQ(samples[1], -1.0f);
-    EXPECT_EQ(samples[2], 1.0f);
-    EXPECT_EQ(samples[3], -1.0f);
-    EXPECT_EQ(samples[4], 0.5f);
-    EXPECT_EQ(samples[5], 1.0f);
-    EXPECT_EQ(samples[6], -1.0f);
-    EXPECT_TRUE(std::isnan(samples[7]));
-}
-
-TEST(ClampSamples, ReportsNothingWithinRange)
-{
-    std::vector<float> samples = {1.0f, -1.0f, 0.0f, std::numeric_limits<float>::quiet_NaN()};
-    EXPECT_FALSE(clamp_samples(samples.data(), samples.size()));
-}
-
 TEST(CheckedProduct, RefusesOverflow)
 {
     std::size_t product = 0;
@@ -160,4 +139,61 @@ TEST(FloatToPcm16, EveryShortSurvivesTheRoundTrip)
     std::vector<int16_t> out(samples.size());
     float_to_pcm16(samples.data(), samples.size(), out.data());
     EXPECT_EQ(out, expected);
+}
+
+TEST(RepairSamples, SilencesNaNAndClampsWhenAsked)
+{
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float above_one = std::nextafter(1.0f, 2.0f);
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    struct Case {
+        const char* label;
+        std::vector<float> in;
+        std::vector<float> clamped;   // with clamping
+        std::vector<float> unclamped; // NaN silenced only
+        unsigned flaws;
+    };
+    const Case cases[] = {
+        {"within full scale", {1.0f, -1.0f, 0.0f, -0.0f, tiny, 0.5f}, {1, -1, 0, -0.0f, tiny, 0.5f},
+         {1, -1, 0, -0.0f, tiny, 0.5f}, 0},
+        {"empty", {}, {}, {}, 0},
+        {"just beyond", {above_one, -above_one}, {1, -1}, {above_one, -above_one},
+         beyond_full_scale},
+        {"infinities", {inf, 0.25f, -inf}, {1, 0.25f, -1}, {inf, 0.25f, -inf}, beyond_full_scale},
+        {"NaN of either sign", {nan, 0.5f, -nan}, {0, 0.5f, 0}, {0, 0.5f, 0}, not_a_number},
+        {"both, after a long clean run",
+         [&] {
+             std::vector<float> v(1000, 0.125f);
+             v[997] = nan;
+             v[999] = -3.0f;
+             return v;
+         }(),
+         [&] {
+             std::vector<float> v(1000, 0.125f);
+             v[997] = 0;
+             v[999] = -1.0f;
+             return v;
+         }(),
+         [&] {
+             std::vector<float> v(1000, 0.125f);
+             v[997] = 0;
+             v[999] = -3.0f;
+             return v;
+         }(),
+         beyond_full_scale | not_a_number},
+    };
+    for (const Case& c : cases) {
+        for (const bool clamp : {true, false}) {
+            std::vector<float> samples = c.in;
+            EXPECT_EQ(repair_samples(samples.data(), samples.size(), clamp), c.flaws) << c.label;
+            const std::vector<float>& expected = clamp ? c.clamped : c.unclamped;
+            ASSERT_EQ(samples.size(), expected.size()) << c.label;
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                // Bit for bit: silenced NaN is +0.
+                EXPECT_EQ(std::memcmp(&samples[i], &expected[i], sizeof(float)), 0)
+                    << c.label << ", sample " << i << ": " << samples[i];
+            }
+        }
+    }
 }

@@ -1,0 +1,117 @@
+#include "cli/signals.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+volatile sig_atomic_t stop_signal = 0;
+
+namespace {
+
+// What the crash handler needs, prepared beforehand: it may only make
+// async-signal-safe calls.
+char crash_prefix[2048];
+std::size_t crash_prefix_length = 0;
+char crash_cleanup_path[PATH_MAX];
+alignas(16) char crash_stack[1 << 16];
+
+struct SignalName {
+    int number;
+    const char* name;
+};
+constexpr SignalName crash_signals[] = {
+    {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"}, {SIGFPE, "SIGFPE"},
+    {SIGILL, "SIGILL"},   {SIGABRT, "SIGABRT"},
+};
+
+void append(char* line, std::size_t size, std::size_t& length, const char* text)
+{
+    for (; *text != '\0' && length + 1 < size; ++text) {
+        line[length++] = *text;
+    }
+}
+
+extern "C" void on_stop_signal(int number)
+{
+    if (stop_signal == 0) {
+        stop_signal = number;
+    }
+}
+
+extern "C" void on_crash_signal(int number)
+{
+    if (crash_cleanup_path[0] != '\0') {
+        ::unlink(crash_cleanup_path);
+    }
+    char line[sizeof crash_prefix + 64];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < crash_prefix_length; ++i) {
+        line[length++] = crash_prefix[i];
+    }
+    char digits[16];
+    std::size_t count = 0;
+    for (int n = number; n > 0 && count < sizeof digits; n /= 10) {
+        digits[count++] = static_cast<char>('0' + n % 10);
+    }
+    while (count > 0) {
+        line[length++] = digits[--count];
+    }
+    const char* name = "unknown";
+    for (const SignalName& s : crash_signals) {
+        if (s.number == number) {
+            name = s.name;
+        }
+    }
+    append(line, sizeof line, length, " (");
+    append(line, sizeof line, length, name);
+    append(line, sizeof line, length, ")\n");
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line, length);
+
+    // The default action ends the process once the handler returns, so the
+    // exit status shows the signal.
+    ::signal(number, SIG_DFL);
+    ::raise(number);
+}
+
+void install(int number, void (*handler)(int), int flags)
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(number, &action, nullptr);
+}
+
+} // namespace
+
+void install_run_signal_handlers(const char* plugin_uri)
+{
+    crash_prefix_length = 0;
+    append(crash_prefix, sizeof crash_prefix, crash_prefix_length, "tonbrix: plugin ");
+    append(crash_prefix, sizeof crash_prefix, crash_prefix_length, plugin_uri);
+    append(crash_prefix, sizeof crash_prefix, crash_prefix_length, " crashed with signal ");
+
+    // A plugin that overflows its stack still gets its line printed.
+    stack_t stack{};
+    stack.ss_sp = crash_stack;
+    stack.ss_size = sizeof crash_stack;
+    ::sigaltstack(&stack, nullptr);
+
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        install(number, on_stop_signal, SA_RESTART | SA_RESETHAND);
+    }
+    install(SIGPIPE, SIG_IGN, 0);
+    install(SIGXFSZ, SIG_IGN, 0);
+    for (const SignalName& s : crash_signals) {
+        install(s.number, on_crash_signal, SA_ONSTACK | SA_RESETHAND);
+    }
+}
+
+void set_crash_cleanup_path(const std::string& path)
+{
+    // A path too long for the buffer is not removed rather than cut short.
+    const std::size_t length = path.size() < sizeof crash_cleanup_path ? path.size() : 0;
+    std::memcpy(crash_cleanup_path, path.data(), length);
+    crash_cleanup_path[length] = '\0';
+}

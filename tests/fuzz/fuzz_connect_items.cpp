@@ -1,0 +1,30 @@
+// The --connect items: "channel:symbol" and "channel:instance.symbol".
+#include "audio/option_items.h"
+#include "host/int_text.h"
+
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
+    const std::string value(reinterpret_cast<const char*>(data), size);
+    for_each_item({value}, [&](std::string_view item) {
+        ConnectItem parsed;
+        const ConnectItemError error = parse_connect_item(item, parsed);
+        const std::size_t colon = item.find(':');
+        if ((error == ConnectItemError::no_colon) != (colon == std::string_view::npos)) {
+            __builtin_trap();
+        }
+        if (error != ConnectItemError::none) {
+            return true;
+        }
+        // The symbol is the item's tail; the instance is at least 1.
+        if (parsed.instance < 1 || parsed.symbol.size() > item.size() ||
+            item.substr(item.size() - parsed.symbol.size()) != parsed.symbol ||
+            parsed.channel != saturating_atoi(std::string(item).c_str())) {
+            __builtin_trap();
+        }
+        return true;
+    });
+    return 0;
+}
