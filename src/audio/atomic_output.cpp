@@ -124,7 +124,11 @@ bool commit_atomic_output(AtomicOutput& output)
         ::fchown(output.fd, static_cast<uid_t>(-1), output.group) != 0) {
         // Nothing more can be done about it.
     }
-    if (::fsync(output.fd) != 0 || ::fchmod(output.fd, output.mode) != 0) {
+    // No fsync: it would wait for the disk on every run (half the time of a
+    // long file), and the rename already guarantees that a failed or
+    // interrupted run never replaces the old file. Errors of delayed
+    // writes still show in close.
+    if (::fchmod(output.fd, output.mode) != 0) {
         const int error = errno;
         discard_atomic_output(output);
         errno = error;

@@ -16,6 +16,9 @@ namespace {
 // gathered into one read and one write, which the plugin still runs
 // block by block.
 constexpr uint32_t io_frames = 8192;
+// With reader and writer threads, chunks four times that size: each chunk
+// costs a few hand-overs between threads.
+constexpr uint32_t pipeline_frames = 32768;
 
 // Chunks in flight between the reader and the instances, and between the
 // instances and the writer.
@@ -217,8 +220,10 @@ LoopResult run_block_loop(const BlockLoop& loop)
     const BlockShape& s = loop.shape;
     const std::size_t n_instances = loop.instances->size();
     const std::size_t width = std::size_t{s.instances} * s.outputs;
+    const int jobs = loop.plugins_print ? 1 : std::max(loop.jobs, 1);
+    const uint32_t chunk_target = jobs > 1 ? pipeline_frames : io_frames;
     const std::size_t blocks_per_chunk =
-        s.block_size < io_frames && !loop.plugins_print ? io_frames / s.block_size : 1;
+        s.block_size < chunk_target && !loop.plugins_print ? chunk_target / s.block_size : 1;
     // With a tail or latency compensation the input goes on as silence
     // after the file's end; the frames of the last block beyond it are
     // silence too.
@@ -228,7 +233,6 @@ LoopResult run_block_loop(const BlockLoop& loop)
     pipeline.input = loop.input;
     pipeline.channels = s.channels;
     pipeline.width = width;
-    const int jobs = loop.plugins_print ? 1 : std::max(loop.jobs, 1);
     pipeline.threaded = jobs > 1;
 
     WriteStage writer;
@@ -326,10 +330,15 @@ LoopResult run_block_loop(const BlockLoop& loop)
         if (!next_output(pipeline, output_buffer)) {
             break; // the writer failed
         }
+        // Instances on threads of their own keep to their own stores, so
+        // that they never write into the same cache lines.
+        const bool direct = (!stage.compensate_latency || stage.latency_output < 0) &&
+                            pool.threads.empty();
+        stage.direct_output = direct ? pipeline.outputs[output_buffer].data : nullptr;
         run_chunk(pool, chunk);
         warn_invalid_latency(stage, writer, warned_latency);
 
-        std::size_t ready = ready_frames(stage);
+        std::size_t ready = direct ? chunk.frames : ready_frames(stage);
         if (at_end || extended) {
             // Beyond the file's end only what the tail asks for is written;
             // before it, a file of unknown length may still end anywhere.
@@ -342,11 +351,14 @@ LoopResult run_block_loop(const BlockLoop& loop)
                 sources[m * s.outputs + q] = stage.stores[m].channels[q].data();
             }
         }
-        if (ready > 0) {
-            interleave_channels(ready, sources.data(), width, pipeline.outputs[output_buffer].data);
-        }
-        for (OutputStore& store : stage.stores) {
-            consume_outputs(store, ready);
+        if (!direct) {
+            if (ready > 0) {
+                interleave_channels(ready, sources.data(), width,
+                                    pipeline.outputs[output_buffer].data);
+            }
+            for (OutputStore& store : stage.stores) {
+                consume_outputs(store, ready);
+            }
         }
         frames_out += ready;
         if (!emit(pipeline, OutputChunk{output_buffer, ready, false, 0})) {

@@ -34,6 +34,10 @@ struct RunStage {
     // read after an instance's first run when compensating.
     int32_t latency_output = -1;
     bool compensate_latency = false;
+    // Without latency to take out, the outputs go straight into the
+    // interleaved chunk here (instance m's output q is channel m * O + q);
+    // else they are kept in the stores until every instance has them.
+    float* direct_output = nullptr;
     std::vector<OutputStore> stores;         // by instance
     std::vector<uint8_t> ran;                // by instance: has run once
     std::vector<float> invalid_latencies;    // readings that were taken as 0
