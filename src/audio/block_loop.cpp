@@ -52,6 +52,7 @@ struct Pipeline {
     ChunkQueue<OutputChunk> write_chunks;
     WriteStage* writer = nullptr;
     LoopResult writer_result = LoopResult::finished;
+    int pending_error = 0; // a read failed after giving frames
     std::thread reader_thread;
     std::thread writer_thread;
 };
@@ -79,7 +80,8 @@ void reader_main(Pipeline* p)
     std::size_t buffer = 0;
     while (queue_pop(p->free_inputs, buffer)) {
         const ReadOutcome outcome = read_chunk(p->input, p->inputs[buffer].data, p->chunk_frames);
-        if (!queue_push(p->read_chunks, InputChunk{buffer, outcome}) || outcome.frames == 0) {
+        if (!queue_push(p->read_chunks, InputChunk{buffer, outcome}) || outcome.frames == 0 ||
+            outcome.error != 0) {
             return;
         }
     }
@@ -146,8 +148,16 @@ void stop_pipeline(Pipeline& p) noexcept
 // reader's next chunk otherwise (`previous` is handed back first).
 InputChunk next_input(Pipeline& p, std::size_t previous, bool has_previous)
 {
+    if (p.pending_error != 0) {
+        return InputChunk{0, ReadOutcome{0, p.pending_error}};
+    }
     if (!p.threaded) {
-        return InputChunk{0, read_chunk(p.input, p.inputs[0].data, p.chunk_frames)};
+        InputChunk chunk{0, read_chunk(p.input, p.inputs[0].data, p.chunk_frames)};
+        if (chunk.outcome.frames > 0 && chunk.outcome.error != 0) {
+            p.pending_error = chunk.outcome.error;
+            chunk.outcome.error = 0;
+        }
+        return chunk;
     }
     if (has_previous) {
         queue_push(p.free_inputs, previous);
@@ -155,6 +165,12 @@ InputChunk next_input(Pipeline& p, std::size_t previous, bool has_previous)
     InputChunk chunk;
     if (!queue_pop(p.read_chunks, chunk)) {
         chunk.outcome = {0, 0};
+    }
+    if (chunk.outcome.frames > 0 && chunk.outcome.error != 0) {
+        // The frames before the failure are processed; the failure ends the
+        // input at the next read.
+        p.pending_error = chunk.outcome.error;
+        chunk.outcome.error = 0;
     }
     return chunk;
 }

@@ -8,7 +8,8 @@ ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
     if (n <= 0) {
         return {0, sf_error(input)};
     }
-    return {static_cast<std::size_t>(n), 0};
+    const auto got = static_cast<std::size_t>(n);
+    return {got, got < frames ? sf_error(input) : 0};
 }
 
 void report_read_error(int error)
