@@ -60,19 +60,26 @@ make_stereo "$data/stereo-60min.wav" 3600
 
 ff_uri() { printf '%s' "$1" | sed 's/:/\\\\\\:/g'; }
 
-ratio() { # ratio JSON: mean of the first command / mean of the second
-    python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(f"{r[0][\"mean\"]:.3f} ± {r[0][\"stddev\"]:.3f} s | {r[1][\"mean\"]:.3f} ± {r[1][\"stddev\"]:.3f} s | {r[0][\"mean\"]/r[1][\"mean\"]:.2f}")' "$1"
+ratio() { # ratio JSON: both means and the first / the second
+    python3 - "$1" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+a, b = r[0], r[1]
+print("%.3f ± %.3f s | %.3f ± %.3f s | %.2f" % (a["mean"], a["stddev"], b["mean"], b["stddev"], a["mean"] / b["mean"]))
+PY
 }
 
+if [ "${SKIP_FLAC:-0}" != 1 ]; then
 log "FLAC to FLAC through mda Stereo"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-json "$results/flac.json" \
     -n tonbrix "'$tb' -q -i '$data/stereo-10min.flac' -o '$out/flac.tonbrix.flac' $STEREO" \
     -n ffmpeg "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$data/stereo-10min.flac' -af 'lv2=p=$(ff_uri $STEREO)' -c:a flac '$out/flac.ffmpeg.flac'"
+fi
 
 log "two instances of the 32-band equaliser, -j 2 against -j 1"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-json "$results/eq-jobs.json" \
-    -n "-j 2" "'$tb' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.j2.wav' $EQ" \
-    -n "-j 1" "'$tb' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.j1.wav' $EQ"
+    -n jobs-2 "'$tb' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.j2.wav' $EQ" \
+    -n jobs-1 "'$tb' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.j1.wav' $EQ"
 cmp -s "$out/eq.j1.wav" "$out/eq.j2.wav" || die "-j 1 and -j 2 outputs differ"
 
 rss_kb() {
