@@ -30,13 +30,21 @@ void run_share(InstancePool& pool, std::size_t thread)
 
 void pool_thread(InstancePool* pool, std::size_t thread)
 {
+    uint64_t seen = 0;
     for (;;) {
-        pool->start->arrive_and_wait();
-        if (pool->stopping) {
-            return;
+        {
+            std::unique_lock lock(pool->mutex);
+            pool->start.wait(lock, [&] { return pool->stopping || pool->generation != seen; });
+            if (pool->stopping) {
+                return;
+            }
+            seen = pool->generation;
         }
         run_share(*pool, thread);
-        pool->done->arrive_and_wait();
+        std::lock_guard lock(pool->mutex);
+        if (--pool->pending == 0) {
+            pool->done.notify_one();
+        }
     }
 }
 
@@ -101,22 +109,17 @@ bool start_instance_pool(InstancePool& pool, RunStage& stage, std::size_t thread
     if (thread_count <= 1) {
         return true;
     }
-    const auto count = static_cast<std::ptrdiff_t>(thread_count);
-    pool.start = std::make_unique<std::barrier<>>(count);
-    pool.done = std::make_unique<std::barrier<>>(count);
+    pool.thread_count = thread_count;
     try {
         pool.threads.reserve(thread_count - 1);
         for (std::size_t t = 1; t < thread_count; ++t) {
             pool.threads.emplace_back(pool_thread, &pool, t);
         }
     } catch (const std::system_error&) {
-        // The threads that did start wait at the start barrier; they are
-        // released by the stop below, and everything runs here instead.
-        pool.thread_count = thread_count;
+        // Everything runs on the calling thread instead.
         stop_instance_pool(pool);
         return false;
     }
-    pool.thread_count = thread_count;
     return true;
 }
 
@@ -129,25 +132,24 @@ void run_chunk(InstancePool& pool, const ChunkInput& input)
         }
         return;
     }
-    pool.start->arrive_and_wait();
+    {
+        std::lock_guard lock(pool.mutex);
+        pool.pending = pool.threads.size();
+        ++pool.generation;
+    }
+    pool.start.notify_all();
     run_share(pool, 0);
-    pool.done->arrive_and_wait();
+    std::unique_lock lock(pool.mutex);
+    pool.done.wait(lock, [&] { return pool.pending == 0; });
 }
 
 void stop_instance_pool(InstancePool& pool) noexcept
 {
-    if (pool.threads.empty()) {
-        pool.thread_count = 1;
-        return;
+    {
+        std::lock_guard lock(pool.mutex);
+        pool.stopping = true;
     }
-    pool.stopping = true;
-    // Threads that never started would leave the barrier waiting for them;
-    // those count themselves out.
-    const std::size_t missing = pool.thread_count - 1 - pool.threads.size();
-    for (std::size_t i = 0; i < missing; ++i) {
-        (void)pool.start->arrive();
-    }
-    pool.start->arrive_and_wait();
+    pool.start.notify_all();
     for (std::thread& thread : pool.threads) {
         thread.join();
     }

@@ -5,10 +5,10 @@
 
 #include <lilv/lilv.h>
 
-#include <barrier>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -55,9 +55,16 @@ struct InstancePool {
     RunStage* stage = nullptr;
     std::size_t thread_count = 1;
     ChunkInput input;
+    // A chunk starts when `generation` grows and is done when `pending`
+    // (the threads still at work) is back to 0. Waiting blocks at once
+    // rather than spinning: the pool shares the cores with the reader and
+    // the writer.
+    std::mutex mutex;
+    std::condition_variable start;
+    std::condition_variable done;
+    uint64_t generation = 0;
+    std::size_t pending = 0;
     bool stopping = false;
-    std::unique_ptr<std::barrier<>> start;
-    std::unique_ptr<std::barrier<>> done;
     std::vector<std::thread> threads;
 
     InstancePool() = default;
