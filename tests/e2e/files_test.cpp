@@ -19,21 +19,6 @@ void write_bytes(const std::string& file, const std::string& bytes)
     std::fclose(f);
 }
 
-// What libsndfile itself says when it cannot open `file` for writing with
-// these properties.
-void write_pcm16_wav(const std::string& file, const std::vector<short>& values)
-{
-    SF_INFO info{};
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    info.channels = 1;
-    info.samplerate = 44100;
-    SNDFILE* handle = sf_open(file.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(sf_write_short(handle, values.data(), static_cast<sf_count_t>(values.size())),
-              static_cast<sf_count_t>(values.size()));
-    sf_close(handle);
-}
-
 // The samples of a mono 16-bit WAV file; empty when it is anything else.
 std::vector<short> read_pcm16_wav(const std::string& file)
 {
@@ -104,7 +89,7 @@ TEST_F(Files, OutputTakesTheInputsFormatAndRate)
 TEST_F(Files, SixteenBitSamplesSurviveUnchanged)
 {
     const std::vector<short> values = all_short_values();
-    write_pcm16_wav(path("in.wav"), values);
+    write_pcm16_mono(path("in.wav"), values, 44100);
 
     const CommandResult r = tonbrix(
         {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:1", test_plugin("thru")});
@@ -124,7 +109,7 @@ TEST_F(Files, SixteenBitOutputIsRoundedToTheNearestValue)
     // A gain that leaves fractions: each output sample must be the nearest
     // 16-bit value to what the plugin produced, never one below it.
     const std::vector<short> values = all_short_values();
-    write_pcm16_wav(path("in.wav"), values);
+    write_pcm16_mono(path("in.wav"), values, 44100);
 
     const CommandResult r = tonbrix(
         {"-i", path("in.wav"), "-o", path("out.wav"), "-p", "gain:0.7", test_plugin("thru")});

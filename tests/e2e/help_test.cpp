@@ -8,16 +8,6 @@
 
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The version of an installed Debian package, without its Debian revision;
 // empty when dpkg cannot tell.
 std::string package_version(const std::string& package)

@@ -17,19 +17,6 @@ void write_bytes(const std::string& file, const std::string& bytes)
     std::fclose(f);
 }
 
-void write_pcm16_wav(const std::string& file, const std::vector<short>& values)
-{
-    SF_INFO info{};
-    info.format = wav_pcm16;
-    info.channels = 1;
-    info.samplerate = 48000;
-    SNDFILE* handle = sf_open(file.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(sf_write_short(handle, values.data(), static_cast<sf_count_t>(values.size())),
-              static_cast<sf_count_t>(values.size()));
-    sf_close(handle);
-}
-
 // The samples of a sound file as libsndfile's 16-bit values.
 std::vector<short> read_shorts(const std::string& file)
 {
@@ -179,7 +166,7 @@ TEST_F(OutputFormat, FloatOutputOfASixteenBitInputIsNotQuantised)
 {
     // The output's encoding, not the input's, decides the 16-bit path.
     const std::vector<short> values = large_shorts();
-    write_pcm16_wav(path("in.wav"), values);
+    write_pcm16_mono(path("in.wav"), values, 48000);
     const CommandResult r =
         tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "--output-format=:float", "-p",
                  "gain:0.7", test_plugin("thru")});

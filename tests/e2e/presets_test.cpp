@@ -9,17 +9,6 @@ namespace {
 
 const std::string plugin = test_plugin("presets");
 
-std::vector<std::string> lines_of(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-
 } // namespace
 
 class Presets : public E2E {

@@ -86,3 +86,13 @@ std::vector<std::string> folder_entries(const std::string& dir)
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -42,6 +42,8 @@ protected:
 };
 
 std::string read_file(const std::string& path);
+// The lines of a text, without their newlines.
+std::vector<std::string> lines_of(const std::string& text);
 // The names in a folder, hidden ones included, sorted.
 std::vector<std::string> folder_entries(const std::string& dir);
 bool file_exists(const std::string& path);

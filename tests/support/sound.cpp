@@ -1,5 +1,7 @@
 #include "support/sound.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -50,4 +52,17 @@ std::vector<float> from_raw_bytes(const std::string& bytes)
     std::vector<float> samples(bytes.size() / sizeof(float));
     std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
     return samples;
+}
+
+void write_pcm16_mono(const std::string& path, const std::vector<short>& values, int rate)
+{
+    SF_INFO info{};
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    info.channels = 1;
+    info.samplerate = rate;
+    SNDFILE* handle = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(handle, nullptr) << path;
+    EXPECT_EQ(sf_write_short(handle, values.data(), static_cast<sf_count_t>(values.size())),
+              static_cast<sf_count_t>(values.size()));
+    sf_close(handle);
 }

@@ -38,6 +38,9 @@ Sound make_sound(int channels, long frames, int rate, int format, Fn fn)
     return s;
 }
 
+// Writes `values` as a mono 16-bit WAV file; a failure fails the test.
+void write_pcm16_mono(const std::string& path, const std::vector<short>& values, int rate);
+
 // Headerless native floats, as raw float mode reads and writes them.
 std::string to_raw_bytes(const std::vector<float>& samples);
 std::vector<float> from_raw_bytes(const std::string& bytes);
