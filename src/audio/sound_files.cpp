@@ -1,5 +1,6 @@
 #include "audio/sound_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -78,14 +79,17 @@ int output_format_error(SF_INFO info)
     return error;
 }
 
-// Opens a path, or the standard stream `fd` for "-" in raw float mode
-// (left open when the file is closed). Returns libsndfile's error code;
-// the file is open only when it is 0.
-int open_sound(const std::string& path, bool raw, int fd, int mode, SF_INFO& info,
-               SoundFile& file)
+// Opens a path, or the descriptor `fd` for "-" in raw float mode (closed
+// with the file when `close_fd`). Returns libsndfile's error code; the file
+// is open only when it is 0.
+int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mode,
+               SF_INFO& info, SoundFile& file)
 {
     if (raw && path == "-") {
-        file.handle = sf_open_fd(fd, mode, &info, SF_FALSE);
+        file.handle = sf_open_fd(fd, mode, &info, close_fd ? SF_TRUE : SF_FALSE);
+        if (file.handle == nullptr && close_fd) {
+            ::close(fd);
+        }
     } else {
         file.handle = sf_open(path.c_str(), mode, &info);
     }
@@ -108,7 +112,8 @@ bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INF
         info.samplerate = settings.rate;
         info.channels = settings.channels;
     }
-    const int error = open_sound(settings.input, settings.raw, STDIN_FILENO, SFM_READ, info, input);
+    const int error =
+        open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
     if (error != 0) {
         std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
         return false;
@@ -142,7 +147,22 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
             discard_atomic_output(output.atomic);
         }
     } else {
-        error = open_sound(settings.output, settings.raw, STDOUT_FILENO, SFM_WRITE, info, output);
+        // When the audio goes to standard output, it gets a descriptor of
+        // its own and descriptor 1 becomes standard error: what a plugin
+        // prints with printf then cannot get into the audio.
+        int fd = STDOUT_FILENO;
+        bool own = false;
+        if (settings.raw && settings.output == "-") {
+            std::fflush(stdout);
+            const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+            if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+                fd = audio;
+                own = true;
+            } else if (audio >= 0) {
+                ::close(audio);
+            }
+        }
+        error = open_sound(settings.output, settings.raw, fd, own, SFM_WRITE, info, output);
     }
     if (error != 0) {
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));

@@ -284,3 +284,17 @@ TEST_F(Files, FailedWriteIsAnError)
     // The instance is still torn down.
     EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n");
 }
+
+TEST_F(Files, WhatAPluginPrintsNeverGetsIntoAudioOnStandardOutput)
+{
+    std::vector<float> samples;
+    for (int f = 0; f < 3000; ++f) {
+        samples.push_back(static_cast<float>(f % 200) / 400.0f);
+    }
+    const CommandResult r = tonbrix({"-r", "48000", "-n", "1", "-i", "-", "-o", "-", "-b", "1000",
+                                     test_plugin("chatty")},
+                                    to_raw_bytes(samples));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(from_raw_bytes(r.out), samples);
+    EXPECT_NE(r.err.find("chatty: run of 1000 frames\n"), std::string::npos) << r.err;
+}
