@@ -362,12 +362,12 @@ LoopResult run_block_loop(const BlockLoop& loop)
                                           : file_frames + loop.tail_frames - frames_out;
             ready = static_cast<std::size_t>(std::min<uint64_t>(ready, limit));
         }
-        for (std::size_t m = 0; m < n_instances; ++m) {
-            for (uint32_t q = 0; q < s.outputs; ++q) {
-                sources[m * s.outputs + q] = stage.stores[m].channels[q].data();
-            }
-        }
         if (!direct) {
+            for (std::size_t m = 0; m < n_instances; ++m) {
+                for (uint32_t q = 0; q < s.outputs; ++q) {
+                    sources[m * s.outputs + q] = stage.stores[m].channels[q].data();
+                }
+            }
             if (ready > 0) {
                 interleave_channels(ready, sources.data(), width,
                                     pipeline.outputs[output_buffer].data);

@@ -1,5 +1,6 @@
 #include "audio/run_stage.h"
 
+#include "audio/gather_stage.h"
 #include "audio/mix_stage.h"
 
 #include <algorithm>
@@ -86,15 +87,8 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input)
             const std::size_t width = std::size_t{s.instances} * s.outputs;
             float* first = stage.direct_output + offset * width + m * std::size_t{s.outputs};
             for (uint32_t q = 0; q < s.outputs; ++q) {
-                const float* source = port_outputs + std::size_t{q} * s.block_size;
-                float* destination = first + q;
-                if (width == 1) {
-                    std::memcpy(destination, source, frames * sizeof(float));
-                } else {
-                    for (std::size_t f = 0; f < frames; ++f) {
-                        destination[f * width] = source[f];
-                    }
-                }
+                place_channel(port_outputs + std::size_t{q} * s.block_size, frames, width,
+                              first + q);
             }
         } else {
             append_outputs(stage.stores[m], port_outputs, s.block_size, frames);

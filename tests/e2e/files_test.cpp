@@ -11,14 +11,6 @@
 
 namespace {
 
-void write_bytes(const std::string& file, const std::string& bytes)
-{
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << file;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 // The samples of a mono 16-bit WAV file; empty when it is anything else.
 std::vector<short> read_pcm16_wav(const std::string& file)
 {

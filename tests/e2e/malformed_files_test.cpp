@@ -39,14 +39,6 @@ std::string wav_bytes(uint32_t channels, uint32_t data_size, const std::string& 
     return b + data;
 }
 
-void write_bytes(const std::string& file, const std::string& bytes)
-{
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << file;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 // A stereo file of `frames` frames in this format, as bytes.
 std::string encoded(const std::string& scratch, int format, long frames)
 {

@@ -9,14 +9,6 @@
 
 namespace {
 
-void write_bytes(const std::string& file, const std::string& bytes)
-{
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << file;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
 // The samples of a sound file as libsndfile's 16-bit values.
 std::vector<short> read_shorts(const std::string& file)
 {

@@ -42,6 +42,8 @@ protected:
 };
 
 std::string read_file(const std::string& path);
+// Writes `bytes` to a file; a failure fails the test.
+void write_bytes(const std::string& path, const std::string& bytes);
 // The lines of a text, without their newlines.
 std::vector<std::string> lines_of(const std::string& text);
 // The names in a folder, hidden ones included, sorted.
