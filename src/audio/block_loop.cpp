@@ -1,6 +1,7 @@
 #include "audio/block_loop.h"
 
 #include "audio/chunk_queue.h"
+#include "audio/instance_threads.h"
 #include "audio/read_stage.h"
 #include "audio/run_stage.h"
 #include "host/urid_table.h"
@@ -36,6 +37,14 @@ struct OutputChunk {
     int read_error = 0; // with end: the read that ended the input failed
 };
 
+// A chunk with the instance threads, by its output buffer: what to do with
+// it once every instance has run over it.
+struct Flight {
+    std::size_t input_buffer = 0;
+    bool has_input = false; // else silence after the input
+    std::size_t frames = 0; // to write
+};
+
 // How the chunks travel: straight from call to call on one thread, or
 // through queues to a reader and a writer thread.
 struct Pipeline {
@@ -50,6 +59,13 @@ struct Pipeline {
     ChunkQueue<InputChunk> read_chunks;
     ChunkQueue<std::size_t> free_outputs;
     ChunkQueue<OutputChunk> write_chunks;
+    // The instance threads fill the output buffers with plain channels
+    // (channel c at c * chunk_frames), which the writer interleaves.
+    bool planar = false;
+    std::vector<Flight> flights; // by output buffer
+    int end_read_error = 0;      // for the end chunk of the instance threads
+    FloatBuffer interleaved;     // the writer's, for plain channels
+    std::vector<const float*> sources;
     WriteStage* writer = nullptr;
     LoopResult writer_result = LoopResult::finished;
     int pending_error = 0; // a read failed after giving frames
@@ -72,7 +88,39 @@ bool allocate_pipeline(Pipeline& p, std::size_t count)
             return false;
         }
     }
-    return true;
+    p.flights.resize(count);
+    p.sources.resize(p.width);
+    return !p.planar || p.width == 1 || p.interleaved.allocate(output_size);
+}
+
+// The samples of an output chunk as interleaved frames.
+float* interleaved_output(Pipeline& p, std::size_t buffer, std::size_t frames)
+{
+    float* samples = p.outputs[buffer].data;
+    if (!p.planar || p.width == 1) {
+        return samples;
+    }
+    for (std::size_t c = 0; c < p.width; ++c) {
+        p.sources[c] = samples + c * p.chunk_frames;
+    }
+    interleave_channels(frames, p.sources.data(), p.width, p.interleaved.data);
+    return p.interleaved.data;
+}
+
+// Hands a chunk the instance threads are done with to the writer, and its
+// input back to the reader.
+void chunk_finished(void* context, const ThreadChunk& chunk)
+{
+    auto* p = static_cast<Pipeline*>(context);
+    if (chunk.end) {
+        queue_push(p->write_chunks, OutputChunk{0, 0, true, p->end_read_error});
+        return;
+    }
+    const Flight& flight = p->flights[chunk.slot];
+    if (flight.has_input) {
+        queue_push(p->free_inputs, flight.input_buffer);
+    }
+    queue_push(p->write_chunks, OutputChunk{chunk.slot, flight.frames, false, 0});
 }
 
 void reader_main(Pipeline* p)
@@ -100,7 +148,8 @@ void writer_main(Pipeline* p)
             }
             break;
         }
-        if (!write_chunk(*p->writer, p->outputs[chunk.buffer].data, chunk.frames)) {
+        float* samples = interleaved_output(*p, chunk.buffer, chunk.frames);
+        if (!write_chunk(*p->writer, samples, chunk.frames)) {
             p->writer_result = LoopResult::write_failed;
             break;
         }
@@ -250,6 +299,10 @@ LoopResult run_block_loop(const BlockLoop& loop)
     pipeline.channels = s.channels;
     pipeline.width = width;
     pipeline.threaded = jobs > 1;
+    // Without latency to take out, every instance's outputs for a chunk are
+    // known as soon as it has run over the chunk: the instances need not
+    // wait for one another, and run on threads of their own.
+    pipeline.planar = pipeline.threaded && !(loop.compensate_latency && loop.latency_output >= 0);
 
     WriteStage writer;
     writer.output = loop.output;
@@ -280,17 +333,29 @@ LoopResult run_block_loop(const BlockLoop& loop)
         std::fputs(insufficient_memory_message, stderr);
         return LoopResult::out_of_memory;
     }
-    for (OutputStore& store : stage.stores) {
-        reset_output_store(store, s.outputs, pipeline.chunk_frames);
-    }
     std::vector<const float*> sources(width);
 
+    const std::size_t thread_count =
+        std::min<std::size_t>(static_cast<std::size_t>(jobs), n_instances);
+    InstanceThreads threads;
     InstancePool pool;
-    start_instance_pool(pool, stage, std::min<std::size_t>(static_cast<std::size_t>(jobs), n_instances));
     if (pipeline.threaded && !start_pipeline(pipeline)) {
         stop_pipeline(pipeline);
         std::fputs(insufficient_memory_message, stderr);
         return LoopResult::out_of_memory;
+    }
+    if (pipeline.planar && !start_instance_threads(threads, stage, thread_count, queue_depth,
+                                                   chunk_finished, &pipeline)) {
+        queue_close(pipeline.write_chunks);
+        stop_pipeline(pipeline);
+        std::fputs(insufficient_memory_message, stderr);
+        return LoopResult::out_of_memory;
+    }
+    if (!pipeline.planar) {
+        for (OutputStore& store : stage.stores) {
+            reset_output_store(store, s.outputs, pipeline.chunk_frames);
+        }
+        start_instance_pool(pool, stage, thread_count);
     }
 
     LoopResult result = LoopResult::finished;
@@ -310,7 +375,9 @@ LoopResult run_block_loop(const BlockLoop& loop)
         }
         ChunkInput chunk;
         if (!at_end) {
-            const InputChunk in = next_input(pipeline, input_buffer, has_input);
+            // The instance threads hand their inputs back themselves.
+            const InputChunk in =
+                next_input(pipeline, input_buffer, has_input && !pipeline.planar);
             input_buffer = in.buffer;
             has_input = in.outcome.frames > 0;
             if (in.outcome.frames == 0) {
@@ -346,13 +413,21 @@ LoopResult run_block_loop(const BlockLoop& loop)
         if (!next_output(pipeline, output_buffer)) {
             break; // the writer failed
         }
-        // Instances on threads of their own keep to their own stores, so
-        // that they never write into the same cache lines.
+        // Without latency to take out, every frame run is ready at once.
+        // Else instances on threads of their own keep to their own stores,
+        // so that they never write into the same cache lines.
         const bool direct = (!stage.compensate_latency || stage.latency_output < 0) &&
                             pool.threads.empty();
-        stage.direct_output = direct ? pipeline.outputs[output_buffer].data : nullptr;
-        run_chunk(pool, chunk);
-        warn_invalid_latency(stage, writer, warned_latency);
+        ChunkOutput output;
+        if (pipeline.planar) {
+            output = ChunkOutput{pipeline.outputs[output_buffer].data, pipeline.chunk_frames, 1};
+        } else if (direct) {
+            output = ChunkOutput{pipeline.outputs[output_buffer].data, 1, width};
+        }
+        if (!pipeline.planar) {
+            run_chunk(pool, chunk, output);
+            warn_invalid_latency(stage, writer, warned_latency);
+        }
 
         std::size_t ready = direct ? chunk.frames : ready_frames(stage);
         if (at_end || extended) {
@@ -361,6 +436,13 @@ LoopResult run_block_loop(const BlockLoop& loop)
             const uint64_t limit = at_end ? total_out - frames_out
                                           : file_frames + loop.tail_frames - frames_out;
             ready = static_cast<std::size_t>(std::min<uint64_t>(ready, limit));
+        }
+        if (pipeline.planar) {
+            pipeline.flights[output_buffer] = Flight{input_buffer, !at_end, ready};
+            publish_chunk(threads, ThreadChunk{chunk, output, output_buffer, false});
+            has_input = false; // handed back by the threads
+            frames_out += ready;
+            continue;
         }
         if (!direct) {
             for (std::size_t m = 0; m < n_instances; ++m) {
@@ -382,7 +464,14 @@ LoopResult run_block_loop(const BlockLoop& loop)
         }
     }
 
-    emit(pipeline, OutputChunk{0, 0, true, result == LoopResult::finished ? read_error : 0});
+    const int end_error = result == LoopResult::finished ? read_error : 0;
+    if (pipeline.planar) {
+        // The threads hand the end to the writer after the last chunk.
+        pipeline.end_read_error = end_error;
+        finish_instance_threads(threads);
+    } else {
+        emit(pipeline, OutputChunk{0, 0, true, end_error});
+    }
     stop_pipeline(pipeline);
     stop_instance_pool(pool);
     if (pipeline.writer_result != LoopResult::finished) {

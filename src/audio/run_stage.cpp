@@ -25,7 +25,7 @@ void run_share(InstancePool& pool, std::size_t thread)
 {
     RunStage& stage = *pool.stage;
     for (std::size_t m = thread; m < stage.instances->size(); m += pool.thread_count) {
-        run_instance_chunk(stage, m, pool.input);
+        run_instance_chunk(stage, m, pool.input, pool.output);
     }
 }
 
@@ -51,7 +51,8 @@ void pool_thread(InstancePool* pool, std::size_t thread)
 
 } // namespace
 
-void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input)
+void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
+                        const ChunkOutput& output)
 {
     const BlockShape& s = stage.shape;
     LilvInstance* instance = (*stage.instances)[m];
@@ -83,12 +84,12 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input)
                 read_latency(stage, m);
             }
         }
-        if (stage.direct_output != nullptr) {
-            const std::size_t width = std::size_t{s.instances} * s.outputs;
-            float* first = stage.direct_output + offset * width + m * std::size_t{s.outputs};
+        if (output.samples != nullptr) {
+            float* first = output.samples + offset * output.frame_stride +
+                           m * std::size_t{s.outputs} * output.channel_stride;
             for (uint32_t q = 0; q < s.outputs; ++q) {
-                place_channel(port_outputs + std::size_t{q} * s.block_size, frames, width,
-                              first + q);
+                place_channel(port_outputs + std::size_t{q} * s.block_size, frames,
+                              output.frame_stride, first + q * output.channel_stride);
             }
         } else {
             append_outputs(stage.stores[m], port_outputs, s.block_size, frames);
@@ -117,12 +118,13 @@ bool start_instance_pool(InstancePool& pool, RunStage& stage, std::size_t thread
     return true;
 }
 
-void run_chunk(InstancePool& pool, const ChunkInput& input)
+void run_chunk(InstancePool& pool, const ChunkInput& input, const ChunkOutput& output)
 {
     pool.input = input;
+    pool.output = output;
     if (pool.threads.empty()) {
         for (std::size_t m = 0; m < pool.stage->instances->size(); ++m) {
-            run_instance_chunk(*pool.stage, m, input);
+            run_instance_chunk(*pool.stage, m, input, output);
         }
         return;
     }

@@ -20,6 +20,17 @@ struct ChunkInput {
     std::size_t frames = 0;
 };
 
+// Where the instances put their outputs for one chunk. Instance m's output
+// q is channel c = m * O + q; frame f of it goes to
+// samples[c * channel_stride + f * frame_stride] (interleaved frames: 1 and
+// the width; plain channels one after the other: the chunk's frames and 1).
+// With no `samples` the outputs go to the instances' stores.
+struct ChunkOutput {
+    float* samples = nullptr;
+    std::size_t channel_stride = 1;
+    std::size_t frame_stride = 1;
+};
+
 // Everything the instances need to run over chunks. Each instance reads the
 // shared input chunk and touches only its own buffers and output store, so
 // different instances may run on different threads.
@@ -34,10 +45,6 @@ struct RunStage {
     // read after an instance's first run when compensating.
     int32_t latency_output = -1;
     bool compensate_latency = false;
-    // Without latency to take out, the outputs go straight into the
-    // interleaved chunk here (instance m's output q is channel m * O + q);
-    // else they are kept in the stores until every instance has them.
-    float* direct_output = nullptr;
     std::vector<OutputStore> stores;         // by instance
     std::vector<uint8_t> ran;                // by instance: has run once
     std::vector<float> invalid_latencies;    // readings that were taken as 0
@@ -45,8 +52,11 @@ struct RunStage {
 };
 
 // Runs instance `m` over the chunk: mixes its inputs, runs it block by
-// block, and appends its outputs to its store.
-void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input);
+// block, and puts its outputs where `output` says. Without latency to take
+// out, they may go straight into the output chunk; else they are kept in
+// the store until every instance has them.
+void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
+                        const ChunkOutput& output);
 
 // Threads that run the instances of one chunk side by side. Instance m
 // always runs on thread m % thread count, the calling thread being thread 0,
@@ -55,6 +65,7 @@ struct InstancePool {
     RunStage* stage = nullptr;
     std::size_t thread_count = 1;
     ChunkInput input;
+    ChunkOutput output;
     // A chunk starts when `generation` grows and is done when `pending`
     // (the threads still at work) is back to 0. Waiting blocks at once
     // rather than spinning: the pool shares the cores with the reader and
@@ -78,7 +89,7 @@ struct InstancePool {
 bool start_instance_pool(InstancePool& pool, RunStage& stage, std::size_t thread_count);
 
 // Runs every instance over the chunk and returns when all are done.
-void run_chunk(InstancePool& pool, const ChunkInput& input);
+void run_chunk(InstancePool& pool, const ChunkInput& input, const ChunkOutput& output);
 
 // Stops and joins the threads.
 void stop_instance_pool(InstancePool& pool) noexcept;
