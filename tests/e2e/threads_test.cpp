@@ -60,3 +60,56 @@ TEST_F(Threads, FlacRoundTripIsTheSameWithAndWithoutThreads)
         EXPECT_EQ(bytes, expected) << "jobs " << jobs;
     }
 }
+
+TEST_F(Threads, EveryInstanceOutputLandsInItsChannelWithAnyJobCount)
+{
+    // Inputs longer than a chunk of the threaded pipeline, and tails of
+    // several chunks of silence: each instance writes its own channels of
+    // every chunk, the last one cut where the tail ends.
+    struct Case {
+        const char* label;
+        int channels;
+        std::vector<std::string> options;
+        std::string plugin;
+        long tail;                  // frames, at 8000 frames a second
+        std::vector<long> delays;   // by channel
+    };
+    const Case cases[] = {
+        {"delays that run into a tail", 3, {"-p", "stagger:1000", "--tail", "5"},
+         test_plugin("delay"), 40000, {64, 1064, 2064}},
+        {"instances of two outputs each", 4, {"-c", "1:1.in_l,2:1.in_r,3:2.in_l,4:2.in_r"},
+         test_plugin("thru2"), 0, {0, 0, 0, 0}},
+        {"one instance and a tail shorter than a block", 1, {"--tail", "0.001"},
+         test_plugin("delay"), 8, {64}},
+    };
+    for (const Case& c : cases) {
+        const long frames = 70001;
+        const Sound input = make_sound(c.channels, frames, 8000, wav_float, [](long f, int ch) {
+            return static_cast<float>(((f * 7 + ch * 13) % 2001) - 1000) / 1024.0f;
+        });
+        write_sound(path("in.wav"), input);
+        std::vector<float> expected(static_cast<std::size_t>((frames + c.tail) * c.channels));
+        for (long f = 0; f < frames + c.tail; ++f) {
+            for (int ch = 0; ch < c.channels; ++ch) {
+                const long from = f - c.delays[ch];
+                expected[f * c.channels + ch] = from >= 0 && from < frames ? input.at(from, ch) : 0;
+            }
+        }
+        for (const char* jobs : {"1", "2", "3", "8"}) {
+            for (const char* block : {"5", "1000", "32768", "40000"}) {
+                std::vector<std::string> args = {"-q", "-i", path("in.wav"), "-o", path("out.wav"),
+                                                 "-j", jobs, "-b", block};
+                args.insert(args.end(), c.options.begin(), c.options.end());
+                args.push_back(c.plugin);
+                const CommandResult r = tonbrix(args);
+                ASSERT_EQ(r.status, 0) << c.label << ": " << r.err;
+                EXPECT_EQ(r.err, "") << c.label;
+                const Sound out = read_sound(path("out.wav"));
+                EXPECT_EQ(out.channels, c.channels) << c.label;
+                EXPECT_TRUE(out.samples == expected)
+                    << c.label << ", jobs " << jobs << ", block " << block << ": "
+                    << out.frames() << " frames";
+            }
+        }
+    }
+}
