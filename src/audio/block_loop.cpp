@@ -369,7 +369,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
     int read_error = 0;
 
     for (;;) {
-        if (loop.stop != nullptr && *loop.stop != 0) {
+        if (loop.stop != nullptr && loop.stop->load(std::memory_order_relaxed) != 0) {
             result = LoopResult::interrupted;
             break;
         }
@@ -464,13 +464,19 @@ LoopResult run_block_loop(const BlockLoop& loop)
         }
     }
 
-    const int end_error = result == LoopResult::finished ? read_error : 0;
     if (pipeline.planar) {
+        // A stop that came while the threads ran the last chunks counts as
+        // one that came before the end.
+        drain_instance_threads(threads);
+        if (result == LoopResult::finished && loop.stop != nullptr &&
+            loop.stop->load(std::memory_order_relaxed) != 0) {
+            result = LoopResult::interrupted;
+        }
         // The threads hand the end to the writer after the last chunk.
-        pipeline.end_read_error = end_error;
+        pipeline.end_read_error = result == LoopResult::finished ? read_error : 0;
         finish_instance_threads(threads);
     } else {
-        emit(pipeline, OutputChunk{0, 0, true, end_error});
+        emit(pipeline, OutputChunk{0, 0, true, result == LoopResult::finished ? read_error : 0});
     }
     stop_pipeline(pipeline);
     stop_instance_pool(pool);

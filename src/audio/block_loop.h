@@ -9,7 +9,7 @@
 #include <lilv/lilv.h>
 #include <sndfile.h>
 
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -38,7 +38,7 @@ struct BlockLoop {
     int32_t latency_output = -1;
     bool compensate_latency = false;
     uint64_t tail_frames = 0; // frames run on silence after the input
-    const volatile std::sig_atomic_t* stop = nullptr; // set to end the run early
+    const std::atomic<int>* stop = nullptr; // set to end the run early
     ProgressHooks progress;
 };
 

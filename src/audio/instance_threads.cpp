@@ -86,6 +86,14 @@ void publish_chunk(InstanceThreads& threads, const ThreadChunk& chunk)
     }
 }
 
+void drain_instance_threads(InstanceThreads& threads)
+{
+    std::unique_lock lock(threads.mutex);
+    threads.publisher_waits = true;
+    threads.room.wait(lock, [&] { return threads.done == threads.published; });
+    threads.publisher_waits = false;
+}
+
 void finish_instance_threads(InstanceThreads& threads) noexcept
 {
     if (threads.threads.empty()) {

@@ -61,6 +61,9 @@ bool start_instance_threads(InstanceThreads& threads, RunStage& stage, std::size
 // Hands a chunk to the threads; waits while `depth` chunks are in flight.
 void publish_chunk(InstanceThreads& threads, const ThreadChunk& chunk);
 
+// Waits until every chunk published is finished.
+void drain_instance_threads(InstanceThreads& threads);
+
 // Publishes the end chunk and joins the threads once they have finished
 // every chunk.
 void finish_instance_threads(InstanceThreads& threads) noexcept;

@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstring>
 
-volatile sig_atomic_t stop_signal = 0;
+std::atomic<int> stop_signal{0};
+// Lock-free, so the handler may touch it.
+static_assert(std::atomic<int>::is_always_lock_free);
 
 namespace {
 
@@ -34,9 +36,8 @@ void append(char* line, std::size_t size, std::size_t& length, const char* text)
 
 extern "C" void on_stop_signal(int number)
 {
-    if (stop_signal == 0) {
-        stop_signal = number;
-    }
+    int none = 0;
+    stop_signal.compare_exchange_strong(none, number);
 }
 
 extern "C" void on_crash_signal(int number)

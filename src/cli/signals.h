@@ -1,11 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <string>
 
 // The number of the first SIGINT, SIGTERM or SIGHUP a processing run
-// received; 0 until then. The block loop stops when it is set.
-extern volatile sig_atomic_t stop_signal;
+// received; 0 until then. The block loop stops when it is set. Atomic,
+// since the handler may run on any thread: a plugin that raises a signal
+// raises it on the thread that runs it.
+extern std::atomic<int> stop_signal;
 
 // Installs the handlers of a processing run. The stop signals set
 // stop_signal (a second one of a kind acts as if there were no handler).
