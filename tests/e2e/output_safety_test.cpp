@@ -144,6 +144,20 @@ TEST_F(OutputSafety, InterruptionStopsReleasesThePluginsAndExitsWithTheSignal)
     EXPECT_EQ(early.status, 128 + SIGINT);
     EXPECT_EQ(early.err, "Interrupted.\n");
     EXPECT_FALSE(file_exists(path("out.wav")));
+
+    // A signal in the very last block, raised on an instance thread while
+    // the whole input is already read: the run still ends as interrupted.
+    write_sound(path("short.wav"), make_sound(1, 1000, 48000, wav_float,
+                                              [](long, int) { return 0.25f; }));
+    for (const char* jobs : {"1", "2"}) {
+        const CommandResult late =
+            tonbrix({"-i", path("short.wav"), "-o", path("out.wav"), "-b", "100", "-j",
+                     jobs, "-p", "signal:15,after:900", test_plugin("raise")});
+        EXPECT_EQ(late.status, 128 + SIGTERM) << "jobs " << jobs;
+        EXPECT_EQ(late.out, one_instance_notes) << "jobs " << jobs;
+        EXPECT_EQ(late.err, "Interrupted.\n") << "jobs " << jobs;
+        EXPECT_FALSE(file_exists(path("out.wav"))) << "jobs " << jobs;
+    }
 }
 
 TEST_F(OutputSafety, CrashingPluginIsNamedAndLeavesNoTemporaryFile)
