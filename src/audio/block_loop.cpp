@@ -37,16 +37,11 @@ struct OutputChunk {
     int read_error = 0; // with end: the read that ended the input failed
 };
 
-// A chunk with the instance threads, by its output buffer: what to do with
-// it once every instance has run over it.
-struct Flight {
-    std::size_t input_buffer = 0;
-    bool has_input = false; // else silence after the input
-    std::size_t frames = 0; // to write
-};
 
 // How the chunks travel: straight from call to call on one thread, or
-// through queues to a reader and a writer thread.
+// through queues to a reader and a writer thread. With instance threads
+// the calling thread reads: chunk buffers are used in pairs, input i with
+// output i, and both are free again once the writer is done with output i.
 struct Pipeline {
     bool threaded = false;
     SNDFILE* input = nullptr;
@@ -62,8 +57,8 @@ struct Pipeline {
     // The instance threads fill the output buffers with plain channels
     // (channel c at c * chunk_frames), which the writer interleaves.
     bool planar = false;
-    std::vector<Flight> flights; // by output buffer
-    int end_read_error = 0;      // for the end chunk of the instance threads
+    std::vector<std::size_t> frames_to_write; // by output buffer
+    int end_read_error = 0; // for the end chunk of the instance threads
     FloatBuffer interleaved;     // the writer's, for plain channels
     std::vector<const float*> sources;
     WriteStage* writer = nullptr;
@@ -88,7 +83,7 @@ bool allocate_pipeline(Pipeline& p, std::size_t count)
             return false;
         }
     }
-    p.flights.resize(count);
+    p.frames_to_write.resize(count);
     p.sources.resize(p.width);
     return !p.planar || p.width == 1 || p.interleaved.allocate(output_size);
 }
@@ -107,20 +102,13 @@ float* interleaved_output(Pipeline& p, std::size_t buffer, std::size_t frames)
     return p.interleaved.data;
 }
 
-// Hands a chunk the instance threads are done with to the writer, and its
-// input back to the reader.
+// Hands a chunk the instance threads are done with to the writer.
 void chunk_finished(void* context, const ThreadChunk& chunk)
 {
     auto* p = static_cast<Pipeline*>(context);
-    if (chunk.end) {
-        queue_push(p->write_chunks, OutputChunk{0, 0, true, p->end_read_error});
-        return;
-    }
-    const Flight& flight = p->flights[chunk.slot];
-    if (flight.has_input) {
-        queue_push(p->free_inputs, flight.input_buffer);
-    }
-    queue_push(p->write_chunks, OutputChunk{chunk.slot, flight.frames, false, 0});
+    queue_push(p->write_chunks,
+               chunk.end ? OutputChunk{0, 0, true, p->end_read_error}
+                         : OutputChunk{chunk.slot, p->frames_to_write[chunk.slot], false, 0});
 }
 
 void reader_main(Pipeline* p)
@@ -172,7 +160,9 @@ bool start_pipeline(Pipeline& p)
         queue_push(p.free_outputs, i);
     }
     try {
-        p.reader_thread = std::thread(reader_main, &p);
+        if (!p.planar) {
+            p.reader_thread = std::thread(reader_main, &p);
+        }
         p.writer_thread = std::thread(writer_main, &p);
     } catch (const std::system_error&) {
         return false;
@@ -193,15 +183,16 @@ void stop_pipeline(Pipeline& p) noexcept
     }
 }
 
-// The next chunk of input. Reads directly on one thread; takes the
-// reader's next chunk otherwise (`previous` is handed back first).
-InputChunk next_input(Pipeline& p, std::size_t previous, bool has_previous)
+// The next chunk of input. Reads directly into buffer `own` on one thread
+// or with instance threads; takes the reader's next chunk otherwise
+// (`previous` is handed back first).
+InputChunk next_input(Pipeline& p, std::size_t own, std::size_t previous, bool has_previous)
 {
     if (p.pending_error != 0) {
         return InputChunk{0, ReadOutcome{0, p.pending_error}};
     }
-    if (!p.threaded) {
-        InputChunk chunk{0, read_chunk(p.input, p.inputs[0].data, p.chunk_frames)};
+    if (!p.threaded || p.planar) {
+        InputChunk chunk{own, read_chunk(p.input, p.inputs[own].data, p.chunk_frames)};
         if (chunk.outcome.frames > 0 && chunk.outcome.error != 0) {
             p.pending_error = chunk.outcome.error;
             chunk.outcome.error = 0;
@@ -373,11 +364,15 @@ LoopResult run_block_loop(const BlockLoop& loop)
             result = LoopResult::interrupted;
             break;
         }
+        // With instance threads, the input goes into the buffer that pairs
+        // with the output buffer.
+        std::size_t output_buffer = 0;
+        if (pipeline.planar && !next_output(pipeline, output_buffer)) {
+            break; // the writer failed
+        }
         ChunkInput chunk;
         if (!at_end) {
-            // The instance threads hand their inputs back themselves.
-            const InputChunk in =
-                next_input(pipeline, input_buffer, has_input && !pipeline.planar);
+            const InputChunk in = next_input(pipeline, output_buffer, input_buffer, has_input);
             input_buffer = in.buffer;
             has_input = in.outcome.frames > 0;
             if (in.outcome.frames == 0) {
@@ -409,8 +404,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
             chunk.frames = pipeline.chunk_frames;
         }
 
-        std::size_t output_buffer = 0;
-        if (!next_output(pipeline, output_buffer)) {
+        if (!pipeline.planar && !next_output(pipeline, output_buffer)) {
             break; // the writer failed
         }
         // Without latency to take out, every frame run is ready at once.
@@ -438,9 +432,8 @@ LoopResult run_block_loop(const BlockLoop& loop)
             ready = static_cast<std::size_t>(std::min<uint64_t>(ready, limit));
         }
         if (pipeline.planar) {
-            pipeline.flights[output_buffer] = Flight{input_buffer, !at_end, ready};
+            pipeline.frames_to_write[output_buffer] = ready;
             publish_chunk(threads, ThreadChunk{chunk, output, output_buffer, false});
-            has_input = false; // handed back by the threads
             frames_out += ready;
             continue;
         }
