@@ -24,6 +24,8 @@ constexpr uint32_t pipeline_frames = 32768;
 // Chunks in flight between the reader and the instances, and between the
 // instances and the writer.
 constexpr std::size_t queue_depth = 4;
+// Chunks a thread that waits for its queue to fill waits for.
+constexpr std::size_t batch_size = queue_depth / 2;
 
 struct InputChunk {
     std::size_t buffer = 0;
@@ -102,13 +104,18 @@ float* interleaved_output(Pipeline& p, std::size_t buffer, std::size_t frames)
     return p.interleaved.data;
 }
 
-// Hands a chunk the instance threads are done with to the writer.
+// Hands a chunk the instance threads are done with to the writer. After
+// the end nothing more comes: closing lets the writer stop waiting for a
+// second chunk.
 void chunk_finished(void* context, const ThreadChunk& chunk)
 {
     auto* p = static_cast<Pipeline*>(context);
-    queue_push(p->write_chunks,
-               chunk.end ? OutputChunk{0, 0, true, p->end_read_error}
-                         : OutputChunk{chunk.slot, p->frames_to_write[chunk.slot], false, 0});
+    if (chunk.end) {
+        queue_push(p->write_chunks, OutputChunk{0, 0, true, p->end_read_error});
+        queue_close(p->write_chunks);
+        return;
+    }
+    queue_push(p->write_chunks, OutputChunk{chunk.slot, p->frames_to_write[chunk.slot], false, 0});
 }
 
 void reader_main(Pipeline* p)
@@ -126,8 +133,11 @@ void reader_main(Pipeline* p)
 // Ends the writer's side: a failed write, or the end of the chunks.
 void writer_main(Pipeline* p)
 {
+    // With instance threads, the writer and the reading thread wake for
+    // two chunks at a time.
+    const std::size_t refill = p->planar ? batch_size : 1;
     OutputChunk chunk;
-    while (queue_pop(p->write_chunks, chunk)) {
+    while (queue_pop(p->write_chunks, chunk, refill)) {
         if (chunk.end) {
             if (chunk.read_error != 0) {
                 before_message(*p->writer);
@@ -222,7 +232,7 @@ bool next_output(Pipeline& p, std::size_t& buffer)
         buffer = 0;
         return true;
     }
-    return queue_pop(p.free_outputs, buffer);
+    return queue_pop(p.free_outputs, buffer, p.planar ? batch_size : 1);
 }
 
 // Hands a chunk to the writer; false once writing has failed.

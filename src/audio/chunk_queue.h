@@ -5,14 +5,18 @@
 #include <deque>
 #include <mutex>
 
-// A bounded first-in first-out queue between two threads. Closing it wakes
-// both sides: pushes fail from then on, pops drain what is left.
+// A bounded first-in first-out queue between threads. Closing it wakes
+// both sides: pushes fail from then on, pops drain what is left. A side is
+// only woken when what it waits for is there: each wake costs a switch
+// between threads.
 template <class T>
 struct ChunkQueue {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<T> items;
     std::size_t capacity = 1;
+    std::size_t wanted = 0;          // items a waiting pop waits for; 0: none waits
+    std::size_t waiting_pushes = 0;  // pushes waiting for room
     bool closed = false;
 };
 
@@ -21,27 +25,43 @@ template <class T>
 bool queue_push(ChunkQueue<T>& q, T item)
 {
     std::unique_lock lock(q.mutex);
-    q.changed.wait(lock, [&] { return q.closed || q.items.size() < q.capacity; });
+    if (!q.closed && q.items.size() >= q.capacity) {
+        ++q.waiting_pushes;
+        q.changed.wait(lock, [&] { return q.closed || q.items.size() < q.capacity; });
+        --q.waiting_pushes;
+    }
     if (q.closed) {
         return false;
     }
     q.items.push_back(std::move(item));
-    q.changed.notify_all();
+    if (q.wanted != 0 && q.items.size() >= q.wanted) {
+        q.changed.notify_all();
+    }
     return true;
 }
 
-// Waits for an item; false when the queue is closed and empty.
+// Waits for an item; false when the queue is closed and empty. Once empty,
+// it waits until `refill` items are there (no more than fit, or until the
+// queue is closed), so that a side that keeps up with the other sleeps once
+// per `refill` items.
 template <class T>
-bool queue_pop(ChunkQueue<T>& q, T& item)
+bool queue_pop(ChunkQueue<T>& q, T& item, std::size_t refill = 1)
 {
     std::unique_lock lock(q.mutex);
-    q.changed.wait(lock, [&] { return q.closed || !q.items.empty(); });
+    refill = refill < 1 ? 1 : refill > q.capacity ? q.capacity : refill;
+    if (q.items.empty() && !q.closed) {
+        q.wanted = refill;
+        q.changed.wait(lock, [&] { return q.closed || q.items.size() >= refill; });
+        q.wanted = 0;
+    }
     if (q.items.empty()) {
         return false;
     }
     item = std::move(q.items.front());
     q.items.pop_front();
-    q.changed.notify_all();
+    if (q.waiting_pushes > 0) {
+        q.changed.notify_all();
+    }
     return true;
 }
 

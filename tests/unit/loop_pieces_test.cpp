@@ -52,25 +52,29 @@ TEST(GatherStage, InterleavesAnyWidth)
 
 TEST(ChunkQueue, CarriesItemsInOrderAndWakesBothSidesOnClose)
 {
-    ChunkQueue<int> q;
-    q.capacity = 2;
-    std::vector<int> seen;
-    std::thread consumer([&] {
-        int item = 0;
-        while (queue_pop(q, item)) {
-            seen.push_back(item);
+    // A consumer that waits for several items at once gets them all too,
+    // also when it asks for more than fit, and the last ones on close.
+    for (const std::size_t refill : {1u, 2u, 3u}) {
+        ChunkQueue<int> q;
+        q.capacity = 2;
+        std::vector<int> seen;
+        std::thread consumer([&] {
+            int item = 0;
+            while (queue_pop(q, item, refill)) {
+                seen.push_back(item);
+            }
+        });
+        for (int i = 0; i < 101; ++i) {
+            ASSERT_TRUE(queue_push(q, i));
         }
-    });
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(queue_push(q, i));
+        queue_close(q);
+        consumer.join();
+        ASSERT_EQ(seen.size(), 101u) << refill;
+        for (int i = 0; i < 101; ++i) {
+            EXPECT_EQ(seen[i], i) << refill;
+        }
+        EXPECT_FALSE(queue_push(q, 1));
     }
-    queue_close(q);
-    consumer.join();
-    ASSERT_EQ(seen.size(), 100u);
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_EQ(seen[i], i);
-    }
-    EXPECT_FALSE(queue_push(q, 1));
 }
 
 TEST(OptionValues, TailSeconds)
