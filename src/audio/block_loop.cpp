@@ -327,6 +327,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
     stage.invalid_latency.assign(n_instances, 0);
     stage.invalid_latencies.assign(n_instances, 0.0f);
     stage.stores.resize(n_instances);
+    stage.prefetch_input = jobs > 1;
 
     if (!checked_product({s.block_size, blocks_per_chunk}, pipeline.chunk_frames) ||
         !allocate_pipeline(pipeline, pipeline.threaded ? queue_depth : 1) ||

@@ -63,8 +63,19 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
     const uint8_t* matrix = stage.matrix + m * std::size_t{s.inputs} * s.channels;
     const std::size_t input_samples = std::size_t{s.inputs} * s.block_size;
 
+    const bool prefetch = stage.prefetch_input && input.samples != nullptr;
+    if (prefetch) {
+        prefetch_samples(input.samples,
+                         std::min<std::size_t>(s.block_size, input.frames) * s.channels);
+    }
     for (std::size_t offset = 0; offset < input.frames; offset += s.block_size) {
         const std::size_t frames = std::min<std::size_t>(s.block_size, input.frames - offset);
+        const std::size_t next = offset + s.block_size;
+        if (prefetch && next < input.frames) {
+            // The next block's input arrives while the plugin runs.
+            prefetch_samples(input.samples + next * s.channels,
+                             std::min<std::size_t>(s.block_size, input.frames - next) * s.channels);
+        }
         if (input.samples != nullptr) {
             mix_inputs(input.samples + offset * s.channels, static_cast<int64_t>(frames),
                        s.channels, 1, s.inputs, matrix, s.block_size, port_inputs);

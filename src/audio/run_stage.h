@@ -45,6 +45,9 @@ struct RunStage {
     // read after an instance's first run when compensating.
     int32_t latency_output = -1;
     bool compensate_latency = false;
+    // The input chunks come from another thread: fetch each block's input
+    // into the cache ahead of the mix.
+    bool prefetch_input = false;
     std::vector<OutputStore> stores;         // by instance
     std::vector<uint8_t> ran;                // by instance: has run once
     std::vector<float> invalid_latencies;    // readings that were taken as 0
