@@ -7,8 +7,9 @@
 
 // A bounded first-in first-out queue between threads. Closing it wakes
 // both sides: pushes fail from then on, pops drain what is left. A side is
-// only woken when what it waits for is there: each wake costs a switch
-// between threads.
+// only woken when what it waits for is there, and after the lock is let
+// go (a woken thread that finds it taken would sleep again at once): each
+// wake costs a switch between threads.
 template <class T>
 struct ChunkQueue {
     std::mutex mutex;
@@ -34,7 +35,9 @@ bool queue_push(ChunkQueue<T>& q, T item)
         return false;
     }
     q.items.push_back(std::move(item));
-    if (q.wanted != 0 && q.items.size() >= q.wanted) {
+    const bool wake = q.wanted != 0 && q.items.size() >= q.wanted;
+    lock.unlock();
+    if (wake) {
         q.changed.notify_all();
     }
     return true;
@@ -59,7 +62,9 @@ bool queue_pop(ChunkQueue<T>& q, T& item, std::size_t refill = 1)
     }
     item = std::move(q.items.front());
     q.items.pop_front();
-    if (q.waiting_pushes > 0) {
+    const bool wake = q.waiting_pushes > 0;
+    lock.unlock();
+    if (wake) {
         q.changed.notify_all();
     }
     return true;
@@ -68,7 +73,9 @@ bool queue_pop(ChunkQueue<T>& q, T& item, std::size_t refill = 1)
 template <class T>
 void queue_close(ChunkQueue<T>& q)
 {
-    std::lock_guard lock(q.mutex);
-    q.closed = true;
+    {
+        std::lock_guard lock(q.mutex);
+        q.closed = true;
+    }
     q.changed.notify_all();
 }

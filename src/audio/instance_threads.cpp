@@ -34,9 +34,14 @@ void instance_thread(InstanceThreads* threads, std::size_t thread)
             // The other threads are past this chunk: nobody else calls
             // `finished` until this thread has run its next chunk.
             threads->finished(threads->context, chunk);
-            std::lock_guard lock(threads->mutex);
-            ++threads->done;
-            if (threads->publisher_waits) {
+            bool wake = false;
+            {
+                std::lock_guard lock(threads->mutex);
+                ++threads->done;
+                wake = threads->publisher_waits;
+            }
+            // Woken after the lock is let go, the publisher finds it free.
+            if (wake) {
                 threads->room.notify_one();
             }
         }
@@ -81,7 +86,9 @@ void publish_chunk(InstanceThreads& threads, const ThreadChunk& chunk)
     threads.ring[threads.published % depth] = chunk;
     threads.unfinished[threads.published % depth] = threads.threads.size();
     ++threads.published;
-    if (threads.waiting_threads > 0) {
+    const bool wake = threads.waiting_threads > 0;
+    lock.unlock();
+    if (wake) {
         threads.work.notify_all();
     }
 }
