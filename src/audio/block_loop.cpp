@@ -313,6 +313,11 @@ LoopResult run_block_loop(const BlockLoop& loop)
     writer.pcm16_output = loop.pcm16_output;
     writer.progress = loop.progress;
     pipeline.writer = &writer;
+    FlacWriter flac;
+    if (loop.flac_fd >= 0) {
+        writer.flac = &flac;
+        writer.pcm16_output = true;
+    }
 
     RunStage stage;
     stage.shape = s;
@@ -331,7 +336,10 @@ LoopResult run_block_loop(const BlockLoop& loop)
 
     if (!checked_product({s.block_size, blocks_per_chunk}, pipeline.chunk_frames) ||
         !allocate_pipeline(pipeline, pipeline.threaded ? queue_depth : 1) ||
-        !prepare_write_stage(writer, pipeline.chunk_frames)) {
+        !prepare_write_stage(writer, pipeline.chunk_frames) ||
+        (writer.flac != nullptr &&
+         !start_flac_writer(flac, loop.flac_fd, loop.flac_info,
+                            static_cast<std::size_t>(std::max(loop.jobs, 1))))) {
         std::fputs(insufficient_memory_message, stderr);
         return LoopResult::out_of_memory;
     }
@@ -486,6 +494,9 @@ LoopResult run_block_loop(const BlockLoop& loop)
     stop_instance_pool(pool);
     if (pipeline.writer_result != LoopResult::finished) {
         return pipeline.writer_result;
+    }
+    if (result == LoopResult::finished && !finish_write_stage(writer)) {
+        return LoopResult::write_failed;
     }
     return result;
 }

@@ -23,6 +23,10 @@ struct BlockLoop {
     const std::vector<LilvInstance*>* instances = nullptr;
     SNDFILE* input = nullptr;
     SNDFILE* output = nullptr;
+    // Or a 16-bit FLAC stream of `flac_info` to encode in segments, `jobs`
+    // at a time, into `flac_fd`.
+    int flac_fd = -1;
+    SF_INFO flac_info{};
     FILE* notes = stdout;      // where the warnings go
     bool pcm16_output = false; // write 16-bit integers converted here
     bool check_clipping = true;

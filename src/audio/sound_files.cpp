@@ -25,6 +25,12 @@ bool is_integer_format(int format)
     }
 }
 
+bool is_segmented_flac(int format)
+{
+    return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC &&
+           (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+}
+
 // A write-only device that stores nothing: lets libsndfile judge a format
 // and channel count before the real output path is created or truncated.
 struct NullDevice {
@@ -137,6 +143,11 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
     int error = 0;
     if (!(settings.raw && settings.output == "-") &&
         begin_atomic_output(settings.output, output.atomic)) {
+        if (settings.segmented_flac && is_segmented_flac(info.format)) {
+            output.segmented_flac = true;
+            output.encoder_info = info;
+            return true;
+        }
         output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
         error = sf_error(output.handle);
         if (error != 0 && output.handle != nullptr) {

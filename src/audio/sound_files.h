@@ -12,6 +12,10 @@
 // then, unless close_output_file committed it.
 struct SoundFile {
     SNDFILE* handle = nullptr;
+    // A 16-bit FLAC output left to the segment encoder: `handle` stays
+    // null and the stream of `encoder_info` goes to the temporary file.
+    bool segmented_flac = false;
+    SF_INFO encoder_info{};
     const char* close_error = "";
     AtomicOutput atomic; // released after the handle is closed
 
@@ -47,6 +51,9 @@ struct SoundFileSettings {
     int rate = 0;
     int channels = 0;
     int format = 0; // the output's libsndfile format; 0: the input's
+    // A 16-bit FLAC output written to a new file may be encoded in
+    // segments on several threads (the bytes are the same).
+    bool segmented_flac = false;
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";

@@ -2,6 +2,32 @@
 
 #include "audio/clip_stage.h"
 
+#include <cstring>
+
+namespace {
+
+void report_flac_error(const WriteStage& stage)
+{
+    before_message(stage);
+    if (stage.flac->error > 0) {
+        std::fprintf(stderr, "Error writing output file: System error : %s.\n",
+                     std::strerror(stage.flac->error));
+    } else {
+        std::fputs("Error writing output file: The FLAC encoder failed.\n", stderr);
+    }
+}
+
+} // namespace
+
+bool finish_write_stage(WriteStage& stage)
+{
+    if (stage.flac != nullptr && !finish_flac_writer(*stage.flac)) {
+        report_flac_error(stage);
+        return false;
+    }
+    return true;
+}
+
 bool prepare_write_stage(WriteStage& stage, std::size_t frames)
 {
     std::size_t size = 0;
@@ -35,7 +61,14 @@ bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
     }
     const auto n = static_cast<sf_count_t>(frames);
     sf_count_t written = 0;
-    if (stage.pcm16_output) {
+    if (stage.flac != nullptr) {
+        float_to_pcm16(samples, count, stage.pcm16.data);
+        if (!flac_write(*stage.flac, stage.pcm16.data, frames)) {
+            report_flac_error(stage);
+            return false;
+        }
+        written = n;
+    } else if (stage.pcm16_output) {
         float_to_pcm16(samples, count, stage.pcm16.data);
         written = sf_writef_short(stage.output, stage.pcm16.data, n);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/buffers.h"
+#include "audio/flac_writer.h"
 
 #include <sndfile.h>
 
@@ -21,6 +22,7 @@ struct ProgressHooks {
 // order.
 struct WriteStage {
     SNDFILE* output = nullptr;
+    FlacWriter* flac = nullptr; // instead of `output`: the segment encoder
     FILE* warnings = stdout; // where the clipping warning goes
     std::size_t width = 0;   // samples per frame
     bool check_clipping = true;
@@ -38,6 +40,10 @@ bool prepare_write_stage(WriteStage& stage, std::size_t frames);
 // Clamps, converts and writes `frames` frames; prints the error and returns
 // false when the write fails.
 bool write_chunk(WriteStage& stage, float* samples, std::size_t frames);
+
+// Ends the segment encoder's stream; prints the error and returns false
+// when that fails.
+bool finish_write_stage(WriteStage& stage);
 
 // Clears the progress display before a message.
 void before_message(const WriteStage& stage);

@@ -55,8 +55,8 @@ Processing options:
                           vorbis
       --report            print the values of the control outputs after the run
   -q, --quiet             print no notes and no progress line
-  -j, --jobs=N            threads for the plugin instances (default: one per
-                          core)
+  -j, --jobs=N            threads for the plugin instances and the FLAC encoder
+                          (default: one per core)
 
 A processing run shows its progress on standard error when that is a terminal.
 Exit status: 0 on success, 1 on every error; --list and --nameports always end

@@ -47,7 +47,9 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     FILE* notes = options.quiet ? nullptr : messages;
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
+    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
     SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
+    files.segmented_flac = jobs > 1;
     SF_INFO info{};
     SoundFile input(input_close_error);
     if (!open_input_file(files, input, info)) {
@@ -153,7 +155,11 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     loop.notes = messages;
     loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     loop.check_clipping = !options.ignore_clipping;
-    loop.jobs = options.job_count > 0 ? options.job_count : online_cores();
+    loop.jobs = jobs;
+    if (output.segmented_flac) {
+        loop.flac_fd = output.atomic.fd;
+        loop.flac_info = output.encoder_info;
+    }
     loop.plugins_print = notes != nullptr && !instances.workers.empty();
     loop.latency_output = lists.latency_output;
     loop.compensate_latency = options.compensate_latency;

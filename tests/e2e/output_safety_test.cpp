@@ -35,12 +35,6 @@ bool is_link(const std::string& file)
     return ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-// A shell that runs its "$0" "$@" with these commands first.
-std::vector<std::string> shell_with(const std::string& commands)
-{
-    return {"sh", "-c", commands + "; exec \"$0\" \"$@\""};
-}
-
 const std::string full_lifecycle = "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n";
 
 std::string crash_line(int number, const char* name)

@@ -50,4 +50,9 @@ std::vector<std::string> lines_of(const std::string& text);
 std::vector<std::string> folder_entries(const std::string& dir);
 bool file_exists(const std::string& path);
 std::string test_lv2_dir();
+// A shell prefix for tonbrix_under that runs these commands first.
+inline std::vector<std::string> shell_with(const std::string& commands)
+{
+    return {"sh", "-c", commands + "; exec \"$0\" \"$@\""};
+}
 std::string tonbrix_binary();
