@@ -39,7 +39,6 @@ struct OutputChunk {
     int read_error = 0; // with end: the read that ended the input failed
 };
 
-
 // How the chunks travel: straight from call to call on one thread, or
 // through queues to a reader and a writer thread. With instance threads
 // the calling thread reads: chunk buffers are used in pairs, input i with
