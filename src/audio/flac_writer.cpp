@@ -341,7 +341,7 @@ bool flac_write(FlacWriter& writer, const int16_t* samples, std::size_t frames)
 
 bool finish_flac_writer(FlacWriter& writer)
 {
-    if (writer.filling->frames > 0 && !dispatch(writer)) {
+    if (writer.filling == nullptr || (writer.filling->frames > 0 && !dispatch(writer))) {
         return false;
     }
     if (!write_ready(writer, 0)) {
