@@ -1,5 +1,7 @@
 #include "audio/flac_writer.h"
 
+#include "audio/memory_file.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,72 +12,6 @@
 #include <system_error>
 
 namespace {
-
-// A growable file in memory that records where each write began.
-struct MemoryDevice {
-    FlacSegment* segment = nullptr;
-    sf_count_t position = 0;
-};
-
-sf_count_t memory_length(void* data)
-{
-    return static_cast<sf_count_t>(static_cast<MemoryDevice*>(data)->segment->stream.size());
-}
-
-sf_count_t memory_seek(sf_count_t offset, int whence, void* data)
-{
-    auto* device = static_cast<MemoryDevice*>(data);
-    const sf_count_t base = whence == SEEK_SET   ? 0
-                            : whence == SEEK_CUR ? device->position
-                                                 : memory_length(data);
-    if (base + offset < 0) {
-        return -1;
-    }
-    device->position = base + offset;
-    return device->position;
-}
-
-sf_count_t memory_read(void* destination, sf_count_t count, void* data)
-{
-    auto* device = static_cast<MemoryDevice*>(data);
-    const auto& stream = device->segment->stream;
-    const auto size = static_cast<sf_count_t>(stream.size());
-    const sf_count_t n = std::max<sf_count_t>(0, std::min(count, size - device->position));
-    if (n > 0) {
-        std::memcpy(destination, stream.data() + device->position, static_cast<std::size_t>(n));
-        device->position += n;
-    }
-    return n;
-}
-
-sf_count_t memory_write(const void* source, sf_count_t count, void* data)
-{
-    auto* device = static_cast<MemoryDevice*>(data);
-    auto& stream = device->segment->stream;
-    const auto at = static_cast<std::size_t>(device->position);
-    const auto n = static_cast<std::size_t>(count);
-    const auto* bytes = static_cast<const uint8_t*>(source);
-    try {
-        device->segment->writes.push_back(at);
-        if (at == stream.size()) {
-            stream.insert(stream.end(), bytes, bytes + n);
-        } else {
-            if (stream.size() < at + n) {
-                stream.resize(at + n);
-            }
-            std::memcpy(stream.data() + at, bytes, n);
-        }
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
-    device->position += count;
-    return count;
-}
-
-sf_count_t memory_tell(void* data)
-{
-    return static_cast<MemoryDevice*>(data)->position;
-}
 
 void encoder_main(FlacWriter* writer)
 {
@@ -241,19 +177,23 @@ void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
 
 bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment)
 {
-    SF_VIRTUAL_IO io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
-    MemoryDevice device{&segment, 0};
-    SF_INFO settings = info;
+    SF_VIRTUAL_IO io = memory_file_io();
+    MemoryFile device;
+    device.bytes = std::move(segment.stream); // its room is kept from segment to segment
+    device.bytes.clear();
     // Room for the stream at once: the encoded audio is rarely larger.
-    segment.stream.reserve(segment.frames * static_cast<std::size_t>(info.channels) * 2 + 8192);
+    device.bytes.reserve(segment.frames * static_cast<std::size_t>(info.channels) * 2 + 8192);
+    device.write_starts = &segment.writes;
+    SF_INFO settings = info;
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &settings, &device);
-    if (file == nullptr) {
-        return false;
+    bool encoded = file != nullptr;
+    if (file != nullptr) {
+        const auto frames = static_cast<sf_count_t>(segment.frames);
+        encoded = frames == 0 || sf_writef_short(file, segment.samples.data(), frames) == frames;
+        encoded = sf_close(file) == 0 && encoded;
     }
-    const auto frames = static_cast<sf_count_t>(segment.frames);
-    const bool written = frames == 0 || sf_writef_short(file, segment.samples.data(), frames) == frames;
-    const bool closed = sf_close(file) == 0;
-    return written && closed;
+    segment.stream = std::move(device.bytes);
+    return encoded;
 }
 
 bool number_flac_segment(FlacSegment& segment, std::size_t segment_frames)

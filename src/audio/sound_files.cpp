@@ -1,5 +1,7 @@
 #include "audio/sound_files.h"
 
+#include "audio/memory_file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -12,71 +14,19 @@ namespace {
 
 constexpr int raw_float_format = SF_ENDIAN_CPU | SF_FORMAT_RAW | SF_FORMAT_FLOAT;
 
-bool is_integer_format(int format)
-{
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_FLOAT:
-    case SF_FORMAT_DOUBLE:
-    case SF_FORMAT_VORBIS:
-    case SF_FORMAT_OPUS:
-        return false;
-    default:
-        return true;
-    }
-}
-
 bool is_segmented_flac(int format)
 {
     return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC &&
            (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
 }
 
-// A write-only device that stores nothing: lets libsndfile judge a format
-// and channel count before the real output path is created or truncated.
-struct NullDevice {
-    sf_count_t position = 0;
-    sf_count_t length = 0;
-};
-
-sf_count_t null_length(void* data)
-{
-    return static_cast<NullDevice*>(data)->length;
-}
-
-sf_count_t null_seek(sf_count_t offset, int whence, void* data)
-{
-    auto* device = static_cast<NullDevice*>(data);
-    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? device->position
-                                                                        : device->length;
-    device->position = base + offset;
-    return device->position;
-}
-
-sf_count_t null_read(void*, sf_count_t, void*)
-{
-    return 0;
-}
-
-sf_count_t null_write(const void*, sf_count_t count, void* data)
-{
-    auto* device = static_cast<NullDevice*>(data);
-    device->position += count;
-    if (device->position > device->length) {
-        device->length = device->position;
-    }
-    return count;
-}
-
-sf_count_t null_tell(void* data)
-{
-    return static_cast<NullDevice*>(data)->position;
-}
-
 // The error libsndfile would give for writing this format, 0 when none.
 int output_format_error(SF_INFO info)
 {
-    SF_VIRTUAL_IO io{null_length, null_seek, null_read, null_write, null_tell};
-    NullDevice device;
+    // A file in memory: libsndfile judges the format and channel count
+    // before the real output path is created or truncated.
+    SF_VIRTUAL_IO io = memory_file_io();
+    MemoryFile device;
     SNDFILE* probe = sf_open_virtual(&io, SFM_WRITE, &info, &device);
     const int error = sf_error(probe);
     if (probe != nullptr) {
@@ -108,6 +58,19 @@ int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mod
 }
 
 } // namespace
+
+bool is_integer_format(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+        return false;
+    default:
+        return true;
+    }
+}
 
 bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info)
 {

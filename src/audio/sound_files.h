@@ -75,5 +75,9 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
 bool close_output_file(SoundFile& output, bool complete);
 bool close_input_file(SoundFile& input);
 
+// True when libsndfile stores the format's samples as integers (it then
+// converts floats, with clipping turned on for our outputs).
+bool is_integer_format(int format);
+
 // True when both paths name one existing file.
 bool same_existing_file(const std::string& a, const std::string& b);

@@ -61,16 +61,13 @@ bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
     }
     const auto n = static_cast<sf_count_t>(frames);
     sf_count_t written = 0;
-    if (stage.flac != nullptr) {
+    if (stage.pcm16_output) {
         float_to_pcm16(samples, count, stage.pcm16.data);
-        if (!flac_write(*stage.flac, stage.pcm16.data, frames)) {
+        if (stage.flac != nullptr && !flac_write(*stage.flac, stage.pcm16.data, frames)) {
             report_flac_error(stage);
             return false;
         }
-        written = n;
-    } else if (stage.pcm16_output) {
-        float_to_pcm16(samples, count, stage.pcm16.data);
-        written = sf_writef_short(stage.output, stage.pcm16.data, n);
+        written = stage.flac != nullptr ? n : sf_writef_short(stage.output, stage.pcm16.data, n);
     } else {
         written = sf_writef_float(stage.output, samples, n);
     }

@@ -22,7 +22,7 @@ struct ProgressHooks {
 // order.
 struct WriteStage {
     SNDFILE* output = nullptr;
-    FlacWriter* flac = nullptr; // instead of `output`: the segment encoder
+    FlacWriter* flac = nullptr; // instead of `output`: the segment encoder (with pcm16_output)
     FILE* warnings = stdout; // where the clipping warning goes
     std::size_t width = 0;   // samples per frame
     bool check_clipping = true;
