@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace tonbrix;
+
 namespace {
 
 std::string hex(std::span<const uint8_t> bytes)

@@ -11,6 +11,8 @@
 #include <new>
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 void encoder_main(FlacWriter* writer)
@@ -325,3 +327,5 @@ FlacWriter::~FlacWriter()
 {
     stop_flac_writer(*this);
 }
+
+} // namespace tonbrix

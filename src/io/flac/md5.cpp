@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tonbrix {
+
 namespace {
 
 constexpr uint32_t sines[64] = {
@@ -120,3 +122,5 @@ std::array<uint8_t, 16> md5_finish(Md5& md5)
     }
     return digest;
 }
+
+} // namespace tonbrix

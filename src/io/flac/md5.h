@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tonbrix {
+
 // An MD5 digest computed piece by piece.
 struct Md5 {
     std::array<uint32_t, 4> state{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
@@ -16,3 +18,5 @@ void md5_update(Md5& md5, const uint8_t* data, std::size_t size);
 
 // Pads and returns the digest; `md5` is spent afterwards.
 std::array<uint8_t, 16> md5_finish(Md5& md5);
+
+} // namespace tonbrix
