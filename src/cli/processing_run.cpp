@@ -13,6 +13,7 @@
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +70,23 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
     return status;
 }
 
+// When the audio goes to standard output, it gets a descriptor of its own
+// and descriptor 1 becomes standard error: what a plugin prints with printf
+// then cannot get into the audio. -1 (standard output stays as it is) when
+// the descriptors cannot be had.
+int audio_descriptor()
+{
+    std::fflush(stdout);
+    const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+        return audio;
+    }
+    if (audio >= 0) {
+        ::close(audio);
+    }
+    return -1;
+}
+
 // Where a run's text goes. Standard output carries the audio when the
 // output is "-"; the notes, warnings and report then go to standard error.
 // A quiet run prints no notes (null `notes`).
@@ -117,6 +135,9 @@ struct RunFiles {
         if (options.input != "-" && options.output != "-" &&
             same_existing_file(options.input, options.output)) {
             return Error{"Error: input and output are the same file.\n"};
+        }
+        if (settings.raw && options.output == "-") {
+            settings.output_fd = audio_descriptor();
         }
         if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
             !opened) {
