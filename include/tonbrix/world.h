@@ -100,6 +100,8 @@ public:
     bool has_plugin(std::string_view uri) const;
     // The plugin's description; an error naming the URI when there is none.
     Result<PluginDescription> describe(std::string_view uri) const;
+    // Only the plugin's labelled presets, without reading its ports.
+    Result<std::vector<PresetDescription>> presets(std::string_view uri) const;
 
     // The library's own layers reach the LV2 world through this.
     struct Impl;
