@@ -82,7 +82,9 @@ struct PluginDescription {
 };
 
 // Every installed LV2 plugin, from the standard locations or the folders
-// that LV2_PATH lists. Worlds are independent: several may live side by side.
+// that LV2_PATH lists. Worlds are independent: several may live side by
+// side, each used from one thread at a time (lilv's data is not shared
+// between threads).
 class World {
 public:
     // Loads the plugin data; an error when the LV2 world cannot be made.
