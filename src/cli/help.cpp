@@ -76,7 +76,7 @@ bool takes_value(std::string_view arg)
     for (std::string_view option : {"-i", "-o", "-r", "-n", "-P", "-p", "-c", "-b", "-s", "-j",
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
-                                    "--output-format"}) {
+                                    "--output-format", "-I", "--info", "--report-every"}) {
         if (arg == option) {
             return true;
         }

@@ -8,6 +8,9 @@
 #include "engine/report.h"
 #include "engine/routing.h"
 #include "io/sound_files.h"
+#include "cli/json_documents.h"
+#include "cli/listings.h"
+#include "cli/number_text.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "lv2/instances.h"
@@ -35,15 +38,54 @@ uint64_t tail_frames(double seconds, int rate)
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
 }
 
+// --report-every and --json ask for the report too.
+bool wants_report(const RunOptions& options)
+{
+    return options.report || options.has_report_every || options.json;
+}
+
+// Prints the readings, as text or as a JSON document; false when they did
+// not fit in memory.
+bool print_report(const RunOptions& options, const LilvPlugin* plugin,
+                  const PortIndexLists& lists, const ReadingRecorder& recorder,
+                  const RunBuffers& buffers, uint64_t frames_written, int rate, FILE* stream)
+{
+    std::vector<Reading> readings;
+    if (options.report_every_seconds > 0.0) {
+        if (!collect_readings(recorder, frames_written, readings)) {
+            return false;
+        }
+    } else {
+        readings.push_back(final_reading(buffers, frames_written));
+    }
+    const std::vector<std::string> symbols = control_output_symbols(plugin, lists);
+    if (options.json) {
+        write_text(stream, json_text(report_json(lilv_node_as_uri(lilv_plugin_get_uri(plugin)),
+                                                 rate, symbols, readings)));
+        return true;
+    }
+    std::string text;
+    for (const Reading& reading : readings) {
+        const std::string prefix = options.report_every_seconds > 0.0
+                                       ? seconds_text(reading.frame, rate) + " "
+                                       : std::string();
+        text += reading_text(symbols, reading, prefix);
+    }
+    write_text(stream, text);
+    return true;
+}
+
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
                    const UriNodes& nodes, InstanceStates& states)
 {
     // Standard output carries the audio when the output is "-"; the notes,
-    // warnings and report then go to standard error. Quiet runs print no
-    // notes (null `notes`).
-    FILE* messages = options.output == "-" ? stderr : stdout;
+    // warnings and report then go to standard error. With --json standard
+    // output holds only the report's document: the notes go to standard
+    // error. Quiet runs print no notes (null `notes`).
+    FILE* report_stream = options.output == "-" ? stderr : stdout;
+    FILE* messages = options.json ? stderr : report_stream;
     FILE* notes = options.quiet ? nullptr : messages;
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
@@ -175,12 +217,25 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
     loop.progress = {&progress, progress_update_callback, progress_clear_callback};
     loop.stop = &stop_signal;
+    ReadingRecorder recorder;
+    if (options.report_every_seconds > 0.0) {
+        start_readings(recorder, options.report_every_seconds * info.samplerate, buffers,
+                       instances.instances.size());
+        loop.block_done = record_block;
+        loop.block_context = &recorder;
+    }
+    uint64_t frames_written = 0;
+    loop.frames_written = &frames_written;
     const LoopResult result = run_block_loop(loop);
     progress_finish(progress, result == LoopResult::finished);
-    if (options.report && result == LoopResult::finished) {
-        const std::string report =
-            report_text(control_output_symbols(plugin, lists), buffers.instances);
-        std::fputs(report.c_str(), messages);
+    if (wants_report(options) && result == LoopResult::finished &&
+        !print_report(options, plugin, lists, recorder, buffers, frames_written, info.samplerate,
+                      report_stream)) {
+        std::fputs(insufficient_memory_message, stderr);
+        destroy_instances(instances);
+        close_output_file(output, false);
+        close_input_file(input);
+        return 1;
     }
 
     destroy_instances(instances);

@@ -4,6 +4,7 @@
 #include "lv2/catalog.h"
 #include "lv2/lv2_path.h"
 #include "cli/help.h"
+#include "cli/listings.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/processing_run.h"
@@ -31,13 +32,12 @@ int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
         return 1;
     }
-    InstanceStates states;
-    const PresetScan scan = scan_presets(world, plugin, nodes, list_presets,
-                                         options.has_preset ? &options.preset : nullptr,
-                                         states.preset);
-    if (scan == PresetScan::listed) {
-        return 0;
+    if (list_presets) {
+        return print_presets(world, plugin, options.json);
     }
+    InstanceStates states;
+    const PresetScan scan = scan_presets(
+        world, plugin, options.has_preset ? &options.preset : nullptr, states.preset);
     if (scan == PresetScan::not_found) {
         std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
         return 1;
@@ -65,6 +65,15 @@ bool check_option_values(RunOptions& options)
         std::fprintf(stderr,
                      "Error: invalid --jobs value '%s': expected a whole number, 1 or more.\n",
                      options.jobs.c_str());
+        return false;
+    }
+    if (options.has_report_every &&
+        (!parse_tail_seconds(options.report_every, options.report_every_seconds) ||
+         !(options.report_every_seconds > 0.0))) {
+        std::fprintf(stderr,
+                     "Error: invalid --report-every value '%s': expected a number of seconds "
+                     "above 0.\n",
+                     options.report_every.c_str());
         return false;
     }
     if (options.has_output_format) {
@@ -111,8 +120,7 @@ int tonbrix_main(int argc, char** argv)
     const LilvPlugins* plugins = lilv_world_get_all_plugins(world.get());
 
     if (arg_parse(argc, argv, list.owner.data()) == 0) {
-        list_plugins(plugins);
-        return 1;
+        return print_plugin_list(plugins, list.json->count > 0);
     }
 
     PluginTables plugin_tables;
@@ -121,8 +129,16 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (arg_parse(argc, argv, plugin_tables.nameports_owner.data()) == 0) {
-        list_ports(world.get(), plugins, plugin_tables.plugin->sval[0]);
+        return print_ports(world.get(), plugins, plugin_tables.plugin->sval[0],
+                           plugin_tables.json->count > 0);
+    }
+    InfoTable info;
+    if (!build_info_table(info)) {
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
+    }
+    if (arg_parse(argc, argv, info.owner.data()) == 0) {
+        return print_plugin_info(world.get(), plugins, info.info->sval[0], info.json->count > 0);
     }
     if (!build_list_presets_table(plugin_tables)) {
         std::fputs(insufficient_memory_message, stderr);
@@ -143,6 +159,9 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    if (list_presets) {
+        options.json = plugin_tables.json->count > 0;
+    }
     if (!list_presets && !check_option_values(options)) {
         return 1;
     }

@@ -332,6 +332,8 @@ LoopResult run_block_loop(const BlockLoop& loop)
     stage.invalid_latencies.assign(n_instances, 0.0f);
     stage.stores.resize(n_instances);
     stage.prefetch_input = jobs > 1;
+    stage.block_done = loop.block_done;
+    stage.block_context = loop.block_context;
 
     if (!checked_product({s.block_size, blocks_per_chunk}, pipeline.chunk_frames) ||
         !allocate_pipeline(pipeline, pipeline.threaded ? queue_depth : 1) ||
@@ -491,6 +493,9 @@ LoopResult run_block_loop(const BlockLoop& loop)
     }
     stop_pipeline(pipeline);
     stop_instance_pool(pool);
+    if (loop.frames_written != nullptr) {
+        *loop.frames_written = frames_out;
+    }
     if (pipeline.writer_result != LoopResult::finished) {
         return pipeline.writer_result;
     }

@@ -89,6 +89,9 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
         for (AtomBuffer& atoms : own.atom_inputs) {
             reset_atom_input(atoms, stage.sequence_type);
         }
+        if (stage.block_done != nullptr) {
+            stage.block_done(stage.block_context, m, s.block_size);
+        }
         if (!stage.ran[m]) {
             stage.ran[m] = 1;
             if (stage.compensate_latency && stage.latency_output >= 0) {

@@ -25,6 +25,15 @@ void list_plugins(const LilvPlugins* plugins)
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+std::vector<std::string> plugin_uris(const LilvPlugins* plugins)
+{
+    std::vector<std::string> uris;
+    LILV_FOREACH (plugins, it, plugins) {
+        uris.emplace_back(lilv_node_as_uri(lilv_plugin_get_uri(lilv_plugins_get(plugins, it))));
+    }
+    return uris;
+}
+
 const LilvPlugin* plugin_at_index(const LilvPlugins* plugins, int index)
 {
     if (index < 0) {

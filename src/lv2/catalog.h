@@ -2,8 +2,14 @@
 
 #include <lilv/lilv.h>
 
+#include <string>
+#include <vector>
+
 // Prints "<number>\t<uri>" for every plugin, numbered from 1.
 void list_plugins(const LilvPlugins* plugins);
+
+// The URIs of every plugin, in list order.
+std::vector<std::string> plugin_uris(const LilvPlugins* plugins);
 
 // The plugin at a 0-based position in the collection, or null.
 const LilvPlugin* plugin_at_index(const LilvPlugins* plugins, int index);

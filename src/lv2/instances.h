@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 // The options and features every instance of a run receives. Plugins keep
@@ -45,6 +46,12 @@ struct HostFeatures {
     LV2_Feature make_path_feature{};
     LV2_Feature free_path_feature{};
 };
+
+// True for a feature tonbrix offers every plugin that asks (the worker's
+// schedule to plugins with a worker interface, the power-of-two block length
+// with such a block size), and for the features that ask nothing of the
+// host (hard real-time capable, in-place broken, live).
+bool host_offers_feature(std::string_view uri);
 
 // One entry per port index, NaN where the plugin declares nothing.
 struct PortRanges {

@@ -3,6 +3,7 @@
 #include "lv2/urid_table.h"
 
 #include <lv2/atom/atom.h>
+#include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
 
 #include <cstring>
@@ -64,37 +65,36 @@ extern "C" void set_port_value(const char* port_symbol, void* user_data, const v
     }
 }
 
-PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
-                        bool list_mode, const std::string* preset_name, StatePtr& state)
+std::vector<PresetEntry> labelled_presets(LilvWorld* world, const LilvPlugin* plugin)
 {
-    NodesPtr presets(lilv_plugin_get_related(plugin, nodes.preset.get()));
-    if (presets) {
-        std::string listing;
-        LILV_FOREACH (nodes, it, presets.get()) {
-            const LilvNode* preset = lilv_nodes_get(presets.get(), it);
-            lilv_world_load_resource(world, preset);
-            NodesPtr labels(lilv_world_find_nodes(world, preset, nodes.rdfs_label.get(), nullptr));
-            const LilvNode* first = labels ? lilv_nodes_get_first(labels.get()) : nullptr;
-            if (first == nullptr) {
-                continue;
-            }
-            const char* label = lilv_node_as_string(first);
-            if (list_mode) {
-                listing += "Preset: ";
-                listing += label;
-                listing += '\n';
-            } else if (preset_name != nullptr && *preset_name == label) {
-                state.reset(lilv_state_new_from_world(world, &g_urid_map_record, preset));
-                break;
-            }
+    NodePtr preset_class(lilv_new_uri(world, LV2_PRESETS__Preset));
+    NodePtr label_property(lilv_new_uri(world, LILV_NS_RDFS "label"));
+    NodesPtr presets(lilv_plugin_get_related(plugin, preset_class.get()));
+    std::vector<PresetEntry> entries;
+    LILV_FOREACH (nodes, it, presets.get()) {
+        const LilvNode* preset = lilv_nodes_get(presets.get(), it);
+        lilv_world_load_resource(world, preset);
+        NodesPtr labels(lilv_world_find_nodes(world, preset, label_property.get(), nullptr));
+        const LilvNode* first = labels ? lilv_nodes_get_first(labels.get()) : nullptr;
+        if (first != nullptr) {
+            entries.push_back({lilv_node_as_uri(preset), lilv_node_as_string(first)});
         }
-        std::fwrite(listing.data(), 1, listing.size(), stdout);
     }
-    if (list_mode) {
-        return PresetScan::listed;
-    }
+    return entries;
+}
+
+PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const std::string* preset_name,
+                        StatePtr& state)
+{
     if (preset_name == nullptr) {
         return PresetScan::none;
+    }
+    for (const PresetEntry& entry : labelled_presets(world, plugin)) {
+        if (entry.label == *preset_name) {
+            NodePtr preset(lilv_new_uri(world, entry.uri.c_str()));
+            state.reset(lilv_state_new_from_world(world, &g_urid_map_record, preset.get()));
+            break;
+        }
     }
     return state ? PresetScan::found : PresetScan::not_found;
 }

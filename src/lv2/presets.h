@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Where a preset restore writes its port values: one float per port index.
 struct PortValueTarget {
@@ -22,13 +23,22 @@ void set_port_value(const char* port_symbol, void* user_data, const void* value,
                     uint32_t type);
 }
 
-enum class PresetScan { listed, none, found, not_found };
+// A preset of the plugin by its first label.
+struct PresetEntry {
+    std::string uri;
+    std::string label;
+};
 
-// Walks the plugin's labelled presets. In list mode prints "Preset: <label>"
-// for each; otherwise, when a preset name is given, builds the state of the
-// first preset whose first label equals it.
-PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
-                        bool list_mode, const std::string* preset_name, StatePtr& state);
+// The plugin's presets that have a label, in lilv's order. Loads each
+// preset's data.
+std::vector<PresetEntry> labelled_presets(LilvWorld* world, const LilvPlugin* plugin);
+
+enum class PresetScan { none, found, not_found };
+
+// When a preset name is given, builds the state of the first labelled
+// preset whose first label equals it.
+PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const std::string* preset_name,
+                        StatePtr& state);
 
 // The plugin's default state (state:state in its own data), or null when
 // its data has none.
