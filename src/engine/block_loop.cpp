@@ -264,6 +264,22 @@ std::size_t ready_frames(const RunStage& stage)
     return ready;
 }
 
+// The frames of silence to run after the input: enough whole blocks for the
+// `remaining` output frames (and the latency still to drop), at most a
+// chunk. Never more, so that the instances end in the same state, and give
+// the same readings, whatever the chunk size.
+std::size_t silence_frames(const RunStage& stage, uint64_t remaining, std::size_t chunk_frames)
+{
+    uint64_t needed = 0;
+    for (const OutputStore& store : stage.stores) {
+        const uint64_t wanted = remaining + store.skip;
+        needed = std::max(needed, wanted > store.frames ? wanted - store.frames : 0);
+    }
+    const uint64_t block = stage.shape.block_size;
+    const uint64_t blocks = std::max<uint64_t>((needed + block - 1) / block, 1);
+    return static_cast<std::size_t>(std::min<uint64_t>(blocks * block, chunk_frames));
+}
+
 void warn_invalid_latency(const RunStage& stage, const WriteStage& writer, bool& warned)
 {
     for (std::size_t m = 0; m < stage.invalid_latency.size() && !warned; ++m) {
@@ -421,7 +437,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
                 break;
             }
             chunk.samples = nullptr;
-            chunk.frames = pipeline.chunk_frames;
+            chunk.frames = silence_frames(stage, total_out - frames_out, pipeline.chunk_frames);
         }
 
         if (!pipeline.planar && !next_output(pipeline, output_buffer)) {
