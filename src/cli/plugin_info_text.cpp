@@ -2,6 +2,7 @@
 
 #include "cli/number_text.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -97,11 +98,15 @@ void append_port(std::string& text, const PortDescription& port)
 std::string author_text(const PluginDescription& plugin)
 {
     std::string text = plugin.author_name;
-    for (const std::string* part : {&plugin.author_email, &plugin.author_homepage}) {
-        if (!part->empty()) {
-            text += text.empty() ? "" : ", ";
-            text += *part;
+    if (!plugin.author_email.empty()) {
+        std::string_view email = plugin.author_email;
+        if (email.starts_with("mailto:")) {
+            email.remove_prefix(7);
         }
+        text += (text.empty() ? "<" : " <") + std::string(email) + ">";
+    }
+    if (!plugin.author_homepage.empty()) {
+        text += (text.empty() ? "" : ", ") + plugin.author_homepage;
     }
     return text;
 }
@@ -178,7 +183,13 @@ std::string plugin_info_text(const PluginDescription& plugin)
     text += "Parameters:";
     text += plugin.parameters.empty() ? " none\n" : "\n";
     for (const ParameterDescription& parameter : plugin.parameters) {
-        text += "  " + parameter.short_name + ": " + parameter.label;
+        // A short name that two parameters share names neither: the URI does.
+        const auto same_name = [&](const ParameterDescription& other) {
+            return other.short_name == parameter.short_name;
+        };
+        const bool unique = std::count_if(plugin.parameters.begin(), plugin.parameters.end(),
+                                          same_name) == 1;
+        text += "  " + (unique ? parameter.short_name : parameter.uri) + ": " + parameter.label;
         if (!parameter.range.empty()) {
             text += " (" + compact_uri(parameter.range) + ")";
         }

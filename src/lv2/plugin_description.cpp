@@ -233,6 +233,8 @@ void describe_maker(LilvWorld* world, const LilvPlugin* plugin, PluginDescriptio
 {
     const NodePtr project(lilv_plugin_get_project(plugin));
     if (project) {
+        // The project's data may sit in files of its own.
+        lilv_world_load_resource(world, project.get());
         const NodePtr name = world_object(world, project.get(), doap_name);
         out.project = name ? node_text(name.get()) : node_text(project.get());
     }
