@@ -1,12 +1,18 @@
 #include "cli/json_documents.h"
 
 #include "cli/number_text.h"
+#include "cli/plugin_info_text.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonbrix::cli {
 
 namespace {
 
-Json optional_number(const std::optional<float>& value)
+Json number_or_null(float value)
 {
-    return value ? Json(float_as_decimal(*value)) : Json(nullptr);
+    return std::isnan(value) ? Json(nullptr) : Json(float_as_decimal(value));
 }
 
 Json text_or_null(const std::string& text)
@@ -21,10 +27,10 @@ const char* direction_key(PortDirection direction)
         return "input";
     case PortDirection::output:
         return "output";
-    case PortDirection::none:
+    case PortDirection::neither:
         break;
     }
-    return "none";
+    return "neither";
 }
 
 const char* type_key(PortType type)
@@ -52,27 +58,30 @@ Json port_json(const PortDescription& port)
     out["name"] = port.name;
     out["direction"] = direction_key(port.direction);
     out["type"] = type_key(port.type);
-    out["classes"] = port.classes;
     out["designation"] = text_or_null(port.designation);
+    out["optional"] = port.optional;
     if (port.type == PortType::control || port.type == PortType::cv) {
-        out["default"] = optional_number(port.default_value);
-        out["minimum"] = optional_number(port.minimum);
-        out["maximum"] = optional_number(port.maximum);
-        if (port.unit_uri.empty() && port.unit_symbol.empty()) {
+        out["default"] = number_or_null(port.default_value);
+        out["minimum"] = number_or_null(port.minimum);
+        out["maximum"] = number_or_null(port.maximum);
+        if (port.unit.empty() && port.unit_symbol.empty()) {
             out["unit"] = nullptr;
         } else {
-            out["unit"] = {{"uri", text_or_null(port.unit_uri)},
+            out["unit"] = {{"uri", text_or_null(port.unit)},
                            {"symbol", text_or_null(port.unit_symbol)}};
         }
-        out["properties"] = port.properties;
+        out["properties"] = port_property_names(port);
         Json points = Json::array();
         for (const ScalePoint& point : port.scale_points) {
-            points.push_back({{"value", float_as_decimal(point.value)}, {"label", point.label}});
+            points.push_back({{"value", number_or_null(point.value)}, {"label", point.label}});
         }
         out["scale_points"] = std::move(points);
     }
     if (port.type == PortType::atom) {
-        out["supports"] = port.supports;
+        out["buffer_type"] = text_or_null(port.buffer_type);
+        out["midi"] = port.carries_midi;
+        out["patch"] = port.carries_patch;
+        out["time_position"] = port.carries_time_position;
     }
     return out;
 }
@@ -84,9 +93,9 @@ Json parameter_json(const ParameterDescription& parameter)
     out["short_name"] = parameter.short_name;
     out["label"] = parameter.label;
     out["type"] = text_or_null(parameter.range);
-    out["default"] = optional_number(parameter.default_value);
-    out["minimum"] = optional_number(parameter.minimum);
-    out["maximum"] = optional_number(parameter.maximum);
+    out["default"] = number_or_null(parameter.default_value);
+    out["minimum"] = number_or_null(parameter.minimum);
+    out["maximum"] = number_or_null(parameter.maximum);
     return out;
 }
 
@@ -98,6 +107,17 @@ Json input_port_json(const PortDescription& port)
     out["name"] = port.name;
     out["type"] = type_key(port.type);
     return out;
+}
+
+void add_features(Json& list, const PluginDescription& plugin,
+                  const std::vector<std::string>& features, bool required)
+{
+    for (const std::string& feature : features) {
+        const bool provided = std::find(plugin.unprovided_features.begin(),
+                                        plugin.unprovided_features.end(),
+                                        feature) == plugin.unprovided_features.end();
+        list.push_back({{"uri", feature}, {"required", required}, {"provided", provided}});
+    }
 }
 
 } // namespace
@@ -141,14 +161,14 @@ Json nameports_json(const PluginDescription& plugin)
     return out;
 }
 
-Json presets_json(const std::string& plugin_uri, const std::vector<PresetEntry>& presets)
+Json presets_json(const PluginDescription& plugin)
 {
     Json list = Json::array();
-    for (const PresetEntry& preset : presets) {
+    for (const PresetDescription& preset : plugin.presets) {
         list.push_back({{"label", preset.label}, {"uri", preset.uri}});
     }
     Json out;
-    out["uri"] = plugin_uri;
+    out["uri"] = plugin.uri;
     out["presets"] = std::move(list);
     return out;
 }
@@ -161,7 +181,7 @@ Json plugin_info_json(const PluginDescription& plugin)
     out["class"] = {{"uri", text_or_null(plugin.class_uri)},
                     {"label", text_or_null(plugin.class_label)}};
     out["project"] = text_or_null(plugin.project);
-    out["author"] = {{"name", text_or_null(plugin.author_name)},
+    out["author"] = {{"name", text_or_null(plugin.author)},
                      {"email", text_or_null(plugin.author_email)},
                      {"homepage", text_or_null(plugin.author_homepage)}};
     out["instrument"] = plugin.instrument;
@@ -181,19 +201,16 @@ Json plugin_info_json(const PluginDescription& plugin)
         parameters.push_back(parameter_json(parameter));
     }
     out["parameters"] = std::move(parameters);
-    out["preset_count"] = plugin.preset_count;
+    out["preset_count"] = plugin.presets.size();
     Json features = Json::array();
-    for (const FeatureDescription& feature : plugin.features) {
-        features.push_back({{"uri", feature.uri},
-                            {"required", feature.required},
-                            {"provided", feature.provided}});
-    }
+    add_features(features, plugin, plugin.required_features, true);
+    add_features(features, plugin, plugin.optional_features, false);
     out["features"] = std::move(features);
     return out;
 }
 
-Json report_json(const std::string& plugin_uri, int rate,
-                 const std::vector<std::string>& symbols, const std::vector<Reading>& readings)
+Json report_json(const std::string& plugin_uri, int rate, const std::vector<std::string>& symbols,
+                 const std::vector<Reading>& readings)
 {
     Json list = Json::array();
     for (const Reading& reading : readings) {
@@ -223,3 +240,5 @@ std::string json_text(const Json& document)
     // Invalid UTF-8 in plugin data is replaced rather than thrown.
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
+
+} // namespace tonbrix::cli

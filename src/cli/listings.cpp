@@ -1,75 +1,173 @@
 #include "cli/listings.h"
 
+#include "cli/int_text.h"
 #include "cli/json_documents.h"
 #include "cli/plugin_info_text.h"
-#include "lv2/catalog.h"
-#include "lv2/plugin_description.h"
-#include "lv2/presets.h"
+#include "lv2/plugin_lookup.h"
+#include "lv2/world.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace tonbrix::cli {
 
 namespace {
 
-void no_such_plugin(const char* text)
+void print(const std::string& text, FILE* stream)
 {
-    std::fprintf(stderr, "No such plugin %s\n", text);
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// The description of the plugin the text names; prints the error and
+// returns nothing when there is none.
+std::optional<PluginDescription> described(const World& world, const char* text)
+{
+    const LilvPlugin* found = find_plugin(text, world);
+    if (found == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", text);
+        return std::nullopt;
+    }
+    Result<PluginDescription> plugin = world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    if (!plugin) {
+        print(plugin.error().message, stderr);
+        return std::nullopt;
+    }
+    return std::move(plugin.value());
+}
+
+// Appends "symbol: name" for every input port that `wanted` accepts, in
+// port order.
+template <class Wanted>
+void append_inputs(std::string& text, const PluginDescription& plugin, Wanted wanted)
+{
+    for (const PortDescription& port : plugin.ports) {
+        if (port.direction == PortDirection::input && wanted(port)) {
+            text += port.symbol;
+            text += ": ";
+            text += port.name;
+            text += '\n';
+        }
+    }
 }
 
 } // namespace
+
+void list_plugins(const World& world)
+{
+    std::string text;
+    int number = 1;
+    for (const std::string& uri : world.plugin_uris()) {
+        text += std::to_string(number++);
+        text += '\t';
+        text += uri;
+        text += '\n';
+    }
+    print(text, stdout);
+}
+
+const LilvPlugin* find_plugin(const char* text, const World& world)
+{
+    const int number = saturating_atoi(text);
+    if (number != 0) {
+        // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
+        return number < 1 ? nullptr : plugin_at_index(world.impl().plugins, number - 1);
+    }
+    return find_lilv_plugin(world.impl(), text);
+}
+
+void list_ports(const World& world, const char* text)
+{
+    const LilvPlugin* found = find_plugin(text, world);
+    if (found == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", text);
+        return;
+    }
+    const Result<PluginDescription> plugin =
+        world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    if (!plugin) {
+        print(plugin.error().message, stderr);
+        return;
+    }
+    std::string listing = "==Audio Ports==\n";
+    append_inputs(listing, plugin.value(),
+                  [](const PortDescription& port) { return port.type == PortType::audio; });
+    // A CV input is set like a control input, so it is listed as one.
+    listing += "==Control Ports==\n";
+    append_inputs(listing, plugin.value(), [](const PortDescription& port) {
+        return port.type == PortType::control || port.type == PortType::cv;
+    });
+    if (!plugin->parameters.empty()) {
+        listing += "==Parameters==\n";
+        for (const ParameterDescription& parameter : plugin->parameters) {
+            listing += parameter.short_name;
+            listing += ": ";
+            listing += parameter.label;
+            listing += '\n';
+        }
+    }
+    print(listing, stdout);
+}
+
+void list_presets(const PluginDescription& plugin)
+{
+    std::string listing;
+    for (const PresetDescription& preset : plugin.presets) {
+        listing += "Preset: ";
+        listing += preset.label;
+        listing += '\n';
+    }
+    print(listing, stdout);
+}
 
 void write_text(std::FILE* stream, std::string_view text)
 {
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-int print_plugin_list(const LilvPlugins* plugins, bool json)
+int print_plugin_list(const World& world, bool json)
 {
     if (!json) {
-        list_plugins(plugins);
+        list_plugins(world);
         return 1;
     }
-    write_text(stdout, json_text(plugin_list_json(plugin_uris(plugins))));
+    print(json_text(plugin_list_json(world.plugin_uris())), stdout);
     return 0;
 }
 
-int print_ports(LilvWorld* world, const LilvPlugins* plugins, const char* text, bool json)
+int print_ports(const World& world, const char* text, bool json)
 {
     if (!json) {
-        list_ports(world, plugins, text);
+        list_ports(world, text);
         return 1;
     }
-    const LilvPlugin* plugin = find_plugin(text, plugins, world);
-    if (plugin == nullptr) {
-        no_such_plugin(text);
+    const std::optional<PluginDescription> plugin = described(world, text);
+    if (!plugin) {
         return 1;
     }
-    write_text(stdout, json_text(nameports_json(describe_plugin(world, plugin))));
+    print(json_text(nameports_json(*plugin)), stdout);
     return 0;
 }
 
-int print_plugin_info(LilvWorld* world, const LilvPlugins* plugins, const char* text, bool json)
+int print_presets(const PluginDescription& plugin, bool json)
 {
-    const LilvPlugin* plugin = find_plugin(text, plugins, world);
-    if (plugin == nullptr) {
-        no_such_plugin(text);
-        return 1;
-    }
-    const PluginDescription description = describe_plugin(world, plugin);
-    write_text(stdout, json ? json_text(plugin_info_json(description))
-                            : plugin_info_text(description));
-    return 0;
-}
-
-int print_presets(LilvWorld* world, const LilvPlugin* plugin, bool json)
-{
-    const std::vector<PresetEntry> presets = labelled_presets(world, plugin);
     if (json) {
-        write_text(stdout, json_text(presets_json(
-                               lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets)));
-        return 0;
+        print(json_text(presets_json(plugin)), stdout);
+    } else {
+        list_presets(plugin);
     }
-    std::string listing;
-    for (const PresetEntry& preset : presets) {
-        listing += "Preset: " + preset.label + "\n";
-    }
-    write_text(stdout, listing);
     return 0;
 }
+
+int print_plugin_info(const World& world, const char* text, bool json)
+{
+    const std::optional<PluginDescription> plugin = described(world, text);
+    if (!plugin) {
+        return 1;
+    }
+    print(json ? json_text(plugin_info_json(*plugin)) : plugin_info_text(*plugin), stdout);
+    return 0;
+}
+
+} // namespace tonbrix::cli

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 
+namespace tonbrix::cli {
+
 namespace {
 
 template <class T>
@@ -34,3 +36,5 @@ std::string seconds_text(uint64_t frames, double rate)
 {
     return double_text(static_cast<double>(frames) / rate);
 }
+
+} // namespace tonbrix::cli

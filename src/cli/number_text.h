@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tonbrix::cli {
+
 // The shortest decimal text that reads back as the same float ("0.1",
 // "-90", "1e-05"); "nan", "inf" and "-inf" for the values without digits.
 std::string float_text(float value);
@@ -17,3 +19,5 @@ double float_as_decimal(float value);
 // A time in seconds of `frames` at `rate`, as the shortest text of the
 // quotient ("12.5", "0.010666666666666666").
 std::string seconds_text(uint64_t frames, double rate);
+
+} // namespace tonbrix::cli

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <utility>
+
+namespace tonbrix::cli {
 
 namespace {
 
@@ -15,7 +18,7 @@ const char* direction_name(PortDirection direction)
         return "input";
     case PortDirection::output:
         return "output";
-    case PortDirection::none:
+    case PortDirection::neither:
         break;
     }
     return "port";
@@ -38,54 +41,50 @@ const char* type_name(PortType type)
     return "other";
 }
 
-// "a, b, c" of the texts that `name` makes of the items.
-template <class Items, class Name>
-std::string joined(const Items& items, Name name)
+std::string joined(const std::vector<std::string>& texts)
 {
     std::string text;
-    for (const auto& item : items) {
+    for (const std::string& item : texts) {
         text += text.empty() ? "" : ", ";
-        text += name(item);
+        text += item;
     }
     return text;
 }
 
-void append_range(std::string& text, const std::optional<float>& default_value,
-                  const std::optional<float>& minimum, const std::optional<float>& maximum)
+// ", default D, minimum A, maximum B" for the values the data declares.
+void append_range(std::string& text, float default_value, float minimum, float maximum)
 {
-    if (default_value) {
-        text += ", default " + float_text(*default_value);
-    }
-    if (minimum) {
-        text += ", minimum " + float_text(*minimum);
-    }
-    if (maximum) {
-        text += ", maximum " + float_text(*maximum);
+    for (const auto& [name, value] : {std::pair{"default", default_value},
+                                      std::pair{"minimum", minimum},
+                                      std::pair{"maximum", maximum}}) {
+        if (!std::isnan(value)) {
+            text += std::string(", ") + name + " " + float_text(value);
+        }
     }
 }
 
 void append_port(std::string& text, const PortDescription& port)
 {
     text += "  " + std::to_string(port.index) + " " + port.symbol + ": " + port.name + "\n";
-    text += "    ";
-    text += type_name(port.type);
-    text += ' ';
-    text += direction_name(port.direction);
-    if (port.type == PortType::atom && !port.supports.empty()) {
-        text += " (" + joined(port.supports, atom_content_name) + ")";
+    text += std::string("    ") + type_name(port.type) + " " + direction_name(port.direction);
+    if (port.type == PortType::atom) {
+        const std::vector<std::string> contents = atom_content_names(port);
+        if (!contents.empty()) {
+            text += " (" + joined(contents) + ")";
+        }
     }
     if (port.type == PortType::control || port.type == PortType::cv) {
         append_range(text, port.default_value, port.minimum, port.maximum);
         if (!port.unit_symbol.empty()) {
             text += ", unit " + port.unit_symbol;
-        } else if (!port.unit_uri.empty()) {
-            text += ", unit " + compact_uri(port.unit_uri);
+        } else if (!port.unit.empty()) {
+            text += ", unit " + compact_uri(port.unit);
         }
     }
     text += '\n';
-    if (!port.properties.empty()) {
-        text += "    properties: " +
-                joined(port.properties, [](const std::string& p) { return p; }) + "\n";
+    const std::vector<std::string> properties = port_property_names(port);
+    if (!properties.empty()) {
+        text += "    properties: " + joined(properties) + "\n";
     }
     if (!port.scale_points.empty()) {
         text += "    scale points:\n";
@@ -97,7 +96,7 @@ void append_port(std::string& text, const PortDescription& port)
 
 std::string author_text(const PluginDescription& plugin)
 {
-    std::string text = plugin.author_name;
+    std::string text = plugin.author;
     if (!plugin.author_email.empty()) {
         std::string_view email = plugin.author_email;
         if (email.starts_with("mailto:")) {
@@ -109,6 +108,18 @@ std::string author_text(const PluginDescription& plugin)
         text += (text.empty() ? "" : ", ") + plugin.author_homepage;
     }
     return text;
+}
+
+void append_features(std::string& text, const PluginDescription& plugin,
+                     const std::vector<std::string>& features, const char* kind)
+{
+    for (const std::string& feature : features) {
+        const bool provided = std::find(plugin.unprovided_features.begin(),
+                                        plugin.unprovided_features.end(),
+                                        feature) == plugin.unprovided_features.end();
+        text += "  " + compact_uri(feature) + " (" + kind;
+        text += provided ? ")\n" : ", not provided)\n";
+    }
 }
 
 } // namespace
@@ -140,18 +151,33 @@ std::string compact_uri(std::string_view uri)
     return std::string(uri);
 }
 
-std::string atom_content_name(std::string_view uri)
+std::vector<std::string> port_property_names(const PortDescription& port)
 {
-    if (uri == "http://lv2plug.in/ns/ext/midi#MidiEvent") {
-        return "MIDI";
+    std::vector<std::string> names;
+    for (const auto& [set, name] : {std::pair{port.integer, "integer"},
+                                    std::pair{port.toggled, "toggled"},
+                                    std::pair{port.enumeration, "enumeration"},
+                                    std::pair{port.logarithmic, "logarithmic"},
+                                    std::pair{port.sample_rate, "sampleRate"},
+                                    std::pair{port.not_on_gui, "notOnGUI"}}) {
+        if (set) {
+            names.emplace_back(name);
+        }
     }
-    if (uri == "http://lv2plug.in/ns/ext/patch#Message") {
-        return "patch messages";
+    return names;
+}
+
+std::vector<std::string> atom_content_names(const PortDescription& port)
+{
+    std::vector<std::string> names;
+    for (const auto& [set, name] : {std::pair{port.carries_midi, "MIDI"},
+                                    std::pair{port.carries_patch, "patch messages"},
+                                    std::pair{port.carries_time_position, "time position"}}) {
+        if (set) {
+            names.emplace_back(name);
+        }
     }
-    if (uri == "http://lv2plug.in/ns/ext/time#Position") {
-        return "time position";
-    }
-    return compact_uri(uri);
+    return names;
 }
 
 std::string plugin_info_text(const PluginDescription& plugin)
@@ -169,10 +195,7 @@ std::string plugin_info_text(const PluginDescription& plugin)
     }
     text += std::string("Instrument: ") + (plugin.instrument ? "yes" : "no") + "\n";
 
-    text += "Ports:\n";
-    if (plugin.ports.empty()) {
-        text += "  none\n";
-    }
+    text += plugin.ports.empty() ? "Ports: none\n" : "Ports:\n";
     for (const PortDescription& port : plugin.ports) {
         append_port(text, port);
     }
@@ -180,8 +203,7 @@ std::string plugin_info_text(const PluginDescription& plugin)
     text += plugin.latency_port ? plugin.ports[*plugin.latency_port].symbol : "none";
     text += '\n';
 
-    text += "Parameters:";
-    text += plugin.parameters.empty() ? " none\n" : "\n";
+    text += plugin.parameters.empty() ? "Parameters: none\n" : "Parameters:\n";
     for (const ParameterDescription& parameter : plugin.parameters) {
         // A short name that two parameters share names neither: the URI does.
         const auto same_name = [&](const ParameterDescription& other) {
@@ -196,13 +218,13 @@ std::string plugin_info_text(const PluginDescription& plugin)
         append_range(text, parameter.default_value, parameter.minimum, parameter.maximum);
         text += '\n';
     }
-    text += "Presets: " + std::to_string(plugin.preset_count) + "\n";
+    text += "Presets: " + std::to_string(plugin.presets.size()) + "\n";
 
-    text += "Features:";
-    text += plugin.features.empty() ? " none\n" : "\n";
-    for (const FeatureDescription& feature : plugin.features) {
-        text += "  " + compact_uri(feature.uri) + (feature.required ? " (required" : " (optional");
-        text += feature.provided ? ")\n" : ", not provided)\n";
-    }
+    const bool no_features = plugin.required_features.empty() && plugin.optional_features.empty();
+    text += no_features ? "Features: none\n" : "Features:\n";
+    append_features(text, plugin, plugin.required_features, "required");
+    append_features(text, plugin, plugin.optional_features, "optional");
     return text;
 }
+
+} // namespace tonbrix::cli

@@ -1,9 +1,12 @@
 #pragma once
 
-#include "lv2/plugin_description.h"
+#include <tonbrix/world.h>
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace tonbrix::cli {
 
 // The --info text of a plugin: its identity, every port with its range,
 // unit, properties and scale points, the latency port, the writable
@@ -14,6 +17,12 @@ std::string plugin_info_text(const PluginDescription& plugin);
 // URIs as they are.
 std::string compact_uri(std::string_view uri);
 
-// What an atom port carries, for people: "MIDI", "patch messages", "time
-// position", else the compact URI.
-std::string atom_content_name(std::string_view uri);
+// The names of the port's properties among integer, toggled, enumeration,
+// logarithmic, sampleRate and notOnGUI, in that order.
+std::vector<std::string> port_property_names(const PortDescription& port);
+
+// What an atom port's events may carry: "MIDI", "patch messages", "time
+// position", in that order.
+std::vector<std::string> atom_content_names(const PortDescription& port);
+
+} // namespace tonbrix::cli

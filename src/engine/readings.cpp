@@ -3,6 +3,8 @@
 #include <cmath>
 #include <new>
 
+namespace tonbrix {
+
 void start_readings(ReadingRecorder& recorder, double period_frames, const RunBuffers& buffers,
                     std::size_t instances)
 {
@@ -75,3 +77,5 @@ bool collect_readings(const ReadingRecorder& recorder, uint64_t end_frame,
     readings.push_back(final_reading(*recorder.buffers, end_frame));
     return true;
 }
+
+} // namespace tonbrix

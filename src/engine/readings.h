@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tonbrix {
+
 // The control outputs of every instance at one block boundary: `frame` is
 // the boundary's position in the run, `values[m][k]` control output k of
 // instance m.
@@ -49,3 +51,5 @@ bool collect_readings(const ReadingRecorder& recorder, uint64_t end_frame,
 // The one reading of a run without a period: the control outputs as they
 // are now, at `end_frame`.
 Reading final_reading(const RunBuffers& buffers, uint64_t end_frame);
+
+} // namespace tonbrix

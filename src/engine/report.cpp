@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tonbrix {
+
 std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
                                                 const PortIndexLists& lists)
 {
@@ -43,3 +45,5 @@ std::string report_text(const std::vector<std::string>& symbols,
     }
     return reading_text(symbols, reading, "");
 }
+
+} // namespace tonbrix

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tonbrix {
+
 // The symbols of the plugin's control outputs, in port order.
 std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
                                                 const PortIndexLists& lists);
@@ -24,3 +26,5 @@ std::string report_text(const std::vector<std::string>& symbols,
 // `prefix` (the reading's time and a space, or nothing).
 std::string reading_text(const std::vector<std::string>& symbols, const Reading& reading,
                          std::string_view prefix);
+
+} // namespace tonbrix

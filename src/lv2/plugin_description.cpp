@@ -1,305 +1,278 @@
 #include "lv2/plugin_description.h"
 
 #include "lv2/instances.h"
-#include "lv2/lilv_owners.h"
 #include "lv2/parameters.h"
 #include "lv2/presets.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
+#include <lv2/patch/patch.h>
 #include <lv2/port-props/port-props.h>
+#include <lv2/time/time.h>
 #include <lv2/units/units.h>
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <utility>
+#include <cmath>
+#include <limits>
+
+namespace tonbrix {
 
 namespace {
 
-constexpr const char* doap_name = "http://usefulinc.com/ns/doap#name";
+constexpr float undeclared = std::numeric_limits<float>::quiet_NaN();
 
-using ScalePointsPtr = std::unique_ptr<LilvScalePoints, CFree<lilv_scale_points_free>>;
+// The node as a number, NaN when it is none.
+float number_or_nan(const LilvNode* node)
+{
+    if (node != nullptr && (lilv_node_is_float(node) || lilv_node_is_int(node))) {
+        return lilv_node_as_float(node);
+    }
+    return undeclared;
+}
 
+// The URI or text of the node, empty when it is null.
 std::string node_text(const LilvNode* node)
 {
-    return node != nullptr ? std::string(lilv_node_as_string(node)) : std::string();
+    return node == nullptr ? std::string() : std::string(lilv_node_as_string(node));
 }
 
-std::optional<float> node_number(const LilvNode* node)
+std::vector<std::string> node_texts(const LilvNodes* nodes)
 {
-    if (node == nullptr || !(lilv_node_is_float(node) || lilv_node_is_int(node))) {
-        return std::nullopt;
-    }
-    return lilv_node_as_float(node);
-}
-
-// The single object of `subject predicate ?` in the world, or null.
-NodePtr world_object(LilvWorld* world, const LilvNode* subject, const char* predicate)
-{
-    NodePtr property(lilv_new_uri(world, predicate));
-    return NodePtr(lilv_world_get(world, subject, property.get(), nullptr));
-}
-
-// Sets the direction and the type from the port's classes, and keeps them.
-void read_port_classes(const LilvPlugin* plugin, const LilvPort* port, PortDescription& out)
-{
-    const LilvNodes* classes = lilv_port_get_classes(plugin, port);
-    LILV_FOREACH (nodes, it, classes) {
-        const std::string uri = node_text(lilv_nodes_get(classes, it));
-        out.classes.push_back(uri);
-        if (uri == LV2_CORE__InputPort) {
-            out.direction = PortDirection::input;
-        } else if (uri == LV2_CORE__OutputPort) {
-            out.direction = PortDirection::output;
-        } else if (uri == LV2_CORE__AudioPort) {
-            out.type = PortType::audio;
-        } else if (uri == LV2_CORE__ControlPort) {
-            out.type = PortType::control;
-        } else if (uri == LV2_CORE__CVPort) {
-            out.type = PortType::cv;
-        } else if (uri == LV2_ATOM__AtomPort) {
-            out.type = PortType::atom;
-        }
-    }
-}
-
-void read_range(const LilvPlugin* plugin, const LilvPort* port, PortDescription& out)
-{
-    LilvNode* def = nullptr;
-    LilvNode* min = nullptr;
-    LilvNode* max = nullptr;
-    lilv_port_get_range(plugin, port, &def, &min, &max);
-    const NodePtr default_owner(def);
-    const NodePtr minimum_owner(min);
-    const NodePtr maximum_owner(max);
-    out.default_value = node_number(def);
-    out.minimum = node_number(min);
-    out.maximum = node_number(max);
-}
-
-void read_unit(LilvWorld* world, const LilvPlugin* plugin, const LilvPort* port,
-               PortDescription& out)
-{
-    NodePtr unit_property(lilv_new_uri(world, LV2_UNITS__unit));
-    NodePtr unit(lilv_port_get(plugin, port, unit_property.get()));
-    if (!unit) {
-        return;
-    }
-    if (lilv_node_is_uri(unit.get())) {
-        out.unit_uri = node_text(unit.get());
-    }
-    // The unit's own data (the vocabulary, or a unit the plugin defines)
-    // comes first; the table covers the vocabulary when it is not loaded.
-    const NodePtr symbol = world_object(world, unit.get(), LV2_UNITS__symbol);
-    out.unit_symbol = symbol ? node_text(symbol.get()) : known_unit_symbol(out.unit_uri);
-}
-
-void read_properties(LilvWorld* world, const LilvPlugin* plugin, const LilvPort* port,
-                     PortDescription& out)
-{
-    static constexpr std::array<std::pair<const char*, const char*>, 6> known{{
-        {LV2_CORE__integer, "integer"},
-        {LV2_CORE__toggled, "toggled"},
-        {LV2_CORE__enumeration, "enumeration"},
-        {LV2_PORT_PROPS__logarithmic, "logarithmic"},
-        {LV2_CORE__sampleRate, "sampleRate"},
-        {LV2_PORT_PROPS__notOnGUI, "notOnGUI"},
-    }};
-    for (const auto& [uri, name] : known) {
-        NodePtr property(lilv_new_uri(world, uri));
-        if (lilv_port_has_property(plugin, port, property.get())) {
-            out.properties.emplace_back(name);
-        }
-    }
-}
-
-void read_scale_points(const LilvPlugin* plugin, const LilvPort* port, PortDescription& out)
-{
-    const ScalePointsPtr points(lilv_port_get_scale_points(plugin, port));
-    if (!points) {
-        return;
-    }
-    LILV_FOREACH (scale_points, it, points.get()) {
-        const LilvScalePoint* point = lilv_scale_points_get(points.get(), it);
-        const std::optional<float> value = node_number(lilv_scale_point_get_value(point));
-        if (value) {
-            out.scale_points.push_back({*value, node_text(lilv_scale_point_get_label(point))});
-        }
-    }
-    std::stable_sort(out.scale_points.begin(), out.scale_points.end(),
-                     [](const ScalePoint& a, const ScalePoint& b) { return a.value < b.value; });
-}
-
-std::vector<std::string> port_values(LilvWorld* world, const LilvPlugin* plugin,
-                                     const LilvPort* port, const char* predicate)
-{
-    NodePtr property(lilv_new_uri(world, predicate));
-    NodesPtr values(lilv_port_get_value(plugin, port, property.get()));
     std::vector<std::string> texts;
-    LILV_FOREACH (nodes, it, values.get()) {
-        texts.push_back(node_text(lilv_nodes_get(values.get(), it)));
+    LILV_FOREACH (nodes, it, nodes) {
+        texts.push_back(node_text(lilv_nodes_get(nodes, it)));
     }
     return texts;
 }
 
-PortDescription describe_port(LilvWorld* world, const LilvPlugin* plugin, uint32_t index)
+// The nodes a description asks about, made once per plugin.
+struct DescriptionNodes {
+    explicit DescriptionNodes(LilvWorld* world)
+    {
+        const auto uri = [world](const char* text) { return NodePtr(lilv_new_uri(world, text)); };
+        name = uri(LV2_CORE__name);
+        buffer_type = uri(LV2_ATOM__bufferType);
+        midi_event = uri(LV2_MIDI__MidiEvent);
+        patch_message = uri(LV2_PATCH__Message);
+        time_position = uri(LV2_TIME__Position);
+        unit = uri(LV2_UNITS__unit);
+        integer = uri(LV2_CORE__integer);
+        toggled = uri(LV2_CORE__toggled);
+        enumeration = uri(LV2_CORE__enumeration);
+        logarithmic = uri(LV2_PORT_PROPS__logarithmic);
+        sample_rate = uri(LV2_CORE__sampleRate);
+        not_on_gui = uri(LV2_PORT_PROPS__notOnGUI);
+        unit_symbol = uri(LV2_UNITS__symbol);
+        doap_name = uri("http://usefulinc.com/ns/doap#name");
+        minimum = uri(LV2_CORE__minimum);
+        maximum = uri(LV2_CORE__maximum);
+        default_value = uri(LV2_CORE__default);
+    }
+    NodePtr name, buffer_type, midi_event, patch_message, time_position, unit, integer, toggled,
+        enumeration, logarithmic, sample_rate, not_on_gui, minimum, maximum, default_value,
+        unit_symbol, doap_name;
+};
+
+bool port_reports_latency(const LilvPlugin* plugin, const LilvPort* port, const UriNodes& nodes)
 {
-    const LilvPort* port = lilv_plugin_get_port_by_index(plugin, index);
-    PortDescription out;
-    out.index = index;
-    out.symbol = node_text(lilv_port_get_symbol(plugin, port));
-    // Asked directly: lilv_port_get_name warns when a port has no name.
-    NodePtr name_property(lilv_new_uri(world, LV2_CORE__name));
-    NodePtr name(lilv_port_get(plugin, port, name_property.get()));
-    out.name = name ? node_text(name.get()) : out.symbol;
-    read_port_classes(plugin, port, out);
-    if (out.type == PortType::atom) {
-        out.supports = port_values(world, plugin, port, LV2_ATOM__supports);
-        std::sort(out.supports.begin(), out.supports.end());
+    if (lilv_port_has_property(plugin, port, nodes.reports_latency.get())) {
+        return true;
     }
-    if (out.type == PortType::control || out.type == PortType::cv) {
-        read_range(plugin, port, out);
-        read_unit(world, plugin, port, out);
-        read_properties(world, plugin, port, out);
-        read_scale_points(plugin, port, out);
+    NodesPtr designations(lilv_port_get_value(plugin, port, nodes.designation.get()));
+    bool found = false;
+    LILV_FOREACH (nodes, i, designations.get()) {
+        found = found || lilv_node_equals(lilv_nodes_get(designations.get(), i),
+                                          nodes.latency_designation.get());
     }
-    const std::vector<std::string> designations =
-        port_values(world, plugin, port, LV2_CORE__designation);
-    if (!designations.empty()) {
-        out.designation = designations.front();
-    }
-    return out;
+    return found;
 }
 
-bool reports_latency(LilvWorld* world, const LilvPlugin* plugin, const PortDescription& port)
-{
-    if (port.direction != PortDirection::output || port.type != PortType::control) {
-        return false;
-    }
-    NodePtr property(lilv_new_uri(world, LV2_CORE__reportsLatency));
-    return port.designation == LV2_CORE__latency ||
-           lilv_port_has_property(plugin, lilv_plugin_get_port_by_index(plugin, port.index),
-                                  property.get());
-}
-
-bool is_instrument(const std::vector<PortDescription>& ports)
-{
-    bool midi_input = false;
-    for (const PortDescription& port : ports) {
-        if (port.direction != PortDirection::input) {
-            continue;
-        }
-        if (port.type == PortType::audio) {
-            return false;
-        }
-        midi_input = midi_input || std::find(port.supports.begin(), port.supports.end(),
-                                             LV2_MIDI__MidiEvent) != port.supports.end();
-    }
-    return midi_input;
-}
-
-std::vector<ParameterDescription> describe_parameters(LilvWorld* world, const LilvPlugin* plugin)
-{
-    std::vector<ParameterDescription> parameters;
-    for (WritableParameter& writable : writable_parameters(world, plugin)) {
-        ParameterDescription parameter;
-        NodePtr uri(lilv_new_uri(world, writable.uri.c_str()));
-        parameter.default_value = node_number(world_object(world, uri.get(), LV2_CORE__default).get());
-        parameter.minimum = node_number(world_object(world, uri.get(), LV2_CORE__minimum).get());
-        parameter.maximum = node_number(world_object(world, uri.get(), LV2_CORE__maximum).get());
-        parameter.uri = std::move(writable.uri);
-        parameter.short_name = std::move(writable.short_name);
-        parameter.label = std::move(writable.label);
-        parameter.range = std::move(writable.range);
-        parameters.push_back(std::move(parameter));
-    }
-    return parameters;
-}
-
-void add_features(const LilvNodes* features, bool required, std::vector<FeatureDescription>& out)
-{
-    std::vector<FeatureDescription> group;
-    LILV_FOREACH (nodes, it, features) {
-        const std::string uri = node_text(lilv_nodes_get(features, it));
-        group.push_back({uri, required, host_offers_feature(uri)});
-    }
-    std::sort(group.begin(), group.end(),
-              [](const FeatureDescription& a, const FeatureDescription& b) { return a.uri < b.uri; });
-    out.insert(out.end(), group.begin(), group.end());
-}
-
-void describe_maker(LilvWorld* world, const LilvPlugin* plugin, PluginDescription& out)
-{
-    const NodePtr project(lilv_plugin_get_project(plugin));
-    if (project) {
-        // The project's data may sit in files of its own.
-        lilv_world_load_resource(world, project.get());
-        const NodePtr name = world_object(world, project.get(), doap_name);
-        out.project = name ? node_text(name.get()) : node_text(project.get());
-    }
-    const NodePtr author(lilv_plugin_get_author_name(plugin));
-    const NodePtr email(lilv_plugin_get_author_email(plugin));
-    const NodePtr homepage(lilv_plugin_get_author_homepage(plugin));
-    out.author_name = node_text(author.get());
-    out.author_email = node_text(email.get());
-    out.author_homepage = node_text(homepage.get());
-}
-
-} // namespace
-
-std::string known_unit_symbol(std::string_view unit_uri)
+// A unit's symbol for the units of the LV2 units vocabulary, used when the
+// unit's own data gives none (the vocabulary is not on the plugin path).
+std::string known_unit_symbol(std::string_view unit)
 {
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 24> symbols{{
-        {LV2_UNITS__bar, "bars"},   {LV2_UNITS__beat, "beats"},    {LV2_UNITS__bpm, "BPM"},
-        {LV2_UNITS__cent, "ct"},    {LV2_UNITS__cm, "cm"},         {LV2_UNITS__coef, ""},
-        {LV2_UNITS__db, "dB"},      {LV2_UNITS__degree, "deg"},    {LV2_UNITS__frame, "frames"},
-        {LV2_UNITS__hz, "Hz"},      {LV2_UNITS__inch, "in"},       {LV2_UNITS__khz, "kHz"},
-        {LV2_UNITS__km, "km"},      {LV2_UNITS__m, "m"},           {LV2_UNITS__mhz, "MHz"},
-        {LV2_UNITS__midiNote, "note"}, {LV2_UNITS__mile, "mi"},    {LV2_UNITS__min, "min"},
-        {LV2_UNITS__mm, "mm"},      {LV2_UNITS__ms, "ms"},         {LV2_UNITS__oct, "oct"},
-        {LV2_UNITS__pc, "%"},       {LV2_UNITS__s, "s"},           {LV2_UNITS__semitone12TET, "semi"},
+        {LV2_UNITS__bar, "bars"},      {LV2_UNITS__beat, "beats"},  {LV2_UNITS__bpm, "BPM"},
+        {LV2_UNITS__cent, "ct"},       {LV2_UNITS__cm, "cm"},       {LV2_UNITS__coef, ""},
+        {LV2_UNITS__db, "dB"},         {LV2_UNITS__degree, "deg"},  {LV2_UNITS__frame, "frames"},
+        {LV2_UNITS__hz, "Hz"},         {LV2_UNITS__inch, "in"},     {LV2_UNITS__khz, "kHz"},
+        {LV2_UNITS__km, "km"},         {LV2_UNITS__m, "m"},         {LV2_UNITS__mhz, "MHz"},
+        {LV2_UNITS__midiNote, "note"}, {LV2_UNITS__mile, "mi"},     {LV2_UNITS__min, "min"},
+        {LV2_UNITS__mm, "mm"},         {LV2_UNITS__ms, "ms"},       {LV2_UNITS__oct, "oct"},
+        {LV2_UNITS__pc, "%"},          {LV2_UNITS__s, "s"},         {LV2_UNITS__semitone12TET, "semi"},
     }};
     for (const auto& [uri, symbol] : symbols) {
-        if (uri == unit_uri) {
+        if (uri == unit) {
             return std::string(symbol);
         }
     }
     return {};
 }
 
-PluginDescription describe_plugin(LilvWorld* world, const LilvPlugin* plugin)
+PortDescription describe_port(LilvWorld* world, const LilvPlugin* plugin, const LilvPort* port,
+                              const UriNodes& nodes, const DescriptionNodes& more)
 {
-    PluginDescription out;
-    out.uri = node_text(lilv_plugin_get_uri(plugin));
-    const uint32_t port_count = lilv_plugin_get_num_ports(plugin);
-    // Asked directly: lilv_plugin_get_name warns when the plugin has none.
-    NodePtr name_property(lilv_new_uri(world, doap_name));
-    NodesPtr names(lilv_plugin_get_value(plugin, name_property.get()));
-    if (names && lilv_nodes_size(names.get()) > 0) {
-        const NodePtr name(lilv_plugin_get_name(plugin));
-        out.name = node_text(name.get());
+    PortDescription d;
+    d.index = lilv_port_get_index(plugin, port);
+    d.symbol = lilv_node_as_string(lilv_port_get_symbol(plugin, port));
+    // Asked directly: lilv_port_get_name warns when a port has no name.
+    NodePtr name(lilv_port_get(plugin, port, more.name.get()));
+    d.name = name ? lilv_node_as_string(name.get()) : d.symbol;
+    const auto is_a = [&](const NodePtr& node) { return lilv_port_is_a(plugin, port, node.get()); };
+    const auto has = [&](const NodePtr& node) {
+        return lilv_port_has_property(plugin, port, node.get());
+    };
+    d.direction = is_a(nodes.input_port)    ? PortDirection::input
+                  : is_a(nodes.output_port) ? PortDirection::output
+                                            : PortDirection::neither;
+    d.type = is_a(nodes.audio_port)     ? PortType::audio
+             : is_a(nodes.control_port) ? PortType::control
+             : is_a(nodes.cv_port)      ? PortType::cv
+             : is_a(nodes.atom_port)    ? PortType::atom
+                                        : PortType::other;
+    if (d.type == PortType::atom) {
+        NodePtr buffer(lilv_port_get(plugin, port, more.buffer_type.get()));
+        d.buffer_type = node_text(buffer.get());
+        d.carries_midi = lilv_port_supports_event(plugin, port, more.midi_event.get());
+        d.carries_patch = lilv_port_supports_event(plugin, port, more.patch_message.get());
+        d.carries_time_position = lilv_port_supports_event(plugin, port, more.time_position.get());
     }
-    const LilvPluginClass* plugin_class = lilv_plugin_get_class(plugin);
-    if (plugin_class != nullptr) {
-        out.class_uri = node_text(lilv_plugin_class_get_uri(plugin_class));
-        out.class_label = node_text(lilv_plugin_class_get_label(plugin_class));
+    LilvNode* default_node = nullptr;
+    LilvNode* minimum_node = nullptr;
+    LilvNode* maximum_node = nullptr;
+    lilv_port_get_range(plugin, port, &default_node, &minimum_node, &maximum_node);
+    const NodePtr default_owner(default_node);
+    const NodePtr minimum_owner(minimum_node);
+    const NodePtr maximum_owner(maximum_node);
+    d.default_value = number_or_nan(default_node);
+    d.minimum = number_or_nan(minimum_node);
+    d.maximum = number_or_nan(maximum_node);
+    NodePtr unit(lilv_port_get(plugin, port, more.unit.get()));
+    d.unit = unit && lilv_node_is_uri(unit.get()) ? node_text(unit.get()) : std::string();
+    if (unit) {
+        // The unit's own data first (the vocabulary, or a unit the plugin
+        // defines in place); the table covers the vocabulary's units.
+        NodePtr symbol(lilv_world_get(world, unit.get(), more.unit_symbol.get(), nullptr));
+        d.unit_symbol = symbol ? node_text(symbol.get()) : known_unit_symbol(d.unit);
     }
-    describe_maker(world, plugin, out);
+    NodesPtr designations(lilv_port_get_value(plugin, port, nodes.designation.get()));
+    if (designations && lilv_nodes_size(designations.get()) > 0) {
+        d.designation = node_text(lilv_nodes_get_first(designations.get()));
+    }
+    d.integer = has(more.integer);
+    d.toggled = has(more.toggled);
+    d.enumeration = has(more.enumeration);
+    d.logarithmic = has(more.logarithmic);
+    d.sample_rate = has(more.sample_rate);
+    d.not_on_gui = has(more.not_on_gui);
+    d.optional = has(nodes.connection_optional);
+    d.reports_latency = d.type == PortType::control && d.direction == PortDirection::output &&
+                        port_reports_latency(plugin, port, nodes);
+    LilvScalePoints* points = lilv_port_get_scale_points(plugin, port);
+    LILV_FOREACH (scale_points, it, points) {
+        const LilvScalePoint* point = lilv_scale_points_get(points, it);
+        d.scale_points.push_back({node_text(lilv_scale_point_get_label(point)),
+                                  number_or_nan(lilv_scale_point_get_value(point))});
+    }
+    lilv_scale_points_free(points);
+    std::stable_sort(d.scale_points.begin(), d.scale_points.end(),
+                     [](const ScalePoint& a, const ScalePoint& b) { return a.value < b.value; });
+    return d;
+}
 
-    out.ports.reserve(port_count);
-    for (uint32_t i = 0; i < port_count; ++i) {
-        out.ports.push_back(describe_port(world, plugin, i));
-        if (!out.latency_port && reports_latency(world, plugin, out.ports.back())) {
-            out.latency_port = i;
+// The single number of `subject predicate ?`, NaN when there is none.
+float world_number(LilvWorld* world, const LilvNode* subject, const LilvNode* predicate)
+{
+    NodePtr value(lilv_world_get(world, subject, predicate, nullptr));
+    return number_or_nan(value.get());
+}
+
+} // namespace
+
+PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* plugin)
+{
+    LilvWorld* lilv = world.lilv.get();
+    const DescriptionNodes more(lilv);
+    PluginDescription d;
+    d.uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+    // Asked directly: lilv_plugin_get_name warns when a plugin has no name.
+    NodePtr doap_name(lilv_new_uri(lilv, "http://usefulinc.com/ns/doap#name"));
+    NodesPtr names(lilv_plugin_get_value(plugin, doap_name.get()));
+    d.name = names ? node_text(lilv_nodes_get_first(names.get())) : std::string();
+    d.class_label = node_text(lilv_plugin_class_get_label(lilv_plugin_get_class(plugin)));
+    d.class_uri = node_text(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin)));
+    NodePtr project(lilv_plugin_get_project(plugin));
+    if (project) {
+        // The project's data may sit in files of its own.
+        lilv_world_load_resource(lilv, project.get());
+        NodePtr name(lilv_world_get(lilv, project.get(), more.doap_name.get(), nullptr));
+        d.project = node_text(name ? name.get() : project.get());
+    }
+    NodePtr author(lilv_plugin_get_author_name(plugin));
+    d.author = node_text(author.get());
+    NodePtr email(lilv_plugin_get_author_email(plugin));
+    d.author_email = node_text(email.get());
+    NodePtr homepage(lilv_plugin_get_author_homepage(plugin));
+    d.author_homepage = node_text(homepage.get());
+
+    const uint32_t count = lilv_plugin_get_num_ports(plugin);
+    for (uint32_t i = 0; i < count; ++i) {
+        d.ports.push_back(
+            describe_port(lilv, plugin, lilv_plugin_get_port_by_index(plugin, i), world.nodes, more));
+        if (d.ports.back().reports_latency && !d.latency_port) {
+            d.latency_port = i;
         }
     }
-    out.instrument = is_instrument(out.ports);
-    out.parameters = describe_parameters(world, plugin);
-    out.preset_count = labelled_presets(world, plugin).size();
-    const NodesPtr required(lilv_plugin_get_required_features(plugin));
-    const NodesPtr optional(lilv_plugin_get_optional_features(plugin));
-    add_features(required.get(), true, out.features);
-    add_features(optional.get(), false, out.features);
-    return out;
+    for (WritableParameter& parameter : writable_parameters(lilv, plugin)) {
+        NodePtr subject(lilv_new_uri(lilv, parameter.uri.c_str()));
+        ParameterDescription p;
+        p.uri = std::move(parameter.uri);
+        p.short_name = std::move(parameter.short_name);
+        p.label = std::move(parameter.label);
+        p.range = std::move(parameter.range);
+        p.default_value = world_number(lilv, subject.get(), more.default_value.get());
+        p.minimum = world_number(lilv, subject.get(), more.minimum.get());
+        p.maximum = world_number(lilv, subject.get(), more.maximum.get());
+        d.parameters.push_back(std::move(p));
+    }
+    for (PresetLabel& preset : preset_labels(lilv, plugin, world.nodes)) {
+        d.presets.push_back({std::move(preset.uri), std::move(preset.label)});
+    }
+    NodesPtr required(lilv_plugin_get_required_features(plugin));
+    d.required_features = node_texts(required.get());
+    NodesPtr optional(lilv_plugin_get_optional_features(plugin));
+    d.optional_features = node_texts(optional.get());
+    for (auto* features : {&d.required_features, &d.optional_features}) {
+        std::sort(features->begin(), features->end());
+        for (const std::string& feature : *features) {
+            if (!host_offers_feature(feature)) {
+                d.unprovided_features.push_back(feature);
+            }
+        }
+    }
+    bool midi_input = false;
+    bool audio_input = false;
+    for (const PortDescription& port : d.ports) {
+        if (port.direction == PortDirection::input) {
+            midi_input = midi_input || port.carries_midi;
+            audio_input = audio_input || port.type == PortType::audio;
+        }
+    }
+    d.instrument = midi_input && !audio_input;
+    return d;
 }
+
+Result<PluginDescription> World::describe(std::string_view uri) const
+{
+    const LilvPlugin* plugin = find_lilv_plugin(*impl_, uri);
+    if (plugin == nullptr) {
+        return Error{"No such plugin " + std::string(uri) + "\n"};
+    }
+    return describe_plugin(*impl_, plugin);
+}
+
+} // namespace tonbrix

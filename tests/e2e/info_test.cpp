@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <tuple>
 
 using nlohmann::json;
 
@@ -157,9 +158,13 @@ TEST_F(Info, JsonHoldsEveryPortFactWithExactNumbers)
     EXPECT_EQ(doc["ports"][1]["scale_points"],
               json::parse(R"([{"value": 0, "label": "Off"}, {"value": 1, "label": "Soft"},
                               {"value": 2, "label": "Hard"}])"));
-    EXPECT_EQ(doc["ports"][7]["supports"],
-              json({"http://lv2plug.in/ns/ext/midi#MidiEvent",
-                    "http://lv2plug.in/ns/ext/time#Position"}));
+    EXPECT_EQ(doc["ports"][7]["buffer_type"], "http://lv2plug.in/ns/ext/atom#Sequence");
+    for (const auto& [index, midi, patch, time] :
+         {std::tuple{7, true, false, true}, std::tuple{8, false, true, false}}) {
+        EXPECT_EQ(doc["ports"][index]["midi"], midi) << index;
+        EXPECT_EQ(doc["ports"][index]["patch"], patch) << index;
+        EXPECT_EQ(doc["ports"][index]["time_position"], time) << index;
+    }
     EXPECT_EQ(doc["ports"][8]["designation"], "http://lv2plug.in/ns/lv2core#control");
 }
 
