@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <fcntl.h>
 #include <unistd.h>
 #include <cstdio>
 
@@ -109,6 +110,46 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
     return status;
 }
 
+// With --json the document keeps standard output's descriptor to itself,
+// and descriptor 1 becomes standard error for the run: what a plugin prints
+// with printf cannot get into the document. Standard output stays as it is
+// when that cannot be done.
+class DocumentOutput {
+public:
+    DocumentOutput() = default;
+    DocumentOutput(const DocumentOutput&) = delete;
+    DocumentOutput& operator=(const DocumentOutput&) = delete;
+    ~DocumentOutput()
+    {
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+        }
+    }
+
+    void set_aside()
+    {
+        std::fflush(stdout);
+        const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) {
+            return;
+        }
+        stream_ = ::fdopen(fd, "w");
+        if (stream_ == nullptr || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            if (stream_ != nullptr) {
+                std::fclose(stream_);
+                stream_ = nullptr;
+            } else {
+                ::close(fd);
+            }
+        }
+    }
+
+    FILE* stream() const { return stream_ != nullptr ? stream_ : stdout; }
+
+private:
+    FILE* stream_ = nullptr;
+};
+
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
@@ -118,7 +159,11 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     // warnings and report then go to standard error. With --json standard
     // output holds only the report's document: the notes go to standard
     // error. Quiet runs print no notes (null `notes`).
-    FILE* report_stream = options.output == "-" ? stderr : stdout;
+    DocumentOutput document;
+    if (options.json && options.output != "-") {
+        document.set_aside();
+    }
+    FILE* report_stream = options.output == "-" ? stderr : document.stream();
     FILE* messages = options.json ? stderr : report_stream;
     FILE* notes = options.quiet ? nullptr : messages;
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));

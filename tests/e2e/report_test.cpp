@@ -244,6 +244,13 @@ TEST_F(ReportJson, StandardOutputHoldsOnlyTheDocument)
     // The last block runs whole, on silence after the input's 1000th frame.
     EXPECT_EQ(doc["readings"][0]["instances"][0]["level"], 0.0);
 
+    // What a plugin prints with printf goes to standard error too.
+    const CommandResult chatty = tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"),
+                                          "--json", "-c", "1:in", test_plugin("chatty")});
+    EXPECT_EQ(chatty.status, 0) << chatty.err;
+    EXPECT_EQ(nlohmann::json::parse(chatty.out)["uri"], test_plugin("chatty"));
+    EXPECT_NE(chatty.err.find("chatty: run of 512 frames\n"), std::string::npos) << chatty.err;
+
     // With the audio on standard output the document goes to standard error.
     const std::vector<float> in{0.0f, 0.0f, 0.375f, 0.0f};
     const CommandResult raw = tonbrix({"-q", "-i", "-", "-o", "-", "-r", "48000", "-n", "2", "-b",
