@@ -1,5 +1,5 @@
 // --info and --json: one plugin described for people and for scripts, and
-// the listings as JSON documents; checked with the test plugin "described",
+// the listings as JSON documents; checked with the test plugin "annotated",
 // whose data uses every fact the description shows.
 #include "support/e2e.h"
 
@@ -12,8 +12,8 @@ using nlohmann::json;
 
 namespace {
 
-const std::string described_text = R"(Name: Described
-URI: http://tonbrix.test/plugins/described
+const std::string annotated_text = R"(Name: Annotated
+URI: http://tonbrix.test/plugins/annotated
 Class: Plugin
 Project: Tonbrix Test Plugins
 Author: Test Maker <maker@tonbrix.test>, http://tonbrix.test/
@@ -82,27 +82,27 @@ class Info : public E2E {};
 
 TEST_F(Info, TextShowsEveryFactByUriOrListNumber)
 {
-    const CommandResult by_uri = tonbrix({"--info", test_plugin("described")});
+    const CommandResult by_uri = tonbrix({"--info", test_plugin("annotated")});
     EXPECT_EQ(by_uri.status, 0);
-    EXPECT_EQ(by_uri.out, described_text);
+    EXPECT_EQ(by_uri.out, annotated_text);
     EXPECT_EQ(by_uri.err, "");
 
     const json list = document_of(tonbrix({"-l", "--json"}));
     std::string number;
     for (const json& plugin : list["plugins"]) {
-        if (plugin["uri"] == test_plugin("described")) {
+        if (plugin["uri"] == test_plugin("annotated")) {
             number = std::to_string(plugin["number"].get<int>());
         }
     }
     ASSERT_FALSE(number.empty());
     const CommandResult by_number = tonbrix({"-I", number});
     EXPECT_EQ(by_number.status, 0);
-    EXPECT_EQ(by_number.out, described_text);
+    EXPECT_EQ(by_number.out, annotated_text);
 }
 
 TEST_F(Info, JsonHoldsEveryPortFactWithExactNumbers)
 {
-    const CommandResult r = tonbrix({"-I", test_plugin("described"), "--json"});
+    const CommandResult r = tonbrix({"-I", test_plugin("annotated"), "--json"});
     const json doc = document_of(r);
     // Floats read back exactly and are written as the data has them.
     EXPECT_NE(r.out.find("\"default\": 0.1,"), std::string::npos) << r.out;
@@ -170,19 +170,19 @@ TEST_F(Info, JsonHoldsEveryPortFactWithExactNumbers)
 
 TEST_F(Info, JsonHoldsThePluginsOtherFacts)
 {
-    const json doc = document_of(tonbrix({"--info=" + test_plugin("described"), "--json"}));
-    EXPECT_EQ(doc["uri"], test_plugin("described"));
-    EXPECT_EQ(doc["name"], "Described");
+    const json doc = document_of(tonbrix({"--info=" + test_plugin("annotated"), "--json"}));
+    EXPECT_EQ(doc["uri"], test_plugin("annotated"));
+    EXPECT_EQ(doc["name"], "Annotated");
     EXPECT_EQ(doc["project"], "Tonbrix Test Plugins");
     EXPECT_EQ(doc["author"], json::parse(R"({"name": "Test Maker",
         "email": "mailto:maker@tonbrix.test", "homepage": "http://tonbrix.test/"})"));
     EXPECT_EQ(doc["instrument"], true);
     EXPECT_EQ(doc["latency_port"], json::parse(R"({"index": 9, "symbol": "latency"})"));
     EXPECT_EQ(doc["parameters"], json::parse(R"([
-        {"uri": "http://tonbrix.test/plugins/described#sample", "short_name": "sample",
+        {"uri": "http://tonbrix.test/plugins/annotated#sample", "short_name": "sample",
          "label": "Sample", "type": "http://lv2plug.in/ns/ext/atom#Path",
          "default": null, "minimum": null, "maximum": null},
-        {"uri": "http://tonbrix.test/plugins/described#volume", "short_name": "volume",
+        {"uri": "http://tonbrix.test/plugins/annotated#volume", "short_name": "volume",
          "label": "Volume", "type": "http://lv2plug.in/ns/ext/atom#Float",
          "default": 0.7, "minimum": -0.1, "maximum": 2}])"));
     EXPECT_EQ(doc["preset_count"], 2);
@@ -247,16 +247,16 @@ TEST_F(JsonListings, HoldWhatTheTextHoldsAndEndWithZero)
         "control_inputs": [{"index": 1, "symbol": "gain", "name": "Gain", "type": "control"},
                            {"index": 4, "symbol": "bias", "name": "Bias", "type": "control"}],
         "parameters": []})"));
-    const json described = document_of(tonbrix({"--json", "--nameports", test_plugin("described")}));
+    const json annotated = document_of(tonbrix({"--json", "--nameports", test_plugin("annotated")}));
     std::vector<std::string> controls;
-    for (const json& port : described["control_inputs"]) {
+    for (const json& port : annotated["control_inputs"]) {
         controls.push_back(port["symbol"].get<std::string>() + ":" + port["type"].get<std::string>());
     }
     EXPECT_EQ(controls, (std::vector<std::string>{"gain:control", "mode:control", "bypass:control",
                                                   "cutoff:control", "depth:cv", "turns:control",
                                                   "distance:control"}));
-    EXPECT_EQ(described["parameters"][1], json::parse(R"({"uri":
-        "http://tonbrix.test/plugins/described#volume", "short_name": "volume", "label": "Volume"})"));
+    EXPECT_EQ(annotated["parameters"][1], json::parse(R"({"uri":
+        "http://tonbrix.test/plugins/annotated#volume", "short_name": "volume", "label": "Volume"})"));
 
     // --list-presets: the labels of the text, with the presets' URIs.
     const CommandResult presets_text = tonbrix({"-L", test_plugin("presets")});

@@ -109,8 +109,8 @@ done
 expect "tonbrix -i in.wav -o out.wav $p/th" //tonbrix.test/plugins/thru //tonbrix.test/plugins/thru2
 expect "tonbrix --nameports $p/fr" //tonbrix.test/plugins/freewheel2
 expect "tonbrix -L http://tonbrix.test/plugins/pre" //tonbrix.test/plugins/presets
-expect "tonbrix -I $p/desc" //tonbrix.test/plugins/described
-expect "tonbrix --info=$p/desc" //tonbrix.test/plugins/described
+expect "tonbrix -I $p/ann" //tonbrix.test/plugins/annotated
+expect "tonbrix --info=$p/ann" //tonbrix.test/plugins/annotated
 expect "tonbrix --rep" --report --report-every=
 expect "tonbrix -i a.wav -o b.wav --report-every "
 expect "tonbrix -i a.wav -o b.wav --report-every 2 $p/mix" //tonbrix.test/plugins/mixed

@@ -1,47 +1,69 @@
-/* described: a plugin whose data uses every fact --info shows (units,
- * scale points, port properties, a CV input, atom inputs, a latency port,
- * parameters, presets, features); out[f] = 0 and the outputs stay 0. */
+/* described: a plugin whose data declares every kind of port the world's
+ * descriptions carry (see described.ttl). run(n): out[f] = in[f]; the
+ * other ports are left alone.
+ */
 #include <stdint.h>
 #include <stdlib.h>
 
 #include <lv2/core/lv2.h>
 
-enum { N_PORTS = 12, P_LATENCY = 9, P_LEVEL = 10, P_OUT = 11 };
+#include "lifecycle_log.h"
 
 typedef struct {
-    void* ports[N_PORTS];
+    int k;
+    const float* in;
+    float* out;
 } Described;
 
 static LV2_Handle instantiate(const LV2_Descriptor* d, double rate, const char* path,
                               const LV2_Feature* const* features)
 {
     (void)d, (void)rate, (void)path, (void)features;
-    return calloc(1, sizeof(Described));
+    Described* self = calloc(1, sizeof(Described));
+    if (self == NULL) {
+        return NULL;
+    }
+    self->k = tb_next_instance();
+    tb_log("instantiate", self->k);
+    return self;
 }
 
 static void connect_port(LV2_Handle h, uint32_t port, void* data)
 {
-    if (port < N_PORTS) {
-        ((Described*)h)->ports[port] = data;
+    Described* self = h;
+    if (port == 0) {
+        self->in = data;
+    } else if (port == 1) {
+        self->out = data;
     }
 }
+
+static void activate(LV2_Handle h) { tb_log("activate", ((Described*)h)->k); }
 
 static void run(LV2_Handle h, uint32_t n)
 {
     Described* self = h;
-    *(float*)self->ports[P_LATENCY] = 0.0f;
-    *(float*)self->ports[P_LEVEL] = 0.0f;
-    float* out = self->ports[P_OUT];
     for (uint32_t f = 0; f < n; ++f) {
-        out[f] = 0.0f;
+        self->out[f] = self->in[f];
     }
 }
 
-static void cleanup(LV2_Handle h) { free(h); }
+static void deactivate(LV2_Handle h) { tb_log("deactivate", ((Described*)h)->k); }
+
+static void cleanup(LV2_Handle h)
+{
+    tb_log("cleanup", ((Described*)h)->k);
+    free(h);
+}
+
+static const void* extension_data(const char* uri)
+{
+    (void)uri;
+    return NULL;
+}
 
 static const LV2_Descriptor descriptor = {
-    "http://tonbrix.test/plugins/described", instantiate, connect_port, NULL, run, NULL, cleanup,
-    NULL,
+    TB_PLUGIN_URI, instantiate, connect_port, activate, run, deactivate, cleanup, extension_data,
 };
 
 LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index)
