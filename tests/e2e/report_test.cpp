@@ -167,6 +167,31 @@ TEST_F(ReportEvery, SameReadingsWithAnyJobCount)
     }
 }
 
+TEST_F(ReportEvery, RealMeterEndsInTheSameStateWithAnyJobCount)
+{
+    // The meter's level falls with every block of silence: after a tail the
+    // readings show whether more silent blocks ran than the output needs.
+    write_sound(path("tone.wav"), make_sound(2, 48000, 48000, wav_float, [](long f, int) {
+                    return 0.5f * static_cast<float>(std::sin(f * 0.0576));
+                }));
+    for (const char* tail : {"--tail=0.01", "--tail=0.3"}) {
+        std::string first;
+        for (const char* jobs : {"1", "2", "3"}) {
+            const CommandResult r =
+                tonbrix({"-q", "-b", "64", "-j", jobs, tail, "--report-every=0.25", "-i",
+                         path("tone.wav"), "-o", path("out.wav"),
+                         "http://gareus.org/oss/lv2/meters#dBTPmono"},
+                        "", {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"},
+                             {"ASAN_OPTIONS", "detect_leaks=0"}});
+            ASSERT_EQ(r.status, 0) << r.err;
+            if (first.empty()) {
+                first = r.out;
+            }
+            EXPECT_EQ(r.out, first) << tail << " -j " << jobs;
+        }
+    }
+}
+
 TEST_F(ReportEvery, InvalidPeriodIsRefusedBeforeTheOutputIsWritten)
 {
     for (const char* value : {"0", "-1", "abc", "0x10", "nan", "1s", "1e999"}) {
