@@ -41,7 +41,7 @@ test: build build-asan build-tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # The end-to-end tests that exercise the reader, writer and instance threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac)\.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build

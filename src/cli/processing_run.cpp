@@ -2,6 +2,9 @@
 
 #include "cli/console_events.h"
 #include "cli/option_items.h"
+#include "cli/json_documents.h"
+#include "cli/listings.h"
+#include "cli/number_text.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "engine/block_loop.h"
@@ -87,19 +90,81 @@ int audio_descriptor()
     return -1;
 }
 
+// --report-every and --json ask for the report too.
+bool wants_report(const RunOptions& options)
+{
+    return options.report || options.has_report_every || options.json;
+}
+
+// Prints the readings, as text or as a JSON document; false when they did
+// not fit in memory.
+bool print_report(const RunOptions& options, const LilvPlugin* plugin,
+                  const PortIndexLists& lists, const ReadingRecorder& recorder,
+                  const RunBuffers& buffers, uint64_t frames_written, int rate, FILE* stream)
+{
+    std::vector<Reading> readings;
+    if (options.report_every_seconds > 0.0) {
+        if (!collect_readings(recorder, frames_written, readings)) {
+            return false;
+        }
+    } else {
+        readings.push_back(final_reading(buffers, frames_written));
+    }
+    const std::vector<std::string> symbols = control_output_symbols(plugin, lists);
+    if (options.json) {
+        write_text(stream, json_text(report_json(lilv_node_as_uri(lilv_plugin_get_uri(plugin)),
+                                                 rate, symbols, readings)));
+        return true;
+    }
+    std::string text;
+    for (const Reading& reading : readings) {
+        const std::string prefix = options.report_every_seconds > 0.0
+                                       ? seconds_text(reading.frame, rate) + " "
+                                       : std::string();
+        text += reading_text(symbols, reading, prefix);
+    }
+    write_text(stream, text);
+    return true;
+}
+
+// The JSON document's stream: standard output's descriptor kept apart from
+// descriptor 1, which becomes standard error, so that what a plugin prints
+// with printf cannot get into the document. Standard output itself when
+// that cannot be done.
+FILE* document_stream()
+{
+    const int fd = audio_descriptor();
+    FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (fd >= 0 && stream == nullptr) {
+        ::close(fd);
+    }
+    return stream != nullptr ? stream : stdout;
+}
+
 // Where a run's text goes. Standard output carries the audio when the
 // output is "-"; the notes, warnings and report then go to standard error.
-// A quiet run prints no notes (null `notes`).
+// With --json standard output holds only the report's document: the notes
+// go to standard error. A quiet run prints no notes (null `notes`).
 struct Console {
+    FILE* report;
     FILE* messages;
     FILE* notes;
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
     explicit Console(const RunOptions& options)
-        : messages(options.output == "-" ? stderr : stdout),
+        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
+          messages(options.json || options.output == "-" ? stderr : stdout),
           notes(options.quiet ? nullptr : messages)
     {
+    }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+    ~Console()
+    {
+        if (report != stdout && report != stderr) {
+            std::fclose(report);
+        }
     }
 };
 
@@ -321,7 +386,16 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 1;
     }
 
-    const BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
+    BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
+    ReadingRecorder recorder;
+    if (options.report_every_seconds > 0.0) {
+        start_readings(recorder, options.report_every_seconds * files.info.samplerate, run.buffers,
+                       run.instances.instances.size());
+        loop.block_done = record_block;
+        loop.block_context = &recorder;
+    }
+    uint64_t frames_written = 0;
+    loop.frames_written = &frames_written;
     start_progress(options, files.info, loop.tail_frames, console.progress);
     Error loop_error;
     const LoopResult result = run_block_loop(loop, loop_error);
@@ -329,10 +403,14 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         std::fputs(loop_error.message.c_str(), stderr);
     }
     progress_finish(console.progress, result == LoopResult::finished);
-    if (options.report && result == LoopResult::finished) {
-        const std::string report =
-            report_text(control_output_symbols(plugin, run.lists), run.buffers.instances);
-        std::fputs(report.c_str(), console.messages);
+    if (wants_report(options) && result == LoopResult::finished &&
+        !print_report(options, plugin, run.lists, recorder, run.buffers, frames_written,
+                      files.info.samplerate, console.report)) {
+        std::fputs(insufficient_memory_message, stderr);
+        destroy_instances(run.instances);
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return 1;
     }
 
     destroy_instances(run.instances);

@@ -270,6 +270,22 @@ std::size_t ready_frames(const RunStage& stage)
     return ready;
 }
 
+// The frames of silence to run after the input: enough whole blocks for the
+// `remaining` output frames (and the latency still to drop), at most a
+// chunk. Never more, so that the instances end in the same state, and give
+// the same readings, whatever the chunk size.
+std::size_t silence_frames(const RunStage& stage, uint64_t remaining, std::size_t chunk_frames)
+{
+    uint64_t needed = 0;
+    for (const OutputStore& store : stage.stores) {
+        const uint64_t wanted = remaining + store.skip;
+        needed = std::max(needed, wanted > store.frames ? wanted - store.frames : 0);
+    }
+    const uint64_t block = stage.shape.block_size;
+    const uint64_t blocks = std::max<uint64_t>((needed + block - 1) / block, 1);
+    return static_cast<std::size_t>(std::min<uint64_t>(blocks * block, chunk_frames));
+}
+
 void warn_invalid_latency(const RunStage& stage, const WriteStage& writer, bool& warned)
 {
     for (std::size_t m = 0; m < stage.invalid_latency.size() && !warned; ++m) {
@@ -343,6 +359,8 @@ LoopResult run_block_loop(const BlockLoop& loop, Error& error)
     stage.invalid_latencies.assign(n_instances, 0.0f);
     stage.stores.resize(n_instances);
     stage.prefetch_input = jobs > 1;
+    stage.block_done = loop.block_done;
+    stage.block_context = loop.block_context;
 
     if (!checked_product({s.block_size, blocks_per_chunk}, pipeline.chunk_frames) ||
         !allocate_pipeline(pipeline, pipeline.threaded ? queue_depth : 1) ||
@@ -430,7 +448,7 @@ LoopResult run_block_loop(const BlockLoop& loop, Error& error)
                 break;
             }
             chunk.samples = nullptr;
-            chunk.frames = pipeline.chunk_frames;
+            chunk.frames = silence_frames(stage, total_out - frames_out, pipeline.chunk_frames);
         }
 
         if (!pipeline.planar && !next_output(pipeline, output_buffer)) {
@@ -502,6 +520,9 @@ LoopResult run_block_loop(const BlockLoop& loop, Error& error)
     }
     stop_pipeline(pipeline);
     stop_instance_pool(pool);
+    if (loop.frames_written != nullptr) {
+        *loop.frames_written = frames_out;
+    }
     if (pipeline.writer_result != LoopResult::finished) {
         error = std::move(pipeline.writer_error);
         return pipeline.writer_result;

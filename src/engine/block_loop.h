@@ -3,6 +3,7 @@
 #include "io/clip_stage.h"
 #include "engine/gather_stage.h"
 #include "engine/mix_stage.h"
+#include "engine/run_stage.h"
 #include "lv2/run_buffers.h"
 #include "lv2/urid_table.h"
 #include "lv2/worker.h"
@@ -51,6 +52,10 @@ struct BlockLoop {
     bool compensate_latency = false;
     uint64_t tail_frames = 0; // frames run on silence after the input
     const std::atomic<int>* stop = nullptr; // set to end the run early
+    // Called after each block of each instance (see RunStage); none when null.
+    BlockDone block_done = nullptr;
+    void* block_context = nullptr;
+    uint64_t* frames_written = nullptr; // set to the frames handed to the writer, unless null
     ProgressHooks progress;
 };
 

@@ -81,6 +81,13 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
         if (input.samples != nullptr) {
             mix_inputs(input.samples + offset * s.channels, static_cast<int64_t>(frames),
                        s.channels, 1, s.inputs, matrix, s.block_size, port_inputs);
+            if (frames < s.block_size) {
+                // The last block of the input is run whole: silence after its end.
+                for (uint32_t i = 0; i < s.inputs; ++i) {
+                    std::memset(port_inputs + std::size_t{i} * s.block_size + frames, 0,
+                                (s.block_size - frames) * sizeof(float));
+                }
+            }
         } else {
             std::memset(port_inputs, 0, input_samples * sizeof(float));
         }
@@ -93,6 +100,9 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
         }
         for (AtomBuffer& atoms : own.atom_inputs) {
             reset_atom_input(atoms, stage.sequence_type);
+        }
+        if (stage.block_done != nullptr) {
+            stage.block_done(stage.block_context, m, s.block_size);
         }
         if (!stage.ran[m]) {
             stage.ran[m] = 1;

@@ -34,6 +34,11 @@ struct ChunkOutput {
     std::size_t frame_stride = 1;
 };
 
+// Called after each block of an instance, on the thread that runs it and
+// before its next block, with the instance and the frames the block ran:
+// the instance's control outputs then hold their values after that block.
+using BlockDone = void (*)(void* context, std::size_t instance, uint32_t frames) noexcept;
+
 // Everything the instances need to run over chunks. Each instance reads the
 // shared input chunk and touches only its own buffers and output store, so
 // different instances may run on different threads.
@@ -54,6 +59,8 @@ struct RunStage {
     // The input chunks come from another thread: fetch each block's input
     // into the cache ahead of the mix.
     bool prefetch_input = false;
+    BlockDone block_done = nullptr; // none when null
+    void* block_context = nullptr;
     std::vector<OutputStore> stores;         // by instance
     std::vector<uint8_t> ran;                // by instance: has run once
     std::vector<float> invalid_latencies;    // readings that were taken as 0

@@ -99,6 +99,21 @@ bool serves_worker(const LilvPlugin* plugin, const UriNodes& nodes)
 
 } // namespace
 
+bool host_offers_feature(std::string_view uri)
+{
+    for (std::string_view offered :
+         {LV2_URID__map, LV2_URID__unmap, LV2_OPTIONS__options, LV2_BUF_SIZE__boundedBlockLength,
+          LV2_BUF_SIZE__fixedBlockLength, LV2_BUF_SIZE__coarseBlockLength,
+          LV2_BUF_SIZE__powerOf2BlockLength, LV2_LOG__log, LV2_STATE__loadDefaultState,
+          LV2_STATE__mapPath, LV2_STATE__makePath, LV2_STATE__freePath, LV2_WORKER__schedule,
+          LV2_CORE__hardRTCapable, LV2_CORE__inPlaceBroken, LV2_CORE__isLive}) {
+        if (uri == offered) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Status block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length)
 {
     NodePtr power_of_2(lilv_new_uri(world, LV2_BUF_SIZE__powerOf2BlockLength));

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace tonbrix {
@@ -50,6 +51,12 @@ struct HostFeatures {
     LV2_Feature make_path_feature{};
     LV2_Feature free_path_feature{};
 };
+
+// True for a feature tonbrix offers every plugin that asks (the worker's
+// schedule to plugins with a worker interface, the power-of-two block length
+// with such a block size), and for the features that ask nothing of the
+// host (hard real-time capable, in-place broken, live).
+bool host_offers_feature(std::string_view uri);
 
 // One entry per port index, NaN where the plugin declares nothing.
 struct PortRanges {

@@ -100,7 +100,7 @@ complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --quiet --jobs= --help --version; do
+    --report-every= --json -I --info= --quiet --jobs= --help --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done
 
@@ -109,6 +109,12 @@ done
 expect "tonbrix -i in.wav -o out.wav $p/th" //tonbrix.test/plugins/thru //tonbrix.test/plugins/thru2
 expect "tonbrix --nameports $p/fr" //tonbrix.test/plugins/freewheel2
 expect "tonbrix -L http://tonbrix.test/plugins/pre" //tonbrix.test/plugins/presets
+expect "tonbrix -I $p/ann" //tonbrix.test/plugins/annotated
+expect "tonbrix --info=$p/ann" //tonbrix.test/plugins/annotated
+expect "tonbrix --rep" --report --report-every=
+expect "tonbrix -i a.wav -o b.wav --report-every "
+expect "tonbrix -i a.wav -o b.wav --report-every 2 $p/mix" //tonbrix.test/plugins/mixed
+expect "tonbrix -i a.wav -o b.wav --report-every 2 $p/mixed -p g" gain:
 complete_with "$tonbrix" "tonbrix -n "
 [[ $offers == "$("$tonbrix" --list | cut -f2 | sort)" ]] || fail "-n did not offer every plugin"
 expect "tonbrix -i in.wav -o out.wav $p/nosuch"
