@@ -31,6 +31,10 @@ int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
         return 1;
     }
+    if (!list_presets && options.blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+        return 1;
+    }
     InstanceStates states;
     const PresetScan scan = scan_presets(world, plugin, nodes, list_presets,
                                          options.has_preset ? &options.preset : nullptr,
