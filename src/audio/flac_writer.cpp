@@ -189,7 +189,9 @@ bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment)
     bool encoded = file != nullptr;
     if (file != nullptr) {
         const auto frames = static_cast<sf_count_t>(segment.frames);
-        encoded = frames == 0 || sf_writef_short(file, segment.samples.data(), frames) == frames;
+        // Without frames, libsndfile writes the stream's start only when asked.
+        encoded = frames == 0 ? sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0) == 0
+                              : sf_writef_short(file, segment.samples.data(), frames) == frames;
         encoded = sf_close(file) == 0 && encoded;
     }
     segment.stream = std::move(device.bytes);

@@ -142,6 +142,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
         return false;
     }
+    output.format = info.format;
     // Without this, libsndfile wraps samples beyond full scale around when
     // it converts them to integers.
     if (is_integer_format(info.format)) {
@@ -152,6 +153,12 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
 
 bool close_output_file(SoundFile& output, bool complete)
 {
+    // libsndfile begins a FLAC stream at the first write: an output with
+    // no frames would otherwise be an empty file that no decoder opens.
+    if (complete && output.handle != nullptr &&
+        (output.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+        sf_command(output.handle, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    }
     const bool closed = close_sound_file(output);
     if (!closed || !complete) {
         discard_atomic_output(output.atomic);

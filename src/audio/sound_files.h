@@ -17,6 +17,7 @@ struct SoundFile {
     bool segmented_flac = false;
     SF_INFO encoder_info{};
     const char* close_error = "";
+    int format = 0; // libsndfile's format of an open output
     AtomicOutput atomic; // released after the handle is closed
 
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
