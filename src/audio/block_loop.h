@@ -27,6 +27,7 @@ struct BlockLoop {
     // at a time, into `flac_fd`.
     int flac_fd = -1;
     SF_INFO flac_info{};
+    SoundStrings flac_strings;
     FILE* notes = stdout;      // where the warnings go
     bool pcm16_output = false; // write 16-bit integers converted here
     bool check_clipping = true;

@@ -2,6 +2,7 @@
 
 #include "audio/flac_frames.h"
 #include "audio/md5.h"
+#include "audio/sound_strings.h"
 
 #include <sndfile.h>
 #include <sys/types.h>
@@ -43,6 +44,7 @@ struct FlacSegment {
 struct FlacWriter {
     int fd = -1;
     SF_INFO info{};
+    SoundStrings strings; // in the stream's metadata
     std::size_t segment_frames = 0;
     std::size_t in_flight = 0; // segments dispatched and not written, at most
 
@@ -88,8 +90,9 @@ bool finish_flac_writer(FlacWriter& writer);
 // Stops the encoder threads; what is not written is dropped.
 void stop_flac_writer(FlacWriter& writer) noexcept;
 
-// Encodes one segment as libsndfile writes a FLAC stream; false on failure.
-bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment);
+// Encodes one segment as libsndfile writes a FLAC stream with `strings`;
+// false on failure.
+bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings, FlacSegment& segment);
 
 // Renumbers the encoded segment's frames for its place in the stream,
 // every segment before it holding `segment_frames` frames. False when the

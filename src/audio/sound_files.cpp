@@ -109,6 +109,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         if (settings.segmented_flac && is_segmented_flac(info.format)) {
             output.segmented_flac = true;
             output.encoder_info = info;
+            output.encoder_strings = settings.strings;
             return true;
         }
         output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
@@ -143,6 +144,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         return false;
     }
     output.format = info.format;
+    write_sound_strings(output.handle, settings.strings);
     // Without this, libsndfile wraps samples beyond full scale around when
     // it converts them to integers.
     if (is_integer_format(info.format)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/atomic_output.h"
+#include "audio/sound_strings.h"
 
 #include <sndfile.h>
 
@@ -16,6 +17,7 @@ struct SoundFile {
     // null and the stream of `encoder_info` goes to the temporary file.
     bool segmented_flac = false;
     SF_INFO encoder_info{};
+    SoundStrings encoder_strings;
     const char* close_error = "";
     int format = 0; // libsndfile's format of an open output
     AtomicOutput atomic; // released after the handle is closed
@@ -55,6 +57,7 @@ struct SoundFileSettings {
     // A 16-bit FLAC output written to a new file may be encoded in
     // segments on several threads (the bytes are the same).
     bool segmented_flac = false;
+    SoundStrings strings; // the output's title, artist, ...
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";

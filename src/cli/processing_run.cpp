@@ -48,13 +48,19 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
-    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
+    SoundFileSettings files;
+    files.input = options.input;
+    files.output = options.output;
+    files.raw = raw;
+    files.rate = options.rate;
+    files.channels = options.channels;
     files.segmented_flac = jobs > 1;
     SF_INFO info{};
     SoundFile input(input_close_error);
     if (!open_input_file(files, input, info)) {
         return 1;
     }
+    files.strings = read_sound_strings(input.handle);
     if (options.has_output_format) {
         std::string error;
         if (!resolve_output_format(options.output_format_request, info.format, files.format,
@@ -159,6 +165,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     if (output.segmented_flac) {
         loop.flac_fd = output.atomic.fd;
         loop.flac_info = output.encoder_info;
+        loop.flac_strings = output.encoder_strings;
     }
     loop.plugins_print = notes != nullptr && !instances.workers.empty();
     loop.latency_output = lists.latency_output;
