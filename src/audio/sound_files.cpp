@@ -1,6 +1,7 @@
 #include "audio/sound_files.h"
 
 #include "audio/memory_file.h"
+#include "audio/output_size.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -144,6 +145,9 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         return false;
     }
     output.format = info.format;
+    if (settings.rf64_auto_downgrade) {
+        sf_command(output.handle, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    }
     write_sound_strings(output.handle, settings.strings);
     // Without this, libsndfile wraps samples beyond full scale around when
     // it converts them to integers.
@@ -171,6 +175,19 @@ bool close_output_file(SoundFile& output, bool complete)
         return false;
     }
     return true;
+}
+
+bool output_written_as_rf64(SoundFile& output)
+{
+    if (output.handle == nullptr) {
+        return false;
+    }
+    const sf_count_t frames = sf_seek(output.handle, 0, SEEK_CUR | SFM_WRITE);
+    SF_INFO info{};
+    sf_command(output.handle, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+    const int wav_format = (output.format & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_WAV;
+    return frames > 0 && fit_output_size(wav_format, info.channels, static_cast<uint64_t>(frames)) !=
+                             SizeFit::fits;
 }
 
 bool close_input_file(SoundFile& input)

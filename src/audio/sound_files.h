@@ -58,6 +58,8 @@ struct SoundFileSettings {
     // segments on several threads (the bytes are the same).
     bool segmented_flac = false;
     SoundStrings strings; // the output's title, artist, ...
+    // An RF64 output that libsndfile writes as WAV when it fits.
+    bool rf64_auto_downgrade = false;
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";
@@ -78,6 +80,10 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
 // temporary file is removed. False after printing the message of a failure.
 bool close_output_file(SoundFile& output, bool complete);
 bool close_input_file(SoundFile& input);
+
+// True when an output opened with rf64_auto_downgrade has grown too long
+// for WAV, so that it stays RF64.
+bool output_written_as_rf64(SoundFile& output);
 
 // True when libsndfile stores the format's samples as integers (it then
 // converts floats, with clipping turned on for our outputs).

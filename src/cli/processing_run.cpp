@@ -2,6 +2,7 @@
 
 #include "audio/block_loop.h"
 #include "audio/output_format.h"
+#include "audio/output_size.h"
 #include "audio/parameter_messages.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 
@@ -33,6 +35,54 @@ uint64_t tail_frames(double seconds, int rate)
     const double frames = std::round(seconds * rate);
     constexpr double bound = 4.0e18;
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+constexpr const char* rf64_note =
+    "Note: The output is too long for WAV (4 GiB at most); it is written as RF64.\n";
+
+// True when the output path names a regular file or nothing yet: a file
+// whose header libsndfile can go back to and rewrite.
+bool output_can_be_rewritten(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+// Chooses RF64 for a WAV output too long for WAV and refuses an AIFF
+// output too long for AIFF, by the input's length and the tail; without a
+// known length a WAV output is written as RF64 that becomes WAV again
+// when it fits. False after printing the refusal.
+bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, FILE* notes,
+                          SoundFileSettings& files)
+{
+    const int format = files.format != 0 ? files.format : info.format;
+    const bool length_known =
+        info.seekable != 0 && info.frames >= 0 && info.frames != SF_COUNT_MAX;
+    if (!length_known) {
+        const int type = format & SF_FORMAT_TYPEMASK;
+        if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) &&
+            !(files.raw && files.output == "-") && output_can_be_rewritten(files.output)) {
+            files.format = rf64_format(format);
+            files.rf64_auto_downgrade = true;
+        }
+        return true;
+    }
+    switch (fit_output_size(format, channels, static_cast<uint64_t>(info.frames) + tail)) {
+    case SizeFit::fits:
+        return true;
+    case SizeFit::rf64:
+        files.format = rf64_format(format);
+        if (notes != nullptr) {
+            std::fputs(rf64_note, notes);
+        }
+        return true;
+    case SizeFit::too_long:
+        break;
+    }
+    std::fputs("Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or RF64 "
+               "with --output-format, e.g. --output-format=caf.\n",
+               stderr);
+    return false;
 }
 
 } // namespace
@@ -69,7 +119,6 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
             return 1;
         }
     }
-    const int output_format = files.format != 0 ? files.format : info.format;
     const auto channels = static_cast<uint32_t>(info.channels);
 
     PortIndexLists lists;
@@ -92,6 +141,12 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
+
+    const uint64_t tail = tail_frames(options.tail_seconds, info.samplerate);
+    if (!fit_output_to_length(info, tail, static_cast<int>(output_channels), notes, files)) {
+        return 1;
+    }
+    const int output_format = files.format != 0 ? files.format : info.format;
 
     if (options.input != "-" && options.output != "-" &&
         same_existing_file(options.input, options.output)) {
@@ -170,7 +225,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     loop.plugins_print = notes != nullptr && !instances.workers.empty();
     loop.latency_output = lists.latency_output;
     loop.compensate_latency = options.compensate_latency;
-    loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
+    loop.tail_frames = tail;
     if (progress_wanted(options.quiet)) {
         // The frame count of a stream that cannot seek is a guess (for raw
         // data from a pipe, the largest count that fits). The output has
@@ -191,6 +246,10 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     destroy_instances(instances);
+    if (files.rf64_auto_downgrade && notes != nullptr && result == LoopResult::finished &&
+        output_written_as_rf64(output)) {
+        std::fputs(rf64_note, notes);
+    }
     const bool output_closed = close_output_file(output, result == LoopResult::finished);
     close_input_file(input);
     if (result == LoopResult::interrupted) {
