@@ -107,6 +107,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
     int error = 0;
     if (!(settings.raw && settings.output == "-") &&
         begin_atomic_output(settings.output, output.atomic)) {
+        output.format = info.format;
         if (settings.segmented_flac && is_segmented_flac(info.format)) {
             output.segmented_flac = true;
             output.encoder_info = info;

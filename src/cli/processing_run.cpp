@@ -158,6 +158,10 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
     set_crash_cleanup_path(output.atomic.temp);
+    if (!(raw && options.output == "-")) {
+        const std::string warning = extension_mismatch_warning(options.output, output.format);
+        std::fputs(warning.c_str(), messages);
+    }
 
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.

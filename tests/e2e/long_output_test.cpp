@@ -63,8 +63,11 @@ TEST_F(LongOutput, TypeIsChosenByTheInputsLengthAndTheTail)
          interrupted},
         {"aiff too long", wav_float_frames + 1, {"--output-format=aiff:float"}, 1,
          routing, aiff_error},
+        // The name says WAV, and says it once.
         {"caf holds it", wav_float_frames + 1, {"--output-format=caf:float"}, 128 + SIGTERM,
-         routing, interrupted},
+         routing + "WARNING: The output is written as CAF although its name ends in .wav; choose "
+                   "the type with --output-format (e.g. --output-format=wav).\n",
+         interrupted},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(make_sparse_raw(path("long.f32"), c.frames)) << c.label;
