@@ -82,13 +82,48 @@ bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INF
         info.samplerate = settings.rate;
         info.channels = settings.channels;
     }
-    const int error =
-        open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
+    struct stat st {};
+    int error = 0;
+    if (settings.raw && settings.input == "-" && ::fstat(STDIN_FILENO, &st) == 0 &&
+        !S_ISREG(st.st_mode)) {
+        // A pipe: read through a counter, so that a partial frame at its
+        // end can be told. It cannot seek, whatever libsndfile assumes.
+        input.counted = true;
+        input.stream.fd = STDIN_FILENO;
+        SF_VIRTUAL_IO io = counted_stream_io();
+        input.handle = sf_open_virtual(&io, SFM_READ, &info, &input.stream);
+        error = sf_error(input.handle);
+        if (error != 0 && input.handle != nullptr) {
+            sf_close(input.handle);
+            input.handle = nullptr;
+        }
+        info.seekable = 0;
+    } else {
+        error = open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
+    }
     if (error != 0) {
         std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
         return false;
     }
     return true;
+}
+
+uint64_t raw_input_leftover(const SoundFileSettings& settings, const SoundFile& input)
+{
+    if (!settings.raw || settings.channels < 1) {
+        return 0;
+    }
+    const uint64_t frame_bytes = static_cast<uint64_t>(settings.channels) * sizeof(float);
+    if (input.counted) {
+        return input.stream.bytes % frame_bytes;
+    }
+    struct stat st {};
+    const int result = settings.input == "-" ? ::fstat(STDIN_FILENO, &st)
+                                             : ::stat(settings.input.c_str(), &st);
+    if (result != 0 || !S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    return static_cast<uint64_t>(st.st_size) % frame_bytes;
 }
 
 bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,

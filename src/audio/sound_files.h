@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/atomic_output.h"
+#include "audio/counted_stream.h"
 #include "audio/sound_strings.h"
 
 #include <sndfile.h>
@@ -20,6 +21,9 @@ struct SoundFile {
     SoundStrings encoder_strings;
     const char* close_error = "";
     int format = 0; // libsndfile's format of an open output
+    // Raw floats from a stream that cannot seek, read through this.
+    bool counted = false;
+    CountedStream stream;
     AtomicOutput atomic; // released after the handle is closed
 
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
@@ -68,6 +72,10 @@ inline constexpr const char* input_close_error = "Error closing input file!\n";
 // Opens the input by its header, or as headerless floats in raw float mode
 // ("-" is standard input there). Fills `info`.
 bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
+
+// The bytes of a partial frame at the end of a raw float input that was
+// read to its end (libsndfile leaves them out); 0 for other inputs.
+uint64_t raw_input_leftover(const SoundFileSettings& settings, const SoundFile& input);
 
 // Opens the output with the settings' format (else the input's), the
 // input's rate and `channels` channels ("-" is standard output in raw float

@@ -250,6 +250,15 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     destroy_instances(instances);
+    if (result == LoopResult::finished) {
+        if (const uint64_t leftover = raw_input_leftover(files, input); leftover > 0) {
+            std::fprintf(messages,
+                         "WARNING: The raw input ended with %llu bytes of an incomplete frame "
+                         "(%d bytes each); they were left out.\n",
+                         static_cast<unsigned long long>(leftover),
+                         files.channels * static_cast<int>(sizeof(float)));
+        }
+    }
     if (files.rf64_auto_downgrade && notes != nullptr && result == LoopResult::finished &&
         output_written_as_rf64(output)) {
         std::fputs(rf64_note, notes);

@@ -318,3 +318,39 @@ TEST_F(Files, NameThatSaysAnotherTypeIsWarnedAboutOnceEvenWhenQuiet)
     EXPECT_EQ(raw.status, 0);
     EXPECT_EQ(raw.err, "");
 }
+
+TEST_F(Files, PartialFrameAtTheEndOfARawInputIsWarnedAbout)
+{
+    // Three stereo frames, then `extra` bytes of a fourth.
+    const std::vector<float> samples = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
+    struct Case {
+        bool pipe;       // standard input, else a file
+        bool to_stdout;  // audio on standard output: the warning on standard error
+        std::size_t extra;
+    };
+    const Case cases[] = {
+        {true, false, 0}, {true, false, 1}, {true, false, 4}, {true, true, 7},
+        {false, false, 0}, {false, false, 5}, {false, true, 3},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::string(c.pipe ? "pipe" : "file") +
+                                  (c.to_stdout ? " to stdout" : "") + ", " +
+                                  std::to_string(c.extra) + " bytes";
+        const std::string bytes = to_raw_bytes(samples) + std::string(c.extra, '\x11');
+        write_bytes(path("in.f32"), bytes);
+        std::vector<std::string> args = {"-q", "-r", "8000", "-n", "2", "-i",
+                                         c.pipe ? "-" : path("in.f32"), "-o",
+                                         c.to_stdout ? "-" : path("out.f32"),
+                                         test_plugin("thru2")};
+        const CommandResult r = tonbrix(args, c.pipe ? bytes : "");
+        EXPECT_EQ(r.status, 0) << label;
+        const std::string warning =
+            c.extra == 0 ? ""
+                         : "WARNING: The raw input ended with " + std::to_string(c.extra) +
+                               " bytes of an incomplete frame (8 bytes each); they were left "
+                               "out.\n";
+        EXPECT_EQ(c.to_stdout ? r.err : r.out, warning) << label;
+        const std::string audio = c.to_stdout ? r.out : read_file(path("out.f32"));
+        EXPECT_EQ(from_raw_bytes(audio), samples) << label;
+    }
+}
