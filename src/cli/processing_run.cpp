@@ -1,17 +1,19 @@
 #include "cli/processing_run.h"
 
-#include "audio/block_loop.h"
-#include "audio/output_format.h"
-#include "audio/output_size.h"
-#include "audio/parameter_messages.h"
-#include "audio/port_connections.h"
-#include "audio/ports.h"
-#include "audio/report.h"
-#include "audio/routing.h"
-#include "audio/sound_files.h"
+#include "cli/console_events.h"
+#include "cli/option_items.h"
+
+#include "engine/block_loop.h"
+#include "io/output_format.h"
+#include "io/output_size.h"
+#include "lv2/parameter_messages.h"
+#include "lv2/port_connections.h"
+#include "lv2/ports.h"
+#include "engine/report.h"
+#include "engine/routing.h"
+#include "io/sound_files.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
-#include "host/instances.h"
 
 #include <algorithm>
 #include <climits>
@@ -19,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
+
+namespace tonbrix::cli {
 
 namespace {
 
@@ -52,7 +56,7 @@ bool output_can_be_rewritten(const std::string& path)
 // output too long for AIFF, by the input's length and the tail; without a
 // known length a WAV output is written as RF64 that becomes WAV again
 // when it fits. False after printing the refusal.
-bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, FILE* notes,
+bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, EventSink& events,
                           SoundFileSettings& files)
 {
     const int format = files.format != 0 ? files.format : info.format;
@@ -72,9 +76,7 @@ bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, FILE
         return true;
     case SizeFit::rf64:
         files.format = rf64_format(format);
-        if (notes != nullptr) {
-            std::fputs(rf64_note, notes);
-        }
+        events.report(EventKind::note, rf64_note);
         return true;
     case SizeFit::too_long:
         break;
@@ -85,10 +87,40 @@ bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, FILE
     return false;
 }
 
+// Prints the message of a failure on standard error; false for a failure.
+bool succeeded(const Status& status)
+{
+    if (!status) {
+        std::fputs(status.error().message.c_str(), stderr);
+    }
+    return status.ok();
+}
+
+// Applies the --parameters items, "symbol:number", comma-separated, in
+// order, to the control and CV inputs alike. The message of the first item
+// without a colon or with an unknown symbol otherwise.
+Status apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
+                        const PortIndexLists& lists, std::vector<float>& control_values,
+                        std::vector<float>& cv_values)
+{
+    Status status;
+    for_each_item(parameters, [&](std::string_view item) {
+        ParameterItem parsed;
+        if (!parse_parameter_item(item, parsed)) {
+            status = Error{"Error parsing parameters:  Expected colon between port and value.\n"};
+            return false;
+        }
+        status = set_input_value(parsed.symbol, parsed.value, plugin, lists, control_values,
+                                 cv_values);
+        return status.ok();
+    });
+    return status;
+}
+
 } // namespace
 
-int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
-                   const UriNodes& nodes, InstanceStates& states)
+int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
+                   InstanceStates& states)
 {
     // Standard output carries the audio when the output is "-"; the notes,
     // warnings and report then go to standard error. Quiet runs print no
@@ -107,7 +139,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     files.segmented_flac = jobs > 1;
     SF_INFO info{};
     SoundFile input(input_close_error);
-    if (!open_input_file(files, input, info)) {
+    if (!succeeded(open_input_file(files, input, info))) {
         return 1;
     }
     files.strings = read_sound_strings(input.handle);
@@ -121,14 +153,27 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
     const auto channels = static_cast<uint32_t>(info.channels);
 
+    World::Impl& lv2 = world.impl();
     PortIndexLists lists;
-    if (!scan_ports(plugin, nodes, lists)) {
+    if (!succeeded(scan_ports(plugin, lv2.nodes, lists))) {
         return 1;
     }
 
+    // Declared before the events: a trace line clears the progress line.
+    Progress progress;
+    ConsoleEvents events(notes, messages, &progress);
     Routing routing;
-    if (route_channels(options.connect, options.mono, channels, lists, plugin, notes, routing) !=
-        RouteResult::ok) {
+    std::vector<ChannelConnection> connections;
+    if (!options.connect.empty()) {
+        Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+        if (!read) {
+            std::fputs(read.error().message.c_str(), stderr);
+            return 1;
+        }
+        connections = std::move(read.value());
+    }
+    if (!succeeded(route_channels(options.connect.empty() ? nullptr : &connections, options.mono,
+                                  channels, lists, plugin, events, routing))) {
         return 1;
     }
 
@@ -143,7 +188,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     const uint64_t tail = tail_frames(options.tail_seconds, info.samplerate);
-    if (!fit_output_to_length(info, tail, static_cast<int>(output_channels), notes, files)) {
+    if (!fit_output_to_length(info, tail, static_cast<int>(output_channels), events, files)) {
         return 1;
     }
     const int output_format = files.format != 0 ? files.format : info.format;
@@ -154,40 +199,38 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
     SoundFile output(output_close_error);
-    if (!open_output_file(files, info, static_cast<int>(output_channels), output)) {
+    if (!succeeded(open_output_file(files, info, static_cast<int>(output_channels), output))) {
         return 1;
     }
     set_crash_cleanup_path(output.atomic.temp);
     if (!(raw && options.output == "-")) {
         const std::string warning = extension_mismatch_warning(options.output, output.format);
-        std::fputs(warning.c_str(), messages);
+        if (!warning.empty()) {
+            events.report(EventKind::warning, warning);
+        }
     }
 
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.
     RunBuffers buffers;
-    if (!allocate_port_buffers(shape, lists, buffers)) {
+    if (!allocate_port_buffers(shape, lists, lv2.urids.atom_Sequence, buffers)) {
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
-    // Declared before the instances: their worker clears the line before a
-    // trace line.
-    Progress progress;
     PortRanges ranges;
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, notes, progress_clear_callback,
-                                    &progress};
+                                    options.blocksize, &events};
     // The control and CV values of the run, from the port ranges, the preset
-    // and --parameters; errors go to `errors` unless it is null.
-    const auto set_input_values = [&](FILE* errors) {
+    // and --parameters.
+    const auto set_input_values = [&] {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
         buffers.cv_values =
             set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
-        const bool applied = apply_parameters(options.parameters, plugin, lists,
-                                              buffers.control_inputs, buffers.cv_values, errors);
+        Status applied = apply_parameters(options.parameters, plugin, lists,
+                                          buffers.control_inputs, buffers.cv_values);
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
     };
@@ -197,16 +240,13 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         // before the first activation (the preset is restored by then). A
         // bad --parameters item is reported below, once the instances exist.
         if (m == 0) {
-            set_input_values(nullptr);
+            static_cast<void>(set_input_values());
         }
     };
-    if (!create_instances(plugin, nodes, settings, states, connect, ranges, instances)) {
-        return 1;
-    }
-    if (!set_input_values(stderr)) {
-        return 1;
-    }
-    if (!queue_parameter_messages(states.parameters, lists, buffers)) {
+    if (!succeeded(create_instances(lv2, plugin, settings, states, connect, ranges, instances)) ||
+        !succeeded(set_input_values()) ||
+        !succeeded(queue_parameter_messages(states.parameters, lists,
+                                            lv2.urid_table.map_feature(), buffers))) {
         return 1;
     }
 
@@ -215,9 +255,11 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     loop.matrix = routing.matrix.data;
     loop.buffers = &buffers;
     loop.instances = &instances.instances;
+    loop.workers = &instances.worker_of_instance;
+    loop.urids = &lv2.urids;
     loop.input = input.handle;
     loop.output = output.handle;
-    loop.notes = messages;
+    loop.events = &events;
     loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     loop.check_clipping = !options.ignore_clipping;
     loop.jobs = jobs;
@@ -241,7 +283,11 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
     loop.progress = {&progress, progress_update_callback, progress_clear_callback};
     loop.stop = &stop_signal;
-    const LoopResult result = run_block_loop(loop);
+    Error loop_error;
+    const LoopResult result = run_block_loop(loop, loop_error);
+    if (result != LoopResult::finished && result != LoopResult::interrupted) {
+        std::fputs(loop_error.message.c_str(), stderr);
+    }
     progress_finish(progress, result == LoopResult::finished);
     if (options.report && result == LoopResult::finished) {
         const std::string report =
@@ -252,22 +298,23 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     destroy_instances(instances);
     if (result == LoopResult::finished) {
         if (const uint64_t leftover = raw_input_leftover(files, input); leftover > 0) {
-            std::fprintf(messages,
-                         "WARNING: The raw input ended with %llu bytes of an incomplete frame "
-                         "(%d bytes each); they were left out.\n",
-                         static_cast<unsigned long long>(leftover),
-                         files.channels * static_cast<int>(sizeof(float)));
+            events.report(EventKind::warning,
+                          "WARNING: The raw input ended with " + std::to_string(leftover) +
+                              " bytes of an incomplete frame (" +
+                              std::to_string(files.channels * sizeof(float)) +
+                              " bytes each); they were left out.\n");
+        }
+        if (files.rf64_auto_downgrade && output_written_as_rf64(output)) {
+            events.report(EventKind::note, rf64_note);
         }
     }
-    if (files.rf64_auto_downgrade && notes != nullptr && result == LoopResult::finished &&
-        output_written_as_rf64(output)) {
-        std::fputs(rf64_note, notes);
-    }
-    const bool output_closed = close_output_file(output, result == LoopResult::finished);
-    close_input_file(input);
+    const bool output_closed = succeeded(close_output_file(output, result == LoopResult::finished));
+    static_cast<void>(succeeded(close_input_file(input)));
     if (result == LoopResult::interrupted) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
     }
     return result == LoopResult::finished && output_closed ? 0 : 1;
 }
+
+} // namespace tonbrix::cli

@@ -1,9 +1,12 @@
 // The --connect items: "channel:symbol" and "channel:instance.symbol".
-#include "audio/option_items.h"
-#include "host/int_text.h"
+#include "cli/option_items.h"
+#include "cli/int_text.h"
 
 #include <cstdint>
 #include <string>
+
+using namespace tonbrix;
+using namespace tonbrix::cli;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

@@ -1,11 +1,14 @@
 // saturating_atoi against strtol, whose range is wider than int's.
-#include "host/int_text.h"
+#include "cli/int_text.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+using namespace tonbrix;
+using namespace tonbrix::cli;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

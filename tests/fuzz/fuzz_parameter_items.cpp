@@ -1,11 +1,14 @@
 // The --parameters items: splitting at commas and "symbol:number".
-#include "audio/option_items.h"
+#include "cli/option_items.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace tonbrix;
+using namespace tonbrix::cli;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

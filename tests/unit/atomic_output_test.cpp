@@ -1,4 +1,4 @@
-#include "audio/atomic_output.h"
+#include "io/atomic_output.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+using namespace tonbrix;
 
 namespace {
 

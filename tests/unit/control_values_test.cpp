@@ -1,9 +1,11 @@
-#include "audio/ports.h"
+#include "lv2/ports.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+using namespace tonbrix;
 
 namespace {
 const float none = std::numeric_limits<float>::quiet_NaN();

@@ -1,8 +1,11 @@
-#include "host/int_text.h"
+#include "cli/int_text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+
+using namespace tonbrix;
+using namespace tonbrix::cli;
 
 TEST(SaturatingAtoi, ReadsLikeAtoiWithinRange)
 {

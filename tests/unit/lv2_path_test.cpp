@@ -1,6 +1,8 @@
-#include "catalog/lv2_path.h"
+#include "lv2/lv2_path.h"
 
 #include <gtest/gtest.h>
+
+using namespace tonbrix;
 
 TEST(AbsoluteLv2Path, PrefixesRelativeEntriesOnly)
 {

@@ -1,9 +1,11 @@
-#include "audio/output_format.h"
+#include "io/output_format.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <string>
+
+using namespace tonbrix;
 
 namespace {
 

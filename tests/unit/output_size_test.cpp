@@ -1,10 +1,12 @@
-#include "audio/output_size.h"
+#include "io/output_size.h"
 
 #include <sndfile.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+
+using namespace tonbrix;
 
 namespace {
 

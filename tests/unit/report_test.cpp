@@ -1,8 +1,10 @@
-#include "audio/report.h"
+#include "engine/report.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+using namespace tonbrix;
 
 namespace {
 
