@@ -101,7 +101,8 @@ Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_I
         }
         info.seekable = 0;
     } else {
-        error = open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
+        error = open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info,
+                           input);
     }
     if (error != 0) {
         return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
@@ -221,8 +222,9 @@ bool output_written_as_rf64(SoundFile& output)
     SF_INFO info{};
     sf_command(output.handle, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
     const int wav_format = (output.format & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_WAV;
-    return frames > 0 && fit_output_size(wav_format, info.channels, static_cast<uint64_t>(frames)) !=
-                             SizeFit::fits;
+    return frames > 0 &&
+           fit_output_size(wav_format, info.channels, static_cast<uint64_t>(frames)) !=
+               SizeFit::fits;
 }
 
 Status close_input_file(SoundFile& input)

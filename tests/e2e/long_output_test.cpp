@@ -27,9 +27,10 @@ bool make_sparse_raw(const std::string& path, uint64_t frames)
 // The most mono float frames a WAV output holds (4 GiB less 1 MiB of bytes).
 constexpr uint64_t wav_float_frames = (0xFFFFFFFFull - (1ull << 20)) / 4;
 
-const char* rf64_note = "Note: The output is too long for WAV (4 GiB at most); it is written as RF64.\n";
-const char* aiff_error = "Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
-                         "RF64 with --output-format, e.g. --output-format=caf.\n";
+const char* rf64_note =
+    "Note: The output is too long for WAV (4 GiB at most); it is written as RF64.\n";
+const char* aiff_error = "Error: The output is too long for AIFF (4 GiB at most); choose CAF, "
+                         "W64 or RF64 with --output-format, e.g. --output-format=caf.\n";
 
 } // namespace
 

@@ -10,7 +10,8 @@ TEST_F(Memory, BuffersBeyondTheAddressSpaceLimitAreRefused)
     if (tonbrix_binary().find("build-asan") != std::string::npos) {
         GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     }
-    write_sound(path("in.wav"), make_sound(64, 100, 48000, wav_float, [](long, int) { return 0.25f; }));
+    write_sound(path("in.wav"),
+                make_sound(64, 100, 48000, wav_float, [](long, int) { return 0.25f; }));
     // 400 MB of address space; blocks of the largest size, 1048576 frames,
     // need 4 MB for each port buffer, 512 MB for the 64 instances.
     CommandSpec spec;

@@ -177,7 +177,8 @@ void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
 
 } // namespace
 
-bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings, FlacSegment& segment)
+bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings,
+                         FlacSegment& segment)
 {
     SF_VIRTUAL_IO io = memory_file_io();
     MemoryFile device;
