@@ -2,24 +2,25 @@
 
 #include "cli/console_events.h"
 #include "cli/option_items.h"
-
+#include "cli/progress.h"
+#include "cli/signals.h"
 #include "engine/block_loop.h"
+#include "engine/report.h"
+#include "engine/routing.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
+#include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
-#include "engine/report.h"
-#include "engine/routing.h"
-#include "io/sound_files.h"
-#include "cli/progress.h"
-#include "cli/signals.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstdio>
 
 namespace tonbrix::cli {
@@ -55,9 +56,9 @@ bool output_can_be_rewritten(const std::string& path)
 // Chooses RF64 for a WAV output too long for WAV and refuses an AIFF
 // output too long for AIFF, by the input's length and the tail; without a
 // known length a WAV output is written as RF64 that becomes WAV again
-// when it fits. False after printing the refusal.
-bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, EventSink& events,
-                          SoundFileSettings& files)
+// when it fits. The refusal's message otherwise.
+Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t channels,
+                            EventSink& events, SoundFileSettings& files)
 {
     const int format = files.format != 0 ? files.format : info.format;
     const bool length_known =
@@ -69,22 +70,21 @@ bool fit_output_to_length(const SF_INFO& info, uint64_t tail, int channels, Even
             files.format = rf64_format(format);
             files.rf64_auto_downgrade = true;
         }
-        return true;
+        return {};
     }
-    switch (fit_output_size(format, channels, static_cast<uint64_t>(info.frames) + tail)) {
+    switch (fit_output_size(format, static_cast<int>(channels),
+                            static_cast<uint64_t>(info.frames) + tail)) {
     case SizeFit::fits:
-        return true;
+        return {};
     case SizeFit::rf64:
         files.format = rf64_format(format);
         events.report(EventKind::note, rf64_note);
-        return true;
+        return {};
     case SizeFit::too_long:
         break;
     }
-    std::fputs("Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or RF64 "
-               "with --output-format, e.g. --output-format=caf.\n",
-               stderr);
-    return false;
+    return Error{"Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
+                 "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
 // Prints the message of a failure on standard error; false for a failure.
@@ -117,113 +117,151 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
     return status;
 }
 
-} // namespace
-
-int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states)
+// When the audio goes to standard output, it gets a descriptor of its own
+// and descriptor 1 becomes standard error: what a plugin prints with printf
+// then cannot get into the audio. -1 (standard output stays as it is) when
+// the descriptors cannot be had.
+int audio_descriptor()
 {
-    // Standard output carries the audio when the output is "-"; the notes,
-    // warnings and report then go to standard error. Quiet runs print no
-    // notes (null `notes`).
-    FILE* messages = options.output == "-" ? stderr : stdout;
-    FILE* notes = options.quiet ? nullptr : messages;
-    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
-
-    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
-    SoundFileSettings files;
-    files.input = options.input;
-    files.output = options.output;
-    files.raw = raw;
-    files.rate = options.rate;
-    files.channels = options.channels;
-    files.segmented_flac = jobs > 1;
-    SF_INFO info{};
-    SoundFile input(input_close_error);
-    if (!succeeded(open_input_file(files, input, info))) {
-        return 1;
+    std::fflush(stdout);
+    const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+        return audio;
     }
-    files.strings = read_sound_strings(input.handle);
-    if (options.has_output_format) {
-        std::string error;
-        if (!resolve_output_format(options.output_format_request, info.format, files.format,
-                                   error)) {
-            std::fputs(error.c_str(), stderr);
-            return 1;
-        }
+    if (audio >= 0) {
+        ::close(audio);
     }
-    const auto channels = static_cast<uint32_t>(info.channels);
+    return -1;
+}
 
-    World::Impl& lv2 = world.impl();
-    PortIndexLists lists;
-    if (!succeeded(scan_ports(plugin, lv2.nodes, lists))) {
-        return 1;
-    }
-
-    // Declared before the events: a trace line clears the progress line.
+// Where a run's text goes. Standard output carries the audio when the
+// output is "-"; the notes, warnings and report then go to standard error.
+// A quiet run prints no notes (null `notes`).
+struct Console {
+    FILE* messages;
+    FILE* notes;
     Progress progress;
-    ConsoleEvents events(notes, messages, &progress);
+    ConsoleEvents events{notes, messages, &progress};
+
+    explicit Console(const RunOptions& options)
+        : messages(options.output == "-" ? stderr : stdout),
+          notes(options.quiet ? nullptr : messages)
+    {
+    }
+};
+
+// The input and the output of a run. The output is opened once the plugin
+// side knows its channel count.
+struct RunFiles {
+    SoundFileSettings settings;
+    SF_INFO info{};
+    SoundFile input{input_close_error};
+    SoundFile output{output_close_error};
+    int output_format = 0; // the libsndfile format written
+
+    // Opens the input and settles the output's format.
+    Status open_input(const RunOptions& options)
+    {
+        if (Status opened = open_input_file(settings, input, info); !opened) {
+            return opened;
+        }
+        settings.strings = read_sound_strings(input.handle);
+        if (options.has_output_format) {
+            std::string error;
+            if (!resolve_output_format(options.output_format_request, info.format,
+                                       settings.format, error)) {
+                return Error{error};
+            }
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
+        return {};
+    }
+
+    // Opens the output with `channels` channels, unless it is the input,
+    // in a type that holds the input and `tail` frames more; warns when
+    // the name says another type.
+    Status open_output(const RunOptions& options, std::size_t channels, uint64_t tail,
+                       EventSink& events)
+    {
+        if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
+            return fit;
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
+        if (options.input != "-" && options.output != "-" &&
+            same_existing_file(options.input, options.output)) {
+            return Error{"Error: input and output are the same file.\n"};
+        }
+        if (settings.raw && options.output == "-") {
+            settings.output_fd = audio_descriptor();
+        }
+        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
+            !opened) {
+            return opened;
+        }
+        set_crash_cleanup_path(output.atomic.temp);
+        if (!(settings.raw && options.output == "-")) {
+            const std::string warning = extension_mismatch_warning(options.output, output.format);
+            if (!warning.empty()) {
+                events.report(EventKind::warning, warning);
+            }
+        }
+        return {};
+    }
+};
+
+// The plugin side of a run: its ports, the channel routing, the port
+// buffers and the instances. The instances point into the buffers, so the
+// destructor tears them down first.
+struct PluginRun {
+    const LilvPlugin* plugin;
+    PortIndexLists lists;
     Routing routing;
-    std::vector<ChannelConnection> connections;
-    if (!options.connect.empty()) {
-        Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
-        if (!read) {
-            std::fputs(read.error().message.c_str(), stderr);
-            return 1;
-        }
-        connections = std::move(read.value());
-    }
-    if (!succeeded(route_channels(options.connect.empty() ? nullptr : &connections, options.mono,
-                                  channels, lists, plugin, events, routing))) {
-        return 1;
-    }
-
-    const BlockShape shape{static_cast<uint32_t>(options.blocksize), channels,
-                           static_cast<uint32_t>(lists.audio_inputs.size()),
-                           static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
-    std::size_t output_channels = 0;
-    if (!checked_product({shape.instances, shape.outputs}, output_channels) ||
-        output_channels > INT_MAX) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
-    }
-
-    const uint64_t tail = tail_frames(options.tail_seconds, info.samplerate);
-    if (!fit_output_to_length(info, tail, static_cast<int>(output_channels), events, files)) {
-        return 1;
-    }
-    const int output_format = files.format != 0 ? files.format : info.format;
-
-    if (options.input != "-" && options.output != "-" &&
-        same_existing_file(options.input, options.output)) {
-        std::fputs("Error: input and output are the same file.\n", stderr);
-        return 1;
-    }
-    SoundFile output(output_close_error);
-    if (!succeeded(open_output_file(files, info, static_cast<int>(output_channels), output))) {
-        return 1;
-    }
-    set_crash_cleanup_path(output.atomic.temp);
-    if (!(raw && options.output == "-")) {
-        const std::string warning = extension_mismatch_warning(options.output, output.format);
-        if (!warning.empty()) {
-            events.report(EventKind::warning, warning);
-        }
-    }
-
-    // Declared before the instances: the plugins point into these buffers
-    // until they are freed.
+    BlockShape shape;
     RunBuffers buffers;
-    if (!allocate_port_buffers(shape, lists, lv2.urids.atom_Sequence, buffers)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
-    }
     PortRanges ranges;
     InstanceSet instances;
-    const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, &events};
+
+    explicit PluginRun(const LilvPlugin* run_plugin) : plugin(run_plugin) {}
+    PluginRun(const PluginRun&) = delete;
+    PluginRun& operator=(const PluginRun&) = delete;
+    ~PluginRun() { destroy_instances(instances); }
+
+    // Sorts the ports and routes the file's channels to the instances.
+    Status route(const World::Impl& world, const RunOptions& options, uint32_t channels,
+                 EventSink& events)
+    {
+        if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
+            return scanned;
+        }
+        std::vector<ChannelConnection> connections;
+        if (!options.connect.empty()) {
+            Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+            if (!read) {
+                return read.error();
+            }
+            connections = std::move(read.value());
+        }
+        if (Status routed = route_channels(options.connect.empty() ? nullptr : &connections,
+                                           options.mono, channels, lists, plugin, events, routing);
+            !routed) {
+            return routed;
+        }
+        shape = {static_cast<uint32_t>(options.blocksize), channels,
+                 static_cast<uint32_t>(lists.audio_inputs.size()),
+                 static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
+        return {};
+    }
+
+    // The output's channel count; false when it is beyond what a file holds.
+    bool output_channels(std::size_t& channels) const
+    {
+        return checked_product({shape.instances, shape.outputs}, channels) && channels <= INT_MAX;
+    }
+
     // The control and CV values of the run, from the port ranges, the preset
     // and --parameters.
-    const auto set_input_values = [&] {
+    Status set_input_values(const RunOptions& options)
+    {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
@@ -233,83 +271,154 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
                                           buffers.control_inputs, buffers.cv_values);
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
-    };
-    const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
-        connect_instance_ports(lists, instance, m, shape, buffers);
-        // Plugins may read their inputs in activate: the values are there
-        // before the first activation (the preset is restored by then). A
-        // bad --parameters item is reported below, once the instances exist.
-        if (m == 0) {
-            static_cast<void>(set_input_values());
+    }
+
+    // Allocates the port buffers, then creates, connects and activates the
+    // instances with their input values and --set values.
+    Status start(World::Impl& world, const RunOptions& options, double sample_rate,
+                 InstanceStates& states, EventSink& events)
+    {
+        if (!allocate_port_buffers(shape, lists, world.urids.atom_Sequence, buffers)) {
+            return Error{insufficient_memory_message};
         }
-    };
-    if (!succeeded(create_instances(lv2, plugin, settings, states, connect, ranges, instances)) ||
-        !succeeded(set_input_values()) ||
-        !succeeded(queue_parameter_messages(states.parameters, lists,
-                                            lv2.urid_table.map_feature(), buffers))) {
+        const InstanceSettings settings{routing.instances, sample_rate, options.blocksize,
+                                        &events};
+        const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
+            connect_instance_ports(lists, instance, m, shape, buffers);
+            // Plugins may read their inputs in activate: the values are there
+            // before the first activation (the preset is restored by then). A
+            // bad --parameters item is reported below, once the instances exist.
+            if (m == 0) {
+                static_cast<void>(set_input_values(options));
+            }
+        };
+        if (Status created =
+                create_instances(world, plugin, settings, states, connect, ranges, instances);
+            !created) {
+            return created;
+        }
+        if (Status values = set_input_values(options); !values) {
+            return values;
+        }
+        return queue_parameter_messages(states.parameters, lists,
+                                        world.urid_table.map_feature(), buffers);
+    }
+};
+
+// The block loop over the files and the plugin side.
+BlockLoop block_loop(const RunOptions& options, int jobs, const World::Impl& world,
+                     RunFiles& files, PluginRun& run, Console& console)
+{
+    BlockLoop loop;
+    loop.shape = run.shape;
+    loop.matrix = run.routing.matrix.data;
+    loop.buffers = &run.buffers;
+    loop.instances = &run.instances.instances;
+    loop.workers = &run.instances.worker_of_instance;
+    loop.urids = &world.urids;
+    loop.input = files.input.handle;
+    loop.output = files.output.handle;
+    loop.events = &console.events;
+    loop.pcm16_output = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.check_clipping = !options.ignore_clipping;
+    loop.jobs = jobs;
+    if (files.output.segmented_flac) {
+        loop.flac_fd = files.output.atomic.fd;
+        loop.flac_info = files.output.encoder_info;
+        loop.flac_strings = files.output.encoder_strings;
+    }
+    loop.plugins_print = console.notes != nullptr && !run.instances.workers.empty();
+    loop.latency_output = run.lists.latency_output;
+    loop.compensate_latency = options.compensate_latency;
+    loop.tail_frames = tail_frames(options.tail_seconds, files.info.samplerate);
+    loop.progress = {&console.progress, progress_update_callback, progress_clear_callback};
+    loop.stop = &stop_signal;
+    return loop;
+}
+
+// Starts the progress line when it belongs on the terminal. The frame count
+// of a stream that cannot seek is a guess (for raw data from a pipe, the
+// largest count that fits). The output has the input's length and the tail.
+void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tail,
+                    Progress& progress)
+{
+    if (progress_wanted(options.quiet)) {
+        const bool length_known = info.seekable != 0 && info.frames >= 0;
+        progress_start(progress, length_known ? info.frames + static_cast<int64_t>(tail) : -1,
+                       info.samplerate);
+    }
+}
+
+} // namespace
+
+int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
+                   InstanceStates& states)
+{
+    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
+    World::Impl& lv2 = world.impl();
+
+    // Declared in the order they are needed; the plugin side goes first at
+    // the end, then the files, then the console its plugins report to.
+    Console console(options);
+    RunFiles files;
+    files.settings.input = options.input;
+    files.settings.output = options.output;
+    files.settings.raw = raw;
+    files.settings.rate = options.rate;
+    files.settings.channels = options.channels;
+    files.settings.segmented_flac = jobs > 1;
+    if (!succeeded(files.open_input(options))) {
+        return 1;
+    }
+    PluginRun run(plugin);
+    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
+                             console.events))) {
+        return 1;
+    }
+    std::size_t output_channels = 0;
+    if (!run.output_channels(output_channels)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return 1;
+    }
+    const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
+    if (!succeeded(files.open_output(options, output_channels, tail, console.events)) ||
+        !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
+                             console.events))) {
         return 1;
     }
 
-    BlockLoop loop;
-    loop.shape = shape;
-    loop.matrix = routing.matrix.data;
-    loop.buffers = &buffers;
-    loop.instances = &instances.instances;
-    loop.workers = &instances.worker_of_instance;
-    loop.urids = &lv2.urids;
-    loop.input = input.handle;
-    loop.output = output.handle;
-    loop.events = &events;
-    loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    loop.check_clipping = !options.ignore_clipping;
-    loop.jobs = jobs;
-    if (output.segmented_flac) {
-        loop.flac_fd = output.atomic.fd;
-        loop.flac_info = output.encoder_info;
-        loop.flac_strings = output.encoder_strings;
-    }
-    loop.plugins_print = notes != nullptr && !instances.workers.empty();
-    loop.latency_output = lists.latency_output;
-    loop.compensate_latency = options.compensate_latency;
-    loop.tail_frames = tail;
-    if (progress_wanted(options.quiet)) {
-        // The frame count of a stream that cannot seek is a guess (for raw
-        // data from a pipe, the largest count that fits). The output has
-        // the input's length and the tail.
-        const bool length_known = info.seekable != 0 && info.frames >= 0;
-        progress_start(progress,
-                       length_known ? info.frames + static_cast<int64_t>(loop.tail_frames) : -1,
-                       info.samplerate);
-    }
-    loop.progress = {&progress, progress_update_callback, progress_clear_callback};
-    loop.stop = &stop_signal;
+    const BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
+    start_progress(options, files.info, loop.tail_frames, console.progress);
     Error loop_error;
     const LoopResult result = run_block_loop(loop, loop_error);
     if (result != LoopResult::finished && result != LoopResult::interrupted) {
         std::fputs(loop_error.message.c_str(), stderr);
     }
-    progress_finish(progress, result == LoopResult::finished);
+    progress_finish(console.progress, result == LoopResult::finished);
     if (options.report && result == LoopResult::finished) {
         const std::string report =
-            report_text(control_output_symbols(plugin, lists), buffers.instances);
-        std::fputs(report.c_str(), messages);
+            report_text(control_output_symbols(plugin, run.lists), run.buffers.instances);
+        std::fputs(report.c_str(), console.messages);
     }
 
-    destroy_instances(instances);
+    destroy_instances(run.instances);
     if (result == LoopResult::finished) {
-        if (const uint64_t leftover = raw_input_leftover(files, input); leftover > 0) {
-            events.report(EventKind::warning,
-                          "WARNING: The raw input ended with " + std::to_string(leftover) +
-                              " bytes of an incomplete frame (" +
-                              std::to_string(files.channels * sizeof(float)) +
-                              " bytes each); they were left out.\n");
+        if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
+            leftover > 0) {
+            console.events.report(EventKind::warning,
+                                  "WARNING: The raw input ended with " + std::to_string(leftover) +
+                                      " bytes of an incomplete frame (" +
+                                      std::to_string(files.settings.channels * sizeof(float)) +
+                                      " bytes each); they were left out.\n");
         }
-        if (files.rf64_auto_downgrade && output_written_as_rf64(output)) {
-            events.report(EventKind::note, rf64_note);
+        if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
+            console.events.report(EventKind::note, rf64_note);
         }
     }
-    const bool output_closed = succeeded(close_output_file(output, result == LoopResult::finished));
-    static_cast<void>(succeeded(close_input_file(input)));
+    const bool output_closed =
+        succeeded(close_output_file(files.output, result == LoopResult::finished));
+    static_cast<void>(succeeded(close_input_file(files.input)));
     if (result == LoopResult::interrupted) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
