@@ -3,6 +3,7 @@
 # Options; plugin URIs (from `tonbrix --list`) for the plugin and after
 # -n/-L/-I; control port symbols of the plugin on the line after -p; its preset
 # labels after -P; its parameter names after -s; file names after -i and -o.
+# Without a plugin on the line, -p, -P and -s offer nothing.
 
 # The plugin on the line: the first word that is neither an option nor an
 # option's value. Prints nothing when there is none.

@@ -51,7 +51,7 @@ Processing options:
   -s, --set=PARAMETER=VALUE
                           set a plugin parameter declared patch:writable; the
                           value is a file path for atom:Path parameters
-  -b, --blocksize=N       frames processed per block (default 512)
+  -b, --blocksize=N       frames per block (default 512, at most 1048576)
   -m, --mono              mix all channels into the input of a one-input plugin
       --ignore-clipping   do not check for clipping (slightly faster)
       --compensate-latency
@@ -71,8 +71,8 @@ Processing options:
 
 A processing run shows its progress on standard error when that is a terminal.
 Exit status: 0 on success, 1 on every error; --list and --nameports end with 1
-unless --json is given. LV2_PATH, a list of folders separated by colons,
-replaces the standard places where plugins are looked for.
+unless --json is given. LV2_PATH, a list of folders that contain bundles,
+separated by colons, replaces the standard places where plugins are looked for.
 
 Examples:
   tonbrix --nameports http://lv2plug.in/plugins/eg-amp

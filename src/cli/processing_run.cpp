@@ -11,12 +11,14 @@
 #include "engine/report.h"
 #include "engine/routing.h"
 #include "io/output_format.h"
+#include "io/output_size.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +43,51 @@ uint64_t tail_frames(double seconds, int rate)
     const double frames = std::round(seconds * rate);
     constexpr double bound = 4.0e18;
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+constexpr const char* rf64_note =
+    "Note: The output is too long for WAV (4 GiB at most); it is written as RF64.\n";
+
+// True when the output path names a regular file or nothing yet: a file
+// whose header libsndfile can go back to and rewrite.
+bool output_can_be_rewritten(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+// Chooses RF64 for a WAV output too long for WAV and refuses an AIFF
+// output too long for AIFF, by the input's length and the tail; without a
+// known length a WAV output is written as RF64 that becomes WAV again
+// when it fits. The refusal's message otherwise.
+Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t channels,
+                            EventSink& events, SoundFileSettings& files)
+{
+    const int format = files.format != 0 ? files.format : info.format;
+    const bool length_known =
+        info.seekable != 0 && info.frames >= 0 && info.frames != SF_COUNT_MAX;
+    if (!length_known) {
+        const int type = format & SF_FORMAT_TYPEMASK;
+        if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) &&
+            !(files.raw && files.output == "-") && output_can_be_rewritten(files.output)) {
+            files.format = rf64_format(format);
+            files.rf64_auto_downgrade = true;
+        }
+        return {};
+    }
+    switch (fit_output_size(format, static_cast<int>(channels),
+                            static_cast<uint64_t>(info.frames) + tail)) {
+    case SizeFit::fits:
+        return {};
+    case SizeFit::rf64:
+        files.format = rf64_format(format);
+        events.report(EventKind::note, rf64_note);
+        return {};
+    case SizeFit::too_long:
+        break;
+    }
+    return Error{"Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
+                 "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
 // Prints the message of a failure on standard error; false for a failure.
@@ -183,6 +230,7 @@ struct RunFiles {
         if (Status opened = open_input_file(settings, input, info); !opened) {
             return opened;
         }
+        settings.strings = read_sound_strings(input.handle);
         if (options.has_output_format) {
             std::string error;
             if (!resolve_output_format(options.output_format_request, info.format,
@@ -194,9 +242,16 @@ struct RunFiles {
         return {};
     }
 
-    // Opens the output with `channels` channels, unless it is the input.
-    Status open_output(const RunOptions& options, std::size_t channels)
+    // Opens the output with `channels` channels, unless it is the input,
+    // in a type that holds the input and `tail` frames more; warns when
+    // the name says another type.
+    Status open_output(const RunOptions& options, std::size_t channels, uint64_t tail,
+                       EventSink& events)
     {
+        if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
+            return fit;
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
         if (options.input != "-" && options.output != "-" &&
             same_existing_file(options.input, options.output)) {
             return Error{"Error: input and output are the same file.\n"};
@@ -209,6 +264,12 @@ struct RunFiles {
             return opened;
         }
         set_crash_cleanup_path(output.atomic.temp);
+        if (!(settings.raw && options.output == "-")) {
+            const std::string warning = extension_mismatch_warning(options.output, output.format);
+            if (!warning.empty()) {
+                events.report(EventKind::warning, warning);
+            }
+        }
         return {};
     }
 };
@@ -329,6 +390,7 @@ BlockLoop block_loop(const RunOptions& options, int jobs, const World::Impl& wor
     if (files.output.segmented_flac) {
         loop.flac_fd = files.output.atomic.fd;
         loop.flac_info = files.output.encoder_info;
+        loop.flac_strings = files.output.encoder_strings;
     }
     loop.plugins_print = console.notes != nullptr && !run.instances.workers.empty();
     loop.latency_output = run.lists.latency_output;
@@ -365,7 +427,11 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     // the end, then the files, then the console its plugins report to.
     Console console(options);
     RunFiles files;
-    files.settings = {options.input, options.output, raw, options.rate, options.channels};
+    files.settings.input = options.input;
+    files.settings.output = options.output;
+    files.settings.raw = raw;
+    files.settings.rate = options.rate;
+    files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
     if (!succeeded(files.open_input(options))) {
         return 1;
@@ -380,7 +446,8 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
-    if (!succeeded(files.open_output(options, output_channels)) ||
+    const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
+    if (!succeeded(files.open_output(options, output_channels, tail, console.events)) ||
         !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
                              console.events))) {
         return 1;
@@ -414,6 +481,19 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     }
 
     destroy_instances(run.instances);
+    if (result == LoopResult::finished) {
+        if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
+            leftover > 0) {
+            console.events.report(EventKind::warning,
+                                  "WARNING: The raw input ended with " + std::to_string(leftover) +
+                                      " bytes of an incomplete frame (" +
+                                      std::to_string(files.settings.channels * sizeof(float)) +
+                                      " bytes each); they were left out.\n");
+        }
+        if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
+            console.events.report(EventKind::note, rf64_note);
+        }
+    }
     const bool output_closed =
         succeeded(close_output_file(files.output, result == LoopResult::finished));
     static_cast<void>(succeeded(close_input_file(files.input)));

@@ -37,6 +37,10 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
         return 1;
     }
+    if (!list_presets && options.blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+        return 1;
+    }
     InstanceStates states;
     if (options.has_preset) {
         states.preset = find_preset(lilv, plugin, lv2.nodes, options.preset,

@@ -341,6 +341,7 @@ LoopResult run_block_loop(const BlockLoop& loop, Error& error)
     FlacWriter flac;
     if (loop.flac_fd >= 0) {
         writer.flac = &flac;
+        flac.strings = loop.flac_strings;
         writer.pcm16_output = true;
     }
 

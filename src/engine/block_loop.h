@@ -35,6 +35,7 @@ struct BlockLoop {
     // at a time, into `flac_fd`.
     int flac_fd = -1;
     SF_INFO flac_info{};
+    SoundStrings flac_strings;
     EventSink* events = nullptr; // receives the warnings
     const Urids* urids = nullptr;
     bool pcm16_output = false; // write 16-bit integers converted here

@@ -88,6 +88,8 @@ expect()
 }
 
 complete -p tonbrix | grep -q -- '-F _tonbrix' || fail "no completion registered for tonbrix"
+# An empty offer stays empty: readline would fall back to file names.
+complete -p tonbrix | grep -qE -- '-o (bash)?default' && fail "empty offers fall back to file names"
 
 p=http://tonbrix.test/plugins
 
@@ -126,7 +128,17 @@ expect "tonbrix -i a.wav -o b.wav $p/mixed --parameters=b" bias:
 expect "tonbrix -i a.wav -o b.wav $p/mixed -p gain:2,b" 2,bias:
 [[ $nospace == yes ]] || fail "a symbol is followed by a space"
 expect "tonbrix -r 8000 -n 1 -i - -o - $p/thru -p " gain:
+# The plugin first, as the documentation shows it.
+expect "tonbrix $p/mixed -p " gain: bias:
+expect "tonbrix $p/mixed -i a.wav -o b.wav --parameters=g" gain:
+expect "tonbrix $p/presets -P T" Twin
+# No plugin on the line yet: nothing, not file names, for -p, -s and -P.
 expect "tonbrix -i a.wav -o b.wav -p "
+expect "tonbrix -p "
+expect "tonbrix -i a.wav -o b.wav -P "
+expect "tonbrix --preset="
+expect "tonbrix -i a.wav -o b.wav -s "
+expect "tonbrix --set="
 
 # Preset labels, each once.
 expect "tonbrix -i a.wav -o b.wav $p/presets -P T" Twin
