@@ -2,6 +2,7 @@
 
 #include "host/parameter_state.h"
 #include "host/presets.h"
+#include "host/sample_rate_ports.h"
 #include "host/urid_table.h"
 
 #include <lv2/atom/atom.h>
@@ -119,6 +120,9 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
     ranges.start_values.assign(port_count, 0.0f);
     lilv_plugin_get_port_ranges_float(plugin, ranges.minimums.data(), ranges.maximums.data(),
                                       ranges.start_values.data());
+    // Before the states are restored: their values are already in units.
+    scale_to_sample_rate(sample_rate_ports(plugin, nodes.sample_rate.get()), settings.sample_rate,
+                         ranges.minimums, ranges.maximums, ranges.start_values);
     PortValueTarget target{plugin, port_count, ranges.start_values.data()};
 
     const bool worker = serves_worker(plugin, nodes);

@@ -46,7 +46,8 @@ struct HostFeatures {
     LV2_Feature free_path_feature{};
 };
 
-// One entry per port index, NaN where the plugin declares nothing.
+// One entry per port index, NaN where the plugin declares nothing; values
+// of lv2:sampleRate ports are multiplied by the run's rate.
 struct PortRanges {
     std::vector<float> minimums;
     std::vector<float> maximums;
