@@ -3,6 +3,7 @@
 #include "audio/block_loop.h"
 #include "audio/output_format.h"
 #include "audio/parameter_messages.h"
+#include "audio/parameter_settling.h"
 #include "audio/port_connections.h"
 #include "audio/ports.h"
 #include "audio/report.h"
@@ -20,6 +21,9 @@
 
 namespace {
 
+constexpr const char* setting_error_message =
+    "Error: the plugin reported an error while taking the --set values.\n";
+
 int online_cores()
 {
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
@@ -33,6 +37,58 @@ uint64_t tail_frames(double seconds, int rate)
     const double frames = std::round(seconds * rate);
     constexpr double bound = 4.0e18;
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+// Gives the instances the --set values that their restore left, as
+// patch:Set messages, and runs them on silence until they have taken every
+// value. Prints the message and returns false when a value cannot reach the
+// plugin, the plugin logs an error on the way or is still busy after the
+// longest wait.
+bool take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
+                           RunBuffers& buffers, const InstanceSet& instances,
+                           const PortIndexLists& lists, int rate)
+{
+    if (plan.values.empty()) {
+        return true;
+    }
+    if (instances.setting_errors > 0) {
+        std::fputs(setting_error_message, stderr);
+        return false;
+    }
+    if (!plan.message_values.empty() && !plan.has_message_port) {
+        const std::string name(parameter_short_name(plan.message_values.front().uri));
+        std::fprintf(stderr,
+                     "Error: cannot set parameter '%s': the plugin's state restore does not "
+                     "take it and the plugin has no control atom input.\n",
+                     name.c_str());
+        return false;
+    }
+    if (!queue_parameter_messages(plan, lists, buffers)) {
+        return false;
+    }
+    constexpr int longest_seconds = 10;
+    SettleRun run;
+    run.shape = shape;
+    run.buffers = &buffers;
+    run.instances = &instances.instances;
+    run.workers = &instances.workers;
+    run.log_errors = &instances.features.log.errors;
+    run.longest_frames = std::max<uint64_t>(uint64_t{longest_seconds} * static_cast<uint64_t>(rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+        return true;
+    case SettleResult::plugin_error:
+        std::fputs(setting_error_message, stderr);
+        return false;
+    case SettleResult::unfinished:
+        std::fprintf(stderr,
+                     "Error: the plugin did not finish taking the --set values: still busy "
+                     "after %d seconds of silence.\n",
+                     longest_seconds);
+        return false;
+    }
+    return false;
 }
 
 } // namespace
@@ -141,7 +197,8 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     if (!set_input_values(stderr)) {
         return 1;
     }
-    if (!queue_parameter_messages(states.parameters, lists, buffers)) {
+    if (!take_parameter_values(states.parameters, shape, buffers, instances, lists,
+                               info.samplerate)) {
         return 1;
     }
 

@@ -128,6 +128,7 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
     const bool worker = serves_worker(plugin, nodes);
     fill_host_features(set.features, settings.block_length, settings.sample_rate);
     ParameterState parameter_state;
+    std::vector<bool> not_asked(states.parameters.values.size(), false);
     if (states.parameters.delivery == ParameterDelivery::state) {
         make_parameter_state(states.parameters.values, &g_urid_map_record, parameter_state);
     }
@@ -171,10 +172,22 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
             lilv_state_restore(states.preset.get(), instance, set_port_value, &target, 0,
                                features);
         }
-        if (states.parameters.delivery == ParameterDelivery::state &&
-            !restore_parameter_state(instance, parameter_state, features)) {
-            std::fputs("Error: the plugin did not accept the --set values.\n", stderr);
-            return false;
+        if (states.parameters.delivery == ParameterDelivery::state) {
+            const uint64_t errors_before = set.features.log.errors.load();
+            // A second restore gives the values the first one did not ask
+            // for under the keys the plugin asked for instead.
+            bool restored = restore_parameter_state(instance, parameter_state, features);
+            if (restored && add_parameter_aliases(parameter_state, &g_urid_unmap_record)) {
+                restored = restore_parameter_state(instance, parameter_state, features);
+            }
+            if (!restored) {
+                std::fputs("Error: the plugin did not accept the --set values.\n", stderr);
+                return false;
+            }
+            set.setting_errors += set.features.log.errors.load() - errors_before;
+            for (std::size_t v = 0; v < parameter_state.asked.size(); ++v) {
+                not_asked[v] = not_asked[v] || parameter_state.asked[v] == 0;
+            }
         }
         connect(instance, i);
         lilv_instance_activate(instance);
@@ -182,6 +195,11 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
     }
     states.default_state.reset();
     states.preset.reset();
+    for (std::size_t v = 0; v < not_asked.size(); ++v) {
+        if (not_asked[v]) {
+            states.parameters.message_values.push_back(states.parameters.values[v]);
+        }
+    }
     return true;
 }
 

@@ -64,6 +64,8 @@ struct InstanceSet {
     std::deque<std::vector<const LV2_Feature*>> feature_lists; // by instance, null-ended
     std::vector<LilvInstance*> instances;
     std::vector<bool> activated;
+    // Errors the plugin logged while the --set values were restored.
+    uint64_t setting_errors = 0;
 
     InstanceSet() = default;
     InstanceSet(const InstanceSet&) = delete;
@@ -82,7 +84,8 @@ struct InstanceSettings {
 
 // What is restored into every instance after its creation, in this order:
 // the plugin's own default state, the preset, the --set values. The states
-// are released once every instance has them.
+// are released once every instance has them. The --set values that some
+// instance's restore did not ask for are added to the plan's message values.
 struct InstanceStates {
     StatePtr default_state;
     StatePtr preset;

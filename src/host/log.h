@@ -3,7 +3,9 @@
 #include <lv2/log/log.h>
 #include <lv2/urid/urid.h>
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -12,6 +14,9 @@
 // dropped. Instances on several threads may log at once, so each line is
 // written whole under the lock.
 struct LogContext {
+    // Errors and warnings logged so far (some plugins report a failure
+    // as a warning).
+    std::atomic<uint64_t> errors{0};
     LV2_URID error = 0;
     LV2_URID warning = 0;
     FILE* stream = stderr;

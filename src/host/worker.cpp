@@ -8,6 +8,7 @@ extern "C" LV2_Worker_Status lv2_worker_schedule(LV2_Worker_Schedule_Handle hand
         context->interface->work == nullptr) {
         return LV2_WORKER_ERR_UNKNOWN;
     }
+    ++context->scheduled;
     if (context->trace != nullptr) {
         if (context->before_trace != nullptr) {
             context->before_trace(context->before_trace_context);

@@ -3,6 +3,7 @@
 #include <lv2/core/lv2.h>
 #include <lv2/worker/worker.h>
 
+#include <cstdint>
 #include <cstdio>
 
 // What one instance's schedule feature hands back to the host: the instance
@@ -14,6 +15,8 @@ struct WorkerContext {
     // Called before each trace line, when set (it clears the progress line).
     void (*before_trace)(void* context) = nullptr;
     void* before_trace_context = nullptr;
+    // Jobs scheduled so far; only the instance's own thread touches it.
+    uint64_t scheduled = 0;
 };
 
 extern "C" {
