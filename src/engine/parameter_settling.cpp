@@ -1,0 +1,78 @@
+#include "engine/parameter_settling.h"
+
+#include "lv2/urid_table.h"
+
+#include <lv2/atom/atom.h>
+
+#include <cstring>
+
+namespace {
+
+uint64_t scheduled_jobs(const std::deque<WorkerContext>& workers)
+{
+    uint64_t count = 0;
+    for (const WorkerContext& worker : workers) {
+        count += worker.scheduled;
+    }
+    return count;
+}
+
+// The control outputs of every instance, one after the other.
+std::vector<float> control_outputs(const RunBuffers& buffers)
+{
+    std::vector<float> values;
+    for (const InstanceBuffers& own : buffers.instances) {
+        values.insert(values.end(), own.control_outputs.begin(), own.control_outputs.end());
+    }
+    return values;
+}
+
+// Equal, NaN counting as equal to NaN: a meter that reads NaN is steady.
+bool same_values(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+} // namespace
+
+SettleResult settle_parameters(const SettleRun& run)
+{
+    const BlockShape& s = run.shape;
+    RunBuffers& buffers = *run.buffers;
+    const uint32_t sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
+    const uint32_t chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    const uint64_t errors_before = run.log_errors->load();
+
+    std::memset(buffers.input_ports.data, 0,
+                std::size_t{s.instances} * s.inputs * s.block_size * sizeof(float));
+    std::vector<float> outputs = control_outputs(buffers);
+    uint64_t jobs = scheduled_jobs(*run.workers);
+    int quiet = 0;
+    SettleResult result = SettleResult::unfinished;
+    for (uint64_t frames = 0; frames < run.longest_frames; frames += s.block_size) {
+        for (std::size_t m = 0; m < run.instances->size(); ++m) {
+            InstanceBuffers& own = buffers.instances[m];
+            for (AtomBuffer& atoms : own.atom_outputs) {
+                prepare_atom_output(atoms, chunk_type);
+            }
+            lilv_instance_run((*run.instances)[m], s.block_size);
+            for (AtomBuffer& atoms : own.atom_inputs) {
+                reset_atom_input(atoms, sequence_type);
+            }
+        }
+        const uint64_t now_jobs = scheduled_jobs(*run.workers);
+        std::vector<float> now_outputs = control_outputs(buffers);
+        const bool busy = now_jobs != jobs || !same_values(now_outputs, outputs);
+        jobs = now_jobs;
+        outputs = std::move(now_outputs);
+        quiet = busy ? 0 : quiet + 1;
+        if (quiet >= settle_quiet_blocks) {
+            result = SettleResult::settled;
+            break;
+        }
+    }
+    if (run.log_errors->load() != errors_before) {
+        return SettleResult::plugin_error;
+    }
+    return result;
+}
