@@ -271,6 +271,105 @@ TEST_F(SetParameters, ConvolverTakesItsImpulseResponseFromTheFirstFrame)
     }
 }
 
+// loader takes each value through its worker and uses it two runs later;
+// its restore asks for `level` under a key of its own and never for
+// `offset` (see tests/plugins/README.md). Every value is in use from the
+// first frame of the input, on every instance, at any block size.
+TEST_F(SetParameters, ValuesLoadedInTheBackgroundAreInUseFromTheFirstFrame)
+{
+    const Sound in = read_sound(path("in.wav"));
+    struct Case {
+        const char* plugin;
+        std::vector<std::string> sets;
+        float level;
+        float offset;
+    };
+    const Case cases[] = {
+        // Restored again under the key the restore asked for.
+        {"loader", {"level=0.5"}, 0.5f, 0.0f},
+        {"loaderstate", {"level=0.5"}, 0.5f, 0.0f},
+        // Not asked for by the restore: a patch:Set message.
+        {"loader", {"offset=0.25"}, 1.0f, 0.25f},
+        {"loader", {"level=2", "offset=0.125"}, 2.0f, 0.125f},
+    };
+    for (const Case& c : cases) {
+        for (const char* block : {"1", "16", "512"}) {
+            for (const char* jobs : {"1", "2"}) {
+                std::string label = std::string(c.plugin) + ", block " + block + ", jobs " + jobs;
+                std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav"),
+                                                 "-q", "--ignore-clipping", "-b", block, "-j",
+                                                 jobs};
+                for (const std::string& set : c.sets) {
+                    args.insert(args.end(), {"-s", set});
+                    label += ", " + set;
+                }
+                args.push_back(test_plugin(c.plugin));
+                const CommandResult r = tonbrix(args);
+                ASSERT_EQ(r.status, 0) << label << ": " << r.err;
+                EXPECT_EQ(r.err, "") << label;
+                const Sound out = read_sound(path("out.wav"));
+                ASSERT_EQ(out.frames(), in.frames()) << label;
+                ASSERT_EQ(out.channels, 2) << label;
+                for (long f = 0; f < out.frames(); ++f) {
+                    for (int ch = 0; ch < 2; ++ch) {
+                        ASSERT_EQ(out.at(f, ch), in.at(f, ch) * c.level + c.offset)
+                            << label << ", frame " << f << ", channel " << ch;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SetParameters, ValuesThePluginCannotTakeStopTheRunBeforeTheOutputIsTouched)
+{
+    const std::string logged = "plugin: loader: negative value -1\n";
+    const std::string rejected =
+        "Error: the plugin reported an error while taking the --set values.\n";
+    struct Case {
+        const char* plugin;
+        std::string item;
+        std::string err;
+    };
+    const Case cases[] = {
+        // The work logs the error, once per instance (two channels).
+        {"loader", "level=-1", logged + logged + rejected},
+        {"loader", "offset=-1", logged + logged + rejected},
+        // No restore key and no control atom input.
+        {"loaderstate", "offset=1",
+         "Error: cannot set parameter 'offset': the plugin's state restore does not take it and "
+         "the plugin has no control atom input.\n"},
+        {"loader", "level=999",
+         "Error: the plugin did not finish taking the --set values: still busy after 10 seconds "
+         "of silence.\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool old : {true, false}) {
+            const std::string label = c.plugin + (", " + c.item) + (old ? ", old output" : "");
+            std::remove(path("out.wav").c_str());
+            if (old) {
+                write_bytes(path("out.wav"), "keep");
+            }
+            const CommandResult r = tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-q",
+                                             "-s", c.item, test_plugin(c.plugin)});
+            EXPECT_EQ(r.status, 1) << label;
+            EXPECT_EQ(r.out, "") << label;
+            EXPECT_EQ(r.err, c.err) << label;
+            if (old) {
+                EXPECT_EQ(read_file(path("out.wav")), "keep") << label;
+            } else {
+                EXPECT_FALSE(file_exists(path("out.wav"))) << label;
+            }
+            // No temporary file either.
+            std::vector<std::string> names = {"data.bin", "in.wav", "lifecycle.log"};
+            if (old) {
+                names.push_back("out.wav");
+            }
+            EXPECT_EQ(folder_entries(dir_), names) << label;
+        }
+    }
+}
+
 // The LSP convolvers: their restore asks for the file under another key
 // than the parameter their data declares, and they load it in the
 // background. The whole output is the direct convolution of the input and
