@@ -73,10 +73,12 @@ bool take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     run.instances = &instances.instances;
     run.workers = &instances.workers;
     run.log_errors = &instances.features.log.errors;
+    run.stop = &stop_signal;
     run.longest_frames = std::max<uint64_t>(uint64_t{longest_seconds} * static_cast<uint64_t>(rate),
                                             uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
     switch (settle_parameters(run)) {
     case SettleResult::settled:
+    case SettleResult::stopped: // the block loop ends the run as interrupted
         return true;
     case SettleResult::plugin_error:
         std::fputs(setting_error_message, stderr);

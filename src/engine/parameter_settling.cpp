@@ -50,6 +50,9 @@ SettleResult settle_parameters(const SettleRun& run)
     int quiet = 0;
     SettleResult result = SettleResult::unfinished;
     for (uint64_t frames = 0; frames < run.longest_frames; frames += s.block_size) {
+        if (run.stop != nullptr && run.stop->load() != 0) {
+            return SettleResult::stopped;
+        }
         for (std::size_t m = 0; m < run.instances->size(); ++m) {
             InstanceBuffers& own = buffers.instances[m];
             for (AtomBuffer& atoms : own.atom_outputs) {

@@ -16,6 +16,7 @@ enum class SettleResult {
     settled,      // the plugin went quiet: no work pending, control outputs steady
     plugin_error, // the plugin logged an error on the way
     unfinished,   // still busy after the longest wait
+    stopped,      // `stop` was set: the run is to end
 };
 
 // The instances, their buffers, and what tells that a plugin is at work.
@@ -26,6 +27,7 @@ struct SettleRun {
     const std::deque<WorkerContext>* workers = nullptr; // by instance; empty without a worker
     const std::atomic<uint64_t>* log_errors = nullptr;
     uint64_t longest_frames = 0; // the wait gives up after this many frames of silence
+    const std::atomic<int>* stop = nullptr; // when set, the wait ends at once
 };
 
 // Consecutive quiet blocks after which a plugin counts as settled.
