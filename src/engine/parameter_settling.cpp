@@ -30,7 +30,8 @@ std::vector<float> control_outputs(const RunBuffers& buffers)
 // Equal, NaN counting as equal to NaN: a meter that reads NaN is steady.
 bool same_values(const std::vector<float>& a, const std::vector<float>& b)
 {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
 }
 
 } // namespace
