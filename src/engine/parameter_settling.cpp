@@ -1,18 +1,16 @@
 #include "engine/parameter_settling.h"
 
-#include "lv2/urid_table.h"
-
-#include <lv2/atom/atom.h>
-
 #include <cstring>
+
+namespace tonbrix {
 
 namespace {
 
-uint64_t scheduled_jobs(const std::deque<WorkerContext>& workers)
+uint64_t scheduled_jobs(const std::vector<WorkerContext*>& workers)
 {
     uint64_t count = 0;
-    for (const WorkerContext& worker : workers) {
-        count += worker.scheduled;
+    for (const WorkerContext* worker : workers) {
+        count += worker != nullptr ? worker->scheduled : 0;
     }
     return count;
 }
@@ -40,14 +38,13 @@ SettleResult settle_parameters(const SettleRun& run)
 {
     const BlockShape& s = run.shape;
     RunBuffers& buffers = *run.buffers;
-    const uint32_t sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
-    const uint32_t chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    const std::vector<WorkerContext*>& workers = *run.workers;
     const uint64_t errors_before = run.log_errors->load();
 
     std::memset(buffers.input_ports.data, 0,
                 std::size_t{s.instances} * s.inputs * s.block_size * sizeof(float));
     std::vector<float> outputs = control_outputs(buffers);
-    uint64_t jobs = scheduled_jobs(*run.workers);
+    uint64_t jobs = scheduled_jobs(workers);
     int quiet = 0;
     SettleResult result = SettleResult::unfinished;
     for (uint64_t frames = 0; frames < run.longest_frames; frames += s.block_size) {
@@ -57,14 +54,17 @@ SettleResult settle_parameters(const SettleRun& run)
         for (std::size_t m = 0; m < run.instances->size(); ++m) {
             InstanceBuffers& own = buffers.instances[m];
             for (AtomBuffer& atoms : own.atom_outputs) {
-                prepare_atom_output(atoms, chunk_type);
+                prepare_atom_output(atoms, run.urids->atom_Chunk);
             }
             lilv_instance_run((*run.instances)[m], s.block_size);
+            if (m < workers.size() && workers[m] != nullptr) {
+                end_worker_run(*workers[m]);
+            }
             for (AtomBuffer& atoms : own.atom_inputs) {
-                reset_atom_input(atoms, sequence_type);
+                reset_atom_input(atoms, run.urids->atom_Sequence);
             }
         }
-        const uint64_t now_jobs = scheduled_jobs(*run.workers);
+        const uint64_t now_jobs = scheduled_jobs(workers);
         std::vector<float> now_outputs = control_outputs(buffers);
         const bool busy = now_jobs != jobs || !same_values(now_outputs, outputs);
         jobs = now_jobs;
@@ -80,3 +80,5 @@ SettleResult settle_parameters(const SettleRun& run)
     }
     return result;
 }
+
+} // namespace tonbrix

@@ -1,20 +1,22 @@
 #pragma once
 
 #include "lv2/run_buffers.h"
+#include "lv2/urid_table.h"
 #include "lv2/worker.h"
 
 #include <lilv/lilv.h>
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <vector>
+
+namespace tonbrix {
 
 // What running the instances on silence until they have taken their --set
 // values found.
 enum class SettleResult {
     settled,      // the plugin went quiet: no work pending, control outputs steady
-    plugin_error, // the plugin logged an error on the way
+    plugin_error, // the plugin logged an error or a warning on the way
     unfinished,   // still busy after the longest wait
     stopped,      // `stop` was set: the run is to end
 };
@@ -24,7 +26,8 @@ struct SettleRun {
     BlockShape shape;
     RunBuffers* buffers = nullptr;
     const std::vector<LilvInstance*>* instances = nullptr;
-    const std::deque<WorkerContext>* workers = nullptr; // by instance; empty without a worker
+    const std::vector<WorkerContext*>* workers = nullptr; // by instance; null: no worker
+    const Urids* urids = nullptr;
     const std::atomic<uint64_t>* log_errors = nullptr;
     uint64_t longest_frames = 0; // the wait gives up after this many frames of silence
     const std::atomic<int>* stop = nullptr; // when set, the wait ends at once
@@ -39,3 +42,5 @@ inline constexpr int settle_quiet_blocks = 4;
 // then in use from the first block of the input. For a linear plugin the
 // silence leaves no trace in its output.
 SettleResult settle_parameters(const SettleRun& run);
+
+} // namespace tonbrix

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tonbrix {
+
 void make_parameter_state(const std::vector<ParameterValue>& values, LV2_URID_Map* map,
                           ParameterState& state)
 {
@@ -94,3 +96,5 @@ bool restore_parameter_state(LilvInstance* instance, ParameterState& state,
         lilv_instance_get_handle(instance), retrieve_parameter, &state, 0, features);
     return status == LV2_STATE_SUCCESS;
 }
+
+} // namespace tonbrix

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tonbrix {
+
 // The --set values as a state that holds just those properties, for
 // plugins with the state interface.
 struct ParameterState {
@@ -43,3 +45,5 @@ bool add_parameter_aliases(ParameterState& state, LV2_URID_Unmap* unmap);
 // clearing `asked` and `unknown_keys`; false when the instance has none or the restore fails.
 bool restore_parameter_state(LilvInstance* instance, ParameterState& state,
                              const LV2_Feature* const* features);
+
+} // namespace tonbrix

@@ -3,10 +3,14 @@
 #include "lv2/parameter_state.h"
 #include "lv2/urid_table.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+using namespace tonbrix;
 
 namespace {
 
@@ -19,7 +23,7 @@ ParameterValue float_value(const std::string& uri, float x)
 }
 
 // Asks for each key in turn, as a plugin's restore does.
-void ask(ParameterState& state, const std::vector<std::string>& keys)
+void ask(UridTable& table, ParameterState& state, const std::vector<std::string>& keys)
 {
     std::fill(state.asked.begin(), state.asked.end(), 0);
     state.unknown_keys.clear();
@@ -27,7 +31,7 @@ void ask(ParameterState& state, const std::vector<std::string>& keys)
         std::size_t size = 0;
         uint32_t type = 0;
         uint32_t flags = 0;
-        retrieve_parameter(&state, urid_map(nullptr, key.c_str()), &size, &type, &flags);
+        retrieve_parameter(&state, table.map(key), &size, &type, &flags);
     }
 }
 
@@ -53,33 +57,34 @@ TEST(ParameterState, ValuesNotAskedForTakeTheOneKeyOfTheSameShortName)
     for (const Case& c : cases) {
         const std::vector<ParameterValue> values = {float_value(declared + "file", 1.0f),
                                                     float_value(declared + "gain", 2.0f)};
+        UridTable table;
         ParameterState state;
-        make_parameter_state(values, &g_urid_map_record, state);
-        ask(state, c.asked);
+        make_parameter_state(values, table.map_feature(), state);
+        ask(table, state, c.asked);
         bool any = false;
         for (const std::string& alias : c.wanted) {
             any = any || !alias.empty();
         }
-        EXPECT_EQ(add_parameter_aliases(state, &g_urid_unmap_record), any) << c.label;
+        EXPECT_EQ(add_parameter_aliases(state, table.unmap_feature()), any) << c.label;
         for (std::size_t v = 0; v < values.size(); ++v) {
-            const LV2_URID want = c.wanted[v].empty() ? 0 : urid_map(nullptr, c.wanted[v].c_str());
+            const LV2_URID want = c.wanted[v].empty() ? 0 : table.map(c.wanted[v]);
             EXPECT_EQ(state.aliases[v], want) << c.label << ", value " << v;
         }
         // A second restore that asks for the same keys now gets every value.
-        ask(state, c.asked);
+        ask(table, state, c.asked);
         for (std::size_t v = 0; v < values.size(); ++v) {
             if (!c.wanted[v].empty()) {
                 std::size_t size = 0;
                 uint32_t type = 0;
                 uint32_t flags = 0;
                 const void* body = retrieve_parameter(
-                    &state, urid_map(nullptr, c.wanted[v].c_str()), &size, &type, &flags);
+                    &state, table.map(c.wanted[v]), &size, &type, &flags);
                 ASSERT_NE(body, nullptr) << c.label;
                 EXPECT_EQ(*static_cast<const float*>(body), v == 0 ? 1.0f : 2.0f) << c.label;
                 EXPECT_EQ(state.asked[v], 1) << c.label;
             }
         }
         // Aliases once given stay: another call adds none.
-        EXPECT_FALSE(add_parameter_aliases(state, &g_urid_unmap_record)) << c.label;
+        EXPECT_FALSE(add_parameter_aliases(state, table.unmap_feature())) << c.label;
     }
 }
