@@ -2,23 +2,24 @@
 
 #include "cli/console_events.h"
 #include "cli/option_items.h"
-
+#include "cli/progress.h"
+#include "cli/signals.h"
 #include "engine/block_loop.h"
+#include "engine/report.h"
+#include "engine/routing.h"
 #include "io/output_format.h"
+#include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
-#include "engine/report.h"
-#include "engine/routing.h"
-#include "io/sound_files.h"
-#include "cli/progress.h"
-#include "cli/signals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <unistd.h>
 #include <cstdio>
 
 namespace tonbrix::cli {
@@ -79,7 +80,7 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
 // an error or a warning on the way, or is still busy after the longest wait.
 Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
                              RunBuffers& buffers, const InstanceSet& instances,
-                             const PortIndexLists& lists, World::Impl& lv2, int rate)
+                             const PortIndexLists& lists, World::Impl& lv2, double rate)
 {
     if (plan.values.empty()) {
         return {};
@@ -106,7 +107,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     run.urids = &lv2.urids;
     run.log_errors = &instances.features.log.errors;
     run.stop = &stop_signal;
-    run.longest_frames = std::max<uint64_t>(uint64_t{longest_seconds} * static_cast<uint64_t>(rate),
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
                                             uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
     switch (settle_parameters(run)) {
     case SettleResult::settled:
@@ -121,96 +122,137 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
-} // namespace
-
-int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states)
+// When the audio goes to standard output, it gets a descriptor of its own
+// and descriptor 1 becomes standard error: what a plugin prints with printf
+// then cannot get into the audio. -1 (standard output stays as it is) when
+// the descriptors cannot be had.
+int audio_descriptor()
 {
-    // Standard output carries the audio when the output is "-"; the notes,
-    // warnings and report then go to standard error. Quiet runs print no
-    // notes (null `notes`).
-    FILE* messages = options.output == "-" ? stderr : stdout;
-    FILE* notes = options.quiet ? nullptr : messages;
-    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
-
-    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
-    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
-    files.segmented_flac = jobs > 1;
-    SF_INFO info{};
-    SoundFile input(input_close_error);
-    if (!succeeded(open_input_file(files, input, info))) {
-        return 1;
+    std::fflush(stdout);
+    const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+        return audio;
     }
-    if (options.has_output_format) {
-        std::string error;
-        if (!resolve_output_format(options.output_format_request, info.format, files.format,
-                                   error)) {
-            std::fputs(error.c_str(), stderr);
-            return 1;
-        }
+    if (audio >= 0) {
+        ::close(audio);
     }
-    const int output_format = files.format != 0 ? files.format : info.format;
-    const auto channels = static_cast<uint32_t>(info.channels);
+    return -1;
+}
 
-    World::Impl& lv2 = world.impl();
-    PortIndexLists lists;
-    if (!succeeded(scan_ports(plugin, lv2.nodes, lists))) {
-        return 1;
-    }
-
-    // Declared before the events: a trace line clears the progress line.
+// Where a run's text goes. Standard output carries the audio when the
+// output is "-"; the notes, warnings and report then go to standard error.
+// A quiet run prints no notes (null `notes`).
+struct Console {
+    FILE* messages;
+    FILE* notes;
     Progress progress;
-    ConsoleEvents events(notes, messages, &progress);
-    Routing routing;
-    std::vector<ChannelConnection> connections;
-    if (!options.connect.empty()) {
-        Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
-        if (!read) {
-            std::fputs(read.error().message.c_str(), stderr);
-            return 1;
+    ConsoleEvents events{notes, messages, &progress};
+
+    explicit Console(const RunOptions& options)
+        : messages(options.output == "-" ? stderr : stdout),
+          notes(options.quiet ? nullptr : messages)
+    {
+    }
+};
+
+// The input and the output of a run. The output is opened once the plugin
+// side knows its channel count.
+struct RunFiles {
+    SoundFileSettings settings;
+    SF_INFO info{};
+    SoundFile input{input_close_error};
+    SoundFile output{output_close_error};
+    int output_format = 0; // the libsndfile format written
+
+    // Opens the input and settles the output's format.
+    Status open_input(const RunOptions& options)
+    {
+        if (Status opened = open_input_file(settings, input, info); !opened) {
+            return opened;
         }
-        connections = std::move(read.value());
-    }
-    if (!succeeded(route_channels(options.connect.empty() ? nullptr : &connections, options.mono,
-                                  channels, lists, plugin, events, routing))) {
-        return 1;
-    }
-
-    const BlockShape shape{static_cast<uint32_t>(options.blocksize), channels,
-                           static_cast<uint32_t>(lists.audio_inputs.size()),
-                           static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
-    std::size_t output_channels = 0;
-    if (!checked_product({shape.instances, shape.outputs}, output_channels) ||
-        output_channels > INT_MAX) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
+        if (options.has_output_format) {
+            std::string error;
+            if (!resolve_output_format(options.output_format_request, info.format,
+                                       settings.format, error)) {
+                return Error{error};
+            }
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
+        return {};
     }
 
-    if (options.input != "-" && options.output != "-" &&
-        same_existing_file(options.input, options.output)) {
-        std::fputs("Error: input and output are the same file.\n", stderr);
-        return 1;
+    // Opens the output with `channels` channels, unless it is the input.
+    Status open_output(const RunOptions& options, std::size_t channels)
+    {
+        if (options.input != "-" && options.output != "-" &&
+            same_existing_file(options.input, options.output)) {
+            return Error{"Error: input and output are the same file.\n"};
+        }
+        if (settings.raw && options.output == "-") {
+            settings.output_fd = audio_descriptor();
+        }
+        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
+            !opened) {
+            return opened;
+        }
+        set_crash_cleanup_path(output.atomic.temp);
+        return {};
     }
-    SoundFile output(output_close_error);
-    if (!succeeded(open_output_file(files, info, static_cast<int>(output_channels), output))) {
-        return 1;
-    }
-    set_crash_cleanup_path(output.atomic.temp);
+};
 
-    // Declared before the instances: the plugins point into these buffers
-    // until they are freed.
+// The plugin side of a run: its ports, the channel routing, the port
+// buffers and the instances. The instances point into the buffers, so the
+// destructor tears them down first.
+struct PluginRun {
+    const LilvPlugin* plugin;
+    PortIndexLists lists;
+    Routing routing;
+    BlockShape shape;
     RunBuffers buffers;
-    if (!allocate_port_buffers(shape, lists, lv2.urids.atom_Sequence, buffers)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
-    }
     PortRanges ranges;
     InstanceSet instances;
-    const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, &events};
+
+    explicit PluginRun(const LilvPlugin* run_plugin) : plugin(run_plugin) {}
+    PluginRun(const PluginRun&) = delete;
+    PluginRun& operator=(const PluginRun&) = delete;
+    ~PluginRun() { destroy_instances(instances); }
+
+    // Sorts the ports and routes the file's channels to the instances.
+    Status route(const World::Impl& world, const RunOptions& options, uint32_t channels,
+                 EventSink& events)
+    {
+        if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
+            return scanned;
+        }
+        std::vector<ChannelConnection> connections;
+        if (!options.connect.empty()) {
+            Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+            if (!read) {
+                return read.error();
+            }
+            connections = std::move(read.value());
+        }
+        if (Status routed = route_channels(options.connect.empty() ? nullptr : &connections,
+                                           options.mono, channels, lists, plugin, events, routing);
+            !routed) {
+            return routed;
+        }
+        shape = {static_cast<uint32_t>(options.blocksize), channels,
+                 static_cast<uint32_t>(lists.audio_inputs.size()),
+                 static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
+        return {};
+    }
+
+    // The output's channel count; false when it is beyond what a file holds.
+    bool output_channels(std::size_t& channels) const
+    {
+        return checked_product({shape.instances, shape.outputs}, channels) && channels <= INT_MAX;
+    }
+
     // The control and CV values of the run, from the port ranges, the preset
     // and --parameters.
-    const auto set_input_values = [&] {
+    Status set_input_values(const RunOptions& options)
+    {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
@@ -220,70 +262,135 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
                                           buffers.control_inputs, buffers.cv_values);
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
-    };
-    const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
-        connect_instance_ports(lists, instance, m, shape, buffers);
-        // Plugins may read their inputs in activate: the values are there
-        // before the first activation (the preset is restored by then). A
-        // bad --parameters item is reported below, once the instances exist.
-        if (m == 0) {
-            static_cast<void>(set_input_values());
+    }
+
+    // Allocates the port buffers, then creates, connects and activates the
+    // instances with their input values and --set values.
+    Status start(World::Impl& world, const RunOptions& options, double sample_rate,
+                 InstanceStates& states, EventSink& events)
+    {
+        if (!allocate_port_buffers(shape, lists, world.urids.atom_Sequence, buffers)) {
+            return Error{insufficient_memory_message};
         }
-    };
-    if (!succeeded(create_instances(lv2, plugin, settings, states, connect, ranges, instances)) ||
-        !succeeded(set_input_values()) ||
-        !succeeded(take_parameter_values(states.parameters, shape, buffers, instances, lists, lv2,
-                                         info.samplerate))) {
+        const InstanceSettings settings{routing.instances, sample_rate, options.blocksize,
+                                        &events};
+        const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
+            connect_instance_ports(lists, instance, m, shape, buffers);
+            // Plugins may read their inputs in activate: the values are there
+            // before the first activation (the preset is restored by then). A
+            // bad --parameters item is reported below, once the instances exist.
+            if (m == 0) {
+                static_cast<void>(set_input_values(options));
+            }
+        };
+        if (Status created =
+                create_instances(world, plugin, settings, states, connect, ranges, instances);
+            !created) {
+            return created;
+        }
+        if (Status values = set_input_values(options); !values) {
+            return values;
+        }
+        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
+                                     sample_rate);
+    }
+};
+
+// The block loop over the files and the plugin side.
+BlockLoop block_loop(const RunOptions& options, int jobs, const World::Impl& world,
+                     RunFiles& files, PluginRun& run, Console& console)
+{
+    BlockLoop loop;
+    loop.shape = run.shape;
+    loop.matrix = run.routing.matrix.data;
+    loop.buffers = &run.buffers;
+    loop.instances = &run.instances.instances;
+    loop.workers = &run.instances.worker_of_instance;
+    loop.urids = &world.urids;
+    loop.input = files.input.handle;
+    loop.output = files.output.handle;
+    loop.events = &console.events;
+    loop.pcm16_output = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.check_clipping = !options.ignore_clipping;
+    loop.jobs = jobs;
+    if (files.output.segmented_flac) {
+        loop.flac_fd = files.output.atomic.fd;
+        loop.flac_info = files.output.encoder_info;
+    }
+    loop.plugins_print = console.notes != nullptr && !run.instances.workers.empty();
+    loop.latency_output = run.lists.latency_output;
+    loop.compensate_latency = options.compensate_latency;
+    loop.tail_frames = tail_frames(options.tail_seconds, files.info.samplerate);
+    loop.progress = {&console.progress, progress_update_callback, progress_clear_callback};
+    loop.stop = &stop_signal;
+    return loop;
+}
+
+// Starts the progress line when it belongs on the terminal. The frame count
+// of a stream that cannot seek is a guess (for raw data from a pipe, the
+// largest count that fits). The output has the input's length and the tail.
+void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tail,
+                    Progress& progress)
+{
+    if (progress_wanted(options.quiet)) {
+        const bool length_known = info.seekable != 0 && info.frames >= 0;
+        progress_start(progress, length_known ? info.frames + static_cast<int64_t>(tail) : -1,
+                       info.samplerate);
+    }
+}
+
+} // namespace
+
+int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
+                   InstanceStates& states)
+{
+    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
+    World::Impl& lv2 = world.impl();
+
+    // Declared in the order they are needed; the plugin side goes first at
+    // the end, then the files, then the console its plugins report to.
+    Console console(options);
+    RunFiles files;
+    files.settings = {options.input, options.output, raw, options.rate, options.channels};
+    files.settings.segmented_flac = jobs > 1;
+    if (!succeeded(files.open_input(options))) {
+        return 1;
+    }
+    PluginRun run(plugin);
+    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
+                             console.events))) {
+        return 1;
+    }
+    std::size_t output_channels = 0;
+    if (!run.output_channels(output_channels)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return 1;
+    }
+    if (!succeeded(files.open_output(options, output_channels)) ||
+        !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
+                             console.events))) {
         return 1;
     }
 
-    BlockLoop loop;
-    loop.shape = shape;
-    loop.matrix = routing.matrix.data;
-    loop.buffers = &buffers;
-    loop.instances = &instances.instances;
-    loop.workers = &instances.worker_of_instance;
-    loop.urids = &lv2.urids;
-    loop.input = input.handle;
-    loop.output = output.handle;
-    loop.events = &events;
-    loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    loop.check_clipping = !options.ignore_clipping;
-    loop.jobs = jobs;
-    if (output.segmented_flac) {
-        loop.flac_fd = output.atomic.fd;
-        loop.flac_info = output.encoder_info;
-    }
-    loop.plugins_print = notes != nullptr && !instances.workers.empty();
-    loop.latency_output = lists.latency_output;
-    loop.compensate_latency = options.compensate_latency;
-    loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
-    if (progress_wanted(options.quiet)) {
-        // The frame count of a stream that cannot seek is a guess (for raw
-        // data from a pipe, the largest count that fits). The output has
-        // the input's length and the tail.
-        const bool length_known = info.seekable != 0 && info.frames >= 0;
-        progress_start(progress,
-                       length_known ? info.frames + static_cast<int64_t>(loop.tail_frames) : -1,
-                       info.samplerate);
-    }
-    loop.progress = {&progress, progress_update_callback, progress_clear_callback};
-    loop.stop = &stop_signal;
+    const BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
+    start_progress(options, files.info, loop.tail_frames, console.progress);
     Error loop_error;
     const LoopResult result = run_block_loop(loop, loop_error);
     if (result != LoopResult::finished && result != LoopResult::interrupted) {
         std::fputs(loop_error.message.c_str(), stderr);
     }
-    progress_finish(progress, result == LoopResult::finished);
+    progress_finish(console.progress, result == LoopResult::finished);
     if (options.report && result == LoopResult::finished) {
         const std::string report =
-            report_text(control_output_symbols(plugin, lists), buffers.instances);
-        std::fputs(report.c_str(), messages);
+            report_text(control_output_symbols(plugin, run.lists), run.buffers.instances);
+        std::fputs(report.c_str(), console.messages);
     }
 
-    destroy_instances(instances);
-    const bool output_closed = succeeded(close_output_file(output, result == LoopResult::finished));
-    static_cast<void>(succeeded(close_input_file(input)));
+    destroy_instances(run.instances);
+    const bool output_closed =
+        succeeded(close_output_file(files.output, result == LoopResult::finished));
+    static_cast<void>(succeeded(close_input_file(files.input)));
     if (result == LoopResult::interrupted) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;

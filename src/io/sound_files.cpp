@@ -101,6 +101,9 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
     // A format or channel count that cannot be written is refused before
     // the path is touched, so an existing file there is not truncated.
     if (const int error = output_format_error(info); error != 0) {
+        if (settings.output_fd >= 0) {
+            ::close(settings.output_fd);
+        }
         return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
     }
     int error = 0;
@@ -121,22 +124,9 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
             discard_atomic_output(output.atomic);
         }
     } else {
-        // When the audio goes to standard output, it gets a descriptor of
-        // its own and descriptor 1 becomes standard error: what a plugin
-        // prints with printf then cannot get into the audio.
-        int fd = STDOUT_FILENO;
-        bool own = false;
-        if (settings.raw && settings.output == "-") {
-            std::fflush(stdout);
-            const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-            if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
-                fd = audio;
-                own = true;
-            } else if (audio >= 0) {
-                ::close(audio);
-            }
-        }
-        error = open_sound(settings.output, settings.raw, fd, own, SFM_WRITE, info, output);
+        const bool own = settings.output_fd >= 0;
+        error = open_sound(settings.output, settings.raw, own ? settings.output_fd : STDOUT_FILENO,
+                           own, SFM_WRITE, info, output);
     }
     if (error != 0) {
         return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};

@@ -56,6 +56,9 @@ struct SoundFileSettings {
     // A 16-bit FLAC output written to a new file may be encoded in
     // segments on several threads (the bytes are the same).
     bool segmented_flac = false;
+    // Raw float output "-": the descriptor the audio goes to, closed with
+    // the file (or when the output cannot be opened); -1: standard output.
+    int output_fd = -1;
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";
