@@ -89,10 +89,10 @@ void list_ports(const World& world, const char* text)
     print(listing, stdout);
 }
 
-void list_presets(const PluginDescription& plugin)
+void list_presets(const std::vector<PresetDescription>& presets)
 {
     std::string listing;
-    for (const PresetDescription& preset : plugin.presets) {
+    for (const PresetDescription& preset : presets) {
         listing += "Preset: ";
         listing += preset.label;
         listing += '\n';

@@ -18,7 +18,7 @@ const LilvPlugin* find_plugin(const char* text, const World& world);
 // the plugin the text names, or "No such plugin" on standard error.
 void list_ports(const World& world, const char* text);
 
-// Prints "Preset: <label>" for every labelled preset of the plugin.
-void list_presets(const PluginDescription& plugin);
+// Prints "Preset: <label>" for every preset.
+void list_presets(const std::vector<PresetDescription>& presets);
 
 } // namespace tonbrix::cli
