@@ -14,6 +14,7 @@
 #include "io/output_size.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
+#include "engine/parameter_settling.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
 
@@ -29,6 +30,9 @@
 namespace tonbrix::cli {
 
 namespace {
+
+constexpr const char* setting_error_message =
+    "Error: the plugin reported an error while taking the --set values.\n";
 
 int online_cores()
 {
@@ -118,6 +122,54 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
         return status.ok();
     });
     return status;
+}
+
+// Gives the instances the --set values that their restore left, as
+// patch:Set messages, and runs them on silence until they have taken every
+// value. The message when a value cannot reach the plugin, the plugin logs
+// an error or a warning on the way, or is still busy after the longest wait.
+Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
+                             RunBuffers& buffers, const InstanceSet& instances,
+                             const PortIndexLists& lists, World::Impl& lv2, double rate)
+{
+    if (plan.values.empty()) {
+        return {};
+    }
+    if (instances.setting_errors > 0) {
+        return Error{setting_error_message};
+    }
+    if (!plan.message_values.empty() && !plan.has_message_port) {
+        const std::string name(parameter_short_name(plan.message_values.front().uri));
+        return Error{"Error: cannot set parameter '" + name +
+                     "': the plugin's state restore does not take it and the plugin has no "
+                     "control atom input.\n"};
+    }
+    Status queued = queue_parameter_messages(plan, lists, lv2.urid_table.map_feature(), buffers);
+    if (!queued) {
+        return queued;
+    }
+    constexpr int longest_seconds = 10;
+    SettleRun run;
+    run.shape = shape;
+    run.buffers = &buffers;
+    run.instances = &instances.instances;
+    run.workers = &instances.worker_of_instance;
+    run.urids = &lv2.urids;
+    run.log_errors = &instances.features.log.errors;
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped: // the block loop ends the run as interrupted
+        return {};
+    case SettleResult::plugin_error:
+        return Error{setting_error_message};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking the --set values: still busy "
+                     "after " + std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
 }
 
 // When the audio goes to standard output, it gets a descriptor of its own
@@ -365,8 +417,8 @@ struct PluginRun {
         if (Status values = set_input_values(options); !values) {
             return values;
         }
-        return queue_parameter_messages(states.parameters, lists,
-                                        world.urid_table.map_feature(), buffers);
+        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
+                                     sample_rate);
     }
 };
 
