@@ -427,7 +427,7 @@ std::string read_tracks(std::span<const std::uint8_t> bytes, std::size_t pos, in
         pos = body + length;
     }
     if (has_type(bytes, pos, "MTrk")) {
-        return "the file holds more tracks than the " + std::to_string(tracks) +
+        return "the file holds more tracks than the " + count(tracks, "track") +
                " its header announces";
     }
     return "";
