@@ -1,16 +1,16 @@
 #include "cli/processing_run.h"
 
-#include "audio/block_loop.h"
-#include "audio/output_format.h"
-#include "audio/parameter_messages.h"
-#include "audio/port_connections.h"
-#include "audio/ports.h"
-#include "audio/report.h"
-#include "audio/routing.h"
-#include "audio/sound_files.h"
+#include "engine/block_loop.h"
+#include "io/output_format.h"
+#include "lv2/parameter_messages.h"
+#include "lv2/port_connections.h"
+#include "lv2/ports.h"
+#include "engine/report.h"
+#include "engine/routing.h"
+#include "io/sound_files.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
-#include "host/instances.h"
+#include "lv2/instances.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/transport.h"
 #include "io/midi_file.h"
+#include "lv2/transport.h"
 
 #include <lv2/urid/urid.h>
 

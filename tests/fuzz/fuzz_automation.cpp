@@ -1,6 +1,6 @@
 // An --automate value made of arbitrary text: parsed, checked for what the
 // parser promises, and evaluated at and between its points.
-#include "io/automation.h"
+#include "engine/automation.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,10 +1,10 @@
 // A MIDI file made of arbitrary bytes: read, checked for what the reader
 // promises, written back with the writer and read again, and handed to a
 // plugin's atom input block by block and read out of it again.
-#include "engine/transport.h"
 #include "io/midi_file.h"
 #include "io/midi_writer.h"
 #include "lv2/midi_events.h"
+#include "lv2/transport.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "io/automation.h"
+#include "engine/automation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "engine/transport.h"
 #include "lv2/midi_events.h"
+#include "lv2/transport.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>

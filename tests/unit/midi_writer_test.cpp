@@ -1,6 +1,6 @@
-#include "engine/transport.h"
 #include "io/midi_file.h"
 #include "io/midi_writer.h"
+#include "lv2/transport.h"
 
 #include <gtest/gtest.h>
 
