@@ -4,12 +4,14 @@
 #include "engine/instance_threads.h"
 #include "io/read_stage.h"
 #include "engine/run_stage.h"
-#include "lv2/urid_table.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <thread>
+
+namespace tonbrix {
 
 namespace {
 
@@ -64,6 +66,7 @@ struct Pipeline {
     std::vector<const float*> sources;
     WriteStage* writer = nullptr;
     LoopResult writer_result = LoopResult::finished;
+    Error writer_error; // the message of a failed read or write
     int pending_error = 0; // a read failed after giving frames
     std::thread reader_thread;
     std::thread writer_thread;
@@ -140,13 +143,14 @@ void writer_main(Pipeline* p)
         if (chunk.end) {
             if (chunk.read_error != 0) {
                 before_message(*p->writer);
-                report_read_error(chunk.read_error);
+                p->writer_error = read_error(chunk.read_error);
                 p->writer_result = LoopResult::read_failed;
             }
             break;
         }
         float* samples = interleaved_output(*p, chunk.buffer, chunk.frames);
-        if (!write_chunk(*p->writer, samples, chunk.frames)) {
+        if (Status written = write_chunk(*p->writer, samples, chunk.frames); !written) {
+            p->writer_error = written.error();
             p->writer_result = LoopResult::write_failed;
             break;
         }
@@ -243,12 +247,14 @@ bool emit(Pipeline& p, const OutputChunk& chunk)
     if (chunk.end) {
         if (chunk.read_error != 0) {
             before_message(*p.writer);
-            report_read_error(chunk.read_error);
+            p.writer_error = read_error(chunk.read_error);
             p.writer_result = LoopResult::read_failed;
         }
         return true;
     }
-    if (!write_chunk(*p.writer, p.outputs[chunk.buffer].data, chunk.frames)) {
+    if (Status written = write_chunk(*p.writer, p.outputs[chunk.buffer].data, chunk.frames);
+        !written) {
+        p.writer_error = written.error();
         p.writer_result = LoopResult::write_failed;
         return false;
     }
@@ -269,10 +275,14 @@ void warn_invalid_latency(const RunStage& stage, const WriteStage& writer, bool&
     for (std::size_t m = 0; m < stage.invalid_latency.size() && !warned; ++m) {
         if (stage.invalid_latency[m] != 0) {
             before_message(writer);
-            std::fprintf(writer.warnings,
-                         "WARNING: The plugin reported an invalid latency (%g); it was taken as "
-                         "0.\n",
-                         static_cast<double>(stage.invalid_latencies[m]));
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "WARNING: The plugin reported an invalid latency (%g); it was taken as "
+                          "0.\n",
+                          static_cast<double>(stage.invalid_latencies[m]));
+            if (writer.events != nullptr) {
+                writer.events->report(EventKind::warning, text);
+            }
             warned = true;
         }
     }
@@ -280,7 +290,7 @@ void warn_invalid_latency(const RunStage& stage, const WriteStage& writer, bool&
 
 } // namespace
 
-LoopResult run_block_loop(const BlockLoop& loop)
+LoopResult run_block_loop(const BlockLoop& loop, Error& error)
 {
     const BlockShape& s = loop.shape;
     const std::size_t n_instances = loop.instances->size();
@@ -306,7 +316,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
 
     WriteStage writer;
     writer.output = loop.output;
-    writer.warnings = loop.notes;
+    writer.events = loop.events;
     writer.width = width;
     writer.check_clipping = loop.check_clipping;
     writer.pcm16_output = loop.pcm16_output;
@@ -323,8 +333,9 @@ LoopResult run_block_loop(const BlockLoop& loop)
     stage.matrix = loop.matrix;
     stage.buffers = loop.buffers;
     stage.instances = loop.instances;
-    stage.sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
-    stage.chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    stage.workers = loop.workers;
+    stage.sequence_type = loop.urids->atom_Sequence;
+    stage.chunk_type = loop.urids->atom_Chunk;
     stage.latency_output = loop.latency_output;
     stage.compensate_latency = loop.compensate_latency;
     stage.ran.assign(n_instances, 0);
@@ -339,7 +350,7 @@ LoopResult run_block_loop(const BlockLoop& loop)
         (writer.flac != nullptr &&
          !start_flac_writer(flac, loop.flac_fd, loop.flac_info,
                             static_cast<std::size_t>(std::max(loop.jobs, 1))))) {
-        std::fputs(insufficient_memory_message, stderr);
+        error.message = insufficient_memory_message;
         return LoopResult::out_of_memory;
     }
     std::vector<const float*> sources(width);
@@ -350,14 +361,14 @@ LoopResult run_block_loop(const BlockLoop& loop)
     InstancePool pool;
     if (pipeline.threaded && !start_pipeline(pipeline)) {
         stop_pipeline(pipeline);
-        std::fputs(insufficient_memory_message, stderr);
+        error.message = insufficient_memory_message;
         return LoopResult::out_of_memory;
     }
     if (pipeline.planar && !start_instance_threads(threads, stage, thread_count, queue_depth,
                                                    chunk_finished, &pipeline)) {
         queue_close(pipeline.write_chunks);
         stop_pipeline(pipeline);
-        std::fputs(insufficient_memory_message, stderr);
+        error.message = insufficient_memory_message;
         return LoopResult::out_of_memory;
     }
     if (!pipeline.planar) {
@@ -492,10 +503,16 @@ LoopResult run_block_loop(const BlockLoop& loop)
     stop_pipeline(pipeline);
     stop_instance_pool(pool);
     if (pipeline.writer_result != LoopResult::finished) {
+        error = std::move(pipeline.writer_error);
         return pipeline.writer_result;
     }
-    if (result == LoopResult::finished && !finish_write_stage(writer)) {
-        return LoopResult::write_failed;
+    if (result == LoopResult::finished) {
+        if (Status finished = finish_write_stage(writer); !finished) {
+            error = finished.error();
+            return LoopResult::write_failed;
+        }
     }
     return result;
 }
+
+} // namespace tonbrix

@@ -4,15 +4,21 @@
 #include "engine/gather_stage.h"
 #include "engine/mix_stage.h"
 #include "lv2/run_buffers.h"
+#include "lv2/urid_table.h"
+#include "lv2/worker.h"
 #include "io/write_stage.h"
 
 #include <lilv/lilv.h>
 #include <sndfile.h>
 
+#include <tonbrix/error.h>
+#include <tonbrix/events.h>
+
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+namespace tonbrix {
 
 enum class LoopResult { finished, out_of_memory, read_failed, write_failed, interrupted };
 
@@ -21,13 +27,15 @@ struct BlockLoop {
     const uint8_t* matrix = nullptr;
     RunBuffers* buffers = nullptr;
     const std::vector<LilvInstance*>* instances = nullptr;
+    const std::vector<WorkerContext*>* workers = nullptr; // by instance, null where none
     SNDFILE* input = nullptr;
     SNDFILE* output = nullptr;
     // Or a 16-bit FLAC stream of `flac_info` to encode in segments, `jobs`
     // at a time, into `flac_fd`.
     int flac_fd = -1;
     SF_INFO flac_info{};
-    FILE* notes = stdout;      // where the warnings go
+    EventSink* events = nullptr; // receives the warnings
+    const Urids* urids = nullptr;
     bool pcm16_output = false; // write 16-bit integers converted here
     bool check_clipping = true;
     // Threads: 1 runs everything on the calling thread; more reads and
@@ -48,5 +56,7 @@ struct BlockLoop {
 
 // Reads, mixes, runs, gathers, clamps and writes until the input is
 // exhausted (and, with a tail or latency compensation, the silence after
-// it). Errors are printed.
-LoopResult run_block_loop(const BlockLoop& loop);
+// it). A failure leaves its message in `error`.
+LoopResult run_block_loop(const BlockLoop& loop, Error& error);
+
+} // namespace tonbrix

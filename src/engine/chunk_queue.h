@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+namespace tonbrix {
+
 // A bounded first-in first-out queue between threads. Closing it wakes
 // both sides: pushes fail from then on, pops drain what is left. A side is
 // only woken when what it waits for is there, and after the lock is let
@@ -79,3 +81,5 @@ void queue_close(ChunkQueue<T>& q)
     }
     q.changed.notify_all();
 }
+
+} // namespace tonbrix

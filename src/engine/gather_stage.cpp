@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace tonbrix {
+
 void interleave_outputs(int64_t frames, uint32_t instances, uint32_t outputs, uint32_t block_size,
                         const float* port_buffers, float* out_block)
 {
@@ -44,3 +46,5 @@ void interleave_channels(std::size_t frames, const float* const* sources, std::s
         place_channel(sources[channel], frames, width, out + channel);
     }
 }
+
+} // namespace tonbrix

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 void instance_thread(InstanceThreads* threads, std::size_t thread)
@@ -119,3 +121,5 @@ InstanceThreads::~InstanceThreads()
 {
     finish_instance_threads(*this);
 }
+
+} // namespace tonbrix

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace tonbrix {
+
 // One chunk for the instance threads. `slot` is the caller's: it names
 // the chunk when it is handed back. The last chunk is `end`: it carries no
 // work and ends the threads.
@@ -67,3 +69,5 @@ void drain_instance_threads(InstanceThreads& threads);
 // Publishes the end chunk and joins the threads once they have finished
 // every chunk.
 void finish_instance_threads(InstanceThreads& threads) noexcept;
+
+} // namespace tonbrix

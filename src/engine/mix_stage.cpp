@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace tonbrix {
+
 void prefetch_samples(const float* samples, std::size_t count)
 {
     constexpr std::size_t line = 64 / sizeof(float);
@@ -55,3 +57,5 @@ void mix_inputs(const float* file_block, int64_t frames, uint32_t channels, uint
         }
     }
 }
+
+} // namespace tonbrix

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tonbrix {
+
 // Each plugin input sample becomes the mean of the file channels connected
 // to it, 0 when none is. Only frames below `frames` are written.
 void mix_inputs(const float* file_block, int64_t frames, uint32_t channels, uint32_t instances,
@@ -12,3 +14,5 @@ void mix_inputs(const float* file_block, int64_t frames, uint32_t channels, uint
 // chunk read on another thread is in another core's cache, and fetching it
 // line after line as the mix reads it stalls the mix on every line.
 void prefetch_samples(const float* samples, std::size_t count);
+
+} // namespace tonbrix

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tonbrix {
+
 void reset_output_store(OutputStore& store, uint32_t outputs, std::size_t frames)
 {
     store.channels.resize(outputs);
@@ -44,3 +46,5 @@ void consume_outputs(OutputStore& store, std::size_t frames)
     }
     store.frames = rest;
 }
+
+} // namespace tonbrix

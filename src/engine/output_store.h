@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tonbrix {
+
 // The audio outputs of one instance that are not yet written, one plain
 // channel per output. The first `skip` frames the instance produces are
 // dropped: that is how its latency is taken out of the output.
@@ -23,3 +25,5 @@ void append_outputs(OutputStore& store, const float* ports, std::size_t stride,
 
 // Drops the first `frames` frames (no more than the store holds).
 void consume_outputs(OutputStore& store, std::size_t frames);
+
+} // namespace tonbrix

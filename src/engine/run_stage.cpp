@@ -8,6 +8,8 @@
 #include <cstring>
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 void read_latency(RunStage& stage, std::size_t m)
@@ -86,6 +88,9 @@ void run_instance_chunk(RunStage& stage, std::size_t m, const ChunkInput& input,
             prepare_atom_output(atoms, stage.chunk_type);
         }
         lilv_instance_run(instance, s.block_size);
+        if (stage.workers != nullptr && (*stage.workers)[m] != nullptr) {
+            end_worker_run(*(*stage.workers)[m]);
+        }
         for (AtomBuffer& atoms : own.atom_inputs) {
             reset_atom_input(atoms, stage.sequence_type);
         }
@@ -168,3 +173,5 @@ InstancePool::~InstancePool()
 {
     stop_instance_pool(*this);
 }
+
+} // namespace tonbrix

@@ -2,6 +2,7 @@
 
 #include "engine/output_store.h"
 #include "lv2/run_buffers.h"
+#include "lv2/worker.h"
 
 #include <lilv/lilv.h>
 
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+namespace tonbrix {
 
 // One chunk of input for the instances: `frames` interleaved file frames,
 // or silence when `samples` is null. Blocks of B frames are run in turn;
@@ -39,6 +42,9 @@ struct RunStage {
     const uint8_t* matrix = nullptr;
     RunBuffers* buffers = nullptr;
     const std::vector<LilvInstance*>* instances = nullptr;
+    // By instance, null where the plugin has no worker: its responses are
+    // delivered after each run.
+    const std::vector<WorkerContext*>* workers = nullptr;
     uint32_t sequence_type = 0;
     uint32_t chunk_type = 0;
     // Index among the control outputs of the latency output, -1 for none;
@@ -96,3 +102,5 @@ void run_chunk(InstancePool& pool, const ChunkInput& input, const ChunkOutput& o
 
 // Stops and joins the threads.
 void stop_instance_pool(InstancePool& pool) noexcept;
+
+} // namespace tonbrix

@@ -1,6 +1,8 @@
 #include "io/read_stage.h"
 
-#include <cstdio>
+#include <string>
+
+namespace tonbrix {
 
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
 {
@@ -12,7 +14,9 @@ ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
     return {got, got < frames ? sf_error(input) : 0};
 }
 
-void report_read_error(int error)
+Error read_error(int error)
 {
-    std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
+    return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
 }
+
+} // namespace tonbrix

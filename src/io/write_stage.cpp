@@ -3,29 +3,38 @@
 #include "io/clip_stage.h"
 
 #include <cstring>
+#include <string>
+
+namespace tonbrix {
 
 namespace {
 
-void report_flac_error(const WriteStage& stage)
+Error flac_error(const WriteStage& stage)
 {
     before_message(stage);
     if (stage.flac->error > 0) {
-        std::fprintf(stderr, "Error writing output file: System error : %s.\n",
-                     std::strerror(stage.flac->error));
-    } else {
-        std::fputs("Error writing output file: The FLAC encoder failed.\n", stderr);
+        return Error{std::string("Error writing output file: System error : ") +
+                     std::strerror(stage.flac->error) + ".\n"};
+    }
+    return Error{"Error writing output file: The FLAC encoder failed.\n"};
+}
+
+void warn(const WriteStage& stage, const char* text)
+{
+    before_message(stage);
+    if (stage.events != nullptr) {
+        stage.events->report(EventKind::warning, text);
     }
 }
 
 } // namespace
 
-bool finish_write_stage(WriteStage& stage)
+Status finish_write_stage(WriteStage& stage)
 {
     if (stage.flac != nullptr && !finish_flac_writer(*stage.flac)) {
-        report_flac_error(stage);
-        return false;
+        return flac_error(stage);
     }
-    return true;
+    return {};
 }
 
 bool prepare_write_stage(WriteStage& stage, std::size_t frames)
@@ -42,20 +51,18 @@ void before_message(const WriteStage& stage)
     }
 }
 
-bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
+Status write_chunk(WriteStage& stage, float* samples, std::size_t frames)
 {
     const std::size_t count = frames * stage.width;
     if (stage.check_clipping) {
         // The 16-bit conversion saturates exactly as clamping would.
         const unsigned flaws = repair_samples(samples, count, !stage.pcm16_output);
         if ((flaws & beyond_full_scale) != 0 && !stage.warned) {
-            before_message(stage);
-            std::fputs(clipping_warning, stage.warnings);
+            warn(stage, clipping_warning);
             stage.warned = true;
         }
         if ((flaws & not_a_number) != 0 && !stage.warned_invalid) {
-            before_message(stage);
-            std::fputs(invalid_samples_warning, stage.warnings);
+            warn(stage, invalid_samples_warning);
             stage.warned_invalid = true;
         }
     }
@@ -64,8 +71,7 @@ bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
     if (stage.pcm16_output) {
         float_to_pcm16(samples, count, stage.pcm16.data);
         if (stage.flac != nullptr && !flac_write(*stage.flac, stage.pcm16.data, frames)) {
-            report_flac_error(stage);
-            return false;
+            return flac_error(stage);
         }
         written = stage.flac != nullptr ? n : sf_writef_short(stage.output, stage.pcm16.data, n);
     } else {
@@ -73,12 +79,14 @@ bool write_chunk(WriteStage& stage, float* samples, std::size_t frames)
     }
     if (written != n) {
         before_message(stage);
-        std::fprintf(stderr, "Error writing output file: %s\n", sf_strerror(stage.output));
-        return false;
+        return Error{std::string("Error writing output file: ") + sf_strerror(stage.output) +
+                     "\n"};
     }
     stage.frames_written += frames;
     if (stage.progress.advance != nullptr) {
         stage.progress.advance(stage.progress.context, stage.frames_written);
     }
-    return true;
+    return {};
 }
+
+} // namespace tonbrix

@@ -9,6 +9,8 @@
 #include <limits>
 #include <vector>
 
+using namespace tonbrix;
+
 namespace {
 
 std::size_t at(uint32_t channels, uint32_t inputs, uint32_t instance, uint32_t input,

@@ -9,6 +9,9 @@
 
 #include <thread>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 TEST(OutputStore, SkipsTheLatencyThenKeepsFramesInOrder)
 {
     OutputStore store;
