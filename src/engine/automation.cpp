@@ -108,13 +108,12 @@ std::string read_point(std::string_view item, std::size_t number, AutomationPoin
 
 } // namespace
 
-AutomationParse parse_automation(std::string_view text)
+Result<Automation> parse_automation(std::string_view text)
 {
-    AutomationParse result;
     const auto fail = [&](const std::string& what) {
-        result.error = "invalid --automate value " + quoted(text) + ": " + what;
-        return result;
+        return Error{"Error: invalid --automate value " + quoted(text) + ": " + what + "\n"};
     };
+    Automation automation;
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
         return fail("expected SYMBOL:TIME=VALUE[,TIME=VALUE...]");
@@ -122,7 +121,7 @@ AutomationParse parse_automation(std::string_view text)
     if (colon == 0) {
         return fail("no port symbol before the colon");
     }
-    result.automation.symbol = std::string(text.substr(0, colon));
+    automation.symbol = std::string(text.substr(0, colon));
     const std::string_view points = text.substr(colon + 1);
     if (points.empty()) {
         return fail("no points after the colon; give at least one TIME=VALUE");
@@ -138,20 +137,19 @@ AutomationParse parse_automation(std::string_view text)
             return fail(error);
         }
         const std::string_view time = item.substr(0, item.find('='));
-        if (!result.automation.points.empty() &&
-            point.seconds <= result.automation.points.back().seconds) {
+        if (!automation.points.empty() && point.seconds <= automation.points.back().seconds) {
             return fail("the time " + quoted(time) + " of point " + std::to_string(number) +
                         " does not come after the time " + quoted(previous_time) +
                         " of point " + std::to_string(number - 1) + "; times must increase");
         }
-        result.automation.points.push_back(point);
+        automation.points.push_back(point);
         previous_time = time;
         if (comma == points.size()) {
             break;
         }
         start = comma + 1;
     }
-    return result;
+    return automation;
 }
 
 double automation_value(std::span<const AutomationPoint> points, double seconds)

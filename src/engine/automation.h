@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/error.h>
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,19 +21,12 @@ struct Automation {
     std::vector<AutomationPoint> points;
 };
 
-// The automation, or a message saying what is wrong with the text (without
-// "Error: " and without a newline); `error` is empty on success.
-struct AutomationParse {
-    Automation automation;
-    std::string error;
-    explicit operator bool() const { return error.empty(); }
-};
-
 // Reads "SYMBOL:TIME=VALUE[,TIME=VALUE...]": a symbol, then at least one
 // point; times are decimal seconds from 0 up, each later than the one before;
 // values are decimal numbers within the range of a float. The symbol is not
-// checked against any plugin.
-AutomationParse parse_automation(std::string_view text);
+// checked against any plugin. Refuses anything else with the error
+// "Error: invalid --automate value 'TEXT': what is wrong\n".
+Result<Automation> parse_automation(std::string_view text);
 
 // The value at `seconds`: the first point's value before the first point,
 // the last point's after the last, and on the straight line between the two

@@ -23,13 +23,14 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string failure(std::string_view name, std::string_view what)
+Error failure(std::string_view name, std::string_view what)
 {
-    std::string message = "MIDI file '";
+    std::string message = "Error: MIDI file '";
     message += name;
     message += "': ";
     message += what;
-    return message;
+    message += '\n';
+    return Error{std::move(message)};
 }
 
 std::string hex_byte(std::uint8_t byte)
@@ -435,20 +436,17 @@ std::string read_tracks(std::span<const std::uint8_t> bytes, std::size_t pos, in
 
 } // namespace
 
-MidiFileRead parse_midi_file(std::span<const std::uint8_t> bytes, std::string_view name)
+Result<MidiFile> parse_midi_file(std::span<const std::uint8_t> bytes, std::string_view name)
 {
-    MidiFileRead result;
     std::size_t pos = 0;
     int tracks = 0;
     Division division;
     if (std::string error = read_header(bytes, pos, tracks, division); !error.empty()) {
-        result.error = failure(name, error);
-        return result;
+        return failure(name, error);
     }
     TrackContents contents;
     if (std::string error = read_tracks(bytes, pos, tracks, contents); !error.empty()) {
-        result.error = failure(name, error);
-        return result;
+        return failure(name, error);
     }
 
     // Stable sorts keep the file's order among equal ticks: track by track,
@@ -458,7 +456,7 @@ MidiFileRead parse_midi_file(std::span<const std::uint8_t> bytes, std::string_vi
     std::stable_sort(contents.tempos.begin(), contents.tempos.end(), earlier);
     const TickClock clock(division, contents.tempos);
 
-    MidiFile& file = result.file;
+    MidiFile file;
     file.events.reserve(contents.events.size());
     for (TrackEvent& event : contents.events) {
         file.events.push_back({clock.seconds(event.tick), std::move(event.bytes)});
@@ -471,15 +469,13 @@ MidiFileRead parse_midi_file(std::span<const std::uint8_t> bytes, std::string_vi
         file.tempo_changes.push_back({clock.seconds(tempo.tick), 60e6 / tempo.micros_per_quarter});
     }
     file.length_seconds = clock.seconds(contents.end_tick);
-    return result;
+    return file;
 }
 
-MidiFileRead read_midi_file(const std::string& path)
+Result<MidiFile> read_midi_file(const std::string& path)
 {
-    MidiFileRead result;
     const auto system_failure = [&](int error) {
-        result.error = failure(path, std::generic_category().message(error));
-        return result;
+        return failure(path, std::generic_category().message(error));
     };
     errno = 0;
     FilePtr file(std::fopen(path.c_str(), "rb"));

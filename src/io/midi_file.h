@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/error.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -39,23 +41,17 @@ struct MidiFile {
     double length_seconds = 0.0;
 };
 
-// The file, or a message naming it and saying what is wrong (without
-// "Error: " and without a newline); `error` is empty on success.
-struct MidiFileRead {
-    MidiFile file;
-    std::string error;
-    explicit operator bool() const { return error.empty(); }
-};
-
 // The tempo of a file without tempo events, and before the first one.
 inline constexpr double default_midi_bpm = 120.0;
 
 // Reads a Standard MIDI File (format 0 or 1; ticks per quarter note or SMPTE
 // frames) from memory; `name` is the file's name in messages. Refuses a
-// malformed file, never reading outside `bytes`.
-MidiFileRead parse_midi_file(std::span<const std::uint8_t> bytes, std::string_view name);
+// malformed file, never reading outside `bytes`, with the error
+// "Error: MIDI file 'NAME': what is wrong\n".
+Result<MidiFile> parse_midi_file(std::span<const std::uint8_t> bytes, std::string_view name);
 
-// Reads the Standard MIDI File at `path`; messages name the path.
-MidiFileRead read_midi_file(const std::string& path);
+// Reads the Standard MIDI File at `path`; errors name the path (a file that
+// cannot be read gives the system's reason).
+Result<MidiFile> read_midi_file(const std::string& path);
 
 } // namespace tonbrix

@@ -22,12 +22,13 @@ void check(bool condition)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const tonbrix::AutomationParse parsed = tonbrix::parse_automation(text);
+    const tonbrix::Result<tonbrix::Automation> parsed = tonbrix::parse_automation(text);
     if (!parsed) {
-        check(parsed.error.rfind("invalid --automate value '", 0) == 0);
+        const std::string& message = parsed.error().message;
+        check(message.rfind("Error: invalid --automate value '", 0) == 0 && message.back() == '\n');
         return 0;
     }
-    const tonbrix::Automation& automation = parsed.automation;
+    const tonbrix::Automation& automation = parsed.value();
     check(!automation.symbol.empty() && automation.symbol.find(':') == std::string::npos);
     check(text.substr(0, automation.symbol.size() + 1) == automation.symbol + ":");
     check(!automation.points.empty());

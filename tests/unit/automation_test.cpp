@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-using tonbrix::AutomationParse;
+using AutomationParse = tonbrix::Result<tonbrix::Automation>;
 using tonbrix::AutomationPoint;
 
 TEST(AutomationParse, ReadsTheSymbolAndEveryPoint)
@@ -25,12 +25,12 @@ TEST(AutomationParse, ReadsTheSymbolAndEveryPoint)
     };
     for (const Case& c : cases) {
         const AutomationParse parsed = tonbrix::parse_automation(c.text);
-        ASSERT_TRUE(parsed) << c.text << ": " << parsed.error;
-        EXPECT_EQ(parsed.automation.symbol, c.symbol);
-        ASSERT_EQ(parsed.automation.points.size(), c.points.size()) << c.text;
+        ASSERT_TRUE(parsed) << c.text << ": " << parsed.error().message;
+        EXPECT_EQ(parsed->symbol, c.symbol);
+        ASSERT_EQ(parsed->points.size(), c.points.size()) << c.text;
         for (std::size_t i = 0; i < c.points.size(); ++i) {
-            EXPECT_DOUBLE_EQ(parsed.automation.points[i].seconds, c.points[i].seconds) << c.text;
-            EXPECT_DOUBLE_EQ(parsed.automation.points[i].value, c.points[i].value) << c.text;
+            EXPECT_DOUBLE_EQ(parsed->points[i].seconds, c.points[i].seconds) << c.text;
+            EXPECT_DOUBLE_EQ(parsed->points[i].value, c.points[i].value) << c.text;
         }
     }
 }
@@ -82,8 +82,9 @@ TEST(AutomationParse, RefusesWhatIsNotAnIncreasingListOfNumbers)
     };
     for (const Case& c : cases) {
         const AutomationParse parsed = tonbrix::parse_automation(c.text);
-        EXPECT_FALSE(parsed) << c.text;
-        EXPECT_EQ(parsed.error, "invalid --automate value '" + std::string(c.text) + "': " + c.what);
+        ASSERT_FALSE(parsed) << c.text;
+        EXPECT_EQ(parsed.error().message,
+                  "Error: invalid --automate value '" + std::string(c.text) + "': " + c.what + "\n");
     }
 }
 
@@ -113,10 +114,10 @@ TEST(AutomationValue, FadeOfEgAmpAtEveryBlockStart)
     // The fade of the example: −30 dB at 0 s to 0 dB at 2 s, read at the start
     // of each 512-frame block at 48 kHz.
     const AutomationParse parsed = tonbrix::parse_automation("gain:0=-30,2=0");
-    ASSERT_TRUE(parsed) << parsed.error;
+    ASSERT_TRUE(parsed) << parsed.error().message;
     for (int block = 0; block < 200; ++block) {
         const double start = block * 512 / 48000.0;
         const double expected = start >= 2.0 ? 0.0 : -30.0 + 15.0 * start;
-        EXPECT_NEAR(tonbrix::automation_value(parsed.automation.points, start), expected, 1e-12) << "block " << block;
+        EXPECT_NEAR(tonbrix::automation_value(parsed->points, start), expected, 1e-12) << "block " << block;
     }
 }

@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-using tonbrix::MidiFileRead;
+using tonbrix::MidiFile;
 using tonbrix::parse_midi_file;
 using tonbrix::TempoChange;
 using tonbrix::TimedMidiEvent;
+using MidiFileRead = tonbrix::Result<MidiFile>;
 
 namespace {
 
@@ -89,11 +90,11 @@ struct Expected {
 
 void expect_events(const MidiFileRead& read, const std::vector<Expected>& expected, const std::string& label)
 {
-    ASSERT_TRUE(read) << label << ": " << read.error;
-    ASSERT_EQ(read.file.events.size(), expected.size()) << label;
+    ASSERT_TRUE(read) << label << ": " << read.error().message;
+    ASSERT_EQ(read->events.size(), expected.size()) << label;
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_DOUBLE_EQ(read.file.events[i].seconds, expected[i].seconds) << label << ", event " << i;
-        EXPECT_EQ(read.file.events[i].bytes, expected[i].bytes) << label << ", event " << i;
+        EXPECT_DOUBLE_EQ(read->events[i].seconds, expected[i].seconds) << label << ", event " << i;
+        EXPECT_EQ(read->events[i].bytes, expected[i].bytes) << label << ", event " << i;
     }
 }
 
@@ -159,12 +160,12 @@ TEST(MidiFileTiming, TicksBecomeSecondsThroughTheTempoMapOfAllTracks)
     for (const Case& c : cases) {
         const MidiFileRead read = parse(c.file);
         expect_events(read, c.events, c.label);
-        ASSERT_EQ(read.file.tempo_changes.size(), c.tempos.size()) << c.label;
+        ASSERT_EQ(read->tempo_changes.size(), c.tempos.size()) << c.label;
         for (std::size_t i = 0; i < c.tempos.size(); ++i) {
-            EXPECT_DOUBLE_EQ(read.file.tempo_changes[i].seconds, c.tempos[i].seconds) << c.label;
-            EXPECT_DOUBLE_EQ(read.file.tempo_changes[i].bpm, c.tempos[i].bpm) << c.label;
+            EXPECT_DOUBLE_EQ(read->tempo_changes[i].seconds, c.tempos[i].seconds) << c.label;
+            EXPECT_DOUBLE_EQ(read->tempo_changes[i].bpm, c.tempos[i].bpm) << c.label;
         }
-        EXPECT_DOUBLE_EQ(read.file.length_seconds, c.length) << c.label;
+        EXPECT_DOUBLE_EQ(read->length_seconds, c.length) << c.label;
     }
 }
 
@@ -188,9 +189,9 @@ TEST(MidiFileTiming, SmpteDivisionCountsFramesAndIgnoresTempo)
         const std::string label = "frames " + std::to_string(-static_cast<std::int8_t>(c.frames_byte)) +
                                   " x " + std::to_string(c.ticks_per_frame);
         expect_events(read, {{c.seconds, {0x90, 60, 1}}}, label);
-        EXPECT_DOUBLE_EQ(read.file.length_seconds, c.seconds) << label;
-        ASSERT_EQ(read.file.tempo_changes.size(), 1u) << label;
-        EXPECT_DOUBLE_EQ(read.file.tempo_changes[0].bpm, 60.0) << label;
+        EXPECT_DOUBLE_EQ(read->length_seconds, c.seconds) << label;
+        ASSERT_EQ(read->tempo_changes.size(), 1u) << label;
+        EXPECT_DOUBLE_EQ(read->tempo_changes[0].bpm, 60.0) << label;
     }
 }
 
@@ -339,8 +340,8 @@ TEST(MidiFileErrors, MalformedFilesAreRefusedWithWhatIsWrong)
     };
     for (const Case& c : cases) {
         const MidiFileRead read = parse(c.file);
-        EXPECT_FALSE(read) << c.message;
-        EXPECT_EQ(read.error, std::string("MIDI file 'song.mid': ") + c.message);
+        ASSERT_FALSE(read) << c.message;
+        EXPECT_EQ(read.error().message, std::string("Error: MIDI file 'song.mid': ") + c.message + "\n");
     }
 }
 
@@ -353,7 +354,7 @@ TEST(MidiFileErrors, EveryCutOfAGoodFileIsRefused)
          track(concat({delta(0), tempo(600000), delta(100), {0x90, 60, 1}, delta(0x3FFF), {61, 1}, delta(0),
                        end_of_track})),
          track(concat({delta(0), {0xF0, 0x03, 1, 2, 0xF7}, delta(0), {0xC0, 4}, delta(0), end_of_track}))});
-    ASSERT_TRUE(parse(file)) << parse(file).error;
+    ASSERT_TRUE(parse(file)) << parse(file).error().message;
     for (std::size_t size = 0; size < file.size(); ++size) {
         const Bytes cut(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size));
         EXPECT_FALSE(parse(cut)) << "cut at " << size;
@@ -373,10 +374,20 @@ TEST(MidiFileFromPath, ReadsTheFileAndNamesThePathInErrors)
 
     const MidiFileRead read = tonbrix::read_midi_file(good);
     expect_events(read, {{0.5, {0x90, 60, 1}}}, good);
-    EXPECT_EQ(tonbrix::read_midi_file(bad).error,
-              "MIDI file '" + bad + "': not a Standard MIDI File (it does not begin with 'MThd')");
     const std::string missing = (folder / "missing.mid").string();
-    EXPECT_EQ(tonbrix::read_midi_file(missing).error, "MIDI file '" + missing + "': No such file or directory");
-    EXPECT_EQ(tonbrix::read_midi_file(folder.string()).error, "MIDI file '" + folder.string() + "': Is a directory");
+    struct Case {
+        std::string path;
+        std::string message;
+    };
+    const Case cases[] = {
+        {bad, "Error: MIDI file '" + bad + "': not a Standard MIDI File (it does not begin with 'MThd')\n"},
+        {missing, "Error: MIDI file '" + missing + "': No such file or directory\n"},
+        {folder.string(), "Error: MIDI file '" + folder.string() + "': Is a directory\n"},
+    };
+    for (const Case& c : cases) {
+        const MidiFileRead refused = tonbrix::read_midi_file(c.path);
+        ASSERT_FALSE(refused) << c.path;
+        EXPECT_EQ(refused.error().message, c.message);
+    }
     std::filesystem::remove_all(folder);
 }

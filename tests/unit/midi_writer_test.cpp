@@ -9,7 +9,7 @@
 #include <limits>
 #include <vector>
 
-using tonbrix::MidiFileRead;
+using MidiFileRead = tonbrix::Result<tonbrix::MidiFile>;
 using tonbrix::TimedMidiEvent;
 
 namespace {
@@ -51,15 +51,15 @@ TEST(MidiWriter, EveryKindOfMessageComesBackAsItWent)
         {1.5, {0xE0, 0, 64}},
     };
     const MidiFileRead read = round_trip(events, 2.0);
-    ASSERT_TRUE(read) << read.error;
-    ASSERT_EQ(read.file.events.size(), events.size());
+    ASSERT_TRUE(read) << read.error().message;
+    ASSERT_EQ(read->events.size(), events.size());
     for (std::size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(read.file.events[i].bytes, events[i].bytes) << "event " << i;
-        EXPECT_DOUBLE_EQ(read.file.events[i].seconds, events[i].seconds) << "event " << i;
+        EXPECT_EQ(read->events[i].bytes, events[i].bytes) << "event " << i;
+        EXPECT_DOUBLE_EQ(read->events[i].seconds, events[i].seconds) << "event " << i;
     }
-    EXPECT_DOUBLE_EQ(read.file.length_seconds, 2.0);
-    ASSERT_EQ(read.file.tempo_changes.size(), 1u);
-    EXPECT_DOUBLE_EQ(read.file.tempo_changes[0].bpm, 120.0);
+    EXPECT_DOUBLE_EQ(read->length_seconds, 2.0);
+    ASSERT_EQ(read->tempo_changes.size(), 1u);
+    EXPECT_DOUBLE_EQ(read->tempo_changes[0].bpm, 120.0);
 }
 
 TEST(MidiWriter, TimesAreSortedRoundedToTicksAndTheLengthCoversTheLastEvent)
@@ -86,13 +86,13 @@ TEST(MidiWriter, TimesAreSortedRoundedToTicksAndTheLengthCoversTheLastEvent)
     };
     for (const Case& c : cases) {
         const MidiFileRead read = round_trip(c.events, c.length);
-        ASSERT_TRUE(read) << c.label << ": " << read.error;
-        ASSERT_EQ(read.file.events.size(), c.times.size()) << c.label;
+        ASSERT_TRUE(read) << c.label << ": " << read.error().message;
+        ASSERT_EQ(read->events.size(), c.times.size()) << c.label;
         for (std::size_t i = 0; i < c.times.size(); ++i) {
-            EXPECT_DOUBLE_EQ(read.file.events[i].seconds, c.times[i]) << c.label << ", event " << i;
-            EXPECT_EQ(read.file.events[i].bytes[1], c.notes[i]) << c.label << ", event " << i;
+            EXPECT_DOUBLE_EQ(read->events[i].seconds, c.times[i]) << c.label << ", event " << i;
+            EXPECT_EQ(read->events[i].bytes[1], c.notes[i]) << c.label << ", event " << i;
         }
-        EXPECT_DOUBLE_EQ(read.file.length_seconds, c.read_length) << c.label;
+        EXPECT_DOUBLE_EQ(read->length_seconds, c.read_length) << c.label;
     }
 }
 
@@ -115,10 +115,10 @@ TEST(MidiWriter, MillisecondsAndFramesComeBackExactly)
             events.push_back({static_cast<double>(frame) / c.rate, {0x90, 1, 1}});
         }
         const MidiFileRead read = round_trip(events, 0.0, c.ticks_per_quarter);
-        ASSERT_TRUE(read) << read.error;
-        ASSERT_EQ(read.file.events.size(), events.size());
+        ASSERT_TRUE(read) << read.error().message;
+        ASSERT_EQ(read->events.size(), events.size());
         for (std::size_t i = 0; i < events.size(); ++i) {
-            EXPECT_LE(std::llabs(tonbrix::frame_of(read.file.events[i].seconds, c.rate) -
+            EXPECT_LE(std::llabs(tonbrix::frame_of(read->events[i].seconds, c.rate) -
                                  tonbrix::frame_of(events[i].seconds, c.rate)),
                       c.frame_error)
                 << "rate " << c.rate << ", event " << i;
@@ -130,9 +130,9 @@ TEST(MidiWriter, MillisecondsAndFramesComeBackExactly)
     }
     for (std::uint16_t ticks : {tonbrix::default_ticks_per_quarter, tonbrix::ticks_per_quarter_for_rate(44100.0)}) {
         const MidiFileRead read = round_trip(milliseconds, 0.0, ticks);
-        ASSERT_TRUE(read) << read.error;
+        ASSERT_TRUE(read) << read.error().message;
         for (std::size_t i = 0; i < milliseconds.size(); ++i) {
-            EXPECT_NEAR(read.file.events[i].seconds, milliseconds[i].seconds, 0.5 / (2.0 * ticks) + 1e-12)
+            EXPECT_NEAR(read->events[i].seconds, milliseconds[i].seconds, 0.5 / (2.0 * ticks) + 1e-12)
                 << ticks << " ticks, event " << i;
         }
     }
