@@ -1,6 +1,6 @@
 #pragma once
 
-#include "io/midi_file.h"
+#include "base/timed_events.h"
 #include "lv2/transport.h"
 
 #include <lv2/urid/urid.h>
