@@ -93,7 +93,9 @@ struct PluginDescription {
 };
 
 // Every installed LV2 plugin, from the standard locations or the folders
-// that LV2_PATH lists. Worlds are independent: several may live side by side.
+// that LV2_PATH lists. Worlds are independent: several may live side by
+// side, each used from one thread at a time (lilv's data is not shared
+// between threads).
 class World {
 public:
     // Loads the plugin data; an error when the LV2 world cannot be made.
@@ -111,6 +113,8 @@ public:
     bool has_plugin(std::string_view uri) const;
     // The plugin's description; an error naming the URI when there is none.
     Result<PluginDescription> describe(std::string_view uri) const;
+    // Only the plugin's labelled presets, without reading its ports.
+    Result<std::vector<PresetDescription>> presets(std::string_view uri) const;
 
     // The library's own layers reach the LV2 world through this.
     struct Impl;

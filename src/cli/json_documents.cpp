@@ -161,14 +161,14 @@ Json nameports_json(const PluginDescription& plugin)
     return out;
 }
 
-Json presets_json(const PluginDescription& plugin)
+Json presets_json(const std::string& plugin_uri, const std::vector<PresetDescription>& presets)
 {
     Json list = Json::array();
-    for (const PresetDescription& preset : plugin.presets) {
+    for (const PresetDescription& preset : presets) {
         list.push_back({{"label", preset.label}, {"uri", preset.uri}});
     }
     Json out;
-    out["uri"] = plugin.uri;
+    out["uri"] = plugin_uri;
     out["presets"] = std::move(list);
     return out;
 }

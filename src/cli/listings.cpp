@@ -110,10 +110,10 @@ void list_ports(const World& world, const char* text)
     print(listing, stdout);
 }
 
-void list_presets(const PluginDescription& plugin)
+void list_presets(const std::vector<PresetDescription>& presets)
 {
     std::string listing;
-    for (const PresetDescription& preset : plugin.presets) {
+    for (const PresetDescription& preset : presets) {
         listing += "Preset: ";
         listing += preset.label;
         listing += '\n';
@@ -150,12 +150,13 @@ int print_ports(const World& world, const char* text, bool json)
     return 0;
 }
 
-int print_presets(const PluginDescription& plugin, bool json)
+int print_presets(const std::string& plugin_uri, const std::vector<PresetDescription>& presets,
+                  bool json)
 {
     if (json) {
-        print(json_text(presets_json(plugin)), stdout);
+        print(json_text(presets_json(plugin_uri, presets)), stdout);
     } else {
-        list_presets(plugin);
+        list_presets(presets);
     }
     return 0;
 }

@@ -5,7 +5,9 @@
 #include <lilv/lilv.h>
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tonbrix::cli {
 
@@ -21,15 +23,16 @@ const LilvPlugin* find_plugin(const char* text, const World& world);
 // the plugin the text names, or "No such plugin" on standard error.
 void list_ports(const World& world, const char* text);
 
-// Prints "Preset: <label>" for every labelled preset of the plugin.
-void list_presets(const PluginDescription& plugin);
+// Prints "Preset: <label>" for every preset.
+void list_presets(const std::vector<PresetDescription>& presets);
 
 // The listing modes in text or as JSON, on standard output. Each returns
 // the exit status: 0 for JSON; in text --list and --nameports end with 1,
 // as they always have.
 int print_plugin_list(const World& world, bool json);
 int print_ports(const World& world, const char* text, bool json);
-int print_presets(const PluginDescription& plugin, bool json);
+int print_presets(const std::string& plugin_uri, const std::vector<PresetDescription>& presets,
+                  bool json);
 
 // --info; "No such plugin" on standard error and 1 when nothing matches.
 int print_plugin_info(const World& world, const char* text, bool json);

@@ -24,13 +24,14 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
     World::Impl& lv2 = world.impl();
     LilvWorld* lilv = lv2.lilv.get();
     if (list_presets) {
-        const Result<PluginDescription> description =
-            world.describe(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
-        if (!description) {
-            std::fputs(description.error().message.c_str(), stderr);
+        const Result<std::vector<PresetDescription>> presets =
+            world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        if (!presets) {
+            std::fputs(presets.error().message.c_str(), stderr);
             return 1;
         }
-        return print_presets(description.value(), options.json);
+        return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
+                             options.json);
     }
     if (options.blocksize < 1) {
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);

@@ -193,6 +193,15 @@ float world_number(LilvWorld* world, const LilvNode* subject, const LilvNode* pr
 
 } // namespace
 
+std::vector<PresetDescription> describe_presets(const World::Impl& world, const LilvPlugin* plugin)
+{
+    std::vector<PresetDescription> presets;
+    for (PresetLabel& preset : preset_labels(world.lilv.get(), plugin, world.nodes)) {
+        presets.push_back({std::move(preset.uri), std::move(preset.label)});
+    }
+    return presets;
+}
+
 PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* plugin)
 {
     LilvWorld* lilv = world.lilv.get();
@@ -239,9 +248,7 @@ PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* pl
         p.maximum = world_number(lilv, subject.get(), more.maximum.get());
         d.parameters.push_back(std::move(p));
     }
-    for (PresetLabel& preset : preset_labels(lilv, plugin, world.nodes)) {
-        d.presets.push_back({std::move(preset.uri), std::move(preset.label)});
-    }
+    d.presets = describe_presets(world, plugin);
     NodesPtr required(lilv_plugin_get_required_features(plugin));
     d.required_features = node_texts(required.get());
     NodesPtr optional(lilv_plugin_get_optional_features(plugin));
@@ -273,6 +280,15 @@ Result<PluginDescription> World::describe(std::string_view uri) const
         return Error{"No such plugin " + std::string(uri) + "\n"};
     }
     return describe_plugin(*impl_, plugin);
+}
+
+Result<std::vector<PresetDescription>> World::presets(std::string_view uri) const
+{
+    const LilvPlugin* plugin = find_lilv_plugin(*impl_, uri);
+    if (plugin == nullptr) {
+        return Error{"No such plugin " + std::string(uri) + "\n"};
+    }
+    return describe_presets(*impl_, plugin);
 }
 
 } // namespace tonbrix
