@@ -16,6 +16,9 @@ struct TimedMidiEvent {
     std::vector<std::uint8_t> bytes;
 };
 
+// The tempo of a file without tempo events, and before the first one.
+inline constexpr double default_midi_bpm = 120.0;
+
 // A tempo set by the file: from `seconds` on, a quarter note lasts 60 / bpm
 // seconds.
 struct TempoChange {

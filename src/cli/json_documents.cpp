@@ -161,7 +161,7 @@ Json nameports_json(const PluginDescription& plugin)
     return out;
 }
 
-Json presets_json(std::string_view plugin_uri, const std::vector<PresetDescription>& presets)
+Json presets_json(const std::string& plugin_uri, const std::vector<PresetDescription>& presets)
 {
     Json list = Json::array();
     for (const PresetDescription& preset : presets) {

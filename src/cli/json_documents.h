@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tonbrix::cli {
@@ -26,7 +25,7 @@ Json plugin_list_json(const std::vector<std::string>& uris);
 Json nameports_json(const PluginDescription& plugin);
 
 // --list-presets: the labelled presets.
-Json presets_json(std::string_view plugin_uri, const std::vector<PresetDescription>& presets);
+Json presets_json(const std::string& plugin_uri, const std::vector<PresetDescription>& presets);
 
 // --info: everything the description holds.
 Json plugin_info_json(const PluginDescription& plugin);

@@ -150,7 +150,7 @@ int print_ports(const World& world, const char* text, bool json)
     return 0;
 }
 
-int print_presets(std::string_view plugin_uri, const std::vector<PresetDescription>& presets,
+int print_presets(const std::string& plugin_uri, const std::vector<PresetDescription>& presets,
                   bool json)
 {
     if (json) {

@@ -5,7 +5,9 @@
 #include <lilv/lilv.h>
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tonbrix::cli {
 
@@ -29,7 +31,7 @@ void list_presets(const std::vector<PresetDescription>& presets);
 // as they always have.
 int print_plugin_list(const World& world, bool json);
 int print_ports(const World& world, const char* text, bool json);
-int print_presets(std::string_view plugin_uri, const std::vector<PresetDescription>& presets,
+int print_presets(const std::string& plugin_uri, const std::vector<PresetDescription>& presets,
                   bool json);
 
 // --info; "No such plugin" on standard error and 1 when nothing matches.

@@ -25,8 +25,6 @@ struct MidiFile {
     double length_seconds = 0.0;
 };
 
-// The tempo of a file without tempo events, and before the first one.
-inline constexpr double default_midi_bpm = 120.0;
 
 // Reads a Standard MIDI File (format 0 or 1; ticks per quarter note or SMPTE
 // frames) from memory; `name` is the file's name in messages. Refuses a
