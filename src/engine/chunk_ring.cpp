@@ -69,6 +69,17 @@ RingSlot* ChunkRing::begin_read(uint64_t k)
     return closed_ ? nullptr : &slots_[k % slots_.size()];
 }
 
+bool ChunkRing::wait_published(uint64_t k)
+{
+    std::unique_lock lock(mutex_);
+    if (!closed_ && published_ <= k) {
+        ++waiting_readers_;
+        ready_.wait(lock, [&] { return closed_ || published_ > k; });
+        --waiting_readers_;
+    }
+    return !closed_;
+}
+
 void ChunkRing::end_read(uint64_t k)
 {
     std::unique_lock lock(mutex_);

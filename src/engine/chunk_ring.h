@@ -59,6 +59,10 @@ public:
     // This reader is done with chunk k.
     void end_read(uint64_t k);
 
+    // Waits until chunk k is published, without reading it; false once
+    // the ring is closed.
+    bool wait_published(uint64_t k);
+
     void close();
 
     // The latency of each channel in frames, set with the first chunk.

@@ -231,14 +231,29 @@ bool Scheduler::source_step(uint64_t k)
         }
     }
     if (more && input_ended_ && info.frames == 0) {
-        // Silence until the sink has all it needs.
-        if (written_.load() >= file_frames_ + options_.tail_frames) {
+        // Silence until the sink can have all it needs: the input, the tail
+        // and the latency it takes out, known once the first chunk has been
+        // through every node. Not a chunk more, so that the nodes run as
+        // many blocks at every job count.
+        const uint64_t total = file_frames_ + options_.tail_frames;
+        uint64_t needed = total;
+        if (k > 0) {
+            ChunkRing& last = rings_.back();
+            if (!last.wait_published(0)) {
+                return false;
+            }
+            needed += last.latency.empty()
+                          ? 0
+                          : *std::max_element(last.latency.begin(), last.latency.end());
+        }
+        if (total == 0 || stream_frames_ >= needed) {
             end(std::nullopt);
         } else {
             info.silent = true;
             info.frames = chunk_frames_;
         }
     }
+    stream_frames_ += info.frames;
     info.input_ended = input_ended_;
     info.limit = file_frames_ + options_.tail_frames;
     ring.end_write(k);

@@ -76,6 +76,7 @@ private:
 
     // The source lane's.
     uint64_t file_frames_ = 0;
+    uint64_t stream_frames_ = 0; // frames sent on: the input, padding and silence
     bool input_ended_ = false;
     std::optional<Error> pending_error_; // a read failed after giving frames
 

@@ -10,6 +10,7 @@
 #include <deque>
 #include <limits>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -349,7 +350,8 @@ TEST(Scheduler, LinesUpAChainOfNodesWithDifferentLatencies)
             Graph graph;
             graph.add(std::make_unique<DelayNode>(4, std::vector<std::size_t>{3, 250}));
             graph.add(std::make_unique<PairSumNode>(2));
-            graph.add(std::make_unique<DelayNode>(2, std::vector<std::size_t>{1000, 1000}, 0.5f));
+            auto& last = static_cast<DelayNode&>(graph.add(
+                std::make_unique<DelayNode>(2, std::vector<std::size_t>{1000, 1000}, 0.5f)));
             RenderOptions o = options(shape.block_size, shape.jobs);
             o.compensate_latency = true;
             o.tail_frames = tail;
@@ -363,6 +365,17 @@ TEST(Scheduler, LinesUpAChainOfNodesWithDifferentLatencies)
             }
             EXPECT_EQ(sink.out, expected);
             EXPECT_TRUE(run.events.empty());
+            // The nodes run on silence only as far as the output needs:
+            // within the last chunk, at every job count.
+            const std::size_t target = shape.jobs > 1 ? 32768 : 8192;
+            const std::size_t chunk =
+                shape.block_size * std::max<std::size_t>(1, target / shape.block_size);
+            const std::size_t needed = long_input + tail + 1250;
+            for (const auto& chunks : last.chunks_) {
+                const std::size_t ran = std::accumulate(chunks.begin(), chunks.end(), std::size_t{0});
+                EXPECT_GE(ran, needed);
+                EXPECT_LT(ran, needed + chunk);
+            }
         }
     }
 }
