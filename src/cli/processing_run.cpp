@@ -1,6 +1,6 @@
 #include "cli/processing_run.h"
 
-#include "audio/block_loop.h"
+#include "audio/clip_stage.h"
 #include "audio/output_format.h"
 #include "audio/parameter_messages.h"
 #include "audio/port_connections.h"
@@ -10,7 +10,12 @@
 #include "audio/sound_files.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
+#include "engine/plugin_node.h"
 #include "host/instances.h"
+#include "host/urid_table.h"
+#include "io/file_sink.h"
+#include "io/file_source.h"
+#include "tonbrix/render.h"
 
 #include <algorithm>
 #include <climits>
@@ -33,6 +38,24 @@ uint64_t tail_frames(double seconds, int rate)
     const double frames = std::round(seconds * rate);
     constexpr double bound = 4.0e18;
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+// Prints a warning of the render on `stream`.
+void print_render_event(const tonbrix::Event& event, FILE* stream)
+{
+    switch (event.kind) {
+    case tonbrix::EventKind::clipping:
+        std::fputs(clipping_warning, stream);
+        break;
+    case tonbrix::EventKind::invalid_samples:
+        std::fputs(invalid_samples_warning, stream);
+        break;
+    case tonbrix::EventKind::invalid_latency:
+        std::fprintf(stream,
+                     "WARNING: The plugin reported an invalid latency (%g); it was taken as 0.\n",
+                     event.value);
+        break;
+    }
 }
 
 } // namespace
@@ -145,50 +168,74 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
 
-    BlockLoop loop;
-    loop.shape = shape;
-    loop.matrix = routing.matrix.data;
-    loop.buffers = &buffers;
-    loop.instances = &instances.instances;
-    loop.input = input.handle;
-    loop.output = output.handle;
-    loop.notes = messages;
-    loop.pcm16_output = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    loop.check_clipping = !options.ignore_clipping;
-    loop.jobs = jobs;
+    tonbrix::FileSinkSettings sink_settings;
+    sink_settings.file = output.handle;
+    sink_settings.pcm16 = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     if (output.segmented_flac) {
-        loop.flac_fd = output.atomic.fd;
-        loop.flac_info = output.encoder_info;
+        sink_settings.flac_fd = output.atomic.fd;
+        sink_settings.flac_info = output.encoder_info;
+        sink_settings.flac_threads = static_cast<std::size_t>(std::max(jobs, 1));
     }
-    loop.plugins_print = notes != nullptr && !instances.workers.empty();
-    loop.latency_output = lists.latency_output;
-    loop.compensate_latency = options.compensate_latency;
-    loop.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
+    tonbrix::FileSource source(input.handle, channels);
+    tonbrix::FileSink sink(sink_settings);
+    tonbrix::PluginInstances plugin_instances;
+    plugin_instances.shape = shape;
+    plugin_instances.matrix = routing.matrix.data;
+    plugin_instances.buffers = &buffers;
+    plugin_instances.instances = &instances.instances;
+    plugin_instances.sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
+    plugin_instances.chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    plugin_instances.latency_output = lists.latency_output;
+    tonbrix::Graph graph;
+    graph.add(std::make_unique<tonbrix::PluginNode>(plugin_instances));
+
+    tonbrix::RenderOptions render_options;
+    render_options.block_size = static_cast<uint32_t>(options.blocksize);
+    render_options.jobs = static_cast<unsigned>(std::max(jobs, 1));
+    render_options.compensate_latency = options.compensate_latency;
+    render_options.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
+    render_options.check_clipping = !options.ignore_clipping;
+    // The plugins print lines while they run (the worker's trace): the
+    // warnings fall between those lines right after the block they concern.
+    render_options.block_at_a_time = notes != nullptr && !instances.workers.empty();
     if (progress_wanted(options.quiet)) {
         // The frame count of a stream that cannot seek is a guess (for raw
         // data from a pipe, the largest count that fits). The output has
         // the input's length and the tail.
         const bool length_known = info.seekable != 0 && info.frames >= 0;
         progress_start(progress,
-                       length_known ? info.frames + static_cast<int64_t>(loop.tail_frames) : -1,
+                       length_known
+                           ? info.frames + static_cast<int64_t>(render_options.tail_frames)
+                           : -1,
                        info.samplerate);
     }
-    loop.progress = {&progress, progress_update_callback, progress_clear_callback};
-    loop.stop = &stop_signal;
-    const LoopResult result = run_block_loop(loop);
-    progress_finish(progress, result == LoopResult::finished);
-    if (options.report && result == LoopResult::finished) {
+    tonbrix::RenderCallbacks callbacks;
+    callbacks.event = [&](const tonbrix::Event& event) {
+        progress_clear_callback(&progress);
+        print_render_event(event, messages);
+    };
+    callbacks.progress = [&](uint64_t frames) { progress_update_callback(&progress, frames); };
+    callbacks.stop = [] { return stop_signal.load(std::memory_order_relaxed) != 0; };
+    const tonbrix::RenderResult rendered = tonbrix::render(source, graph, sink, render_options,
+                                                           callbacks);
+    if (rendered.error) {
+        progress_clear_callback(&progress);
+        std::fprintf(stderr, "%s\n", rendered.error->message.c_str());
+    }
+    const bool finished = rendered.status == tonbrix::RenderStatus::finished;
+    progress_finish(progress, finished);
+    if (options.report && finished) {
         const std::string report =
             report_text(control_output_symbols(plugin, lists), buffers.instances);
         std::fputs(report.c_str(), messages);
     }
 
     destroy_instances(instances);
-    const bool output_closed = close_output_file(output, result == LoopResult::finished);
+    const bool output_closed = close_output_file(output, finished);
     close_input_file(input);
-    if (result == LoopResult::interrupted) {
+    if (rendered.status == tonbrix::RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
     }
-    return result == LoopResult::finished && output_closed ? 0 : 1;
+    return finished && output_closed ? 0 : 1;
 }

@@ -1,0 +1,72 @@
+#include "io/file_sink.h"
+
+#include "audio/clip_stage.h"
+#include "audio/gather_stage.h"
+#include "engine/scheduler.h"
+
+#include <cstring>
+#include <string>
+
+namespace tonbrix {
+
+std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t frames, unsigned)
+{
+    std::size_t size = 0;
+    if (!checked_product({frames, channels}, size) ||
+        (channels > 1 && !interleaved_.allocate(size)) ||
+        ((settings_.pcm16 || settings_.flac_fd >= 0) && !pcm16_.allocate(size)) ||
+        (settings_.flac_fd >= 0 && !start_flac_writer(flac_, settings_.flac_fd,
+                                                      settings_.flac_info,
+                                                      settings_.flac_threads))) {
+        return Error{insufficient_memory};
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileSink::write(const float* const* channels, uint32_t count,
+                                     std::size_t frames)
+{
+    const float* samples = channels[0];
+    if (count > 1) {
+        interleave_channels(frames, channels, count, interleaved_.data);
+        samples = interleaved_.data;
+    }
+    const auto n = static_cast<sf_count_t>(frames);
+    if (settings_.flac_fd >= 0) {
+        float_to_pcm16(samples, frames * count, pcm16_.data);
+        if (!flac_write(flac_, pcm16_.data, frames)) {
+            return flac_error();
+        }
+        return std::nullopt;
+    }
+    sf_count_t written = 0;
+    if (settings_.pcm16) {
+        float_to_pcm16(samples, frames * count, pcm16_.data);
+        written = sf_writef_short(settings_.file, pcm16_.data, n);
+    } else {
+        written = sf_writef_float(settings_.file, samples, n);
+    }
+    if (written != n) {
+        return Error{std::string("Error writing output file: ") + sf_strerror(settings_.file)};
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileSink::finish()
+{
+    if (settings_.flac_fd >= 0 && !finish_flac_writer(flac_)) {
+        return flac_error();
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileSink::flac_error() const
+{
+    if (flac_.error > 0) {
+        return Error{std::string("Error writing output file: System error : ") +
+                     std::strerror(flac_.error) + "."};
+    }
+    return Error{"Error writing output file: The FLAC encoder failed."};
+}
+
+} // namespace tonbrix
