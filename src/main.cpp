@@ -1,4 +1,4 @@
-#include "audio/buffers.h"
+#include "base/buffers.h"
 #include "cli/run.h"
 
 #include <cstdio>

@@ -9,4 +9,10 @@ struct Error {
     std::string message;
 };
 
+// The error of work that cannot have the memory it needs.
+inline Error insufficient_memory()
+{
+    return Error{"Error: insufficient memory"};
+}
+
 } // namespace tonbrix

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/output_format.h"
+#include "io/output_format.h"
 
 #include <argtable2.h>
 

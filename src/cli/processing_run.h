@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/option_tables.h"
-#include "host/uri_nodes.h"
-#include "host/instances.h"
-#include "host/lilv_owners.h"
+#include "lv2/uri_nodes.h"
+#include "lv2/instances.h"
+#include "lv2/lilv_owners.h"
 
 // Runs the input file through the plugin into the output file. Returns the
 // exit status; every error has been printed.

@@ -1,18 +1,18 @@
 #include "cli/run.h"
 
-#include "audio/buffers.h"
-#include "catalog/catalog.h"
-#include "catalog/lv2_path.h"
+#include "base/buffers.h"
+#include "lv2/catalog.h"
+#include "lv2/lv2_path.h"
 #include "cli/help.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/processing_run.h"
-#include "host/instances.h"
-#include "host/parameters.h"
-#include "host/uri_nodes.h"
-#include "host/lilv_owners.h"
-#include "host/presets.h"
-#include "host/urid_table.h"
+#include "lv2/instances.h"
+#include "lv2/parameters.h"
+#include "lv2/uri_nodes.h"
+#include "lv2/lilv_owners.h"
+#include "lv2/presets.h"
+#include "lv2/urid_table.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "engine/plugin_node.h"
 
-#include "audio/mix_stage.h"
+#include "engine/mix_stage.h"
 #include "engine/channel_mix.h"
 
 #include <algorithm>

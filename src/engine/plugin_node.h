@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/run_buffers.h"
+#include "lv2/run_buffers.h"
 #include "tonbrix/graph.h"
 
 #include <lilv/lilv.h>

@@ -1,6 +1,6 @@
 #include "engine/scheduler.h"
 
-#include "audio/clip_stage.h"
+#include "io/clip_stage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -60,7 +60,7 @@ std::optional<Error> Scheduler::prepare()
         const std::size_t writers = n == 0 ? 1 : lanes_[n - 1].threads;
         const std::size_t readers = n < lanes_.size() ? lanes_[n].threads : 1;
         if (!rings_.emplace_back().allocate(depth, channels, chunk_frames_, writers, readers)) {
-            return Error{insufficient_memory};
+            return insufficient_memory();
         }
         if (n < lanes_.size()) {
             channels = lanes_[n].node->output_channels();
@@ -82,7 +82,7 @@ RenderResult Scheduler::run()
     try {
         error = prepare();
     } catch (const std::bad_alloc&) {
-        error = Error{insufficient_memory};
+        error = insufficient_memory();
     }
     if (!error) {
         if (jobs_ > 1) {
@@ -128,7 +128,7 @@ void Scheduler::run_on_calling_thread()
             }
         }
     } catch (const std::bad_alloc&) {
-        fail(Error{insufficient_memory});
+        fail(insufficient_memory());
     }
 }
 
@@ -141,7 +141,7 @@ std::optional<Error> Scheduler::run_on_threads()
         try {
             lane();
         } catch (const std::bad_alloc&) {
-            fail(Error{insufficient_memory});
+            fail(insufficient_memory());
             close_all();
         }
     };
@@ -179,7 +179,7 @@ std::optional<Error> Scheduler::run_on_threads()
         thread.join();
     }
     if (!started) {
-        return Error{insufficient_memory};
+        return insufficient_memory();
     }
     return std::nullopt;
 }

@@ -22,8 +22,6 @@ inline constexpr uint32_t threaded_chunk_frames = 32768;
 // Chunks in flight between two lanes.
 inline constexpr std::size_t lane_depth = 4;
 
-inline constexpr const char* insufficient_memory = "Error: insufficient memory";
-
 // One run of a graph. Each lane (the source, each node, the sink) goes
 // through the chunks in order and waits only for the chunk it needs from
 // the lane before it and for room in the ring to the lane after it. With

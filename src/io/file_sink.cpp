@@ -1,8 +1,7 @@
 #include "io/file_sink.h"
 
-#include "audio/clip_stage.h"
-#include "audio/gather_stage.h"
-#include "engine/scheduler.h"
+#include "io/clip_stage.h"
+#include "engine/gather_stage.h"
 
 #include <cstring>
 #include <string>
@@ -18,7 +17,7 @@ std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t frames, un
         (settings_.flac_fd >= 0 && !start_flac_writer(flac_, settings_.flac_fd,
                                                       settings_.flac_info,
                                                       settings_.flac_threads))) {
-        return Error{insufficient_memory};
+        return insufficient_memory();
     }
     return std::nullopt;
 }

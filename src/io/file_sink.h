@@ -1,7 +1,7 @@
 #pragma once
 
-#include "audio/buffers.h"
-#include "audio/flac_writer.h"
+#include "base/buffers.h"
+#include "io/flac/flac_writer.h"
 #include "tonbrix/render.h"
 
 #include <sndfile.h>

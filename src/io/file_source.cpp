@@ -1,7 +1,6 @@
 #include "io/file_source.h"
 
-#include "audio/read_stage.h"
-#include "engine/scheduler.h"
+#include "io/read_stage.h"
 
 #include <string>
 
@@ -14,7 +13,7 @@ SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
         std::size_t size = 0;
         if (interleaved_.size < frames * channels_ &&
             (!checked_product({frames, channels_}, size) || !interleaved_.allocate(size))) {
-            return {0, Error{insufficient_memory}};
+            return {0, insufficient_memory()};
         }
         samples = interleaved_.data;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/buffers.h"
+#include "base/buffers.h"
 #include "tonbrix/render.h"
 
 #include <sndfile.h>

@@ -1,6 +1,6 @@
 // The --connect items: "channel:symbol" and "channel:instance.symbol".
-#include "audio/option_items.h"
-#include "host/int_text.h"
+#include "cli/option_items.h"
+#include "cli/int_text.h"
 
 #include <cstdint>
 #include <string>

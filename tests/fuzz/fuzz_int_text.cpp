@@ -1,5 +1,5 @@
 // saturating_atoi against strtol, whose range is wider than int's.
-#include "host/int_text.h"
+#include "cli/int_text.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,7 +1,7 @@
 // --output-format values, resolved against input formats: the first three
 // bytes choose a type, an encoding and a byte order that libsndfile can read
 // as the input's format; the rest is the value.
-#include "audio/output_format.h"
+#include "io/output_format.h"
 
 #include <sndfile.h>
 

@@ -2,9 +2,9 @@
 // read as floats, clamped, silenced and converted as the write stage does,
 // and written back in its own format to memory, with libsndfile's clipping
 // on for integer formats.
-#include "audio/clip_stage.h"
-#include "audio/memory_file.h"
-#include "audio/sound_files.h"
+#include "io/clip_stage.h"
+#include "io/memory_file.h"
+#include "io/sound_files.h"
 
 #include <sndfile.h>
 

@@ -1,4 +1,4 @@
-#include "audio/atomic_output.h"
+#include "io/atomic_output.h"
 
 #include <gtest/gtest.h>
 

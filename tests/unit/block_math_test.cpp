@@ -1,5 +1,5 @@
-#include "audio/block_loop.h"
-#include "audio/buffers.h"
+#include "engine/block_loop.h"
+#include "base/buffers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "audio/ports.h"
+#include "lv2/ports.h"
 
 #include <gtest/gtest.h>
 

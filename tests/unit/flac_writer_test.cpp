@@ -1,8 +1,8 @@
 // FLAC written in segments on several threads must be the very stream
 // libsndfile writes in one piece.
-#include "audio/flac_frames.h"
-#include "audio/flac_writer.h"
-#include "audio/md5.h"
+#include "io/flac/flac_frames.h"
+#include "io/flac/flac_writer.h"
+#include "io/flac/md5.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,4 +1,4 @@
-#include "host/int_text.h"
+#include "cli/int_text.h"
 
 #include <gtest/gtest.h>
 

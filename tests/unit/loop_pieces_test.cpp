@@ -1,8 +1,8 @@
 // Pieces of the block loop that carry frames between stages, and the
 // option values they depend on.
-#include "audio/chunk_queue.h"
-#include "audio/gather_stage.h"
-#include "audio/output_store.h"
+#include "engine/chunk_queue.h"
+#include "engine/gather_stage.h"
+#include "engine/output_store.h"
 #include "cli/option_values.h"
 
 #include <gtest/gtest.h>

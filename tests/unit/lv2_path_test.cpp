@@ -1,4 +1,4 @@
-#include "catalog/lv2_path.h"
+#include "lv2/lv2_path.h"
 
 #include <gtest/gtest.h>
 

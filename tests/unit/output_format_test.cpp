@@ -1,4 +1,4 @@
-#include "audio/output_format.h"
+#include "io/output_format.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>

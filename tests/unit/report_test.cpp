@@ -1,4 +1,4 @@
-#include "audio/report.h"
+#include "engine/report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "host/urid_table.h"
+#include "lv2/urid_table.h"
 
 #include <gtest/gtest.h>
 

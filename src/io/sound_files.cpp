@@ -1,0 +1,180 @@
+#include "io/sound_files.h"
+
+#include "io/memory_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int raw_float_format = SF_ENDIAN_CPU | SF_FORMAT_RAW | SF_FORMAT_FLOAT;
+
+bool is_segmented_flac(int format)
+{
+    return (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC &&
+           (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+}
+
+// The error libsndfile would give for writing this format, 0 when none.
+int output_format_error(SF_INFO info)
+{
+    // A file in memory: libsndfile judges the format and channel count
+    // before the real output path is created or truncated.
+    SF_VIRTUAL_IO io = memory_file_io();
+    MemoryFile device;
+    SNDFILE* probe = sf_open_virtual(&io, SFM_WRITE, &info, &device);
+    const int error = sf_error(probe);
+    if (probe != nullptr) {
+        sf_close(probe);
+    }
+    return error;
+}
+
+// Opens a path, or the descriptor `fd` for "-" in raw float mode (closed
+// with the file when `close_fd`). Returns libsndfile's error code; the file
+// is open only when it is 0.
+int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mode,
+               SF_INFO& info, SoundFile& file)
+{
+    if (raw && path == "-") {
+        file.handle = sf_open_fd(fd, mode, &info, close_fd ? SF_TRUE : SF_FALSE);
+        if (file.handle == nullptr && close_fd) {
+            ::close(fd);
+        }
+    } else {
+        file.handle = sf_open(path.c_str(), mode, &info);
+    }
+    const int error = sf_error(file.handle);
+    if (error != 0 && file.handle != nullptr) {
+        sf_close(file.handle);
+        file.handle = nullptr;
+    }
+    return error;
+}
+
+} // namespace
+
+bool is_integer_format(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info)
+{
+    info.format = 0;
+    if (settings.raw) {
+        info = SF_INFO{};
+        info.format = raw_float_format;
+        info.samplerate = settings.rate;
+        info.channels = settings.channels;
+    }
+    const int error =
+        open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
+    if (error != 0) {
+        std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
+        return false;
+    }
+    return true;
+}
+
+bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
+                      SoundFile& output)
+{
+    info.channels = channels;
+    if (settings.format != 0) {
+        info.format = settings.format;
+    }
+    // A format or channel count that cannot be written is refused before
+    // the path is touched, so an existing file there is not truncated.
+    if (const int error = output_format_error(info); error != 0) {
+        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
+        return false;
+    }
+    int error = 0;
+    if (!(settings.raw && settings.output == "-") &&
+        begin_atomic_output(settings.output, output.atomic)) {
+        if (settings.segmented_flac && is_segmented_flac(info.format)) {
+            output.segmented_flac = true;
+            output.encoder_info = info;
+            return true;
+        }
+        output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
+        error = sf_error(output.handle);
+        if (error != 0 && output.handle != nullptr) {
+            sf_close(output.handle);
+            output.handle = nullptr;
+        }
+        if (error != 0) {
+            discard_atomic_output(output.atomic);
+        }
+    } else {
+        // When the audio goes to standard output, it gets a descriptor of
+        // its own and descriptor 1 becomes standard error: what a plugin
+        // prints with printf then cannot get into the audio.
+        int fd = STDOUT_FILENO;
+        bool own = false;
+        if (settings.raw && settings.output == "-") {
+            std::fflush(stdout);
+            const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+            if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+                fd = audio;
+                own = true;
+            } else if (audio >= 0) {
+                ::close(audio);
+            }
+        }
+        error = open_sound(settings.output, settings.raw, fd, own, SFM_WRITE, info, output);
+    }
+    if (error != 0) {
+        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
+        return false;
+    }
+    // Without this, libsndfile wraps samples beyond full scale around when
+    // it converts them to integers.
+    if (is_integer_format(info.format)) {
+        sf_command(output.handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    }
+    return true;
+}
+
+bool close_output_file(SoundFile& output, bool complete)
+{
+    const bool closed = close_sound_file(output);
+    if (!closed || !complete) {
+        discard_atomic_output(output.atomic);
+        return closed;
+    }
+    if (!commit_atomic_output(output.atomic)) {
+        std::fprintf(stderr, "Error writing output file: %s.\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool close_input_file(SoundFile& input)
+{
+    return close_sound_file(input);
+}
+
+bool same_existing_file(const std::string& a, const std::string& b)
+{
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) {
+        return false;
+    }
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}

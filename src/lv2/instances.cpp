@@ -1,0 +1,199 @@
+#include "lv2/instances.h"
+
+#include "lv2/parameter_state.h"
+#include "lv2/presets.h"
+#include "lv2/urid_table.h"
+
+#include <lv2/atom/atom.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/parameters/parameters.h>
+#include <lv2/urid/urid.h>
+
+namespace {
+
+void fill_host_features(HostFeatures& f, int32_t block_length, double sample_rate)
+{
+    f.block_length = block_length;
+    f.sample_rate = static_cast<float>(sample_rate);
+    const LV2_URID atom_int = urid_map(nullptr, LV2_ATOM__Int);
+    const LV2_URID atom_float = urid_map(nullptr, LV2_ATOM__Float);
+    const LV2_URID min_length = urid_map(nullptr, LV2_BUF_SIZE__minBlockLength);
+    const LV2_URID max_length = urid_map(nullptr, LV2_BUF_SIZE__maxBlockLength);
+    const LV2_URID sequence_size = urid_map(nullptr, LV2_BUF_SIZE__sequenceSize);
+    const LV2_URID nominal_length = urid_map(nullptr, LV2_BUF_SIZE__nominalBlockLength);
+    const LV2_URID rate = urid_map(nullptr, LV2_PARAMETERS__sampleRate);
+    const uint32_t int_size = sizeof(int32_t);
+    const uint32_t float_size = sizeof(float);
+    f.options = {{
+        {LV2_OPTIONS_INSTANCE, 0, min_length, int_size, atom_int, &f.block_length},
+        {LV2_OPTIONS_INSTANCE, 0, max_length, int_size, atom_int, &f.block_length},
+        {LV2_OPTIONS_INSTANCE, 0, sequence_size, int_size, atom_int, &f.sequence_size},
+        {LV2_OPTIONS_INSTANCE, 0, nominal_length, int_size, atom_int, &f.block_length},
+        {LV2_OPTIONS_INSTANCE, 0, rate, float_size, atom_float, &f.sample_rate},
+        {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr},
+    }};
+    init_log_context(f.log, &g_urid_map_record, stderr);
+    f.log_record = {&f.log, log_printf, log_vprintf};
+    f.map_path = {&f.paths, state_abstract_path, state_absolute_path};
+    f.make_path = {&f.paths, state_make_path};
+    f.free_path = {&f.paths, state_free_path};
+
+    f.map = {LV2_URID__map, &g_urid_map_record};
+    f.unmap = {LV2_URID__unmap, &g_urid_unmap_record};
+    f.options_feature = {LV2_OPTIONS__options, f.options.data()};
+    // Every block, the last one included, has exactly block_length frames.
+    f.bounded_block_length = {LV2_BUF_SIZE__boundedBlockLength, nullptr};
+    f.fixed_block_length = {LV2_BUF_SIZE__fixedBlockLength, nullptr};
+    f.coarse_block_length = {LV2_BUF_SIZE__coarseBlockLength, nullptr};
+    f.power_of_2_block_length = {LV2_BUF_SIZE__powerOf2BlockLength, nullptr};
+    f.log_feature = {LV2_LOG__log, &f.log_record};
+    f.load_default_state = {LV2_STATE__loadDefaultState, nullptr};
+    f.map_path_feature = {LV2_STATE__mapPath, &f.map_path};
+    f.make_path_feature = {LV2_STATE__makePath, &f.make_path};
+    f.free_path_feature = {LV2_STATE__freePath, &f.free_path};
+}
+
+bool is_power_of_2(int32_t n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+// The features of one instance, null-ended; the worker's schedule feature
+// when it has one.
+std::vector<const LV2_Feature*> feature_list(const HostFeatures& f, int32_t block_length,
+                                             const LV2_Feature* schedule)
+{
+    std::vector<const LV2_Feature*> list = {
+        &f.map,
+        &f.unmap,
+        &f.options_feature,
+        &f.bounded_block_length,
+        &f.fixed_block_length,
+        &f.coarse_block_length,
+        &f.log_feature,
+        &f.load_default_state,
+        &f.map_path_feature,
+        &f.make_path_feature,
+        &f.free_path_feature,
+    };
+    if (is_power_of_2(block_length)) {
+        list.push_back(&f.power_of_2_block_length);
+    }
+    if (schedule != nullptr) {
+        list.push_back(schedule);
+    }
+    list.push_back(nullptr);
+    return list;
+}
+
+bool serves_worker(const LilvPlugin* plugin, const UriNodes& nodes)
+{
+    return lilv_plugin_has_feature(plugin, nodes.worker_schedule.get()) &&
+           lilv_plugin_has_extension_data(plugin, nodes.worker_interface.get());
+}
+
+} // namespace
+
+bool block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length)
+{
+    NodePtr power_of_2(lilv_new_uri(world, LV2_BUF_SIZE__powerOf2BlockLength));
+    NodesPtr required(lilv_plugin_get_required_features(plugin));
+    if (is_power_of_2(block_length) || !required ||
+        !lilv_nodes_contains(required.get(), power_of_2.get())) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "Error: the plugin requires a power-of-two block length; block size %d is not "
+                 "one.\n",
+                 block_length);
+    return false;
+}
+
+bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
+                      const InstanceSettings& settings, InstanceStates& states,
+                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set)
+{
+    const uint32_t port_count = lilv_plugin_get_num_ports(plugin);
+    ranges.minimums.assign(port_count, 0.0f);
+    ranges.maximums.assign(port_count, 0.0f);
+    ranges.start_values.assign(port_count, 0.0f);
+    lilv_plugin_get_port_ranges_float(plugin, ranges.minimums.data(), ranges.maximums.data(),
+                                      ranges.start_values.data());
+    PortValueTarget target{plugin, port_count, ranges.start_values.data()};
+
+    const bool worker = serves_worker(plugin, nodes);
+    fill_host_features(set.features, settings.block_length, settings.sample_rate);
+    ParameterState parameter_state;
+    if (states.parameters.delivery == ParameterDelivery::state) {
+        make_parameter_state(states.parameters.values, &g_urid_map_record, parameter_state);
+    }
+
+    set.instances.reserve(settings.count);
+    set.activated.reserve(settings.count);
+    for (uint32_t i = 0; i < settings.count; ++i) {
+        const LV2_Feature* schedule = nullptr;
+        WorkerContext* context = nullptr;
+        if (worker) {
+            context = &set.workers.emplace_back();
+            context->trace = settings.trace;
+            context->before_trace = settings.before_trace;
+            context->before_trace_context = settings.before_trace_context;
+            context->before_trace = settings.before_trace;
+            context->before_trace_context = settings.before_trace_context;
+            set.schedules.push_back({context, lv2_worker_schedule});
+            schedule = &set.schedule_features.emplace_back(
+                LV2_Feature{LV2_WORKER__schedule, &set.schedules.back()});
+        }
+        set.feature_lists.push_back(feature_list(set.features, settings.block_length, schedule));
+        const LV2_Feature* const* features = set.feature_lists.back().data();
+        LilvInstance* instance =
+            lilv_plugin_instantiate(plugin, settings.sample_rate, features);
+        if (instance == nullptr) {
+            std::fputs("Failed to instantiate plugin!\n", stderr);
+            return false;
+        }
+        set.instances.push_back(instance);
+        set.activated.push_back(false);
+        if (context != nullptr) {
+            context->instance = lilv_instance_get_handle(instance);
+            context->interface = static_cast<const LV2_Worker_Interface*>(
+                lilv_instance_get_extension_data(instance, LV2_WORKER__interface));
+        }
+        if (states.default_state) {
+            lilv_state_restore(states.default_state.get(), instance, set_port_value, &target, 0,
+                               features);
+        }
+        if (states.preset) {
+            lilv_state_restore(states.preset.get(), instance, set_port_value, &target, 0,
+                               features);
+        }
+        if (states.parameters.delivery == ParameterDelivery::state &&
+            !restore_parameter_state(instance, parameter_state, features)) {
+            std::fputs("Error: the plugin did not accept the --set values.\n", stderr);
+            return false;
+        }
+        connect(instance, i);
+        lilv_instance_activate(instance);
+        set.activated.back() = true;
+    }
+    states.default_state.reset();
+    states.preset.reset();
+    return true;
+}
+
+void destroy_instances(InstanceSet& set) noexcept
+{
+    for (std::size_t i = 0; i < set.instances.size(); ++i) {
+        if (set.activated[i]) {
+            lilv_instance_deactivate(set.instances[i]);
+        }
+        lilv_instance_free(set.instances[i]);
+    }
+    set.instances.clear();
+    set.activated.clear();
+}
+
+InstanceSet::~InstanceSet()
+{
+    destroy_instances(*this);
+}

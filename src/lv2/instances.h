@@ -1,0 +1,107 @@
+#pragma once
+
+#include "lv2/lilv_owners.h"
+#include "lv2/log.h"
+#include "lv2/parameters.h"
+#include "lv2/state_paths.h"
+#include "lv2/uri_nodes.h"
+#include "lv2/worker.h"
+
+#include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
+#include <lv2/options/options.h>
+#include <lv2/state/state.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <vector>
+
+// The options and features every instance of a run receives. Plugins keep
+// pointers into these records, so the struct must not move.
+struct HostFeatures {
+    int32_t block_length = 0;
+    int32_t sequence_size = 32768;
+    float sample_rate = 0.0f;
+    std::array<LV2_Options_Option, 6> options{};
+    LogContext log;
+    LV2_Log_Log log_record{};
+    StatePaths paths;
+    LV2_State_Map_Path map_path{};
+    LV2_State_Make_Path make_path{};
+    LV2_State_Free_Path free_path{};
+    LV2_Feature map{};
+    LV2_Feature unmap{};
+    LV2_Feature options_feature{};
+    LV2_Feature bounded_block_length{};
+    LV2_Feature fixed_block_length{};
+    LV2_Feature power_of_2_block_length{};
+    LV2_Feature coarse_block_length{};
+    LV2_Feature log_feature{};
+    LV2_Feature load_default_state{};
+    LV2_Feature map_path_feature{};
+    LV2_Feature make_path_feature{};
+    LV2_Feature free_path_feature{};
+};
+
+// One entry per port index, NaN where the plugin declares nothing.
+struct PortRanges {
+    std::vector<float> minimums;
+    std::vector<float> maximums;
+    std::vector<float> start_values;
+};
+
+// The run's instances in creation order, with the records they point into.
+// Destruction tears the instances down before the records go.
+struct InstanceSet {
+    HostFeatures features;
+    std::deque<WorkerContext> workers;
+    std::deque<LV2_Worker_Schedule> schedules;
+    std::deque<LV2_Feature> schedule_features;
+    std::deque<std::vector<const LV2_Feature*>> feature_lists; // by instance, null-ended
+    std::vector<LilvInstance*> instances;
+    std::vector<bool> activated;
+
+    InstanceSet() = default;
+    InstanceSet(const InstanceSet&) = delete;
+    InstanceSet& operator=(const InstanceSet&) = delete;
+    ~InstanceSet();
+};
+
+struct InstanceSettings {
+    uint32_t count = 1;
+    double sample_rate = 0.0;
+    int32_t block_length = 512;
+    FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
+    void (*before_trace)(void* context) = nullptr; // see WorkerContext
+    void* before_trace_context = nullptr;
+};
+
+// What is restored into every instance after its creation, in this order:
+// the plugin's own default state, the preset, the --set values. The states
+// are released once every instance has them.
+struct InstanceStates {
+    StatePtr default_state;
+    StatePtr preset;
+    ParameterPlan parameters;
+};
+
+// Connects every port of a new instance (its number from 0) to its buffers.
+using ConnectPorts = std::function<void(LilvInstance*, std::size_t)>;
+
+// Reads the port ranges, then creates, restores (the states that are
+// given), connects and activates every instance in turn: plugins may read
+// their ports as soon as they are activated. Prints its message and returns
+// false when an instance cannot be created or refuses the --set values.
+bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
+                      const InstanceSettings& settings, InstanceStates& states,
+                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set);
+
+// False, with the message printed, when the plugin requires a block length
+// that `block_length` frames is not (a power of two).
+bool block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length);
+
+// Deactivates (where activated) and frees each instance, in ascending order.
+void destroy_instances(InstanceSet& set) noexcept;

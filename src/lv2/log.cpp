@@ -1,0 +1,73 @@
+#include "lv2/log.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+// "plugin: ", the formatted text with its line breaks turned into spaces,
+// and one newline. Returns the length of the line in `line`.
+std::size_t format_line(std::array<char, log_text_capacity + 16>& line, const char* format,
+                        va_list args)
+{
+    static constexpr char prefix[] = "plugin: ";
+    constexpr std::size_t prefix_length = sizeof(prefix) - 1;
+    std::memcpy(line.data(), prefix, prefix_length);
+    char* text = line.data() + prefix_length;
+    const int written = std::vsnprintf(text, log_text_capacity + 1, format, args);
+    std::size_t length = 0;
+    if (written > 0) {
+        length = static_cast<std::size_t>(written) < log_text_capacity
+                     ? static_cast<std::size_t>(written)
+                     : log_text_capacity;
+    }
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) {
+        --length;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == '\n' || text[i] == '\r') {
+            text[i] = ' ';
+        }
+    }
+    text[length] = '\n';
+    text[length + 1] = '\0';
+    return prefix_length + length + 1;
+}
+
+} // namespace
+
+extern "C" int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* format,
+                           va_list args)
+{
+    auto* context = static_cast<LogContext*>(handle);
+    if (context == nullptr || format == nullptr ||
+        (type != context->error && type != context->warning)) {
+        return 0;
+    }
+    std::array<char, log_text_capacity + 16> line{};
+    const std::size_t length = format_line(line, format, args);
+    try {
+        const std::lock_guard<std::mutex> guard(context->lock);
+        std::fputs(line.data(), context->stream);
+        std::fflush(context->stream);
+    } catch (...) {
+        return 0;
+    }
+    return static_cast<int>(length);
+}
+
+extern "C" int log_printf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int result = log_vprintf(handle, type, format, args);
+    va_end(args);
+    return result;
+}
+
+void init_log_context(LogContext& context, LV2_URID_Map* map, FILE* stream)
+{
+    context.error = map->map(map->handle, LV2_LOG__Error);
+    context.warning = map->map(map->handle, LV2_LOG__Warning);
+    context.stream = stream;
+}
