@@ -1,6 +1,5 @@
 #include "engine/plugin_node.h"
 
-#include "engine/mix_stage.h"
 #include "engine/channel_mix.h"
 
 #include <algorithm>

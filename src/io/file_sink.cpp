@@ -1,7 +1,7 @@
 #include "io/file_sink.h"
 
 #include "io/clip_stage.h"
-#include "engine/gather_stage.h"
+#include "io/interleave.h"
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,5 @@
 #include "io/read_stage.h"
 
-#include <cstdio>
-
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
 {
     const sf_count_t n = sf_readf_float(input, buffer, static_cast<sf_count_t>(frames));
@@ -10,9 +8,4 @@ ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
     }
     const auto got = static_cast<std::size_t>(n);
     return {got, got < frames ? sf_error(input) : 0};
-}
-
-void report_read_error(int error)
-{
-    std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
 }

@@ -16,5 +16,3 @@ struct ReadOutcome {
 // checked for an error at once: the decoder may not say it again.
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames);
 
-// Prints the message of a failed read on standard error.
-void report_read_error(int error);
