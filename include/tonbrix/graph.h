@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tonbrix/error.h"
+#include <tonbrix/error.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -63,7 +63,7 @@ public:
     virtual bool reports_latency() const { return false; }
 
     // The latency of a part's outputs in frames, as read after its first
-    // block; a negative or non-finite reading is warned about and taken as 0.
+    // block; a negative or non-finite reading is warned of and taken as 0.
     virtual double latency(std::size_t) const { return 0.0; }
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "tonbrix/error.h"
-#include "tonbrix/graph.h"
+#include <tonbrix/error.h>
+#include <tonbrix/events.h>
+#include <tonbrix/graph.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -63,22 +64,11 @@ struct RenderOptions {
     bool block_at_a_time = false;
 };
 
-enum class EventKind {
-    clipping,        // samples beyond full scale were written (once per render)
-    invalid_samples, // NaN samples were written as silence (once per render)
-    invalid_latency, // a node reported a latency it cannot have (`value`); taken as 0
-};
-
-// A warning of the render. Events come in the order of the chunks they
-// concern, whatever the threads.
-struct Event {
-    EventKind kind = EventKind::clipping;
-    std::size_t node = 0; // the node concerned, for invalid_latency
-    double value = 0.0;
-};
-
 struct RenderCallbacks {
-    std::function<void(const Event&)> event;
+    // Receives the warnings, in the order of the chunks they concern
+    // whatever the threads: an invalid latency of a node (taken as 0), then
+    // clipping and NaN samples in the output (once each).
+    EventSink* events = nullptr;
     std::function<void(uint64_t frames_written)> progress; // after each write
     std::function<bool()> stop; // asked before each chunk; true ends the render
 };
@@ -91,9 +81,9 @@ struct RenderResult {
     uint64_t frames_written = 0;
 };
 
-// Runs the source through the graph into the sink. Events and progress are
-// called on one thread and stop on another (the calling thread): each
-// callback is never called from two threads at once.
+// Runs the source through the graph into the sink. Warnings and progress
+// come from one thread and stop is asked on another (the calling thread):
+// none of them is called from two threads at once.
 RenderResult render(Source& source, Graph& graph, Sink& sink, const RenderOptions& options,
                     const RenderCallbacks& callbacks = {});
 

@@ -1,5 +1,7 @@
 #include "base/buffers.h"
 
+namespace tonbrix {
+
 bool checked_product(std::initializer_list<std::size_t> factors, std::size_t& product)
 {
     std::size_t result = 1;
@@ -11,3 +13,5 @@ bool checked_product(std::initializer_list<std::size_t> factors, std::size_t& pr
     product = result;
     return true;
 }
+
+} // namespace tonbrix

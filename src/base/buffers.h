@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <memory>
 
+namespace tonbrix {
+
 // A zero-filled heap block of T, obtained whole or not at all. Large blocks
 // come from calloc, so untouched pages cost nothing.
 template <class T>
@@ -44,3 +46,5 @@ inline constexpr const char* insufficient_memory_message = "Error: insufficient 
 
 // The product of the factors, false when it does not fit in size_t.
 bool checked_product(std::initializer_list<std::size_t> factors, std::size_t& product);
+
+} // namespace tonbrix

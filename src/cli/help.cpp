@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace tonbrix::cli {
+
 namespace {
 
 // Written by hand within 80 columns; tests hold every line to that.
@@ -124,3 +126,5 @@ void print_version(std::FILE* stream)
                              std::string(sndfile) + "\n";
     std::fputs(text.c_str(), stream);
 }
+
+} // namespace tonbrix::cli

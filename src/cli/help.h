@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tonbrix::cli {
+
 // What the command line asks for before any mode: the help text, the
 // versions, or neither (then the modes are parsed as usual).
 enum class InfoRequest { none, help, version };
@@ -16,3 +18,5 @@ void print_help(std::FILE* stream);
 
 // "tonbrix X.Y.Z", then the lilv and libsndfile versions, on `stream`.
 void print_version(std::FILE* stream);
+
+} // namespace tonbrix::cli

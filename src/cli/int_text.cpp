@@ -3,6 +3,8 @@
 #include <cctype>
 #include <climits>
 
+namespace tonbrix::cli {
+
 int saturating_atoi(const char* text) noexcept
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
@@ -27,3 +29,5 @@ int saturating_atoi(const char* text) noexcept
     }
     return value < -INT_MAX ? INT_MAX : static_cast<int>(-value);
 }
+
+} // namespace tonbrix::cli

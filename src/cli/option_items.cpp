@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+namespace tonbrix::cli {
+
 namespace {
 
 int read_number(std::string_view text)
@@ -45,3 +47,30 @@ ConnectItemError parse_connect_item(std::string_view item, ConnectItem& parsed)
     parsed.channel = read_number(item);
     return ConnectItemError::none;
 }
+
+Result<std::vector<ChannelConnection>> read_connections(const std::vector<std::string>& values)
+{
+    std::vector<ChannelConnection> connections;
+    Error error;
+    const bool ok = for_each_item(values, [&](std::string_view item) {
+        ConnectItem parsed;
+        switch (parse_connect_item(item, parsed)) {
+        case ConnectItemError::no_colon:
+            error.message = "Error parsing connection:  Expected colon between channel and port.\n";
+            return false;
+        case ConnectItemError::bad_instance:
+            error.message = "Invalid plugin instance specified";
+            return false;
+        case ConnectItemError::none:
+            break;
+        }
+        connections.push_back({parsed.channel, parsed.instance, std::move(parsed.symbol)});
+        return true;
+    });
+    if (!ok) {
+        return error;
+    }
+    return connections;
+}
+
+} // namespace tonbrix::cli

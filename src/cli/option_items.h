@@ -1,8 +1,14 @@
 #pragma once
 
+#include "engine/routing.h"
+
+#include <tonbrix/error.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tonbrix::cli {
 
 // Calls visit(item) for every comma-separated item of every value, in
 // order; stops and returns false as soon as visit does. Empty items
@@ -44,3 +50,9 @@ enum class ConnectItemError { none, no_colon, bad_instance };
 
 // Reads one item; the instance number must be at least 1.
 ConnectItemError parse_connect_item(std::string_view item, ConnectItem& parsed);
+
+// Reads every --connect item, in order; the message of the first one that
+// has no colon or a bad instance number.
+Result<std::vector<ChannelConnection>> read_connections(const std::vector<std::string>& values);
+
+} // namespace tonbrix::cli

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tonbrix::cli {
+
 bool build_list_table(ListTable& t)
 {
     t.list = arg_lit1("l", "list", "Lists all available LV2 plugins");
@@ -161,3 +163,5 @@ int parse_processing_table(int argc, char** argv, ProcessingTable& t)
     }
     return errors;
 }
+
+} // namespace tonbrix::cli

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace tonbrix::cli {
+
 // An argtable2 entry array that frees its entries when it goes.
 template <std::size_t N>
 struct ArgArray {
@@ -118,3 +120,5 @@ enum class RawFloat { rejected, off, on };
 // Rate and channels must both be given or both be absent; raw float mode
 // holds when both are positive.
 RawFloat raw_float_rule(int rate, int channels);
+
+} // namespace tonbrix::cli

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace tonbrix::cli {
+
 bool parse_tail_seconds(std::string_view text, double& seconds)
 {
     // Plain decimal notation only: strtod would also take hex, "inf" and "nan".
@@ -80,3 +82,5 @@ bool parse_jobs(std::string_view text, int& jobs)
     jobs = value > 1024 ? 1024 : static_cast<int>(value);
     return true;
 }
+
+} // namespace tonbrix::cli

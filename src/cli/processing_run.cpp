@@ -1,27 +1,30 @@
 #include "cli/processing_run.h"
 
-#include "cli/progress.h"
-#include "cli/signals.h"
+#include "cli/console_events.h"
+#include "cli/option_items.h"
+
 #include "engine/plugin_node.h"
-#include "engine/report.h"
-#include "engine/routing.h"
-#include "io/clip_stage.h"
 #include "io/file_sink.h"
 #include "io/file_source.h"
 #include "io/output_format.h"
-#include "io/sound_files.h"
-#include "lv2/instances.h"
 #include "lv2/parameter_messages.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
-#include "lv2/urid_table.h"
-#include "tonbrix/render.h"
+#include "engine/report.h"
+#include "engine/routing.h"
+#include "io/sound_files.h"
+#include "cli/progress.h"
+#include "cli/signals.h"
+
+#include <tonbrix/render.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <unistd.h>
 #include <cstdio>
+
+namespace tonbrix::cli {
 
 namespace {
 
@@ -40,28 +43,40 @@ uint64_t tail_frames(double seconds, int rate)
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
 }
 
-// Prints a warning of the render on `stream`.
-void print_render_event(const tonbrix::Event& event, FILE* stream)
+// Prints the message of a failure on standard error; false for a failure.
+bool succeeded(const Status& status)
 {
-    switch (event.kind) {
-    case tonbrix::EventKind::clipping:
-        std::fputs(clipping_warning, stream);
-        break;
-    case tonbrix::EventKind::invalid_samples:
-        std::fputs(invalid_samples_warning, stream);
-        break;
-    case tonbrix::EventKind::invalid_latency:
-        std::fprintf(stream,
-                     "WARNING: The plugin reported an invalid latency (%g); it was taken as 0.\n",
-                     event.value);
-        break;
+    if (!status) {
+        std::fputs(status.error().message.c_str(), stderr);
     }
+    return status.ok();
+}
+
+// Applies the --parameters items, "symbol:number", comma-separated, in
+// order, to the control and CV inputs alike. The message of the first item
+// without a colon or with an unknown symbol otherwise.
+Status apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
+                        const PortIndexLists& lists, std::vector<float>& control_values,
+                        std::vector<float>& cv_values)
+{
+    Status status;
+    for_each_item(parameters, [&](std::string_view item) {
+        ParameterItem parsed;
+        if (!parse_parameter_item(item, parsed)) {
+            status = Error{"Error parsing parameters:  Expected colon between port and value.\n"};
+            return false;
+        }
+        status = set_input_value(parsed.symbol, parsed.value, plugin, lists, control_values,
+                                 cv_values);
+        return status.ok();
+    });
+    return status;
 }
 
 } // namespace
 
-int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin,
-                   const UriNodes& nodes, InstanceStates& states)
+int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
+                   InstanceStates& states)
 {
     // Standard output carries the audio when the output is "-"; the notes,
     // warnings and report then go to standard error. Quiet runs print no
@@ -75,7 +90,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     files.segmented_flac = jobs > 1;
     SF_INFO info{};
     SoundFile input(input_close_error);
-    if (!open_input_file(files, input, info)) {
+    if (!succeeded(open_input_file(files, input, info))) {
         return 1;
     }
     if (options.has_output_format) {
@@ -89,14 +104,27 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     const int output_format = files.format != 0 ? files.format : info.format;
     const auto channels = static_cast<uint32_t>(info.channels);
 
+    World::Impl& lv2 = world.impl();
     PortIndexLists lists;
-    if (!scan_ports(plugin, nodes, lists)) {
+    if (!succeeded(scan_ports(plugin, lv2.nodes, lists))) {
         return 1;
     }
 
+    // Declared before the events: a trace line clears the progress line.
+    Progress progress;
+    ConsoleEvents events(notes, messages, &progress);
     Routing routing;
-    if (route_channels(options.connect, options.mono, channels, lists, plugin, notes, routing) !=
-        RouteResult::ok) {
+    std::vector<ChannelConnection> connections;
+    if (!options.connect.empty()) {
+        Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+        if (!read) {
+            std::fputs(read.error().message.c_str(), stderr);
+            return 1;
+        }
+        connections = std::move(read.value());
+    }
+    if (!succeeded(route_channels(options.connect.empty() ? nullptr : &connections, options.mono,
+                                  channels, lists, plugin, events, routing))) {
         return 1;
     }
 
@@ -116,7 +144,7 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         return 1;
     }
     SoundFile output(output_close_error);
-    if (!open_output_file(files, info, static_cast<int>(output_channels), output)) {
+    if (!succeeded(open_output_file(files, info, static_cast<int>(output_channels), output))) {
         return 1;
     }
     set_crash_cleanup_path(output.atomic.temp);
@@ -124,28 +152,24 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     // Declared before the instances: the plugins point into these buffers
     // until they are freed.
     RunBuffers buffers;
-    if (!allocate_port_buffers(shape, lists, buffers)) {
+    if (!allocate_port_buffers(shape, lists, lv2.urids.atom_Sequence, buffers)) {
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
-    // Declared before the instances: their worker clears the line before a
-    // trace line.
-    Progress progress;
     PortRanges ranges;
     InstanceSet instances;
     const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, notes, progress_clear_callback,
-                                    &progress};
+                                    options.blocksize, &events};
     // The control and CV values of the run, from the port ranges, the preset
-    // and --parameters; errors go to `errors` unless it is null.
-    const auto set_input_values = [&](FILE* errors) {
+    // and --parameters.
+    const auto set_input_values = [&] {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
         buffers.cv_values =
             set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
-        const bool applied = apply_parameters(options.parameters, plugin, lists,
-                                              buffers.control_inputs, buffers.cv_values, errors);
+        Status applied = apply_parameters(options.parameters, plugin, lists,
+                                          buffers.control_inputs, buffers.cv_values);
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
     };
@@ -155,20 +179,17 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         // before the first activation (the preset is restored by then). A
         // bad --parameters item is reported below, once the instances exist.
         if (m == 0) {
-            set_input_values(nullptr);
+            static_cast<void>(set_input_values());
         }
     };
-    if (!create_instances(plugin, nodes, settings, states, connect, ranges, instances)) {
-        return 1;
-    }
-    if (!set_input_values(stderr)) {
-        return 1;
-    }
-    if (!queue_parameter_messages(states.parameters, lists, buffers)) {
+    if (!succeeded(create_instances(lv2, plugin, settings, states, connect, ranges, instances)) ||
+        !succeeded(set_input_values()) ||
+        !succeeded(queue_parameter_messages(states.parameters, lists,
+                                            lv2.urid_table.map_feature(), buffers))) {
         return 1;
     }
 
-    tonbrix::FileSinkSettings sink_settings;
+    FileSinkSettings sink_settings;
     sink_settings.file = output.handle;
     sink_settings.pcm16 = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     if (output.segmented_flac) {
@@ -176,20 +197,21 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
         sink_settings.flac_info = output.encoder_info;
         sink_settings.flac_threads = static_cast<std::size_t>(std::max(jobs, 1));
     }
-    tonbrix::FileSource source(input.handle, channels);
-    tonbrix::FileSink sink(sink_settings);
-    tonbrix::PluginInstances plugin_instances;
+    FileSource source(input.handle, channels);
+    FileSink sink(sink_settings);
+    PluginInstances plugin_instances;
     plugin_instances.shape = shape;
     plugin_instances.matrix = routing.matrix.data;
     plugin_instances.buffers = &buffers;
     plugin_instances.instances = &instances.instances;
-    plugin_instances.sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
-    plugin_instances.chunk_type = urid_map(nullptr, LV2_ATOM__Chunk);
+    plugin_instances.workers = &instances.worker_of_instance;
+    plugin_instances.sequence_type = lv2.urids.atom_Sequence;
+    plugin_instances.chunk_type = lv2.urids.atom_Chunk;
     plugin_instances.latency_output = lists.latency_output;
-    tonbrix::Graph graph;
-    graph.add(std::make_unique<tonbrix::PluginNode>(plugin_instances));
+    Graph graph;
+    graph.add(std::make_unique<PluginNode>(plugin_instances));
 
-    tonbrix::RenderOptions render_options;
+    RenderOptions render_options;
     render_options.block_size = static_cast<uint32_t>(options.blocksize);
     render_options.jobs = static_cast<unsigned>(std::max(jobs, 1));
     render_options.compensate_latency = options.compensate_latency;
@@ -209,20 +231,16 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
                            : -1,
                        info.samplerate);
     }
-    tonbrix::RenderCallbacks callbacks;
-    callbacks.event = [&](const tonbrix::Event& event) {
-        progress_clear_callback(&progress);
-        print_render_event(event, messages);
-    };
+    RenderCallbacks callbacks;
+    callbacks.events = &events;
     callbacks.progress = [&](uint64_t frames) { progress_update_callback(&progress, frames); };
     callbacks.stop = [] { return stop_signal.load(std::memory_order_relaxed) != 0; };
-    const tonbrix::RenderResult rendered = tonbrix::render(source, graph, sink, render_options,
-                                                           callbacks);
+    const RenderResult rendered = render(source, graph, sink, render_options, callbacks);
     if (rendered.error) {
         progress_clear_callback(&progress);
-        std::fprintf(stderr, "%s\n", rendered.error->message.c_str());
+        std::fputs(rendered.error->message.c_str(), stderr);
     }
-    const bool finished = rendered.status == tonbrix::RenderStatus::finished;
+    const bool finished = rendered.status == RenderStatus::finished;
     progress_finish(progress, finished);
     if (options.report && finished) {
         const std::string report =
@@ -231,11 +249,13 @@ int run_processing(const RunOptions& options, bool raw, const LilvPlugin* plugin
     }
 
     destroy_instances(instances);
-    const bool output_closed = close_output_file(output, finished);
-    close_input_file(input);
-    if (rendered.status == tonbrix::RenderStatus::stopped) {
+    const bool output_closed = succeeded(close_output_file(output, finished));
+    static_cast<void>(succeeded(close_input_file(input)));
+    if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
     }
     return finished && output_closed ? 0 : 1;
 }
+
+} // namespace tonbrix::cli

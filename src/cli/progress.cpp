@@ -6,6 +6,8 @@
 #include <cmath>
 #include <string>
 
+namespace tonbrix::cli {
+
 namespace {
 
 constexpr auto redraw_interval = std::chrono::milliseconds(100);
@@ -136,3 +138,5 @@ void progress_clear_callback(void* context)
     const std::lock_guard<std::mutex> hold(progress.lock);
     progress_clear(progress);
 }
+
+} // namespace tonbrix::cli

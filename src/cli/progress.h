@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+namespace tonbrix::cli {
+
 // The progress line of a processing run: one line on a terminal, redrawn in
 // place at most ten times a second and cleared before any other message.
 struct Progress {
@@ -47,3 +49,5 @@ std::string progress_line(const Progress& progress, double elapsed);
 // hold its lock.
 void progress_update_callback(void* context, uint64_t frames_done);
 void progress_clear_callback(void* context);
+
+} // namespace tonbrix::cli

@@ -1,53 +1,61 @@
 #include "cli/run.h"
 
 #include "base/buffers.h"
-#include "lv2/catalog.h"
-#include "lv2/lv2_path.h"
 #include "cli/help.h"
+#include "cli/listings.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/processing_run.h"
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
-#include "lv2/uri_nodes.h"
-#include "lv2/lilv_owners.h"
 #include "lv2/presets.h"
-#include "lv2/urid_table.h"
+#include "lv2/world.h"
 
 #include <cstdio>
+
+namespace tonbrix::cli {
 
 namespace {
 
 // Everything after the plugin lookup of a list-presets or processing run.
-int run_with_plugin(LilvWorld* world, const LilvPlugin* plugin, const RunOptions& options,
+int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
                     bool list_presets, bool raw)
 {
-    UriNodes nodes;
-    if (!make_uri_nodes(world, nodes)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
+    World::Impl& lv2 = world.impl();
+    LilvWorld* lilv = lv2.lilv.get();
+    if (list_presets) {
+        const Result<PluginDescription> description =
+            world.describe(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        if (!description) {
+            std::fputs(description.error().message.c_str(), stderr);
+            return 1;
+        }
+        cli::list_presets(description.value());
+        return 0;
     }
-    if (!list_presets && options.blocksize < 1) {
+    if (options.blocksize < 1) {
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
         return 1;
     }
     InstanceStates states;
-    const PresetScan scan = scan_presets(world, plugin, nodes, list_presets,
-                                         options.has_preset ? &options.preset : nullptr,
-                                         states.preset);
-    if (scan == PresetScan::listed) {
-        return 0;
+    if (options.has_preset) {
+        states.preset = find_preset(lilv, plugin, lv2.nodes, options.preset,
+                                    lv2.urid_table.map_feature());
+        if (!states.preset) {
+            std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
+            return 1;
+        }
     }
-    if (scan == PresetScan::not_found) {
-        std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
+    Status status = block_length_supported(lilv, plugin, options.blocksize);
+    if (status) {
+        status = plan_parameters(lilv, plugin, options.set_values, states.parameters);
+    }
+    if (!status) {
+        std::fputs(status.error().message.c_str(), stderr);
         return 1;
     }
-    if (!block_length_supported(world, plugin, options.blocksize) ||
-        !plan_parameters(world, plugin, options.set_values, states.parameters)) {
-        return 1;
-    }
-    states.default_state = load_default_state(world, plugin);
-    return run_processing(options, raw, plugin, nodes, states);
+    states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
+    return run_processing(options, raw, world, plugin, states);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -93,25 +101,21 @@ int tonbrix_main(int argc, char** argv)
         break;
     }
 
-    const UridTableRelease urid_table_release;
-
     ListTable list;
     if (!build_list_table(list)) {
         std::fputs(insufficient_memory_message, stdout);
         return 1;
     }
 
-    make_lv2_path_absolute();
-    const WorldPtr world(lilv_world_new());
-    if (!world) {
-        std::fputs("Error: failed to instantiate Lilv World\n", stdout);
+    Result<World> loaded = World::load();
+    if (!loaded) {
+        std::fputs(loaded.error().message.c_str(), stdout);
         return 1;
     }
-    lilv_world_load_all(world.get());
-    const LilvPlugins* plugins = lilv_world_get_all_plugins(world.get());
+    World& world = loaded.value();
 
     if (arg_parse(argc, argv, list.owner.data()) == 0) {
-        list_plugins(plugins);
+        list_plugins(world);
         return 1;
     }
 
@@ -121,7 +125,7 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (arg_parse(argc, argv, plugin_tables.nameports_owner.data()) == 0) {
-        list_ports(world.get(), plugins, plugin_tables.plugin->sval[0]);
+        list_ports(world, plugin_tables.plugin->sval[0]);
         return 1;
     }
     if (!build_list_presets_table(plugin_tables)) {
@@ -151,10 +155,12 @@ int tonbrix_main(int argc, char** argv)
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
     }
-    const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), plugins, world.get());
+    const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
     if (plugin == nullptr) {
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
     }
-    return run_with_plugin(world.get(), plugin, options, list_presets, raw == RawFloat::on);
+    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on);
 }
+
+} // namespace tonbrix::cli

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+namespace tonbrix::cli {
+
 std::atomic<int> stop_signal{0};
 // Lock-free, so the handler may touch it.
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -116,3 +118,5 @@ void set_crash_cleanup_path(const std::string& path)
     std::memcpy(crash_cleanup_path, path.data(), length);
     crash_cleanup_path[length] = '\0';
 }
+
+} // namespace tonbrix::cli

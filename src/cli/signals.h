@@ -4,6 +4,8 @@
 #include <csignal>
 #include <string>
 
+namespace tonbrix::cli {
+
 // The number of the first SIGINT, SIGTERM or SIGHUP a processing run
 // received; 0 until then. The block loop stops when it is set. Atomic,
 // since the handler may run on any thread: a plugin that raises a signal
@@ -20,3 +22,5 @@ void install_run_signal_handlers(const char* plugin_uri);
 
 // The temporary output file that a crash removes; empty for none.
 void set_crash_cleanup_path(const std::string& path);
+
+} // namespace tonbrix::cli

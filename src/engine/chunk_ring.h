@@ -1,13 +1,15 @@
 #pragma once
 
 #include "engine/sample_block.h"
-#include "tonbrix/render.h"
+
+#include <tonbrix/render.h>
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tonbrix {
@@ -21,7 +23,7 @@ struct ChunkInfo {
     std::optional<Error> error; // with last: the failure that ended the stream
     bool input_ended = false;   // the input was read to its end before this chunk
     uint64_t limit = 0;         // frames the output may hold up to here: input read, and the tail
-    std::vector<Event> events;  // warnings raised for this chunk, in order
+    std::vector<std::string> warnings; // raised for this chunk, in order
 };
 
 struct RingSlot {

@@ -58,6 +58,9 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
             prepare_atom_output(atoms, plugin_.chunk_type);
         }
         lilv_instance_run(instance, s.block_size);
+        if (plugin_.workers != nullptr && (*plugin_.workers)[m] != nullptr) {
+            end_worker_run(*(*plugin_.workers)[m]);
+        }
         for (AtomBuffer& atoms : own.atom_inputs) {
             reset_atom_input(atoms, plugin_.sequence_type);
         }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "lv2/run_buffers.h"
-#include "tonbrix/graph.h"
+#include "lv2/worker.h"
+
+#include <tonbrix/graph.h>
 
 #include <lilv/lilv.h>
 
@@ -18,6 +20,9 @@ struct PluginInstances {
     const uint8_t* matrix = nullptr;
     RunBuffers* buffers = nullptr;
     const std::vector<LilvInstance*>* instances = nullptr;
+    // By instance, null where the plugin has no worker: its responses are
+    // delivered after each run.
+    const std::vector<WorkerContext*>* workers = nullptr;
     uint32_t sequence_type = 0; // atom:Sequence, to empty the atom inputs
     uint32_t chunk_type = 0;    // atom:Chunk, to offer the atom outputs their room
     int32_t latency_output = -1; // index among the control outputs, -1 for none

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tonbrix {
+
 std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
                                                 const PortIndexLists& lists)
 {
@@ -32,3 +34,5 @@ std::string report_text(const std::vector<std::string>& symbols,
     }
     return text;
 }
+
+} // namespace tonbrix

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tonbrix {
+
 // The symbols of the plugin's control outputs, in port order.
 std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
                                                 const PortIndexLists& lists);
@@ -17,3 +19,5 @@ std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
 // than one instance each line starts with "N." (N from 1).
 std::string report_text(const std::vector<std::string>& symbols,
                         const std::vector<InstanceBuffers>& instances);
+
+} // namespace tonbrix

@@ -1,18 +1,10 @@
 #include "engine/routing.h"
 
-#include "cli/option_items.h"
+#include <string>
 
-#include <string_view>
+namespace tonbrix {
 
 namespace {
-
-// Prints a note unless the run is quiet (null `notes`).
-void print_note(FILE* notes, const char* text)
-{
-    if (notes != nullptr) {
-        std::fputs(text, notes);
-    }
-}
 
 void connect(Routing& r, uint32_t instance, uint32_t input, uint32_t channel)
 {
@@ -23,87 +15,61 @@ void connect(Routing& r, uint32_t instance, uint32_t input, uint32_t channel)
 
 } // namespace
 
-uint32_t count_instances(const std::vector<std::string>& connect_values)
+Status apply_connections(const std::vector<ChannelConnection>& connections,
+                         const LilvPlugin* plugin, const PortIndexLists& lists, Routing& routing)
 {
-    uint32_t count = 1;
-    const bool ok = for_each_item(connect_values, [&](std::string_view item) {
-        ConnectItem parsed;
-        switch (parse_connect_item(item, parsed)) {
-        case ConnectItemError::no_colon:
-            std::fputs("Error parsing connection:  Expected colon between channel and port.\n",
-                       stderr);
-            return false;
-        case ConnectItemError::bad_instance:
-            std::fputs("Invalid plugin instance specified", stderr);
-            return false;
-        case ConnectItemError::none:
-            break;
-        }
-        if (static_cast<uint32_t>(parsed.instance) > count) {
-            count = static_cast<uint32_t>(parsed.instance);
-        }
-        return true;
-    });
-    return ok ? count : 0;
-}
-
-bool apply_connections(const std::vector<std::string>& connect_values, const LilvPlugin* plugin,
-                       const PortIndexLists& lists, Routing& routing)
-{
-    return for_each_item(connect_values, [&](std::string_view item) {
-        // The first pass (count_instances) has reported the malformed items.
-        ConnectItem parsed;
-        if (parse_connect_item(item, parsed) != ConnectItemError::none) {
-            return false;
-        }
-        const int channel = parsed.channel;
+    for (const ChannelConnection& wanted : connections) {
+        const int channel = wanted.channel;
         if (channel < 1 || static_cast<uint32_t>(channel) > routing.channels) {
-            std::fprintf(stderr, "Input sound file does not have channel %u.  It has %u channels.\n",
-                         static_cast<unsigned>(channel), routing.channels);
-            return false;
+            return Error{"Input sound file does not have channel " +
+                         std::to_string(static_cast<unsigned>(channel)) + ".  It has " +
+                         std::to_string(routing.channels) + " channels.\n"};
         }
-        for (uint32_t k = 0; k < lists.audio_inputs.size(); ++k) {
+        bool found = false;
+        for (uint32_t k = 0; k < lists.audio_inputs.size() && !found; ++k) {
             const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lists.audio_inputs[k]);
-            if (parsed.symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
-                connect(routing, static_cast<uint32_t>(parsed.instance - 1), k,
+            if (wanted.symbol == lilv_node_as_string(lilv_port_get_symbol(plugin, port))) {
+                connect(routing, static_cast<uint32_t>(wanted.instance - 1), k,
                         static_cast<uint32_t>(channel - 1));
-                return true;
+                found = true;
             }
         }
-        std::fprintf(stderr, "Port with symbol %s does not exist.\n", parsed.symbol.c_str());
-        return false;
-    });
+        if (!found) {
+            return Error{"Port with symbol " + wanted.symbol + " does not exist.\n"};
+        }
+    }
+    return {};
 }
 
-bool auto_map_channels(bool mono, Routing& r, FILE* notes)
+Status auto_map_channels(bool mono, Routing& r, EventSink& events)
 {
     if (r.inputs == r.channels) {
-        print_note(notes, "Note: Mapping audio channels to plugin ports based on ordering\n");
+        events.report(EventKind::note,
+                      "Note: Mapping audio channels to plugin ports based on ordering\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, 0, c, c);
         }
     } else if (r.inputs == 1 && mono) {
-        print_note(notes, "Note: Down mixing all channels to a single plugin input\n");
+        events.report(EventKind::note, "Note: Down mixing all channels to a single plugin input\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, 0, 0, c);
         }
     } else if (r.inputs == 1) {
-        print_note(notes, "Note: Running an instance of the plugin per channel\n");
+        events.report(EventKind::note, "Note: Running an instance of the plugin per channel\n");
         for (uint32_t c = 0; c < r.channels; ++c) {
             connect(r, c, 0, c);
         }
     } else if (r.inputs > r.channels) {
-        std::fputs("Error: Not enough input channels to connect all of the plugin's ports.  "
-                   "Please manually specify connections\n",
-                   stderr);
-        return false;
+        return Error{"Error: Not enough input channels to connect all of the plugin's ports.  "
+                     "Please manually specify connections\n"};
     } else {
-        print_note(notes, "Note: Extra channels ignored when mapping channels to plugin ports\n");
+        events.report(EventKind::note,
+                      "Note: Extra channels ignored when mapping channels to plugin ports\n");
         for (uint32_t c = 0; c < r.inputs; ++c) {
             connect(r, 0, c, c);
         }
     }
-    return true;
+    return {};
 }
 
 uint32_t byte_sum(const uint8_t* bytes, uint32_t count)
@@ -115,38 +81,40 @@ uint32_t byte_sum(const uint8_t* bytes, uint32_t count)
     return sum;
 }
 
-RouteResult route_channels(const std::vector<std::string>& connect_values, bool mono,
-                           uint32_t channels, const PortIndexLists& lists,
-                           const LilvPlugin* plugin, FILE* notes, Routing& routing)
+Status route_channels(const std::vector<ChannelConnection>* connections, bool mono,
+                      uint32_t channels, const PortIndexLists& lists, const LilvPlugin* plugin,
+                      EventSink& events, Routing& routing)
 {
     routing.channels = channels;
     routing.inputs = static_cast<uint32_t>(lists.audio_inputs.size());
-    const bool user = !connect_values.empty();
+    const bool user = connections != nullptr;
     if (user) {
-        routing.instances = count_instances(connect_values);
-        if (routing.instances == 0) {
-            return RouteResult::failed;
+        routing.instances = 1;
+        for (const ChannelConnection& connection : *connections) {
+            if (static_cast<uint32_t>(connection.instance) > routing.instances) {
+                routing.instances = static_cast<uint32_t>(connection.instance);
+            }
         }
     } else {
         routing.instances = (routing.inputs == 1 && !mono) ? channels : 1;
     }
-    if (notes != nullptr) {
-        std::fprintf(notes, "Note: Running %i instances of the plugin.\n",
-                     static_cast<int>(routing.instances));
-    }
+    events.report(EventKind::note, "Note: Running " +
+                                       std::to_string(static_cast<int>(routing.instances)) +
+                                       " instances of the plugin.\n");
 
     std::size_t size = 0;
     if (!checked_product({routing.instances, routing.inputs, routing.channels}, size) ||
         !routing.matrix.allocate(size)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return RouteResult::out_of_memory;
+        return Error{insufficient_memory_message};
     }
     if (user) {
-        if (!apply_connections(connect_values, plugin, lists, routing)) {
-            return RouteResult::failed;
+        if (Status applied = apply_connections(*connections, plugin, lists, routing); !applied) {
+            return applied;
         }
-        print_note(notes, "Note: Only making user specified connections.\n");
-        return RouteResult::ok;
+        events.report(EventKind::note, "Note: Only making user specified connections.\n");
+        return {};
     }
-    return auto_map_channels(mono, routing, notes) ? RouteResult::ok : RouteResult::failed;
+    return auto_map_channels(mono, routing, events);
 }
+
+} // namespace tonbrix

@@ -3,10 +3,14 @@
 #include "base/buffers.h"
 #include "lv2/ports.h"
 
+#include <tonbrix/error.h>
+#include <tonbrix/events.h>
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+namespace tonbrix {
 
 // How many instances run, and which file channel feeds which audio input of
 // which instance: byte c + channels * (k + inputs * i) is 1 when file
@@ -18,26 +22,31 @@ struct Routing {
     ByteBuffer matrix;
 };
 
-enum class RouteResult { ok, failed, out_of_memory };
+// One connection the user asked for: file channel (from 1) to the audio
+// input with this symbol of an instance (from 1).
+struct ChannelConnection {
+    int channel = 0;
+    int instance = 1;
+    std::string symbol;
+};
 
-// Chooses the instance count and the connections, from --connect or by the
-// automatic rules, and prints the notes to `notes` (none when it is null).
-// Errors go to standard error.
-RouteResult route_channels(const std::vector<std::string>& connect, bool mono, uint32_t channels,
-                           const PortIndexLists& lists, const LilvPlugin* plugin, FILE* notes,
-                           Routing& routing);
+// Chooses the instance count and the connections, from the given ones or
+// (when null) by the automatic rules, and reports its notes. An error when a
+// connection names a channel or port that does not exist, or the plugin
+// has more inputs than the file has channels.
+Status route_channels(const std::vector<ChannelConnection>* connections, bool mono,
+                      uint32_t channels, const PortIndexLists& lists, const LilvPlugin* plugin,
+                      EventSink& events, Routing& routing);
 
-// First pass over --connect: checks each item's colon and instance number
-// and returns the highest instance number (at least 1), or 0 on error.
-uint32_t count_instances(const std::vector<std::string>& connect);
+// Sets the matrix bytes the connections name, in order; an error for the
+// first that names a channel or port that does not exist.
+Status apply_connections(const std::vector<ChannelConnection>& connections,
+                         const LilvPlugin* plugin, const PortIndexLists& lists, Routing& routing);
 
-// Second pass: sets the matrix bytes the items name. False on error.
-bool apply_connections(const std::vector<std::string>& connect, const LilvPlugin* plugin,
-                       const PortIndexLists& lists, Routing& routing);
-
-// Sets the matrix bytes of the automatic mapping and prints its note (unless
-// `notes` is null). False
-// when the plugin has more inputs than the file has channels.
-bool auto_map_channels(bool mono, Routing& routing, FILE* notes);
+// Sets the matrix bytes of the automatic mapping and reports its note; an
+// error when the plugin has more inputs than the file has channels.
+Status auto_map_channels(bool mono, Routing& routing, EventSink& events);
 
 uint32_t byte_sum(const uint8_t* bytes, uint32_t count);
+
+} // namespace tonbrix

@@ -1,9 +1,11 @@
 #include "engine/scheduler.h"
 
+#include "base/buffers.h"
 #include "io/clip_stage.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -24,7 +26,7 @@ std::optional<Error> Scheduler::prepare()
 {
     block_size_ = options_.block_size;
     if (block_size_ == 0) {
-        return Error{"Error: the block size must be at least 1"};
+        return Error{"Error: the block size must be at least 1.\n"};
     }
     jobs_ = options_.block_at_a_time ? 1 : std::max(options_.jobs, 1u);
     const uint32_t target = jobs_ > 1 ? threaded_chunk_frames : single_thread_chunk_frames;
@@ -40,12 +42,12 @@ std::optional<Error> Scheduler::prepare()
         if (node.input_channels() != channels) {
             return Error{"Error: node " + std::to_string(n + 1) + " takes " +
                          std::to_string(node.input_channels()) + " channels but is given " +
-                         std::to_string(channels) + "."};
+                         std::to_string(channels) + ".\n"};
         }
         const std::size_t parts = node.parts();
         if (parts == 0 || node.output_channels() % parts != 0) {
             return Error{"Error: node " + std::to_string(n + 1) +
-                         " cannot share its outputs among its parts."};
+                         " cannot share its outputs among its parts.\n"};
         }
         lane.threads = std::min<std::size_t>(jobs_, parts);
         lane.part_outputs = static_cast<uint32_t>(node.output_channels() / parts);
@@ -60,7 +62,7 @@ std::optional<Error> Scheduler::prepare()
         const std::size_t writers = n == 0 ? 1 : lanes_[n - 1].threads;
         const std::size_t readers = n < lanes_.size() ? lanes_[n].threads : 1;
         if (!rings_.emplace_back().allocate(depth, channels, chunk_frames_, writers, readers)) {
-            return insufficient_memory();
+            return Error{insufficient_memory_message};
         }
         if (n < lanes_.size()) {
             channels = lanes_[n].node->output_channels();
@@ -82,7 +84,7 @@ RenderResult Scheduler::run()
     try {
         error = prepare();
     } catch (const std::bad_alloc&) {
-        error = insufficient_memory();
+        error = Error{insufficient_memory_message};
     }
     if (!error) {
         if (jobs_ > 1) {
@@ -128,7 +130,7 @@ void Scheduler::run_on_calling_thread()
             }
         }
     } catch (const std::bad_alloc&) {
-        fail(insufficient_memory());
+        fail(Error{insufficient_memory_message});
     }
 }
 
@@ -141,7 +143,7 @@ std::optional<Error> Scheduler::run_on_threads()
         try {
             lane();
         } catch (const std::bad_alloc&) {
-            fail(insufficient_memory());
+            fail(Error{insufficient_memory_message});
             close_all();
         }
     };
@@ -179,7 +181,7 @@ std::optional<Error> Scheduler::run_on_threads()
         thread.join();
     }
     if (!started) {
-        return insufficient_memory();
+        return Error{insufficient_memory_message};
     }
     return std::nullopt;
 }
@@ -192,7 +194,7 @@ bool Scheduler::source_step(uint64_t k)
         return false;
     }
     ChunkInfo& info = slot->info;
-    info.events.clear();
+    info.warnings.clear();
     info.frames = 0;
     info.silent = false;
     info.last = false;
@@ -319,7 +321,7 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
         }
     }
     if (k == 0) {
-        settle_latencies(n, out.info.events);
+        settle_latencies(n, out.info.warnings);
     }
     if (lane.delayed) {
         const ChunkRing& ring = rings_[n + 1];
@@ -333,7 +335,7 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
 // part adds, read after the part's first run. Outputs that go on to another
 // node are delayed to the latest of them, so that the next node's inputs
 // line up; the sink takes the rest out.
-void Scheduler::settle_latencies(std::size_t n, std::vector<Event>& events)
+void Scheduler::settle_latencies(std::size_t n, std::vector<std::string>& warnings)
 {
     NodeLane& lane = lanes_[n];
     const Node& node = *lane.node;
@@ -347,7 +349,12 @@ void Scheduler::settle_latencies(std::size_t n, std::vector<Event>& events)
             const double reading = node.latency(p);
             if (!std::isfinite(reading) || reading < 0.0) {
                 if (!warned) {
-                    events.push_back(Event{EventKind::invalid_latency, n, reading});
+                    char text[128];
+                    std::snprintf(text, sizeof text,
+                                  "WARNING: The plugin reported an invalid latency (%g); it was "
+                                  "taken as 0.\n",
+                                  reading);
+                    warnings.emplace_back(text);
                     warned = true;
                 }
             } else {
@@ -378,8 +385,8 @@ bool Scheduler::sink_step(uint64_t k)
         return false;
     }
     const ChunkInfo& info = slot->info;
-    for (const Event& event : info.events) {
-        emit(event);
+    for (const std::string& text : info.warnings) {
+        warn(text);
     }
     if (info.last) {
         if (info.error) {
@@ -421,11 +428,11 @@ bool Scheduler::sink_step(uint64_t k)
             }
             if ((flaws & beyond_full_scale) != 0 && !warned_clipping_) {
                 warned_clipping_ = true;
-                emit(Event{EventKind::clipping, 0, 0.0});
+                warn(clipping_warning);
             }
             if ((flaws & not_a_number) != 0 && !warned_invalid_) {
                 warned_invalid_ = true;
-                emit(Event{EventKind::invalid_samples, 0, 0.0});
+                warn(invalid_samples_warning);
             }
         }
         if (auto error = sink_.write(channels_.data(), ring.channels(), ready)) {
@@ -446,10 +453,10 @@ bool Scheduler::sink_step(uint64_t k)
     return ok && !complete;
 }
 
-void Scheduler::emit(const Event& event)
+void Scheduler::warn(std::string_view text)
 {
-    if (callbacks_.event) {
-        callbacks_.event(event);
+    if (callbacks_.events != nullptr) {
+        callbacks_.events->report(EventKind::warning, text);
     }
 }
 

@@ -3,13 +3,16 @@
 #include "engine/chunk_ring.h"
 #include "engine/delay_line.h"
 #include "engine/latency_trim.h"
-#include "tonbrix/render.h"
+
+#include <tonbrix/render.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <deque>
 #include <vector>
 
@@ -56,8 +59,8 @@ private:
     bool node_step(std::size_t n, std::size_t thread, uint64_t k);
     bool sink_step(uint64_t k);
     void finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in, RingSlot& out);
-    void settle_latencies(std::size_t n, std::vector<Event>& events);
-    void emit(const Event& event);
+    void settle_latencies(std::size_t n, std::vector<std::string>& warnings);
+    void warn(std::string_view text);
     void fail(Error error);
     void close_all();
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+namespace tonbrix {
+
 namespace {
 
 // The permission bits a file created directly with mode 0666 gets.
@@ -145,3 +147,5 @@ bool commit_atomic_output(AtomicOutput& output)
     output.temp.clear();
     return true;
 }
+
+} // namespace tonbrix

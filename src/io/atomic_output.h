@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tonbrix {
+
 // A file written under a temporary name next to its final path and renamed
 // over that path once it is complete, so that a run that fails or is
 // stopped leaves the old file (or no file) there. The temporary file is
@@ -37,3 +39,5 @@ bool begin_atomic_output(const std::string& path, AtomicOutput& output);
 // renames it over the target. On failure it is removed, errno tells why,
 // and false is returned.
 bool commit_atomic_output(AtomicOutput& output);
+
+} // namespace tonbrix

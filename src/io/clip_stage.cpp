@@ -4,6 +4,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+namespace tonbrix {
 #endif
 
 unsigned repair_samples(float* samples, std::size_t count, bool clamp)
@@ -66,3 +68,5 @@ void float_to_pcm16(const float* samples, std::size_t count, int16_t* out)
         }
     }
 }
+
+} // namespace tonbrix

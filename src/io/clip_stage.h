@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace tonbrix {
+
 // What repair_samples found: bits of SampleFlaw.
 enum SampleFlaw : unsigned {
     beyond_full_scale = 1u, // beyond +-1.0, infinity included
@@ -26,3 +28,5 @@ inline constexpr const char* clipping_warning =
 
 inline constexpr const char* invalid_samples_warning =
     "WARNING: The plugin produced invalid samples (NaN); they were written as silence.\n";
+
+} // namespace tonbrix

@@ -17,7 +17,7 @@ std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t frames, un
         (settings_.flac_fd >= 0 && !start_flac_writer(flac_, settings_.flac_fd,
                                                       settings_.flac_info,
                                                       settings_.flac_threads))) {
-        return insufficient_memory();
+        return Error{insufficient_memory_message};
     }
     return std::nullopt;
 }
@@ -46,7 +46,8 @@ std::optional<Error> FileSink::write(const float* const* channels, uint32_t coun
         written = sf_writef_float(settings_.file, samples, n);
     }
     if (written != n) {
-        return Error{std::string("Error writing output file: ") + sf_strerror(settings_.file)};
+        return Error{std::string("Error writing output file: ") + sf_strerror(settings_.file) +
+                     "\n"};
     }
     return std::nullopt;
 }
@@ -63,9 +64,9 @@ std::optional<Error> FileSink::flac_error() const
 {
     if (flac_.error > 0) {
         return Error{std::string("Error writing output file: System error : ") +
-                     std::strerror(flac_.error) + "."};
+                     std::strerror(flac_.error) + ".\n"};
     }
-    return Error{"Error writing output file: The FLAC encoder failed."};
+    return Error{"Error writing output file: The FLAC encoder failed.\n"};
 }
 
 } // namespace tonbrix

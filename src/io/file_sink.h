@@ -2,7 +2,8 @@
 
 #include "base/buffers.h"
 #include "io/flac/flac_writer.h"
-#include "tonbrix/render.h"
+
+#include <tonbrix/render.h>
 
 #include <sndfile.h>
 

@@ -2,7 +2,6 @@
 
 #include "io/read_stage.h"
 
-#include <string>
 
 namespace tonbrix {
 
@@ -13,7 +12,7 @@ SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
         std::size_t size = 0;
         if (interleaved_.size < frames * channels_ &&
             (!checked_product({frames, channels_}, size) || !interleaved_.allocate(size))) {
-            return {0, insufficient_memory()};
+            return {0, Error{insufficient_memory_message}};
         }
         samples = interleaved_.data;
     }
@@ -35,7 +34,7 @@ SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
     }
     SourceRead read{outcome.frames, std::nullopt};
     if (outcome.error != 0) {
-        read.error = Error{std::string("Error reading input file: ") + sf_error_number(outcome.error)};
+        read.error = read_error(outcome.error);
     }
     return read;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "base/buffers.h"
-#include "tonbrix/render.h"
+
+#include <tonbrix/render.h>
 
 #include <sndfile.h>
 

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace tonbrix {
+
 void place_channel(const float* source, std::size_t frames, std::size_t width,
                    float* destination)
 {
@@ -31,3 +33,5 @@ void interleave_channels(std::size_t frames, const float* const* sources, std::s
         place_channel(sources[channel], frames, width, out + channel);
     }
 }
+
+} // namespace tonbrix

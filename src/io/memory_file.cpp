@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+namespace tonbrix {
+
 namespace {
 
 MemoryFile& file_of(void* data)
@@ -85,3 +87,5 @@ SF_VIRTUAL_IO memory_file_io()
 {
     return SF_VIRTUAL_IO{memory_length, memory_seek, memory_read, memory_write, memory_tell};
 }
+
+} // namespace tonbrix

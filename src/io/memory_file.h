@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+namespace tonbrix {
+
 // A file in memory for libsndfile's virtual I/O: reads, writes anywhere
 // (growing the file), seeks. Pass the MemoryFile as the user data of
 // memory_file_io().
@@ -20,3 +22,5 @@ struct MemoryFile {
 };
 
 SF_VIRTUAL_IO memory_file_io();
+
+} // namespace tonbrix

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <vector>
 
+namespace tonbrix {
+
 namespace {
 
 struct Name {
@@ -308,3 +310,5 @@ bool resolve_output_format(const OutputFormatRequest& request, int input_format,
     }
     return true;
 }
+
+} // namespace tonbrix

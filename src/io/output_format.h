@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace tonbrix {
+
 // What --output-format asks for: a container type, an encoding, or both.
 // Both are libsndfile constants; 0 marks a part left out, which comes from
 // the input.
@@ -29,3 +31,5 @@ bool resolve_output_format(const OutputFormatRequest& request, int input_format,
 // The name --output-format uses for a type or an encoding; "" when none.
 std::string_view output_type_name(int type);
 std::string_view output_encoding_name(int encoding);
+
+} // namespace tonbrix

@@ -1,5 +1,9 @@
 #include "io/read_stage.h"
 
+#include <string>
+
+namespace tonbrix {
+
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
 {
     const sf_count_t n = sf_readf_float(input, buffer, static_cast<sf_count_t>(frames));
@@ -9,3 +13,10 @@ ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames)
     const auto got = static_cast<std::size_t>(n);
     return {got, got < frames ? sf_error(input) : 0};
 }
+
+Error read_error(int error)
+{
+    return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
+}
+
+} // namespace tonbrix

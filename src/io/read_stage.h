@@ -2,7 +2,11 @@
 
 #include <sndfile.h>
 
+#include <tonbrix/error.h>
+
 #include <cstddef>
+
+namespace tonbrix {
 
 // What one read of the input gave: frames, or none at the end of the
 // input, and libsndfile's error code when the read failed. A read can give
@@ -16,3 +20,7 @@ struct ReadOutcome {
 // checked for an error at once: the decoder may not say it again.
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames);
 
+// The message of a failed read.
+Error read_error(int error);
+
+} // namespace tonbrix

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace tonbrix {
+
 namespace {
 
 constexpr int raw_float_format = SF_ENDIAN_CPU | SF_FORMAT_RAW | SF_FORMAT_FLOAT;
@@ -72,7 +74,7 @@ bool is_integer_format(int format)
     }
 }
 
-bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info)
+Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info)
 {
     info.format = 0;
     if (settings.raw) {
@@ -84,13 +86,12 @@ bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INF
     const int error =
         open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
     if (error != 0) {
-        std::fprintf(stderr, "Error reading input file: %s\n", sf_error_number(error));
-        return false;
+        return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
     }
-    return true;
+    return {};
 }
 
-bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
+Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output)
 {
     info.channels = channels;
@@ -100,8 +101,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
     // A format or channel count that cannot be written is refused before
     // the path is touched, so an existing file there is not truncated.
     if (const int error = output_format_error(info); error != 0) {
-        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
-        return false;
+        return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
     }
     int error = 0;
     if (!(settings.raw && settings.output == "-") &&
@@ -109,7 +109,7 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         if (settings.segmented_flac && is_segmented_flac(info.format)) {
             output.segmented_flac = true;
             output.encoder_info = info;
-            return true;
+            return {};
         }
         output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
         error = sf_error(output.handle);
@@ -139,32 +139,31 @@ bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int chann
         error = open_sound(settings.output, settings.raw, fd, own, SFM_WRITE, info, output);
     }
     if (error != 0) {
-        std::fprintf(stderr, "Error reading output file: %s\n", sf_error_number(error));
-        return false;
+        return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
     }
     // Without this, libsndfile wraps samples beyond full scale around when
     // it converts them to integers.
     if (is_integer_format(info.format)) {
         sf_command(output.handle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     }
-    return true;
+    return {};
 }
 
-bool close_output_file(SoundFile& output, bool complete)
+Status close_output_file(SoundFile& output, bool complete)
 {
-    const bool closed = close_sound_file(output);
+    Status closed = close_sound_file(output);
     if (!closed || !complete) {
         discard_atomic_output(output.atomic);
         return closed;
     }
     if (!commit_atomic_output(output.atomic)) {
-        std::fprintf(stderr, "Error writing output file: %s.\n", std::strerror(errno));
-        return false;
+        const int error = errno;
+        return Error{std::string("Error writing output file: ") + std::strerror(error) + ".\n"};
     }
-    return true;
+    return {};
 }
 
-bool close_input_file(SoundFile& input)
+Status close_input_file(SoundFile& input)
 {
     return close_sound_file(input);
 }
@@ -178,3 +177,5 @@ bool same_existing_file(const std::string& a, const std::string& b)
     }
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+} // namespace tonbrix

@@ -2,13 +2,16 @@
 
 #include "io/atomic_output.h"
 
+#include <tonbrix/error.h>
+
 #include <sndfile.h>
 
-#include <cstdio>
 #include <string>
 
-// An open sound file that is closed, with its message on failure, when it
-// goes out of scope. An output written under a temporary name is removed
+namespace tonbrix {
+
+// An open sound file that is closed when it goes out of scope (on a path
+// that has failed already, so a failing close goes unreported there). An output written under a temporary name is removed
 // then, unless close_output_file committed it.
 struct SoundFile {
     SNDFILE* handle = nullptr;
@@ -22,22 +25,21 @@ struct SoundFile {
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
-    ~SoundFile() { close_sound_file(*this); }
+    ~SoundFile() { static_cast<void>(close_sound_file(*this)); }
 
-    // Closes an open file; false (after printing the message) when the
-    // close fails. A file that is not open is left alone.
-    friend bool close_sound_file(SoundFile& file) noexcept
+    // Closes an open file; its close message when the close fails. A file
+    // that is not open is left alone.
+    friend Status close_sound_file(SoundFile& file)
     {
         if (file.handle == nullptr) {
-            return true;
+            return {};
         }
         const int result = sf_close(file.handle);
         file.handle = nullptr;
         if (result != 0) {
-            std::fputs(file.close_error, stderr);
-            return false;
+            return Error{file.close_error};
         }
-        return true;
+        return {};
     }
 };
 
@@ -61,19 +63,19 @@ inline constexpr const char* input_close_error = "Error closing input file!\n";
 
 // Opens the input by its header, or as headerless floats in raw float mode
 // ("-" is standard input there). Fills `info`.
-bool open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
+Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
 
 // Opens the output with the settings' format (else the input's), the
 // input's rate and `channels` channels ("-" is standard output in raw float
 // mode).
-bool open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
+Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output);
 
 // Closes the output. When `complete` and the close succeeded, a file
 // written under a temporary name replaces the output path; otherwise the
-// temporary file is removed. False after printing the message of a failure.
-bool close_output_file(SoundFile& output, bool complete);
-bool close_input_file(SoundFile& input);
+// temporary file is removed. The message of a failure otherwise.
+Status close_output_file(SoundFile& output, bool complete);
+Status close_input_file(SoundFile& input);
 
 // True when libsndfile stores the format's samples as integers (it then
 // converts floats, with clipping turned on for our outputs).
@@ -81,3 +83,5 @@ bool is_integer_format(int format);
 
 // True when both paths name one existing file.
 bool same_existing_file(const std::string& a, const std::string& b);
+
+} // namespace tonbrix

@@ -2,26 +2,31 @@
 
 #include "lv2/parameter_state.h"
 #include "lv2/presets.h"
-#include "lv2/urid_table.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/urid/urid.h>
 
+#include <string>
+
+namespace tonbrix {
+
 namespace {
 
-void fill_host_features(HostFeatures& f, int32_t block_length, double sample_rate)
+void fill_host_features(HostFeatures& f, World::Impl& world, int32_t block_length,
+                        double sample_rate, EventSink* events)
 {
     f.block_length = block_length;
     f.sample_rate = static_cast<float>(sample_rate);
-    const LV2_URID atom_int = urid_map(nullptr, LV2_ATOM__Int);
-    const LV2_URID atom_float = urid_map(nullptr, LV2_ATOM__Float);
-    const LV2_URID min_length = urid_map(nullptr, LV2_BUF_SIZE__minBlockLength);
-    const LV2_URID max_length = urid_map(nullptr, LV2_BUF_SIZE__maxBlockLength);
-    const LV2_URID sequence_size = urid_map(nullptr, LV2_BUF_SIZE__sequenceSize);
-    const LV2_URID nominal_length = urid_map(nullptr, LV2_BUF_SIZE__nominalBlockLength);
-    const LV2_URID rate = urid_map(nullptr, LV2_PARAMETERS__sampleRate);
+    const Urids& u = world.urids;
+    const LV2_URID atom_int = u.atom_Int;
+    const LV2_URID atom_float = u.atom_Float;
+    const LV2_URID min_length = u.buf_minBlockLength;
+    const LV2_URID max_length = u.buf_maxBlockLength;
+    const LV2_URID sequence_size = u.buf_sequenceSize;
+    const LV2_URID nominal_length = u.buf_nominalBlockLength;
+    const LV2_URID rate = u.param_sampleRate;
     const uint32_t int_size = sizeof(int32_t);
     const uint32_t float_size = sizeof(float);
     f.options = {{
@@ -32,14 +37,14 @@ void fill_host_features(HostFeatures& f, int32_t block_length, double sample_rat
         {LV2_OPTIONS_INSTANCE, 0, rate, float_size, atom_float, &f.sample_rate},
         {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr},
     }};
-    init_log_context(f.log, &g_urid_map_record, stderr);
+    init_log_context(f.log, u.log_Error, u.log_Warning, events);
     f.log_record = {&f.log, log_printf, log_vprintf};
     f.map_path = {&f.paths, state_abstract_path, state_absolute_path};
     f.make_path = {&f.paths, state_make_path};
     f.free_path = {&f.paths, state_free_path};
 
-    f.map = {LV2_URID__map, &g_urid_map_record};
-    f.unmap = {LV2_URID__unmap, &g_urid_unmap_record};
+    f.map = {LV2_URID__map, world.urid_table.map_feature()};
+    f.unmap = {LV2_URID__unmap, world.urid_table.unmap_feature()};
     f.options_feature = {LV2_OPTIONS__options, f.options.data()};
     // Every block, the last one included, has exactly block_length frames.
     f.bounded_block_length = {LV2_BUF_SIZE__boundedBlockLength, nullptr};
@@ -94,24 +99,21 @@ bool serves_worker(const LilvPlugin* plugin, const UriNodes& nodes)
 
 } // namespace
 
-bool block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length)
+Status block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length)
 {
     NodePtr power_of_2(lilv_new_uri(world, LV2_BUF_SIZE__powerOf2BlockLength));
     NodesPtr required(lilv_plugin_get_required_features(plugin));
     if (is_power_of_2(block_length) || !required ||
         !lilv_nodes_contains(required.get(), power_of_2.get())) {
-        return true;
+        return {};
     }
-    std::fprintf(stderr,
-                 "Error: the plugin requires a power-of-two block length; block size %d is not "
-                 "one.\n",
-                 block_length);
-    return false;
+    return Error{"Error: the plugin requires a power-of-two block length; block size " +
+                 std::to_string(block_length) + " is not one.\n"};
 }
 
-bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
-                      const InstanceSettings& settings, InstanceStates& states,
-                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set)
+Status create_instances(World::Impl& world, const LilvPlugin* plugin,
+                        const InstanceSettings& settings, InstanceStates& states,
+                        const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set)
 {
     const uint32_t port_count = lilv_plugin_get_num_ports(plugin);
     ranges.minimums.assign(port_count, 0.0f);
@@ -119,13 +121,15 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
     ranges.start_values.assign(port_count, 0.0f);
     lilv_plugin_get_port_ranges_float(plugin, ranges.minimums.data(), ranges.maximums.data(),
                                       ranges.start_values.data());
-    PortValueTarget target{plugin, port_count, ranges.start_values.data()};
+    PortValueTarget target{plugin, port_count, ranges.start_values.data(), &world.urids};
 
-    const bool worker = serves_worker(plugin, nodes);
-    fill_host_features(set.features, settings.block_length, settings.sample_rate);
+    const bool worker = serves_worker(plugin, world.nodes);
+    fill_host_features(set.features, world, settings.block_length, settings.sample_rate,
+                       settings.events);
     ParameterState parameter_state;
     if (states.parameters.delivery == ParameterDelivery::state) {
-        make_parameter_state(states.parameters.values, &g_urid_map_record, parameter_state);
+        make_parameter_state(states.parameters.values, world.urid_table.map_feature(),
+                             parameter_state);
     }
 
     set.instances.reserve(settings.count);
@@ -135,11 +139,7 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
         WorkerContext* context = nullptr;
         if (worker) {
             context = &set.workers.emplace_back();
-            context->trace = settings.trace;
-            context->before_trace = settings.before_trace;
-            context->before_trace_context = settings.before_trace_context;
-            context->before_trace = settings.before_trace;
-            context->before_trace_context = settings.before_trace_context;
+            context->events = settings.events;
             set.schedules.push_back({context, lv2_worker_schedule});
             schedule = &set.schedule_features.emplace_back(
                 LV2_Feature{LV2_WORKER__schedule, &set.schedules.back()});
@@ -149,11 +149,11 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
         LilvInstance* instance =
             lilv_plugin_instantiate(plugin, settings.sample_rate, features);
         if (instance == nullptr) {
-            std::fputs("Failed to instantiate plugin!\n", stderr);
-            return false;
+            return Error{"Failed to instantiate plugin!\n"};
         }
         set.instances.push_back(instance);
         set.activated.push_back(false);
+        set.worker_of_instance.push_back(context);
         if (context != nullptr) {
             context->instance = lilv_instance_get_handle(instance);
             context->interface = static_cast<const LV2_Worker_Interface*>(
@@ -169,8 +169,10 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
         }
         if (states.parameters.delivery == ParameterDelivery::state &&
             !restore_parameter_state(instance, parameter_state, features)) {
-            std::fputs("Error: the plugin did not accept the --set values.\n", stderr);
-            return false;
+            return Error{"Error: the plugin did not accept the --set values.\n"};
+        }
+        if (context != nullptr) {
+            deliver_worker_responses(*context);
         }
         connect(instance, i);
         lilv_instance_activate(instance);
@@ -178,7 +180,7 @@ bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
     }
     states.default_state.reset();
     states.preset.reset();
-    return true;
+    return {};
 }
 
 void destroy_instances(InstanceSet& set) noexcept
@@ -191,9 +193,12 @@ void destroy_instances(InstanceSet& set) noexcept
     }
     set.instances.clear();
     set.activated.clear();
+    set.worker_of_instance.clear();
 }
 
 InstanceSet::~InstanceSet()
 {
     destroy_instances(*this);
 }
+
+} // namespace tonbrix

@@ -6,6 +6,10 @@
 #include "lv2/state_paths.h"
 #include "lv2/uri_nodes.h"
 #include "lv2/worker.h"
+#include "lv2/world.h"
+
+#include <tonbrix/error.h>
+#include <tonbrix/events.h>
 
 #include <lv2/core/lv2.h>
 #include <lv2/log/log.h>
@@ -14,10 +18,11 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
 #include <functional>
 #include <vector>
+
+namespace tonbrix {
 
 // The options and features every instance of a run receives. Plugins keep
 // pointers into these records, so the struct must not move.
@@ -63,6 +68,7 @@ struct InstanceSet {
     std::deque<std::vector<const LV2_Feature*>> feature_lists; // by instance, null-ended
     std::vector<LilvInstance*> instances;
     std::vector<bool> activated;
+    std::vector<WorkerContext*> worker_of_instance; // null where the plugin has no worker
 
     InstanceSet() = default;
     InstanceSet(const InstanceSet&) = delete;
@@ -74,9 +80,7 @@ struct InstanceSettings {
     uint32_t count = 1;
     double sample_rate = 0.0;
     int32_t block_length = 512;
-    FILE* trace = stdout; // where the worker's trace lines go; null: nowhere
-    void (*before_trace)(void* context) = nullptr; // see WorkerContext
-    void* before_trace_context = nullptr;
+    EventSink* events = nullptr; // receives the plugins' log lines and the worker trace
 };
 
 // What is restored into every instance after its creation, in this order:
@@ -93,15 +97,17 @@ using ConnectPorts = std::function<void(LilvInstance*, std::size_t)>;
 
 // Reads the port ranges, then creates, restores (the states that are
 // given), connects and activates every instance in turn: plugins may read
-// their ports as soon as they are activated. Prints its message and returns
-// false when an instance cannot be created or refuses the --set values.
-bool create_instances(const LilvPlugin* plugin, const UriNodes& nodes,
-                      const InstanceSettings& settings, InstanceStates& states,
-                      const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set);
+// their ports as soon as they are activated. An error when an instance
+// cannot be created or refuses the --set values.
+Status create_instances(World::Impl& world, const LilvPlugin* plugin,
+                        const InstanceSettings& settings, InstanceStates& states,
+                        const ConnectPorts& connect, PortRanges& ranges, InstanceSet& set);
 
-// False, with the message printed, when the plugin requires a block length
-// that `block_length` frames is not (a power of two).
-bool block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length);
+// An error when the plugin requires a block length that `block_length`
+// frames is not (a power of two).
+Status block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length);
 
 // Deactivates (where activated) and frees each instance, in ascending order.
 void destroy_instances(InstanceSet& set) noexcept;
+
+} // namespace tonbrix

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+namespace tonbrix {
+
 namespace {
 
 // "plugin: ", the formatted text with its line breaks turned into spaces,
@@ -48,8 +50,9 @@ extern "C" int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* for
     const std::size_t length = format_line(line, format, args);
     try {
         const std::lock_guard<std::mutex> guard(context->lock);
-        std::fputs(line.data(), context->stream);
-        std::fflush(context->stream);
+        if (context->events != nullptr) {
+            context->events->report(EventKind::plugin_log, std::string_view(line.data()));
+        }
     } catch (...) {
         return 0;
     }
@@ -65,9 +68,11 @@ extern "C" int log_printf(LV2_Log_Handle handle, LV2_URID type, const char* form
     return result;
 }
 
-void init_log_context(LogContext& context, LV2_URID_Map* map, FILE* stream)
+void init_log_context(LogContext& context, LV2_URID error, LV2_URID warning, EventSink* events)
 {
-    context.error = map->map(map->handle, LV2_LOG__Error);
-    context.warning = map->map(map->handle, LV2_LOG__Warning);
-    context.stream = stream;
+    context.error = error;
+    context.warning = warning;
+    context.events = events;
 }
+
+} // namespace tonbrix

@@ -3,18 +3,22 @@
 #include <lv2/log/log.h>
 #include <lv2/urid/urid.h>
 
+#include <tonbrix/events.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
-// What a plugin's log feature writes through: errors and warnings go to
-// `stream` as one line each, prefixed "plugin: "; notes and traces are
-// dropped. Instances on several threads may log at once, so each line is
-// written whole under the lock.
+namespace tonbrix {
+
+// What a plugin's log feature reports through: errors and warnings become
+// one plugin_log event each, a line prefixed "plugin: "; notes and traces
+// are dropped. Instances on several threads may log at once, so each line
+// is reported whole under the lock.
 struct LogContext {
     LV2_URID error = 0;
     LV2_URID warning = 0;
-    FILE* stream = stderr;
+    EventSink* events = nullptr;
     std::mutex lock;
 };
 
@@ -26,5 +30,7 @@ int log_printf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...);
 int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* format, va_list args);
 }
 
-// Maps the message types; the context must not move afterwards.
-void init_log_context(LogContext& context, LV2_URID_Map* map, FILE* stream);
+// Sets the message types and the sink; the context must not move afterwards.
+void init_log_context(LogContext& context, LV2_URID error, LV2_URID warning, EventSink* events);
+
+} // namespace tonbrix

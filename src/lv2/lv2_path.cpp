@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
+namespace tonbrix {
+
 std::string absolute_lv2_path(std::string_view value, std::string_view cwd)
 {
     std::string result;
@@ -27,21 +29,22 @@ std::string absolute_lv2_path(std::string_view value, std::string_view cwd)
     }
 }
 
-void make_lv2_path_absolute()
+bool lv2_path_from_environment(std::string& path)
 {
     const char* value = std::getenv("LV2_PATH");
     if (value == nullptr) {
-        return;
+        return false;
     }
     std::vector<char> cwd(4096);
     while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
         if (cwd.size() > (1u << 20)) {
-            return;
+            path = value;
+            return true;
         }
         cwd.resize(cwd.size() * 2);
     }
-    const std::string absolute = absolute_lv2_path(value, cwd.data());
-    if (absolute != value) {
-        ::setenv("LV2_PATH", absolute.c_str(), 1);
-    }
+    path = absolute_lv2_path(value, cwd.data());
+    return true;
 }
+
+} // namespace tonbrix

@@ -4,8 +4,16 @@
 #include "lv2/run_buffers.h"
 #include "lv2/parameters.h"
 
+#include <tonbrix/error.h>
+
+#include <lv2/urid/urid.h>
+
+namespace tonbrix {
+
 // Puts the --set values a plugin takes as patch:Set messages into the
 // control atom input of every instance, where the first run finds them.
-// Prints the message and returns false when they do not fit.
-bool queue_parameter_messages(const ParameterPlan& plan, const PortIndexLists& lists,
-                              RunBuffers& buffers);
+// An error when they do not fit.
+Status queue_parameter_messages(const ParameterPlan& plan, const PortIndexLists& lists,
+                                LV2_URID_Map* map, RunBuffers& buffers);
+
+} // namespace tonbrix

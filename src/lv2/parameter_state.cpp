@@ -1,5 +1,7 @@
 #include "lv2/parameter_state.h"
 
+namespace tonbrix {
+
 void make_parameter_state(const std::vector<ParameterValue>& values, LV2_URID_Map* map,
                           ParameterState& state)
 {
@@ -51,3 +53,5 @@ bool restore_parameter_state(LilvInstance* instance, const ParameterState& state
                            const_cast<ParameterState*>(&state), 0, features);
     return status == LV2_STATE_SUCCESS;
 }
+
+} // namespace tonbrix

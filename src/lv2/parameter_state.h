@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tonbrix {
+
 // The --set values as a state that holds just those properties, for
 // plugins with the state interface.
 struct ParameterState {
@@ -32,3 +34,5 @@ const void* retrieve_parameter(LV2_State_Handle handle, uint32_t key, std::size_
 // when the instance has none or the restore fails.
 bool restore_parameter_state(LilvInstance* instance, const ParameterState& state,
                              const LV2_Feature* const* features);
+
+} // namespace tonbrix

@@ -19,6 +19,8 @@
 #include <limits>
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 template <class T>
@@ -109,10 +111,10 @@ bool control_atom_input(LilvWorld* world, const LilvPlugin* plugin, uint32_t& in
     return false;
 }
 
-// The parameter that `name` stands for; prints the message and returns null
+// The parameter that `name` stands for; null, with the message in `error`,
 // when it names none or several.
 const WritableParameter* find_parameter(const std::vector<WritableParameter>& parameters,
-                                        const std::string& name)
+                                        const std::string& name, Error& error)
 {
     for (const WritableParameter& parameter : parameters) {
         if (parameter.uri == name) {
@@ -132,10 +134,10 @@ const WritableParameter* find_parameter(const std::vector<WritableParameter>& pa
         return matches.front();
     }
     if (matches.empty()) {
-        std::fprintf(stderr, "Error: the plugin has no writable parameter '%s'.\n", name.c_str());
+        error.message = "Error: the plugin has no writable parameter '" + name + "'.\n";
     } else {
-        std::fprintf(stderr, "Error: parameter name '%s' is ambiguous: it matches %s.\n",
-                     name.c_str(), candidates.c_str());
+        error.message = "Error: parameter name '" + name + "' is ambiguous: it matches " +
+                        candidates + ".\n";
     }
     return nullptr;
 }
@@ -252,45 +254,40 @@ bool read_parameter_value(const WritableParameter& parameter, std::string_view t
     return true;
 }
 
-bool plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
-                     const std::vector<std::string>& items, ParameterPlan& plan)
+Status plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
+                       const std::vector<std::string>& items, ParameterPlan& plan)
 {
     if (items.empty()) {
-        return true;
+        return {};
     }
     const std::vector<WritableParameter> parameters = writable_parameters(world, plugin);
     for (const std::string& item : items) {
         const std::size_t equals = item.find('=');
         if (equals == std::string::npos) {
-            std::fprintf(stderr, "Error: invalid --set value '%s': expected PARAMETER=VALUE.\n",
-                         item.c_str());
-            return false;
+            return Error{"Error: invalid --set value '" + item +
+                         "': expected PARAMETER=VALUE.\n"};
         }
         const std::string name = item.substr(0, equals);
         const std::string_view text = std::string_view(item).substr(equals + 1);
-        const WritableParameter* parameter = find_parameter(parameters, name);
+        Error error;
+        const WritableParameter* parameter = find_parameter(parameters, name, error);
         if (parameter == nullptr) {
-            return false;
+            return error;
         }
         if (!known_range(parameter->range)) {
-            std::fprintf(stderr, "Error: parameter '%s' has a type that cannot be set (%s).\n",
-                         name.c_str(),
-                         parameter->range.empty() ? "no rdfs:range" : parameter->range.c_str());
-            return false;
+            return Error{"Error: parameter '" + name + "' has a type that cannot be set (" +
+                         (parameter->range.empty() ? "no rdfs:range" : parameter->range) +
+                         ").\n"};
         }
         ParameterValue value;
         if (!read_parameter_value(*parameter, text, value)) {
             const std::string shown(text);
             if (parameter->range == LV2_ATOM__Path) {
-                std::fprintf(stderr,
-                             "Error: parameter '%s': '%s' does not name a readable file.\n",
-                             name.c_str(), shown.c_str());
-            } else {
-                std::fprintf(stderr,
-                             "Error: invalid value '%s' for parameter '%s': expected %s.\n",
-                             shown.c_str(), name.c_str(), expected_value(parameter->range));
+                return Error{"Error: parameter '" + name + "': '" + shown +
+                             "' does not name a readable file.\n"};
             }
-            return false;
+            return Error{"Error: invalid value '" + shown + "' for parameter '" + name +
+                         "': expected " + expected_value(parameter->range) + ".\n"};
         }
         // A parameter set twice keeps its last value.
         std::erase_if(plan.values, [&](const ParameterValue& v) { return v.uri == value.uri; });
@@ -304,11 +301,11 @@ bool plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
         plan.delivery = ParameterDelivery::messages;
     } else {
         const std::string name = items.front().substr(0, items.front().find('='));
-        std::fprintf(stderr,
-                     "Error: cannot set parameter '%s': the plugin has neither the state "
-                     "interface nor a control atom input.\n",
-                     name.c_str());
-        return false;
+        return Error{"Error: cannot set parameter '" + name +
+                     "': the plugin has neither the state interface nor a control atom "
+                     "input.\n"};
     }
-    return true;
+    return {};
 }
+
+} // namespace tonbrix

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <tonbrix/error.h>
+
 #include <lilv/lilv.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace tonbrix {
 
 // A parameter the plugin declares with patch:writable.
 struct WritableParameter {
@@ -47,7 +51,9 @@ bool read_parameter_value(const WritableParameter& parameter, std::string_view t
                           ParameterValue& value);
 
 // Resolves every "PARAMETER=VALUE" item, reads its value and chooses the
-// delivery. Prints the message (naming the parameter) on standard error
-// and returns false for the first item that cannot be used.
-bool plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
+// delivery. An error (naming the parameter) for the first item that cannot
+// be used.
+Status plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
                      const std::vector<std::string>& items, ParameterPlan& plan);
+
+} // namespace tonbrix

@@ -3,6 +3,8 @@
 #include <lv2/atom/forge.h>
 #include <lv2/patch/patch.h>
 
+namespace tonbrix {
+
 namespace {
 
 bool forge_patch_sets(LV2_Atom_Forge& forge, const std::vector<ParameterValue>& values,
@@ -53,3 +55,5 @@ bool write_patch_sets(LV2_Atom_Sequence* buffer, uint32_t body_capacity,
     buffer->body.pad = 0;
     return false;
 }
+
+} // namespace tonbrix

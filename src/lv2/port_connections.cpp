@@ -1,5 +1,7 @@
 #include "lv2/port_connections.h"
 
+namespace tonbrix {
+
 void connect_instance_ports(const PortIndexLists& lists, LilvInstance* instance, std::size_t m,
                             const BlockShape& s, RunBuffers& buffers)
 {
@@ -33,3 +35,5 @@ void connect_instance_ports(const PortIndexLists& lists, LilvInstance* instance,
         lilv_instance_connect_port(instance, lists.atom_outputs[k], own.atom_outputs[k].data());
     }
 }
+
+} // namespace tonbrix

@@ -7,6 +7,10 @@
 
 #include <cstddef>
 
+namespace tonbrix {
+
 // Connects every port of instance `m` to its place in the run buffers.
 void connect_instance_ports(const PortIndexLists& lists, LilvInstance* instance, std::size_t m,
                             const BlockShape& shape, RunBuffers& buffers);
+
+} // namespace tonbrix

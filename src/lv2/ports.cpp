@@ -1,11 +1,11 @@
 #include "lv2/ports.h"
 
-#include "cli/option_items.h"
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+
+namespace tonbrix {
 
 namespace {
 
@@ -26,7 +26,7 @@ bool reports_latency(const LilvPlugin* plugin, const LilvPort* port, const UriNo
 
 } // namespace
 
-bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists)
+Status scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists)
 {
     const uint32_t count = lilv_plugin_get_num_ports(plugin);
     for (uint32_t i = 0; i < count; ++i) {
@@ -38,8 +38,7 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
             } else if (is_a(nodes.output_port)) {
                 lists.audio_outputs.push_back(i);
             } else {
-                std::fputs("Audio port not input or output\n", stderr);
-                return false;
+                return Error{"Audio port not input or output\n"};
             }
         } else if (is_a(nodes.control_port)) {
             if (is_a(nodes.input_port)) {
@@ -53,8 +52,7 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
                 }
                 lists.control_outputs.push_back(i);
             } else {
-                std::fputs("Control port not input or output\n", stderr);
-                return false;
+                return Error{"Control port not input or output\n"};
             }
         } else if (is_a(nodes.cv_port)) {
             if (is_a(nodes.input_port)) {
@@ -62,8 +60,7 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
             } else if (is_a(nodes.output_port)) {
                 lists.cv_outputs.push_back(i);
             } else {
-                std::fputs("CV port not input or output\n", stderr);
-                return false;
+                return Error{"CV port not input or output\n"};
             }
         } else if (is_a(nodes.atom_port)) {
             if (is_a(nodes.input_port)) {
@@ -74,11 +71,10 @@ bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists&
         } else if (lilv_port_has_property(plugin, port, nodes.connection_optional.get())) {
             // Left unconnected.
         } else {
-            std::fputs("Error!  Unable to handle a required port \n", stderr);
-            return false;
+            return Error{"Error!  Unable to handle a required port \n"};
         }
     }
-    return true;
+    return {};
 }
 
 float control_default(float value, float minimum, float maximum)
@@ -147,33 +143,21 @@ float* input_value_slot(const std::string& symbol, const LilvPlugin* plugin,
 
 } // namespace
 
-bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
-                      const PortIndexLists& lists, std::vector<float>& control_values,
-                      std::vector<float>& cv_values, FILE* errors)
+Status set_input_value(std::string_view symbol, float value, const LilvPlugin* plugin,
+                       const PortIndexLists& lists, std::vector<float>& control_values,
+                       std::vector<float>& cv_values)
 {
-    return for_each_item(parameters, [&](std::string_view item) {
-        ParameterItem parsed;
-        if (!parse_parameter_item(item, parsed)) {
-            if (errors != nullptr) {
-                std::fputs("Error parsing parameters:  Expected colon between port and value.\n",
-                           errors);
-            }
-            return false;
-        }
-        // Symbols are unique among a plugin's ports.
-        float* slot =
-            input_value_slot(parsed.symbol, plugin, lists.control_inputs, control_values);
-        if (slot == nullptr) {
-            slot = input_value_slot(parsed.symbol, plugin, lists.cv_inputs, cv_values);
-        }
-        if (slot == nullptr) {
-            if (errors != nullptr) {
-                std::fprintf(errors, "Error: Port with symbol %s does not exist.\n",
-                             parsed.symbol.c_str());
-            }
-            return false;
-        }
-        *slot = parsed.value;
-        return true;
-    });
+    const std::string name(symbol);
+    // Symbols are unique among a plugin's ports.
+    float* slot = input_value_slot(name, plugin, lists.control_inputs, control_values);
+    if (slot == nullptr) {
+        slot = input_value_slot(name, plugin, lists.cv_inputs, cv_values);
+    }
+    if (slot == nullptr) {
+        return Error{"Error: Port with symbol " + name + " does not exist.\n"};
+    }
+    *slot = value;
+    return {};
 }
+
+} // namespace tonbrix

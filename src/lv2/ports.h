@@ -2,10 +2,14 @@
 
 #include "lv2/uri_nodes.h"
 
+#include <tonbrix/error.h>
+
 #include <cstdint>
-#include <cstdio>
+#include <string_view>
 #include <string>
 #include <vector>
+
+namespace tonbrix {
 
 // Port indices by class, each in ascending port order.
 struct PortIndexLists {
@@ -22,9 +26,8 @@ struct PortIndexLists {
     int32_t latency_output = -1;
 };
 
-// Sorts the plugin's ports; prints the message and returns false for a port
-// the host cannot serve.
-bool scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists);
+// Sorts the plugin's ports; an error for a port the host cannot serve.
+Status scan_ports(const LilvPlugin* plugin, const UriNodes& nodes, PortIndexLists& lists);
 
 // The start value of a control input from its default, minimum and maximum.
 float control_default(float value, float minimum, float maximum);
@@ -42,9 +45,10 @@ std::vector<float> set_cv_start_values(const PortIndexLists& lists,
                                        const std::vector<float>& minimums,
                                        const std::vector<float>& maximums);
 
-// Applies "symbol:number" items, comma-separated, in order, to control and
-// CV inputs alike. Prints the message to `errors` (unless null) and returns
-// false for an item without a colon or with an unknown symbol.
-bool apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
-                      const PortIndexLists& lists, std::vector<float>& control_values,
-                      std::vector<float>& cv_values, FILE* errors);
+// Sets the control or CV input with this symbol to the value; an error when
+// the plugin has no such input.
+Status set_input_value(std::string_view symbol, float value, const LilvPlugin* plugin,
+                       const PortIndexLists& lists, std::vector<float>& control_values,
+                       std::vector<float>& cv_values);
+
+} // namespace tonbrix

@@ -1,17 +1,18 @@
 #include "lv2/presets.h"
 
-#include "lv2/urid_table.h"
-
 #include <lv2/atom/atom.h>
 #include <lv2/state/state.h>
 
 #include <cstring>
 
+namespace tonbrix {
+
 namespace {
 
 // Converts a numeric atom value to a float; false for other types or when
 // the value is shorter than its type.
-bool numeric_value(const void* value, uint32_t size, uint32_t type, float& result)
+bool numeric_value(const void* value, uint32_t size, uint32_t type, const Urids& urids,
+                   float& result)
 {
     auto read = [&](auto sample) {
         if (size < sizeof(sample)) {
@@ -21,19 +22,19 @@ bool numeric_value(const void* value, uint32_t size, uint32_t type, float& resul
         result = static_cast<float>(sample);
         return true;
     };
-    if (type == 0 || type == urid_map(nullptr, LV2_ATOM__Float)) {
+    if (type == 0 || type == urids.atom_Float) {
         return read(float{});
     }
-    if (type == urid_map(nullptr, LV2_ATOM__Double)) {
+    if (type == urids.atom_Double) {
         return read(double{});
     }
-    if (type == urid_map(nullptr, LV2_ATOM__Int)) {
+    if (type == urids.atom_Int) {
         return read(int32_t{});
     }
-    if (type == urid_map(nullptr, LV2_ATOM__Long)) {
+    if (type == urids.atom_Long) {
         return read(int64_t{});
     }
-    if (type == urid_map(nullptr, LV2_ATOM__Bool)) {
+    if (type == urids.atom_Bool) {
         if (!read(int32_t{})) {
             return false;
         }
@@ -51,7 +52,7 @@ extern "C" void set_port_value(const char* port_symbol, void* user_data, const v
     auto* target = static_cast<PortValueTarget*>(user_data);
     float number = 0.0f;
     if (target == nullptr || value == nullptr || port_symbol == nullptr ||
-        !numeric_value(value, size, type, number)) {
+        !numeric_value(value, size, type, *target->urids, number)) {
         return;
     }
     for (uint32_t i = 0; i < target->port_count; ++i) {
@@ -64,47 +65,64 @@ extern "C" void set_port_value(const char* port_symbol, void* user_data, const v
     }
 }
 
-PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
-                        bool list_mode, const std::string* preset_name, StatePtr& state)
+namespace {
+
+// Calls visit(preset, label) for every preset with a label, in lilv's order,
+// until it returns false.
+template <class Visit>
+void for_each_labelled_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
+                              Visit visit)
 {
     NodesPtr presets(lilv_plugin_get_related(plugin, nodes.preset.get()));
-    if (presets) {
-        std::string listing;
-        LILV_FOREACH (nodes, it, presets.get()) {
-            const LilvNode* preset = lilv_nodes_get(presets.get(), it);
-            lilv_world_load_resource(world, preset);
-            NodesPtr labels(lilv_world_find_nodes(world, preset, nodes.rdfs_label.get(), nullptr));
-            const LilvNode* first = labels ? lilv_nodes_get_first(labels.get()) : nullptr;
-            if (first == nullptr) {
-                continue;
-            }
-            const char* label = lilv_node_as_string(first);
-            if (list_mode) {
-                listing += "Preset: ";
-                listing += label;
-                listing += '\n';
-            } else if (preset_name != nullptr && *preset_name == label) {
-                state.reset(lilv_state_new_from_world(world, &g_urid_map_record, preset));
-                break;
-            }
+    if (!presets) {
+        return;
+    }
+    LILV_FOREACH (nodes, it, presets.get()) {
+        const LilvNode* preset = lilv_nodes_get(presets.get(), it);
+        lilv_world_load_resource(world, preset);
+        NodesPtr labels(lilv_world_find_nodes(world, preset, nodes.rdfs_label.get(), nullptr));
+        const LilvNode* first = labels ? lilv_nodes_get_first(labels.get()) : nullptr;
+        if (first != nullptr && !visit(preset, lilv_node_as_string(first))) {
+            return;
         }
-        std::fwrite(listing.data(), 1, listing.size(), stdout);
     }
-    if (list_mode) {
-        return PresetScan::listed;
-    }
-    if (preset_name == nullptr) {
-        return PresetScan::none;
-    }
-    return state ? PresetScan::found : PresetScan::not_found;
 }
 
-StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin)
+} // namespace
+
+std::vector<PresetLabel> preset_labels(LilvWorld* world, const LilvPlugin* plugin,
+                                       const UriNodes& nodes)
+{
+    std::vector<PresetLabel> found;
+    for_each_labelled_preset(world, plugin, nodes, [&](const LilvNode* preset, const char* label) {
+        found.push_back({lilv_node_as_uri(preset), label});
+        return true;
+    });
+    return found;
+}
+
+StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
+                     std::string_view name, LV2_URID_Map* map)
+{
+    StatePtr state;
+    for_each_labelled_preset(world, plugin, nodes, [&](const LilvNode* preset, const char* label) {
+        if (name != label) {
+            return true;
+        }
+        state.reset(lilv_state_new_from_world(world, map, preset));
+        return false;
+    });
+    return state;
+}
+
+StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin, LV2_URID_Map* map)
 {
     const LilvNode* uri = lilv_plugin_get_uri(plugin);
     NodePtr state_property(lilv_new_uri(world, LV2_STATE__state));
     if (!lilv_world_ask(world, uri, state_property.get(), nullptr)) {
         return nullptr;
     }
-    return StatePtr(lilv_state_new_from_world(world, &g_urid_map_record, uri));
+    return StatePtr(lilv_state_new_from_world(world, map, uri));
 }
+
+} // namespace tonbrix

@@ -1,17 +1,24 @@
 #pragma once
 
-#include "lv2/uri_nodes.h"
 #include "lv2/lilv_owners.h"
+#include "lv2/uri_nodes.h"
+#include "lv2/urid_table.h"
+
+#include <lv2/urid/urid.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
+
+namespace tonbrix {
 
 // Where a preset restore writes its port values: one float per port index.
 struct PortValueTarget {
     const LilvPlugin* plugin;
     uint32_t port_count;
     float* values;
+    const Urids* urids;
 };
 
 extern "C" {
@@ -22,14 +29,22 @@ void set_port_value(const char* port_symbol, void* user_data, const void* value,
                     uint32_t type);
 }
 
-enum class PresetScan { listed, none, found, not_found };
+// A preset of a plugin: its URI and its first label.
+struct PresetLabel {
+    std::string uri;
+    std::string label;
+};
 
-// Walks the plugin's labelled presets. In list mode prints "Preset: <label>"
-// for each; otherwise, when a preset name is given, builds the state of the
-// first preset whose first label equals it.
-PresetScan scan_presets(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
-                        bool list_mode, const std::string* preset_name, StatePtr& state);
+// Every preset of the plugin that has a label, in lilv's order.
+std::vector<PresetLabel> preset_labels(LilvWorld* world, const LilvPlugin* plugin,
+                                       const UriNodes& nodes);
+
+// The state of the first preset whose first label is `name`, or null.
+StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
+                     std::string_view name, LV2_URID_Map* map);
 
 // The plugin's default state (state:state in its own data), or null when
 // its data has none.
-StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin);
+StatePtr load_default_state(LilvWorld* world, const LilvPlugin* plugin, LV2_URID_Map* map);
+
+} // namespace tonbrix

@@ -1,8 +1,9 @@
 #include "lv2/run_buffers.h"
 
-#include "lv2/urid_table.h"
 
 #include <algorithm>
+
+namespace tonbrix {
 
 namespace {
 
@@ -10,7 +11,8 @@ constexpr std::size_t atom_words = (8 + atom_body_capacity + 8) / 8;
 
 } // namespace
 
-bool allocate_port_buffers(const BlockShape& s, const PortIndexLists& lists, RunBuffers& buffers)
+bool allocate_port_buffers(const BlockShape& s, const PortIndexLists& lists,
+                           uint32_t sequence_type, RunBuffers& buffers)
 {
     std::size_t inputs = 0;
     std::size_t outputs = 0;
@@ -28,7 +30,6 @@ bool allocate_port_buffers(const BlockShape& s, const PortIndexLists& lists, Run
     }
     buffers.cv_values.assign(lists.cv_inputs.size(), 0.0f);
     buffers.control_inputs.assign(lists.control_inputs.size(), 0.0f);
-    const uint32_t sequence_type = urid_map(nullptr, LV2_ATOM__Sequence);
     buffers.instances.resize(s.instances);
     for (InstanceBuffers& own : buffers.instances) {
         own.control_outputs.assign(lists.control_outputs.size(), 0.0f);
@@ -65,3 +66,5 @@ void prepare_atom_output(AtomBuffer& buffer, uint32_t chunk_type) noexcept
     header->size = atom_body_capacity;
     header->type = chunk_type;
 }
+
+} // namespace tonbrix

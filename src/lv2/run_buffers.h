@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace tonbrix {
+
 // Capacity in bytes of an atom port buffer's body; also the sequence size
 // the plugins are told.
 inline constexpr uint32_t atom_body_capacity = 32768;
@@ -45,9 +47,10 @@ struct RunBuffers {
 };
 
 // Allocates the port buffers of every instance, atom inputs holding an
-// empty sequence; false when they cannot be had.
+// empty sequence (of the URID `sequence_type`); false when they cannot be
+// had.
 bool allocate_port_buffers(const BlockShape& shape, const PortIndexLists& lists,
-                           RunBuffers& buffers);
+                           uint32_t sequence_type, RunBuffers& buffers);
 
 // Fills every frame of each CV input buffer with its value. The plugins only
 // read these buffers, so once before the first run is enough.
@@ -58,3 +61,5 @@ void reset_atom_input(AtomBuffer& buffer, uint32_t sequence_type) noexcept;
 
 // Offers an atom output its whole capacity as an empty chunk (before a run).
 void prepare_atom_output(AtomBuffer& buffer, uint32_t chunk_type) noexcept;
+
+} // namespace tonbrix

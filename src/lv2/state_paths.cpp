@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 char* copy_text(std::string_view text) noexcept
@@ -96,3 +98,5 @@ StatePaths::~StatePaths()
         std::filesystem::remove_all(scratch_folder, error);
     }
 }
+
+} // namespace tonbrix

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+namespace tonbrix {
+
 // The path features a state with files needs. Abstract paths are the
 // absolute paths themselves (a run reads and writes no saved sessions), so
 // a restored file is found wherever the state names it. Files a plugin
@@ -30,3 +32,5 @@ char* state_absolute_path(LV2_State_Map_Path_Handle handle, const char* abstract
 char* state_make_path(LV2_State_Make_Path_Handle handle, const char* path);
 void state_free_path(LV2_State_Free_Path_Handle handle, char* path);
 }
+
+} // namespace tonbrix

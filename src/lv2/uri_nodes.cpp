@@ -5,6 +5,8 @@
 #include <lv2/presets/presets.h>
 #include <lv2/worker/worker.h>
 
+namespace tonbrix {
+
 bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
 {
     nodes.input_port.reset(lilv_new_uri(world, LV2_CORE__InputPort));
@@ -29,3 +31,5 @@ bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
            nodes.rdfs_label && nodes.atom_port &&
            nodes.worker_schedule && nodes.worker_interface;
 }
+
+} // namespace tonbrix

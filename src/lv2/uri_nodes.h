@@ -2,6 +2,8 @@
 
 #include "lv2/lilv_owners.h"
 
+namespace tonbrix {
+
 // The URI nodes that a list-presets or processing run shares.
 struct UriNodes {
     NodePtr input_port;
@@ -23,3 +25,5 @@ struct UriNodes {
 
 // Makes all the nodes; false when any of them cannot be made.
 bool make_uri_nodes(LilvWorld* world, UriNodes& nodes);
+
+} // namespace tonbrix

@@ -186,7 +186,7 @@ TEST_F(Processing, ProbeSeesTheHostFeaturesInEveryRunOfEveryInstance)
     }
 }
 
-TEST_F(Processing, WorkerRunsTheWorkInsideScheduleWork)
+TEST_F(Processing, WorkerDeliversTheResponsesAfterTheRun)
 {
     // Two instances, three runs each (the last one short).
     const Sound in = make_sound(2, 10, 48000, wav_float, [](long f, int ch) {
@@ -199,15 +199,16 @@ TEST_F(Processing, WorkerRunsTheWorkInsideScheduleWork)
     EXPECT_EQ(r.out, per_channel_notes(2) + repeated(schedule_line, 6));
     EXPECT_EQ(r.err, "");
 
-    // Per run: the response came before schedule_work returned success, and
-    // each instance counts only its own responses.
+    // Per run: no response has come when schedule_work returns; the
+    // responses of the earlier runs have, and each instance counts only its
+    // own.
     std::vector<float> expected = in.samples;
     for (long f = 0; f < 10; ++f) {
         for (int ch = 0; ch < 2; ++ch) {
             if (f % 4 == 0) {
-                expected[f * 2 + ch] = 1.0f;
+                expected[f * 2 + ch] = 0.0f;
             } else if (f % 4 == 1) {
-                expected[f * 2 + ch] = static_cast<float>(f / 4 + 1);
+                expected[f * 2 + ch] = static_cast<float>(f / 4);
             }
         }
     }
@@ -331,18 +332,18 @@ TEST_F(Processing, ClippingIsClampedInEveryBlockAndWarnedOnce)
 
 TEST_F(Processing, ClippingWarningFollowsTheFirstBlockThatClips)
 {
-    // The worker's second frame counts its runs: 1 in the first run, 2 (too
-    // loud) from the second on.
+    // The worker's second frame counts the responses of its earlier runs:
+    // 0, 1, then 2 (too loud) from the third run on.
     write_sound(path("in.wav"), mono(std::vector<float>(12, 0.5f)));
     const CommandResult r =
         tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-b", "3", test_plugin("worker")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, one_instance_notes + schedule_line + schedule_line + clipping_warning +
-                         schedule_line + schedule_line);
+    EXPECT_EQ(r.out, one_instance_notes + schedule_line + schedule_line + schedule_line +
+                         clipping_warning + schedule_line);
     EXPECT_EQ(r.err, "");
     std::vector<float> expected;
     for (int block = 0; block < 4; ++block) {
-        expected.insert(expected.end(), {1.0f, 1.0f, 0.5f});
+        expected.insert(expected.end(), {0.0f, block == 0 ? 0.0f : 1.0f, 0.5f});
     }
     EXPECT_TRUE(same_samples(read_sound(path("out.wav")).samples, expected));
 }

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string value(reinterpret_cast<const char*>(data), size);

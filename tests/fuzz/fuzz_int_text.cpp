@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 namespace {
 
 bool all_digits(std::string_view text)

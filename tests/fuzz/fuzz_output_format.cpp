@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+using namespace tonbrix;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     if (size < 3) {

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     // A NUL splits the input into several option values.

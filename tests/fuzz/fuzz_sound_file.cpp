@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace tonbrix;
+
 namespace {
 
 constexpr sf_count_t chunk_frames = 512;

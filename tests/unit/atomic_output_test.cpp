@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+using namespace tonbrix;
+
 namespace {
 
 class AtomicOutputTest : public ::testing::Test {

@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+using namespace tonbrix;
+
 namespace {
 
 // Plain channels one after the other, `stride` frames apart.

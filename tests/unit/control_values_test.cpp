@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+using namespace tonbrix;
+
 namespace {
 const float none = std::numeric_limits<float>::quiet_NaN();
 }

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace tonbrix;
+
 namespace {
 
 std::string hex(std::span<const uint8_t> bytes)
@@ -52,16 +54,16 @@ TEST(Md5, KnownDigestsWholeAndInPieces)
     };
     for (const auto& c : cases) {
         Md5 whole;
-        md5_update(whole, bytes_of(c.text).data(), c.text.size());
-        EXPECT_EQ(hex(md5_finish(whole)), c.digest) << c.text.size() << " bytes";
+        whole.add(bytes_of(c.text).data(), c.text.size());
+        EXPECT_EQ(hex(whole.finish()), c.digest) << c.text.size() << " bytes";
         // Pieces of every size straddle the 64-byte blocks differently.
         for (std::size_t piece : {1u, 7u, 63u, 64u, 65u}) {
             Md5 pieces;
             for (std::size_t at = 0; at < c.text.size(); at += piece) {
                 const std::size_t n = std::min(piece, c.text.size() - at);
-                md5_update(pieces, bytes_of(c.text).data() + at, n);
+                pieces.add(bytes_of(c.text).data() + at, n);
             }
-            EXPECT_EQ(hex(md5_finish(pieces)), c.digest) << c.text.size() << " bytes by " << piece;
+            EXPECT_EQ(hex(pieces.finish()), c.digest) << c.text.size() << " bytes by " << piece;
         }
     }
 }

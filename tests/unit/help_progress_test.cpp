@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 TEST(InfoRequest, FoundAnywhereExceptInOptionValuesAndAfterDoubleDash)
 {
     struct Case {

@@ -4,6 +4,9 @@
 
 #include <climits>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 TEST(SaturatingAtoi, ReadsLikeAtoiWithinRange)
 {
     struct Case {

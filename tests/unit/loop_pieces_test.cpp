@@ -10,6 +10,9 @@
 
 #include <thread>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 TEST(LatencyTrim, SkipsEachChannelsLatencyThenGivesFramesEveryChannelHas)
 {
     tonbrix::LatencyTrim trim;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tonbrix;
+
 TEST(AbsoluteLv2Path, PrefixesRelativeEntriesOnly)
 {
     struct Case {

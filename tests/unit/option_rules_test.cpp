@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace tonbrix;
+using namespace tonbrix::cli;
+
 TEST(RawFloatRule, AcceptsBothOrNeither)
 {
     struct Case {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace tonbrix;
+
 namespace {
 
 constexpr int raw_floats = SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;

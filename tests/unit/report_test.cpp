@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+using namespace tonbrix;
+
 namespace {
 
 InstanceBuffers with_outputs(std::vector<float> values)

@@ -1,17 +1,19 @@
 // The scheduler against fake sources, nodes and sinks: what reaches the sink,
 // in what order, at every job count and block size.
-#include "tonbrix/render.h"
+#include <tonbrix/render.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <limits>
 #include <mutex>
 #include <numeric>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -20,8 +22,6 @@ namespace {
 using tonbrix::ChunkInput;
 using tonbrix::ChunkOutput;
 using tonbrix::Error;
-using tonbrix::Event;
-using tonbrix::EventKind;
 using tonbrix::Graph;
 using tonbrix::RenderCallbacks;
 using tonbrix::RenderOptions;
@@ -70,7 +70,7 @@ public:
         position_ = end;
         if (position_ == fail_at_) {
             failed = true;
-            read.error = Error{"Error reading input file: broken"};
+            read.error = Error{"Error reading input file: broken\n"};
         }
         return read;
     }
@@ -96,7 +96,7 @@ public:
                                std::size_t frames) override
     {
         if (writes++ == fail_write) {
-            return Error{"Error writing output file: disk full"};
+            return Error{"Error writing output file: disk full\n"};
         }
         for (uint32_t c = 0; c < count; ++c) {
             out[c].insert(out[c].end(), channels[c], channels[c] + frames);
@@ -145,7 +145,7 @@ public:
         threads_[part].push_back(std::this_thread::get_id());
         chunks_[part].push_back(input.frames);
         if (first <= fail_at && fail_at < seen_[part]) {
-            return Error{"Error: the node failed"};
+            return Error{"Error: the node failed.\n"};
         }
         const uint32_t width = channels_ / static_cast<uint32_t>(latency_.size());
         for (uint32_t c = static_cast<uint32_t>(part) * width; c < (part + 1) * width; ++c) {
@@ -194,9 +194,38 @@ private:
     uint32_t outputs_;
 };
 
+// Keeps the warnings' texts.
+class Warnings : public tonbrix::EventSink {
+public:
+    void report(tonbrix::EventKind kind, std::string_view text) noexcept override
+    {
+        EXPECT_EQ(kind, tonbrix::EventKind::warning);
+        texts.emplace_back(text);
+    }
+    std::vector<std::string> texts;
+};
+
+const std::string clipping = "WARNING: Clipping output.";
+const std::string not_a_number = "WARNING: The plugin produced invalid samples (NaN)";
+const std::string invalid_latency = "WARNING: The plugin reported an invalid latency";
+
+// The warnings by the start of their text: the first line, or up to a comma or "(".
+std::vector<std::string> starts(const std::vector<std::string>& texts)
+{
+    std::vector<std::string> out;
+    for (const std::string& text : texts) {
+        for (const std::string& start : {clipping, not_a_number, invalid_latency}) {
+            if (text.rfind(start, 0) == 0) {
+                out.push_back(start);
+            }
+        }
+    }
+    return out;
+}
+
 struct Outcome {
     RenderResult result;
-    std::vector<Event> events;
+    std::vector<std::string> warnings;
     std::vector<uint64_t> progress;
 };
 
@@ -204,11 +233,13 @@ Outcome render(FakeSource& source, Graph& graph, FakeSink& sink, const RenderOpt
            std::function<bool()> stop = {})
 {
     Outcome run;
+    Warnings warnings;
     RenderCallbacks callbacks;
-    callbacks.event = [&](const Event& event) { run.events.push_back(event); };
+    callbacks.events = &warnings;
     callbacks.progress = [&](uint64_t frames) { run.progress.push_back(frames); };
     callbacks.stop = std::move(stop);
     run.result = tonbrix::render(source, graph, sink, options, callbacks);
+    run.warnings = warnings.texts;
     return run;
 }
 
@@ -364,7 +395,7 @@ TEST(Scheduler, LinesUpAChainOfNodesWithDifferentLatencies)
                 }
             }
             EXPECT_EQ(sink.out, expected);
-            EXPECT_TRUE(run.events.empty());
+            EXPECT_TRUE(run.warnings.empty());
             // The nodes run on silence only as far as the output needs:
             // within the last chunk, at every job count.
             const std::size_t target = shape.jobs > 1 ? 32768 : 8192;
@@ -411,21 +442,19 @@ TEST(Scheduler, WarnsOnceOfAnInvalidLatencyAndTakesItAsZero)
         const Outcome run = render(source, graph, sink, o);
         EXPECT_EQ(run.result.status, RenderStatus::finished);
         EXPECT_EQ(sink.out, in);
-        ASSERT_EQ(run.events.size(), 1u);
-        EXPECT_EQ(run.events[0].kind, EventKind::invalid_latency);
-        EXPECT_EQ(run.events[0].node, 0u);
-        if (std::isnan(reading)) {
-            EXPECT_TRUE(std::isnan(run.events[0].value));
-        } else {
-            EXPECT_EQ(run.events[0].value, reading);
-        }
+        ASSERT_EQ(run.warnings.size(), 1u);
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "WARNING: The plugin reported an invalid latency (%g); it was taken as 0.\n",
+                      reading);
+        EXPECT_EQ(run.warnings[0], expected);
     }
 }
 
 TEST(Scheduler, RepairsAndWarnsInChunkOrder)
 {
     // An invalid latency at the first chunk, clipping in the second, NaN in
-    // the fourth: the events come in that order, each once, at every job count.
+    // the fourth: the warnings come in that order, each once, at every job count.
     Channels in = signal(2, 5 * 8192);
     in[1][8192 + 5] = 1.5f;
     in[0][3 * 8192 + 1] = std::nanf("");
@@ -444,19 +473,14 @@ TEST(Scheduler, RepairsAndWarnsInChunkOrder)
             o.check_clipping = check;
             const Outcome run = render(source, graph, sink, o);
             EXPECT_EQ(run.result.status, RenderStatus::finished);
-            std::vector<EventKind> kinds;
-            for (const Event& event : run.events) {
-                kinds.push_back(event.kind);
-            }
             if (check) {
-                EXPECT_EQ(kinds, (std::vector<EventKind>{EventKind::invalid_latency,
-                                                         EventKind::clipping,
-                                                         EventKind::invalid_samples}));
+                EXPECT_EQ(starts(run.warnings),
+                          (std::vector<std::string>{invalid_latency, clipping, not_a_number}));
                 EXPECT_EQ(sink.out[1][8192 + 5], 1.0f);
                 EXPECT_EQ(sink.out[0][3 * 8192 + 1], 0.0f);
                 EXPECT_EQ(sink.out[0][3 * 8192 + 2], -1.0f);
             } else {
-                EXPECT_EQ(kinds, std::vector<EventKind>{EventKind::invalid_latency});
+                EXPECT_EQ(starts(run.warnings), std::vector<std::string>{invalid_latency});
                 EXPECT_EQ(sink.out[1][8192 + 5], 1.5f);
                 EXPECT_TRUE(std::isnan(sink.out[0][3 * 8192 + 1]));
             }
@@ -479,7 +503,7 @@ TEST(Scheduler, AFailingNodeEndsTheRenderAfterTheChunksBefore)
         const Outcome run = render(source, graph, sink, options(shape.block_size, shape.jobs));
         EXPECT_EQ(run.result.status, RenderStatus::failed);
         ASSERT_TRUE(run.result.error);
-        EXPECT_EQ(run.result.error->message, "Error: the node failed");
+        EXPECT_EQ(run.result.error->message, "Error: the node failed.\n");
         EXPECT_EQ(sink.finishes, 0);
         // What was written is the input up to the chunk that failed.
         const std::size_t written = sink.out[0].size();
@@ -504,7 +528,7 @@ TEST(Scheduler, AFailedReadEndsTheRenderAfterTheFramesItGave)
             const Outcome run = render(source, graph, sink, o);
             EXPECT_EQ(run.result.status, RenderStatus::failed);
             ASSERT_TRUE(run.result.error);
-            EXPECT_EQ(run.result.error->message, "Error reading input file: broken");
+            EXPECT_EQ(run.result.error->message, "Error reading input file: broken\n");
             EXPECT_EQ(sink.finishes, 0);
             // With a tail, the silence after the last block read may follow.
             ASSERT_GE(sink.out[0].size(), 40001u);
@@ -525,7 +549,7 @@ TEST(Scheduler, AFailedWriteEndsTheRender)
         const Outcome run = render(source, graph, sink, options(100, jobs));
         EXPECT_EQ(run.result.status, RenderStatus::failed);
         ASSERT_TRUE(run.result.error);
-        EXPECT_EQ(run.result.error->message, "Error writing output file: disk full");
+        EXPECT_EQ(run.result.error->message, "Error writing output file: disk full\n");
         EXPECT_EQ(sink.writes, 2u);
         EXPECT_EQ(sink.finishes, 0);
     }
@@ -595,7 +619,7 @@ TEST(Scheduler, RefusesNodesWhoseChannelsDoNotMeet)
     const Outcome run = render(source, graph, sink, options(16, 1));
     EXPECT_EQ(run.result.status, RenderStatus::failed);
     ASSERT_TRUE(run.result.error);
-    EXPECT_EQ(run.result.error->message, "Error: node 2 takes 4 channels but is given 2.");
+    EXPECT_EQ(run.result.error->message, "Error: node 2 takes 4 channels but is given 2.\n");
     EXPECT_EQ(sink.writes, 0u);
 }
 

@@ -1,5 +1,7 @@
 #include "io/flac/flac_frames.h"
 
+namespace tonbrix {
+
 namespace {
 
 constexpr uint8_t crc8_table_entry(uint8_t byte)
@@ -200,3 +202,5 @@ void write_flac_totals(uint8_t* stream_info, const FlacTotals& totals)
         stream_info[18 + i] = totals.md5[i];
     }
 }
+
+} // namespace tonbrix

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+namespace tonbrix {
+
 // The parts of a FLAC stream that tie its frames together: the frame
 // number and checksums in each frame, and the STREAMINFO fields that sum up
 // the whole stream. Frames encoded in separate pieces become one stream by
@@ -39,3 +41,5 @@ inline constexpr std::size_t stream_info_size = 34;
 
 // Writes the totals into STREAMINFO's 34 bytes.
 void write_flac_totals(uint8_t* stream_info, const FlacTotals& totals);
+
+} // namespace tonbrix

@@ -11,6 +11,8 @@
 #include <new>
 #include <system_error>
 
+namespace tonbrix {
+
 namespace {
 
 void encoder_main(FlacWriter* writer)
@@ -156,7 +158,7 @@ bool new_segment(FlacWriter& writer)
 void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
 {
     if constexpr (std::endian::native == std::endian::little) {
-        md5_update(md5, reinterpret_cast<const uint8_t*>(samples), count * sizeof(int16_t));
+        md5.add(reinterpret_cast<const uint8_t*>(samples), count * sizeof(int16_t));
     } else {
         uint8_t bytes[512];
         while (count > 0) {
@@ -166,7 +168,7 @@ void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
                 bytes[2 * i] = static_cast<uint8_t>(value);
                 bytes[2 * i + 1] = static_cast<uint8_t>(value >> 8);
             }
-            md5_update(md5, bytes, n * 2);
+            md5.add(bytes, n * 2);
             samples += n;
             count -= n;
         }
@@ -296,7 +298,7 @@ bool finish_flac_writer(FlacWriter& writer)
         }
         return write_all(writer, empty.stream.data(), empty.stream.size());
     }
-    writer.totals.md5 = md5_finish(writer.md5);
+    writer.totals.md5 = writer.md5.finish();
     uint8_t* info = writer.header.data() + writer.stream_info_offset;
     write_flac_totals(info, writer.totals);
     const off_t at = writer.start + static_cast<off_t>(writer.stream_info_offset);
@@ -325,3 +327,5 @@ FlacWriter::~FlacWriter()
 {
     stop_flac_writer(*this);
 }
+
+} // namespace tonbrix

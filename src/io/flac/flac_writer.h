@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+namespace tonbrix {
+
 // Writes 16-bit PCM to a FLAC file with the encoding spread over threads:
 // the audio is cut into segments of whole FLAC blocks, libsndfile encodes
 // each segment on its own, and the segments' frames are renumbered and
@@ -95,3 +97,5 @@ bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment);
 // every segment before it holding `segment_frames` frames. False when the
 // stream is malformed or its block size does not divide `segment_frames`.
 bool number_flac_segment(FlacSegment& segment, std::size_t segment_frames);
+
+} // namespace tonbrix

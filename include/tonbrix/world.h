@@ -1,0 +1,113 @@
+#pragma once
+
+#include <tonbrix/error.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tonbrix {
+
+enum class PortDirection { input, output, neither };
+
+enum class PortType { audio, control, cv, atom, other };
+
+// A labelled value of a control input.
+struct ScalePoint {
+    std::string label;
+    float value = 0.0f;
+};
+
+// One port of a plugin as its data declares it. Numbers the plugin leaves
+// out are NaN; URIs it leaves out are empty.
+struct PortDescription {
+    uint32_t index = 0;
+    std::string symbol;
+    std::string name; // lv2:name, else the symbol
+    PortDirection direction = PortDirection::neither;
+    PortType type = PortType::other;
+    // Atom ports: what the buffer is and what its events may carry.
+    std::string buffer_type; // atom:bufferType
+    bool carries_midi = false;
+    bool carries_patch = false;
+    bool carries_time_position = false;
+    // Control and CV ports.
+    float default_value = 0.0f;
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+    std::string unit; // units:unit
+    bool integer = false;
+    bool toggled = false;
+    bool enumeration = false;
+    bool logarithmic = false;
+    bool sample_rate = false; // the range is a fraction of the sample rate
+    bool not_on_gui = false;
+    bool optional = false; // lv2:connectionOptional
+    bool reports_latency = false;
+    std::vector<ScalePoint> scale_points; // by value
+};
+
+// A parameter the plugin declares writable (patch:writable).
+struct ParameterDescription {
+    std::string uri;
+    std::string short_name; // after the last '#', else after the last '/'
+    std::string label;      // rdfs:label, else the short name
+    std::string range;      // rdfs:range, e.g. an atom type
+    float default_value = 0.0f; // NaN where undeclared
+    float minimum = 0.0f;
+    float maximum = 0.0f;
+};
+
+struct PresetDescription {
+    std::string uri;
+    std::string label; // the first rdfs:label
+};
+
+// What a plugin declares, as plain data.
+struct PluginDescription {
+    std::string uri;
+    std::string name;
+    std::string class_label;
+    std::string author;
+    std::vector<PortDescription> ports; // by index
+    std::optional<uint32_t> latency_port; // the control output that reports latency
+    std::vector<ParameterDescription> parameters; // by URI
+    std::vector<PresetDescription> presets; // the labelled ones, in the order found
+    std::vector<std::string> required_features;
+    std::vector<std::string> optional_features;
+};
+
+// Every installed LV2 plugin, from the standard locations or the folders
+// that LV2_PATH lists. Worlds are independent: several may live side by side.
+class World {
+public:
+    // Loads the plugin data; an error when the LV2 world cannot be made.
+    static Result<World> load();
+
+    World(World&&) noexcept;
+    World& operator=(World&&) noexcept;
+    ~World();
+
+    // The URIs of every plugin, in list order (numbered from 1 by the tools).
+    std::vector<std::string> plugin_uris() const;
+    // The URI of the plugin with this list number (from 1), if any.
+    std::optional<std::string> plugin_uri(std::size_t number) const;
+    // True when a plugin has this URI.
+    bool has_plugin(std::string_view uri) const;
+    // The plugin's description; an error naming the URI when there is none.
+    Result<PluginDescription> describe(std::string_view uri) const;
+
+    // The library's own layers reach the LV2 world through this.
+    struct Impl;
+    Impl& impl() const noexcept { return *impl_; }
+
+private:
+    explicit World(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace tonbrix

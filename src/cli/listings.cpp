@@ -1,0 +1,103 @@
+#include "cli/listings.h"
+
+#include "cli/int_text.h"
+#include "lv2/plugin_lookup.h"
+#include "lv2/world.h"
+
+#include <cstdio>
+#include <string>
+
+namespace tonbrix::cli {
+
+namespace {
+
+void print(const std::string& text, FILE* stream)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Appends "symbol: name" for every input port that `wanted` accepts, in
+// port order.
+template <class Wanted>
+void append_inputs(std::string& text, const PluginDescription& plugin, Wanted wanted)
+{
+    for (const PortDescription& port : plugin.ports) {
+        if (port.direction == PortDirection::input && wanted(port)) {
+            text += port.symbol;
+            text += ": ";
+            text += port.name;
+            text += '\n';
+        }
+    }
+}
+
+} // namespace
+
+void list_plugins(const World& world)
+{
+    std::string text;
+    int number = 1;
+    for (const std::string& uri : world.plugin_uris()) {
+        text += std::to_string(number++);
+        text += '\t';
+        text += uri;
+        text += '\n';
+    }
+    print(text, stdout);
+}
+
+const LilvPlugin* find_plugin(const char* text, const World& world)
+{
+    const int number = saturating_atoi(text);
+    if (number != 0) {
+        // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
+        return number < 1 ? nullptr : plugin_at_index(world.impl().plugins, number - 1);
+    }
+    return find_lilv_plugin(world.impl(), text);
+}
+
+void list_ports(const World& world, const char* text)
+{
+    const LilvPlugin* found = find_plugin(text, world);
+    if (found == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", text);
+        return;
+    }
+    const Result<PluginDescription> plugin =
+        world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    if (!plugin) {
+        print(plugin.error().message, stderr);
+        return;
+    }
+    std::string listing = "==Audio Ports==\n";
+    append_inputs(listing, plugin.value(),
+                  [](const PortDescription& port) { return port.type == PortType::audio; });
+    // A CV input is set like a control input, so it is listed as one.
+    listing += "==Control Ports==\n";
+    append_inputs(listing, plugin.value(), [](const PortDescription& port) {
+        return port.type == PortType::control || port.type == PortType::cv;
+    });
+    if (!plugin->parameters.empty()) {
+        listing += "==Parameters==\n";
+        for (const ParameterDescription& parameter : plugin->parameters) {
+            listing += parameter.short_name;
+            listing += ": ";
+            listing += parameter.label;
+            listing += '\n';
+        }
+    }
+    print(listing, stdout);
+}
+
+void list_presets(const PluginDescription& plugin)
+{
+    std::string listing;
+    for (const PresetDescription& preset : plugin.presets) {
+        listing += "Preset: ";
+        listing += preset.label;
+        listing += '\n';
+    }
+    print(listing, stdout);
+}
+
+} // namespace tonbrix::cli

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "lv2/world.h"
+
+#include <tonbrix/world.h>
+
+namespace tonbrix {
+
+// Everything the plugin's data declares about it, read through lilv.
+PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* plugin);
+
+} // namespace tonbrix
