@@ -9,20 +9,15 @@ bool ChunkRing::allocate(std::size_t depth, uint32_t channels, std::size_t frame
     stride_ = frames;
     writers_ = writers;
     readers_ = readers;
-    const std::size_t per_slot = std::size_t{channels} * frames;
-    if (frames != 0 && per_slot / frames != channels) {
-        return false;
-    }
-    const std::size_t total = per_slot * depth;
-    if (depth != 0 && total / depth != per_slot) {
-        return false;
-    }
-    if (!samples_.allocate(total)) {
+    std::size_t per_slot = 0;
+    std::size_t total = 0;
+    if (!checked_product({channels, frames}, per_slot) ||
+        !checked_product({per_slot, depth}, total) || !samples_.allocate(total)) {
         return false;
     }
     slots_.resize(depth);
     for (std::size_t i = 0; i < depth; ++i) {
-        slots_[i].samples = samples_.data() + i * per_slot;
+        slots_[i].samples = samples_.data + i * per_slot;
     }
     writers_left_.assign(depth, writers);
     readers_left_.assign(depth, readers);

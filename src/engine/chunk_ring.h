@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/sample_block.h"
+#include "base/buffers.h"
 
 #include <tonbrix/render.h>
 
@@ -74,7 +74,7 @@ private:
     std::vector<RingSlot> slots_;
     std::vector<std::size_t> writers_left_; // by slot
     std::vector<std::size_t> readers_left_; // by slot
-    SampleBlock samples_;
+    FloatBuffer samples_;
     uint32_t channels_ = 0;
     std::size_t stride_ = 0;
     std::size_t writers_ = 1;
