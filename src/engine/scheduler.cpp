@@ -405,6 +405,10 @@ bool Scheduler::sink_step(uint64_t k)
             trim_.reset(ring.latency);
         }
     }
+    if (info.silent) {
+        // Silence straight from the source, with no node between.
+        std::fill(slot->samples, slot->samples + ring.channels() * ring.stride(), 0.0f);
+    }
     const uint64_t written = written_.load(std::memory_order_relaxed);
     std::size_t ready = info.frames;
     if (trimming_) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tonbrix {
 
@@ -34,10 +35,15 @@ public:
                                std::size_t frames) override;
     std::optional<Error> finish() override;
 
+    // Frames converted and written at once.
+    static constexpr uint32_t piece_frames = 4096;
+
 private:
+    std::optional<Error> write_piece(const float* samples, uint32_t count, std::size_t frames);
     std::optional<Error> flac_error() const;
 
     FileSinkSettings settings_;
+    std::vector<const float*> sources_; // by channel, within the piece
     FloatBuffer interleaved_;
     ZeroBuffer<int16_t> pcm16_;
     FlacWriter flac_;

@@ -19,10 +19,13 @@ public:
     uint32_t channels() const override { return channels_; }
     SourceRead read(const ChunkOutput& output, std::size_t frames) override;
 
+    // Frames read at once when the channels are interleaved.
+    static constexpr uint32_t piece_frames = 4096;
+
 private:
     SNDFILE* file_;
     uint32_t channels_;
-    FloatBuffer interleaved_; // the frames as the file gives them
+    FloatBuffer interleaved_; // a piece of frames as the file gives them
 };
 
 } // namespace tonbrix

@@ -598,14 +598,19 @@ TEST(Scheduler, RunsOneBlockAtATimeOnTheCallingThread)
 
 TEST(Scheduler, RunsWithoutNodes)
 {
-    const Channels in = signal(3, 40000);
+    // With a tail the sink gets the source's silence itself.
+    Channels in = signal(3, 80000);
     for (const unsigned jobs : {1u, 2u}) {
-        FakeSource source(in);
-        FakeSink sink;
-        Graph graph;
-        const Outcome run = render(source, graph, sink, options(333, jobs));
-        EXPECT_EQ(run.result.status, RenderStatus::finished);
-        EXPECT_EQ(sink.out, in);
+        for (const uint64_t tail : {uint64_t{0}, uint64_t{50000}}) {
+            FakeSource source(in);
+            FakeSink sink;
+            Graph graph;
+            RenderOptions o = options(333, jobs);
+            o.tail_frames = tail;
+            const Outcome run = render(source, graph, sink, o);
+            EXPECT_EQ(run.result.status, RenderStatus::finished);
+            EXPECT_EQ(sink.out, delayed(in, {0, 0, 0}, 80000 + tail));
+        }
     }
 }
 
