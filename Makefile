@@ -41,8 +41,9 @@ test: build build-asan build-tsan
 		ctest --output-on-failure -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
-# The tests that exercise the scheduler's lanes and the FLAC encoder threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|Scheduler|ChunkRing)\.
+# The tests that exercise the reader, writer and instance threads, the
+# scheduler's lanes and the FLAC encoder threads.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build

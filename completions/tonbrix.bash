@@ -1,8 +1,9 @@
 # bash completion for tonbrix                               -*- shell-script -*-
 #
 # Options; plugin URIs (from `tonbrix --list`) for the plugin and after
-# -n/-L; control port symbols of the plugin on the line after -p; its preset
+# -n/-L/-I; control port symbols of the plugin on the line after -p; its preset
 # labels after -P; its parameter names after -s; file names after -i and -o.
+# Without a plugin on the line, -p, -P and -s offer nothing.
 
 # The plugin on the line: the first word that is neither an option nor an
 # option's value. Prints nothing when there is none.
@@ -16,7 +17,7 @@ _tonbrix_plugin_on_line()
             --) continue ;;
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
-                --output-format)
+                --output-format | --report-every)
                 ((i++))
                 ;;
             -n)
@@ -55,10 +56,10 @@ _tonbrix()
             _filedir
             return
             ;;
-        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail)
+        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every)
             return
             ;;
-        -n | --nameports | -L | --list-presets)
+        -n | --nameports | -L | --list-presets | -I | --info)
             mapfile -t COMPREPLY < <(compgen -W "$("$program" --list 2>/dev/null | cut -f2)" -- "$cur")
             __ltrim_colon_completions "$cur"
             return
@@ -123,8 +124,8 @@ _tonbrix()
         mapfile -t COMPREPLY < <(compgen -W '-l --list -L --list-presets -n --nameports
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
-            --tail= --output-format= --report -q --quiet -j --jobs= -h --help -V
-            --version' -- "$cur")
+            --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
+            -j --jobs= -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

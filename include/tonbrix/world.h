@@ -40,6 +40,9 @@ struct PortDescription {
     float minimum = 0.0f;
     float maximum = 0.0f;
     std::string unit; // units:unit
+    // The unit's symbol ("dB", "Hz", "%"): from the unit's own data, else
+    // from the LV2 units vocabulary; empty when unknown.
+    std::string unit_symbol;
     bool integer = false;
     bool toggled = false;
     bool enumeration = false;
@@ -49,6 +52,7 @@ struct PortDescription {
     bool optional = false; // lv2:connectionOptional
     bool reports_latency = false;
     std::vector<ScalePoint> scale_points; // by value
+    std::string designation; // lv2:designation, e.g. lv2:control for the control atom input
 };
 
 // A parameter the plugin declares writable (patch:writable).
@@ -72,17 +76,26 @@ struct PluginDescription {
     std::string uri;
     std::string name;
     std::string class_label;
+    std::string class_uri;
+    std::string project; // the project's name, else its URI
     std::string author;
+    std::string author_email;    // as the data gives it, e.g. "mailto:..."
+    std::string author_homepage;
+    bool instrument = false; // a MIDI input and no audio input
     std::vector<PortDescription> ports; // by index
     std::optional<uint32_t> latency_port; // the control output that reports latency
     std::vector<ParameterDescription> parameters; // by URI
     std::vector<PresetDescription> presets; // the labelled ones, in the order found
     std::vector<std::string> required_features;
     std::vector<std::string> optional_features;
+    // The required and optional features tonbrix does not provide.
+    std::vector<std::string> unprovided_features;
 };
 
 // Every installed LV2 plugin, from the standard locations or the folders
-// that LV2_PATH lists. Worlds are independent: several may live side by side.
+// that LV2_PATH lists. Worlds are independent: several may live side by
+// side, each used from one thread at a time (lilv's data is not shared
+// between threads).
 class World {
 public:
     // Loads the plugin data; an error when the LV2 world cannot be made.
@@ -100,6 +113,8 @@ public:
     bool has_plugin(std::string_view uri) const;
     // The plugin's description; an error naming the URI when there is none.
     Result<PluginDescription> describe(std::string_view uri) const;
+    // Only the plugin's labelled presets, without reading its ports.
+    Result<std::vector<PresetDescription>> presets(std::string_view uri) const;
 
     // The library's own layers reach the LV2 world through this.
     struct Impl;

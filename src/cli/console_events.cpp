@@ -20,9 +20,6 @@ void ConsoleEvents::report(EventKind kind, std::string_view text) noexcept
         }
         break;
     case EventKind::warning:
-        if (progress_ != nullptr) {
-            progress_clear_callback(progress_);
-        }
         write_text(text, warnings_);
         break;
     case EventKind::worker_trace:

@@ -15,6 +15,7 @@ constexpr const char* help_text = R"(Usage:
   tonbrix -L|--list-presets PLUGIN
   tonbrix -n|--nameports PLUGIN
   tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN
+  tonbrix -I|--info PLUGIN
   tonbrix -h|--help
   tonbrix -V|--version
 
@@ -25,6 +26,11 @@ Modes:
   -l, --list              list the installed LV2 plugins, numbered
   -L, --list-presets      list the presets of PLUGIN ("Preset: label")
   -n, --nameports         list the audio and control input ports of PLUGIN
+  -I, --info=PLUGIN       describe PLUGIN: every port with its range, unit and
+                          scale points, the parameters, presets and features
+      --json              print -l, -L, -n, -I and the report as one JSON
+                          document on standard output; notes go to standard
+                          error, and the listings end with 0
   -h, --help              print this help and exit
   -V, --version           print the versions of tonbrix, lilv and libsndfile
 
@@ -45,7 +51,7 @@ Processing options:
   -s, --set=PARAMETER=VALUE
                           set a plugin parameter declared patch:writable; the
                           value is a file path for atom:Path parameters
-  -b, --blocksize=N       frames processed per block (default 512)
+  -b, --blocksize=N       frames per block (default 512, at most 1048576)
   -m, --mono              mix all channels into the input of a one-input plugin
       --ignore-clipping   do not check for clipping (slightly faster)
       --compensate-latency
@@ -56,14 +62,17 @@ Processing options:
                           ogg raw; encoding: pcm16 pcm24 pcm32 float double
                           vorbis
       --report            print the values of the control outputs after the run
+      --report-every=SECONDS
+                          also print them every SECONDS of the run, each line
+                          starting with its time in seconds
   -q, --quiet             print no notes and no progress line
   -j, --jobs=N            threads for the plugin instances and the FLAC encoder
                           (default: one per core)
 
 A processing run shows its progress on standard error when that is a terminal.
-Exit status: 0 on success, 1 on every error; --list and --nameports always end
-with 1. LV2_PATH, a list of folders separated by colons, replaces the standard
-places where plugins are looked for.
+Exit status: 0 on success, 1 on every error; --list and --nameports end with 1
+unless --json is given. LV2_PATH, a list of folders that contain bundles,
+separated by colons, replaces the standard places where plugins are looked for.
 
 Examples:
   tonbrix --nameports http://lv2plug.in/plugins/eg-amp
@@ -78,7 +87,7 @@ bool takes_value(std::string_view arg)
     for (std::string_view option : {"-i", "-o", "-r", "-n", "-P", "-p", "-c", "-b", "-s", "-j",
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
-                                    "--output-format"}) {
+                                    "--output-format", "-I", "--info", "--report-every"}) {
         if (arg == option) {
             return true;
         }

@@ -1,11 +1,15 @@
 #include "cli/listings.h"
 
 #include "cli/int_text.h"
+#include "cli/json_documents.h"
+#include "cli/plugin_info_text.h"
 #include "lv2/plugin_lookup.h"
 #include "lv2/world.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace tonbrix::cli {
 
@@ -14,6 +18,23 @@ namespace {
 void print(const std::string& text, FILE* stream)
 {
     std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// The description of the plugin the text names; prints the error and
+// returns nothing when there is none.
+std::optional<PluginDescription> described(const World& world, const char* text)
+{
+    const LilvPlugin* found = find_plugin(text, world);
+    if (found == nullptr) {
+        std::fprintf(stderr, "No such plugin %s\n", text);
+        return std::nullopt;
+    }
+    Result<PluginDescription> plugin = world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    if (!plugin) {
+        print(plugin.error().message, stderr);
+        return std::nullopt;
+    }
+    return std::move(plugin.value());
 }
 
 // Appends "symbol: name" for every input port that `wanted` accepts, in
@@ -89,15 +110,65 @@ void list_ports(const World& world, const char* text)
     print(listing, stdout);
 }
 
-void list_presets(const PluginDescription& plugin)
+void list_presets(const std::vector<PresetDescription>& presets)
 {
     std::string listing;
-    for (const PresetDescription& preset : plugin.presets) {
+    for (const PresetDescription& preset : presets) {
         listing += "Preset: ";
         listing += preset.label;
         listing += '\n';
     }
     print(listing, stdout);
+}
+
+void write_text(std::FILE* stream, std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+int print_plugin_list(const World& world, bool json)
+{
+    if (!json) {
+        list_plugins(world);
+        return 1;
+    }
+    print(json_text(plugin_list_json(world.plugin_uris())), stdout);
+    return 0;
+}
+
+int print_ports(const World& world, const char* text, bool json)
+{
+    if (!json) {
+        list_ports(world, text);
+        return 1;
+    }
+    const std::optional<PluginDescription> plugin = described(world, text);
+    if (!plugin) {
+        return 1;
+    }
+    print(json_text(nameports_json(*plugin)), stdout);
+    return 0;
+}
+
+int print_presets(std::string_view plugin_uri, const std::vector<PresetDescription>& presets,
+                  bool json)
+{
+    if (json) {
+        print(json_text(presets_json(plugin_uri, presets)), stdout);
+    } else {
+        list_presets(presets);
+    }
+    return 0;
+}
+
+int print_plugin_info(const World& world, const char* text, bool json)
+{
+    const std::optional<PluginDescription> plugin = described(world, text);
+    if (!plugin) {
+        return 1;
+    }
+    print(json ? json_text(plugin_info_json(*plugin)) : plugin_info_text(*plugin), stdout);
+    return 0;
 }
 
 } // namespace tonbrix::cli

@@ -7,8 +7,10 @@ namespace tonbrix::cli {
 bool build_list_table(ListTable& t)
 {
     t.list = arg_lit1("l", "list", "Lists all available LV2 plugins");
+    t.json = arg_lit0(nullptr, "json", "Print JSON");
     t.end = arg_end(20);
-    t.owner.table = {t.list, t.end};
+    t.owner.table = {t.list, t.json, t.end};
+    t.usage_view = {t.list, t.end};
     return t.owner.complete();
 }
 
@@ -18,15 +20,27 @@ bool build_nameports_table(PluginTables& t)
     t.list_presets_owner.table = {t.list_presets};
     t.nameports = arg_lit1("n", "nameports", "List the names of the input ports of a given plugin");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", nullptr);
+    t.json = arg_lit0(nullptr, "json", "Print JSON");
     t.end = arg_end(20);
-    t.nameports_owner.table = {t.nameports, t.plugin, t.end};
+    t.nameports_owner.table = {t.nameports, t.plugin, t.json, t.end};
+    t.nameports_usage = {t.nameports, t.plugin, t.end};
     return t.list_presets != nullptr && t.nameports_owner.complete();
 }
 
 bool build_list_presets_table(PluginTables& t)
 {
-    t.list_presets_table = {t.list_presets, t.plugin, t.end};
+    t.list_presets_table = {t.list_presets, t.plugin, t.json, t.end};
+    t.list_presets_usage = {t.list_presets, t.plugin, t.end};
     return arg_nullcheck(t.list_presets_table.data()) == 0;
+}
+
+bool build_info_table(InfoTable& t)
+{
+    t.info = arg_str1("I", "info", "PLUGIN", "Describe a plugin");
+    t.json = arg_lit0(nullptr, "json", "Print JSON");
+    t.end = arg_end(20);
+    t.owner.table = {t.info, t.json, t.end};
+    return t.owner.complete();
 }
 
 bool build_processing_table(ProcessingTable& t)
@@ -54,6 +68,9 @@ bool build_processing_table(ProcessingTable& t)
     t.output_format = arg_str0(nullptr, "output-format", "<type[:encoding]>",
                                "Format of the output file.");
     t.report = arg_lit0(nullptr, "report", "Print the control outputs after the run.");
+    t.report_every = arg_str0(nullptr, "report-every", "<seconds>",
+                              "Print the control outputs every SECONDS of the run.");
+    t.json = arg_lit0(nullptr, "json", "Print the report as JSON.");
     t.quiet = arg_lit0("q", "quiet", "Print no notes.");
     t.jobs = arg_str0("j", "jobs", "<int>", "Threads for the plugin instances.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
@@ -61,8 +78,9 @@ bool build_processing_table(ProcessingTable& t)
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
                      t.preset, t.parameters,    t.connect, t.blocksize,
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
-                     t.tail,   t.output_format, t.report, t.quiet,
-                     t.jobs,   t.plugin,        t.end};
+                     t.tail,   t.output_format, t.report, t.report_every,
+                     t.json,   t.quiet,         t.jobs,   t.plugin,
+                     t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -121,6 +139,11 @@ RunOptions read_run_options(const ProcessingTable& t)
         options.output_format = text_or_empty(t.output_format->sval[0]);
     }
     options.report = t.report->count > 0;
+    options.has_report_every = t.report_every->count > 0;
+    if (options.has_report_every) {
+        options.report_every = text_or_empty(t.report_every->sval[0]);
+    }
+    options.json = t.json->count > 0;
     options.quiet = t.quiet->count > 0;
     options.has_jobs = t.jobs->count > 0;
     if (options.has_jobs) {
@@ -134,12 +157,12 @@ void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& 
 {
     arg_print_errors(stderr, processing.end, "tonbrix");
     std::fputs("usage:\ntonbrix\t", stderr);
-    arg_print_syntaxv(stderr, list.owner.data(), "\n\t");
-    arg_print_syntaxv(stderr, plugin_tables.list_presets_table.data(), "\n\t");
-    arg_print_syntaxv(stderr, plugin_tables.nameports_owner.data(), "\n\t");
+    arg_print_syntaxv(stderr, list.usage_view.data(), "\n\t");
+    arg_print_syntaxv(stderr, plugin_tables.list_presets_usage.data(), "\n\t");
+    arg_print_syntaxv(stderr, plugin_tables.nameports_usage.data(), "\n\t");
     arg_print_syntaxv(stderr, processing.usage_view.data(), "\n");
-    arg_print_glossary_gnu(stderr, list.owner.data());
-    arg_print_glossary_gnu(stderr, plugin_tables.nameports_owner.data());
+    arg_print_glossary_gnu(stderr, list.usage_view.data());
+    arg_print_glossary_gnu(stderr, plugin_tables.nameports_usage.data());
     arg_print_glossary_gnu(stderr, processing.usage_view.data());
 }
 

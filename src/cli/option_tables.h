@@ -27,21 +27,36 @@ struct ArgArray {
 
 struct ListTable {
     arg_lit* list = nullptr;
+    arg_lit* json = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<2> owner;
+    ArgArray<3> owner;
+    // The entries the usage text shows: --json is left out.
+    std::array<void*, 2> usage_view{};
 };
 
-// The nameports and list-presets tables share their plugin and end entries.
-// The nameports array owns those; the list-presets literal is owned alone,
-// and the list-presets array only borrows.
+// The nameports and list-presets tables share their plugin, json and end
+// entries. The nameports array owns those; the list-presets literal is
+// owned alone, and the list-presets array only borrows.
 struct PluginTables {
     arg_lit* list_presets = nullptr;
     arg_lit* nameports = nullptr;
     arg_str* plugin = nullptr;
+    arg_lit* json = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<3> nameports_owner;
+    ArgArray<4> nameports_owner;
     ArgArray<1> list_presets_owner;
-    std::array<void*, 3> list_presets_table{};
+    std::array<void*, 4> list_presets_table{};
+    // The entries the usage text shows: --json is left out.
+    std::array<void*, 3> nameports_usage{};
+    std::array<void*, 3> list_presets_usage{};
+};
+
+// --info PLUGIN [--json]; the usage text leaves it out.
+struct InfoTable {
+    arg_str* info = nullptr;
+    arg_lit* json = nullptr;
+    struct arg_end* end = nullptr;
+    ArgArray<3> owner;
 };
 
 struct ProcessingTable {
@@ -61,11 +76,13 @@ struct ProcessingTable {
     arg_str* tail = nullptr;
     arg_str* output_format = nullptr;
     arg_lit* report = nullptr;
+    arg_str* report_every = nullptr;
+    arg_lit* json = nullptr;
     arg_lit* quiet = nullptr;
     arg_str* jobs = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<19> owner;
+    ArgArray<21> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -90,11 +107,15 @@ struct RunOptions {
     bool has_output_format = false;
     std::string output_format; // TYPE, TYPE:ENCODING or :ENCODING, unchecked
     bool report = false;
+    bool has_report_every = false;
+    std::string report_every; // seconds, unchecked
+    bool json = false;
     bool quiet = false;
     bool has_jobs = false;
     std::string jobs; // thread count, unchecked
     // Filled by check_option_values.
     double tail_seconds = 0.0;
+    double report_every_seconds = 0.0; // 0: one reading, after the last block
     int job_count = 0; // 0: one per online core
     OutputFormatRequest output_format_request; // parts left out are 0
     std::string plugin;
@@ -104,6 +125,7 @@ struct RunOptions {
 bool build_list_table(ListTable& table);
 bool build_nameports_table(PluginTables& tables);
 bool build_list_presets_table(PluginTables& tables);
+bool build_info_table(InfoTable& table);
 bool build_processing_table(ProcessingTable& table);
 
 // Parses the command line with the processing table; returns the error count.

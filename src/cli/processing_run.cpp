@@ -2,31 +2,37 @@
 
 #include "cli/console_events.h"
 #include "cli/option_items.h"
-
-#include "engine/plugin_node.h"
-#include "io/file_sink.h"
-#include "io/file_source.h"
-#include "io/output_format.h"
-#include "lv2/parameter_messages.h"
-#include "lv2/port_connections.h"
-#include "lv2/ports.h"
-#include "engine/report.h"
-#include "engine/routing.h"
-#include "io/sound_files.h"
+#include "cli/json_documents.h"
+#include "cli/listings.h"
+#include "cli/number_text.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
+#include "engine/block_loop.h"
+#include "engine/report.h"
+#include "engine/routing.h"
+#include "io/output_format.h"
+#include "io/output_size.h"
+#include "io/sound_files.h"
+#include "lv2/parameter_messages.h"
+#include "engine/parameter_settling.h"
+#include "lv2/port_connections.h"
+#include "lv2/ports.h"
 
-#include <tonbrix/render.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <unistd.h>
 #include <cstdio>
 
 namespace tonbrix::cli {
 
 namespace {
+
+constexpr const char* setting_error_message =
+    "Error: the plugin reported an error while taking the --set values.\n";
 
 int online_cores()
 {
@@ -41,6 +47,51 @@ uint64_t tail_frames(double seconds, int rate)
     const double frames = std::round(seconds * rate);
     constexpr double bound = 4.0e18;
     return frames >= bound ? static_cast<uint64_t>(bound) : static_cast<uint64_t>(frames);
+}
+
+constexpr const char* rf64_note =
+    "Note: The output is too long for WAV (4 GiB at most); it is written as RF64.\n";
+
+// True when the output path names a regular file or nothing yet: a file
+// whose header libsndfile can go back to and rewrite.
+bool output_can_be_rewritten(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+// Chooses RF64 for a WAV output too long for WAV and refuses an AIFF
+// output too long for AIFF, by the input's length and the tail; without a
+// known length a WAV output is written as RF64 that becomes WAV again
+// when it fits. The refusal's message otherwise.
+Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t channels,
+                            EventSink& events, SoundFileSettings& files)
+{
+    const int format = files.format != 0 ? files.format : info.format;
+    const bool length_known =
+        info.seekable != 0 && info.frames >= 0 && info.frames != SF_COUNT_MAX;
+    if (!length_known) {
+        const int type = format & SF_FORMAT_TYPEMASK;
+        if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) &&
+            !(files.raw && files.output == "-") && output_can_be_rewritten(files.output)) {
+            files.format = rf64_format(format);
+            files.rf64_auto_downgrade = true;
+        }
+        return {};
+    }
+    switch (fit_output_size(format, static_cast<int>(channels),
+                            static_cast<uint64_t>(info.frames) + tail)) {
+    case SizeFit::fits:
+        return {};
+    case SizeFit::rf64:
+        files.format = rf64_format(format);
+        events.report(EventKind::note, rf64_note);
+        return {};
+    case SizeFit::too_long:
+        break;
+    }
+    return Error{"Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
+                 "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
 // Prints the message of a failure on standard error; false for a failure.
@@ -73,96 +124,261 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
     return status;
 }
 
-} // namespace
-
-int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states)
+// Gives the instances the --set values that their restore left, as
+// patch:Set messages, and runs them on silence until they have taken every
+// value. The message when a value cannot reach the plugin, the plugin logs
+// an error or a warning on the way, or is still busy after the longest wait.
+Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
+                             RunBuffers& buffers, const InstanceSet& instances,
+                             const PortIndexLists& lists, World::Impl& lv2, double rate)
 {
-    // Standard output carries the audio when the output is "-"; the notes,
-    // warnings and report then go to standard error. Quiet runs print no
-    // notes (null `notes`).
-    FILE* messages = options.output == "-" ? stderr : stdout;
-    FILE* notes = options.quiet ? nullptr : messages;
-    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
-
-    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
-    SoundFileSettings files{options.input, options.output, raw, options.rate, options.channels};
-    files.segmented_flac = jobs > 1;
-    SF_INFO info{};
-    SoundFile input(input_close_error);
-    if (!succeeded(open_input_file(files, input, info))) {
-        return 1;
+    if (plan.values.empty()) {
+        return {};
     }
-    if (options.has_output_format) {
-        std::string error;
-        if (!resolve_output_format(options.output_format_request, info.format, files.format,
-                                   error)) {
-            std::fputs(error.c_str(), stderr);
-            return 1;
+    if (instances.setting_errors > 0) {
+        return Error{setting_error_message};
+    }
+    if (!plan.message_values.empty() && !plan.has_message_port) {
+        const std::string name(parameter_short_name(plan.message_values.front().uri));
+        return Error{"Error: cannot set parameter '" + name +
+                     "': the plugin's state restore does not take it and the plugin has no "
+                     "control atom input.\n"};
+    }
+    Status queued = queue_parameter_messages(plan, lists, lv2.urid_table.map_feature(), buffers);
+    if (!queued) {
+        return queued;
+    }
+    constexpr int longest_seconds = 10;
+    SettleRun run;
+    run.shape = shape;
+    run.buffers = &buffers;
+    run.instances = &instances.instances;
+    run.workers = &instances.worker_of_instance;
+    run.urids = &lv2.urids;
+    run.log_errors = &instances.features.log.errors;
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped: // the block loop ends the run as interrupted
+        return {};
+    case SettleResult::plugin_error:
+        return Error{setting_error_message};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking the --set values: still busy "
+                     "after " + std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
+// When the audio goes to standard output, it gets a descriptor of its own
+// and descriptor 1 becomes standard error: what a plugin prints with printf
+// then cannot get into the audio. -1 (standard output stays as it is) when
+// the descriptors cannot be had.
+int audio_descriptor()
+{
+    std::fflush(stdout);
+    const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
+        return audio;
+    }
+    if (audio >= 0) {
+        ::close(audio);
+    }
+    return -1;
+}
+
+// --report-every and --json ask for the report too.
+bool wants_report(const RunOptions& options)
+{
+    return options.report || options.has_report_every || options.json;
+}
+
+// Prints the readings, as text or as a JSON document; false when they did
+// not fit in memory.
+bool print_report(const RunOptions& options, const LilvPlugin* plugin,
+                  const PortIndexLists& lists, const ReadingRecorder& recorder,
+                  const RunBuffers& buffers, uint64_t frames_written, int rate, FILE* stream)
+{
+    std::vector<Reading> readings;
+    if (options.report_every_seconds > 0.0) {
+        if (!collect_readings(recorder, frames_written, readings)) {
+            return false;
         }
+    } else {
+        readings.push_back(final_reading(buffers, frames_written));
     }
-    const int output_format = files.format != 0 ? files.format : info.format;
-    const auto channels = static_cast<uint32_t>(info.channels);
-
-    World::Impl& lv2 = world.impl();
-    PortIndexLists lists;
-    if (!succeeded(scan_ports(plugin, lv2.nodes, lists))) {
-        return 1;
+    const std::vector<std::string> symbols = control_output_symbols(plugin, lists);
+    if (options.json) {
+        write_text(stream, json_text(report_json(lilv_node_as_uri(lilv_plugin_get_uri(plugin)),
+                                                 rate, symbols, readings)));
+        return true;
     }
+    std::string text;
+    for (const Reading& reading : readings) {
+        const std::string prefix = options.report_every_seconds > 0.0
+                                       ? seconds_text(reading.frame, rate) + " "
+                                       : std::string();
+        text += reading_text(symbols, reading, prefix);
+    }
+    write_text(stream, text);
+    return true;
+}
 
-    // Declared before the events: a trace line clears the progress line.
+// The JSON document's stream: standard output's descriptor kept apart from
+// descriptor 1, which becomes standard error, so that what a plugin prints
+// with printf cannot get into the document. Standard output itself when
+// that cannot be done.
+FILE* document_stream()
+{
+    const int fd = audio_descriptor();
+    FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (fd >= 0 && stream == nullptr) {
+        ::close(fd);
+    }
+    return stream != nullptr ? stream : stdout;
+}
+
+// Where a run's text goes. Standard output carries the audio when the
+// output is "-"; the notes, warnings and report then go to standard error.
+// With --json standard output holds only the report's document: the notes
+// go to standard error. A quiet run prints no notes (null `notes`).
+struct Console {
+    FILE* report;
+    FILE* messages;
+    FILE* notes;
     Progress progress;
-    ConsoleEvents events(notes, messages, &progress);
-    Routing routing;
-    std::vector<ChannelConnection> connections;
-    if (!options.connect.empty()) {
-        Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
-        if (!read) {
-            std::fputs(read.error().message.c_str(), stderr);
-            return 1;
+    ConsoleEvents events{notes, messages, &progress};
+
+    explicit Console(const RunOptions& options)
+        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
+          messages(options.json || options.output == "-" ? stderr : stdout),
+          notes(options.quiet ? nullptr : messages)
+    {
+    }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+    ~Console()
+    {
+        if (report != stdout && report != stderr) {
+            std::fclose(report);
         }
-        connections = std::move(read.value());
     }
-    if (!succeeded(route_channels(options.connect.empty() ? nullptr : &connections, options.mono,
-                                  channels, lists, plugin, events, routing))) {
-        return 1;
+};
+
+// The input and the output of a run. The output is opened once the plugin
+// side knows its channel count.
+struct RunFiles {
+    SoundFileSettings settings;
+    SF_INFO info{};
+    SoundFile input{input_close_error};
+    SoundFile output{output_close_error};
+    int output_format = 0; // the libsndfile format written
+
+    // Opens the input and settles the output's format.
+    Status open_input(const RunOptions& options)
+    {
+        if (Status opened = open_input_file(settings, input, info); !opened) {
+            return opened;
+        }
+        settings.strings = read_sound_strings(input.handle);
+        if (options.has_output_format) {
+            std::string error;
+            if (!resolve_output_format(options.output_format_request, info.format,
+                                       settings.format, error)) {
+                return Error{error};
+            }
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
+        return {};
     }
 
-    const BlockShape shape{static_cast<uint32_t>(options.blocksize), channels,
-                           static_cast<uint32_t>(lists.audio_inputs.size()),
-                           static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
-    std::size_t output_channels = 0;
-    if (!checked_product({shape.instances, shape.outputs}, output_channels) ||
-        output_channels > INT_MAX) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
+    // Opens the output with `channels` channels, unless it is the input,
+    // in a type that holds the input and `tail` frames more; warns when
+    // the name says another type.
+    Status open_output(const RunOptions& options, std::size_t channels, uint64_t tail,
+                       EventSink& events)
+    {
+        if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
+            return fit;
+        }
+        output_format = settings.format != 0 ? settings.format : info.format;
+        if (options.input != "-" && options.output != "-" &&
+            same_existing_file(options.input, options.output)) {
+            return Error{"Error: input and output are the same file.\n"};
+        }
+        if (settings.raw && options.output == "-") {
+            settings.output_fd = audio_descriptor();
+        }
+        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
+            !opened) {
+            return opened;
+        }
+        set_crash_cleanup_path(output.atomic.temp);
+        if (!(settings.raw && options.output == "-")) {
+            const std::string warning = extension_mismatch_warning(options.output, output.format);
+            if (!warning.empty()) {
+                events.report(EventKind::warning, warning);
+            }
+        }
+        return {};
     }
+};
 
-    if (options.input != "-" && options.output != "-" &&
-        same_existing_file(options.input, options.output)) {
-        std::fputs("Error: input and output are the same file.\n", stderr);
-        return 1;
-    }
-    SoundFile output(output_close_error);
-    if (!succeeded(open_output_file(files, info, static_cast<int>(output_channels), output))) {
-        return 1;
-    }
-    set_crash_cleanup_path(output.atomic.temp);
-
-    // Declared before the instances: the plugins point into these buffers
-    // until they are freed.
+// The plugin side of a run: its ports, the channel routing, the port
+// buffers and the instances. The instances point into the buffers, so the
+// destructor tears them down first.
+struct PluginRun {
+    const LilvPlugin* plugin;
+    PortIndexLists lists;
+    Routing routing;
+    BlockShape shape;
     RunBuffers buffers;
-    if (!allocate_port_buffers(shape, lists, lv2.urids.atom_Sequence, buffers)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
-    }
     PortRanges ranges;
     InstanceSet instances;
-    const InstanceSettings settings{routing.instances, static_cast<double>(info.samplerate),
-                                    options.blocksize, &events};
+
+    explicit PluginRun(const LilvPlugin* run_plugin) : plugin(run_plugin) {}
+    PluginRun(const PluginRun&) = delete;
+    PluginRun& operator=(const PluginRun&) = delete;
+    ~PluginRun() { destroy_instances(instances); }
+
+    // Sorts the ports and routes the file's channels to the instances.
+    Status route(const World::Impl& world, const RunOptions& options, uint32_t channels,
+                 EventSink& events)
+    {
+        if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
+            return scanned;
+        }
+        std::vector<ChannelConnection> connections;
+        if (!options.connect.empty()) {
+            Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+            if (!read) {
+                return read.error();
+            }
+            connections = std::move(read.value());
+        }
+        if (Status routed = route_channels(options.connect.empty() ? nullptr : &connections,
+                                           options.mono, channels, lists, plugin, events, routing);
+            !routed) {
+            return routed;
+        }
+        shape = {static_cast<uint32_t>(options.blocksize), channels,
+                 static_cast<uint32_t>(lists.audio_inputs.size()),
+                 static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
+        return {};
+    }
+
+    // The output's channel count; false when it is beyond what a file holds.
+    bool output_channels(std::size_t& channels) const
+    {
+        return checked_product({shape.instances, shape.outputs}, channels) && channels <= INT_MAX;
+    }
+
     // The control and CV values of the run, from the port ranges, the preset
     // and --parameters.
-    const auto set_input_values = [&] {
+    Status set_input_values(const RunOptions& options)
+    {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
@@ -172,90 +388,172 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
                                           buffers.control_inputs, buffers.cv_values);
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
-    };
-    const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
-        connect_instance_ports(lists, instance, m, shape, buffers);
-        // Plugins may read their inputs in activate: the values are there
-        // before the first activation (the preset is restored by then). A
-        // bad --parameters item is reported below, once the instances exist.
-        if (m == 0) {
-            static_cast<void>(set_input_values());
+    }
+
+    // Allocates the port buffers, then creates, connects and activates the
+    // instances with their input values and --set values.
+    Status start(World::Impl& world, const RunOptions& options, double sample_rate,
+                 InstanceStates& states, EventSink& events)
+    {
+        if (!allocate_port_buffers(shape, lists, world.urids.atom_Sequence, buffers)) {
+            return Error{insufficient_memory_message};
         }
-    };
-    if (!succeeded(create_instances(lv2, plugin, settings, states, connect, ranges, instances)) ||
-        !succeeded(set_input_values()) ||
-        !succeeded(queue_parameter_messages(states.parameters, lists,
-                                            lv2.urid_table.map_feature(), buffers))) {
+        const InstanceSettings settings{routing.instances, sample_rate, options.blocksize,
+                                        &events};
+        const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
+            connect_instance_ports(lists, instance, m, shape, buffers);
+            // Plugins may read their inputs in activate: the values are there
+            // before the first activation (the preset is restored by then). A
+            // bad --parameters item is reported below, once the instances exist.
+            if (m == 0) {
+                static_cast<void>(set_input_values(options));
+            }
+        };
+        if (Status created =
+                create_instances(world, plugin, settings, states, connect, ranges, instances);
+            !created) {
+            return created;
+        }
+        if (Status values = set_input_values(options); !values) {
+            return values;
+        }
+        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
+                                     sample_rate);
+    }
+};
+
+// The block loop over the files and the plugin side.
+BlockLoop block_loop(const RunOptions& options, int jobs, const World::Impl& world,
+                     RunFiles& files, PluginRun& run, Console& console)
+{
+    BlockLoop loop;
+    loop.shape = run.shape;
+    loop.matrix = run.routing.matrix.data;
+    loop.buffers = &run.buffers;
+    loop.instances = &run.instances.instances;
+    loop.workers = &run.instances.worker_of_instance;
+    loop.urids = &world.urids;
+    loop.input = files.input.handle;
+    loop.output = files.output.handle;
+    loop.events = &console.events;
+    loop.pcm16_output = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    loop.check_clipping = !options.ignore_clipping;
+    loop.jobs = jobs;
+    if (files.output.segmented_flac) {
+        loop.flac_fd = files.output.atomic.fd;
+        loop.flac_info = files.output.encoder_info;
+        loop.flac_strings = files.output.encoder_strings;
+    }
+    loop.plugins_print = console.notes != nullptr && !run.instances.workers.empty();
+    loop.latency_output = run.lists.latency_output;
+    loop.compensate_latency = options.compensate_latency;
+    loop.tail_frames = tail_frames(options.tail_seconds, files.info.samplerate);
+    loop.progress = {&console.progress, progress_update_callback, progress_clear_callback};
+    loop.stop = &stop_signal;
+    return loop;
+}
+
+// Starts the progress line when it belongs on the terminal. The frame count
+// of a stream that cannot seek is a guess (for raw data from a pipe, the
+// largest count that fits). The output has the input's length and the tail.
+void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tail,
+                    Progress& progress)
+{
+    if (progress_wanted(options.quiet)) {
+        const bool length_known = info.seekable != 0 && info.frames >= 0;
+        progress_start(progress, length_known ? info.frames + static_cast<int64_t>(tail) : -1,
+                       info.samplerate);
+    }
+}
+
+} // namespace
+
+int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
+                   InstanceStates& states)
+{
+    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
+    World::Impl& lv2 = world.impl();
+
+    // Declared in the order they are needed; the plugin side goes first at
+    // the end, then the files, then the console its plugins report to.
+    Console console(options);
+    RunFiles files;
+    files.settings.input = options.input;
+    files.settings.output = options.output;
+    files.settings.raw = raw;
+    files.settings.rate = options.rate;
+    files.settings.channels = options.channels;
+    files.settings.segmented_flac = jobs > 1;
+    if (!succeeded(files.open_input(options))) {
+        return 1;
+    }
+    PluginRun run(plugin);
+    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
+                             console.events))) {
+        return 1;
+    }
+    std::size_t output_channels = 0;
+    if (!run.output_channels(output_channels)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return 1;
+    }
+    const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
+    if (!succeeded(files.open_output(options, output_channels, tail, console.events)) ||
+        !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
+                             console.events))) {
         return 1;
     }
 
-    FileSinkSettings sink_settings;
-    sink_settings.file = output.handle;
-    sink_settings.pcm16 = (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    if (output.segmented_flac) {
-        sink_settings.flac_fd = output.atomic.fd;
-        sink_settings.flac_info = output.encoder_info;
-        sink_settings.flac_threads = static_cast<std::size_t>(std::max(jobs, 1));
+    BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
+    ReadingRecorder recorder;
+    if (options.report_every_seconds > 0.0) {
+        start_readings(recorder, options.report_every_seconds * files.info.samplerate, run.buffers,
+                       run.instances.instances.size());
+        loop.block_done = record_block;
+        loop.block_context = &recorder;
     }
-    FileSource source(input.handle, channels);
-    FileSink sink(sink_settings);
-    PluginInstances plugin_instances;
-    plugin_instances.shape = shape;
-    plugin_instances.matrix = routing.matrix.data;
-    plugin_instances.buffers = &buffers;
-    plugin_instances.instances = &instances.instances;
-    plugin_instances.workers = &instances.worker_of_instance;
-    plugin_instances.sequence_type = lv2.urids.atom_Sequence;
-    plugin_instances.chunk_type = lv2.urids.atom_Chunk;
-    plugin_instances.latency_output = lists.latency_output;
-    Graph graph;
-    graph.add(std::make_unique<PluginNode>(plugin_instances));
-
-    RenderOptions render_options;
-    render_options.block_size = static_cast<uint32_t>(options.blocksize);
-    render_options.jobs = static_cast<unsigned>(std::max(jobs, 1));
-    render_options.compensate_latency = options.compensate_latency;
-    render_options.tail_frames = tail_frames(options.tail_seconds, info.samplerate);
-    render_options.check_clipping = !options.ignore_clipping;
-    // The plugins print lines while they run (the worker's trace): the
-    // warnings fall between those lines right after the block they concern.
-    render_options.block_at_a_time = notes != nullptr && !instances.workers.empty();
-    if (progress_wanted(options.quiet)) {
-        // The frame count of a stream that cannot seek is a guess (for raw
-        // data from a pipe, the largest count that fits). The output has
-        // the input's length and the tail.
-        const bool length_known = info.seekable != 0 && info.frames >= 0;
-        progress_start(progress,
-                       length_known
-                           ? info.frames + static_cast<int64_t>(render_options.tail_frames)
-                           : -1,
-                       info.samplerate);
+    uint64_t frames_written = 0;
+    loop.frames_written = &frames_written;
+    start_progress(options, files.info, loop.tail_frames, console.progress);
+    Error loop_error;
+    const LoopResult result = run_block_loop(loop, loop_error);
+    if (result != LoopResult::finished && result != LoopResult::interrupted) {
+        std::fputs(loop_error.message.c_str(), stderr);
     }
-    RenderCallbacks callbacks;
-    callbacks.events = &events;
-    callbacks.progress = [&](uint64_t frames) { progress_update_callback(&progress, frames); };
-    callbacks.stop = [] { return stop_signal.load(std::memory_order_relaxed) != 0; };
-    const RenderResult rendered = render(source, graph, sink, render_options, callbacks);
-    if (rendered.error) {
-        progress_clear_callback(&progress);
-        std::fputs(rendered.error->message.c_str(), stderr);
-    }
-    const bool finished = rendered.status == RenderStatus::finished;
-    progress_finish(progress, finished);
-    if (options.report && finished) {
-        const std::string report =
-            report_text(control_output_symbols(plugin, lists), buffers.instances);
-        std::fputs(report.c_str(), messages);
+    progress_finish(console.progress, result == LoopResult::finished);
+    if (wants_report(options) && result == LoopResult::finished &&
+        !print_report(options, plugin, run.lists, recorder, run.buffers, frames_written,
+                      files.info.samplerate, console.report)) {
+        std::fputs(insufficient_memory_message, stderr);
+        destroy_instances(run.instances);
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return 1;
     }
 
-    destroy_instances(instances);
-    const bool output_closed = succeeded(close_output_file(output, finished));
-    static_cast<void>(succeeded(close_input_file(input)));
-    if (rendered.status == RenderStatus::stopped) {
+    destroy_instances(run.instances);
+    if (result == LoopResult::finished) {
+        if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
+            leftover > 0) {
+            console.events.report(EventKind::warning,
+                                  "WARNING: The raw input ended with " + std::to_string(leftover) +
+                                      " bytes of an incomplete frame (" +
+                                      std::to_string(files.settings.channels * sizeof(float)) +
+                                      " bytes each); they were left out.\n");
+        }
+        if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
+            console.events.report(EventKind::note, rf64_note);
+        }
+    }
+    const bool output_closed =
+        succeeded(close_output_file(files.output, result == LoopResult::finished));
+    static_cast<void>(succeeded(close_input_file(files.input)));
+    if (result == LoopResult::interrupted) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
     }
-    return finished && output_closed ? 0 : 1;
+    return result == LoopResult::finished && output_closed ? 0 : 1;
 }
 
 } // namespace tonbrix::cli

@@ -24,17 +24,21 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
     World::Impl& lv2 = world.impl();
     LilvWorld* lilv = lv2.lilv.get();
     if (list_presets) {
-        const Result<PluginDescription> description =
-            world.describe(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
-        if (!description) {
-            std::fputs(description.error().message.c_str(), stderr);
+        const Result<std::vector<PresetDescription>> presets =
+            world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        if (!presets) {
+            std::fputs(presets.error().message.c_str(), stderr);
             return 1;
         }
-        cli::list_presets(description.value());
-        return 0;
+        return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
+                             options.json);
     }
     if (options.blocksize < 1) {
         std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+        return 1;
+    }
+    if (!list_presets && options.blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
         return 1;
     }
     InstanceStates states;
@@ -73,6 +77,15 @@ bool check_option_values(RunOptions& options)
         std::fprintf(stderr,
                      "Error: invalid --jobs value '%s': expected a whole number, 1 or more.\n",
                      options.jobs.c_str());
+        return false;
+    }
+    if (options.has_report_every &&
+        (!parse_tail_seconds(options.report_every, options.report_every_seconds) ||
+         !(options.report_every_seconds > 0.0))) {
+        std::fprintf(stderr,
+                     "Error: invalid --report-every value '%s': expected a number of seconds "
+                     "above 0.\n",
+                     options.report_every.c_str());
         return false;
     }
     if (options.has_output_format) {
@@ -115,8 +128,7 @@ int tonbrix_main(int argc, char** argv)
     World& world = loaded.value();
 
     if (arg_parse(argc, argv, list.owner.data()) == 0) {
-        list_plugins(world);
-        return 1;
+        return print_plugin_list(world, list.json->count > 0);
     }
 
     PluginTables plugin_tables;
@@ -125,8 +137,15 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (arg_parse(argc, argv, plugin_tables.nameports_owner.data()) == 0) {
-        list_ports(world, plugin_tables.plugin->sval[0]);
+        return print_ports(world, plugin_tables.plugin->sval[0], plugin_tables.json->count > 0);
+    }
+    InfoTable info;
+    if (!build_info_table(info)) {
+        std::fputs(insufficient_memory_message, stderr);
         return 1;
+    }
+    if (arg_parse(argc, argv, info.owner.data()) == 0) {
+        return print_plugin_info(world, info.info->sval[0], info.json->count > 0);
     }
     if (!build_list_presets_table(plugin_tables)) {
         std::fputs(insufficient_memory_message, stderr);
@@ -147,6 +166,9 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    if (list_presets) {
+        options.json = plugin_tables.json->count > 0;
+    }
     if (!list_presets && !check_option_values(options)) {
         return 1;
     }

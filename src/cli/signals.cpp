@@ -36,10 +36,21 @@ void append(char* line, std::size_t size, std::size_t& length, const char* text)
     }
 }
 
+// The first stop signal asks the loop to stop; a later one ends the
+// process at once, without the temporary output, as the first would have.
 extern "C" void on_stop_signal(int number)
 {
     int none = 0;
-    stop_signal.compare_exchange_strong(none, number);
+    if (stop_signal.compare_exchange_strong(none, number)) {
+        return;
+    }
+    if (crash_cleanup_path[0] != '\0') {
+        ::unlink(crash_cleanup_path);
+    }
+    static constexpr char message[] = "Interrupted.\n";
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDERR_FILENO, message, sizeof message - 1);
+    ::_exit(128 + number);
 }
 
 extern "C" void on_crash_signal(int number)
@@ -101,8 +112,14 @@ void install_run_signal_handlers(const char* plugin_uri)
     stack.ss_size = sizeof crash_stack;
     ::sigaltstack(&stack, nullptr);
 
+    // A stop signal that was ignored when the process started (nohup,
+    // background jobs of scripts) stays ignored.
     for (int number : {SIGINT, SIGTERM, SIGHUP}) {
-        install(number, on_stop_signal, SA_RESTART | SA_RESETHAND);
+        struct sigaction old {};
+        if (::sigaction(number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+            continue;
+        }
+        install(number, on_stop_signal, SA_RESTART);
     }
     install(SIGPIPE, SIG_IGN, 0);
     install(SIGXFSZ, SIG_IGN, 0);

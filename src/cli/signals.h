@@ -12,15 +12,18 @@ namespace tonbrix::cli {
 // raises it on the thread that runs it.
 extern std::atomic<int> stop_signal;
 
-// Installs the handlers of a processing run. The stop signals set
-// stop_signal (a second one of a kind acts as if there were no handler).
+// Installs the handlers of a processing run; a signal that was ignored
+// when the process started stays ignored. The first stop signal sets
+// stop_signal; a second one removes the temporary output file, prints
+// "Interrupted." and ends the process at once with 128 + its number.
 // SIGPIPE and SIGXFSZ are ignored, so that a closed pipe or a file size
 // limit fails the write instead of killing the process. A crash (SIGSEGV,
 // SIGBUS, SIGFPE, SIGILL, SIGABRT) removes the temporary output file,
 // prints one line naming `plugin_uri` and the signal, and is re-raised.
 void install_run_signal_handlers(const char* plugin_uri);
 
-// The temporary output file that a crash removes; empty for none.
+// The temporary output file that a crash or a second stop signal removes;
+// empty for none.
 void set_crash_cleanup_path(const std::string& path);
 
 } // namespace tonbrix::cli

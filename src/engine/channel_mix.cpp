@@ -2,14 +2,6 @@
 
 namespace tonbrix {
 
-void prefetch_samples(const float* samples, std::size_t count)
-{
-    constexpr std::size_t line = 64 / sizeof(float);
-    for (std::size_t i = 0; i < count; i += line) {
-        __builtin_prefetch(samples + i);
-    }
-}
-
 void mix_channels(const ChunkInput& input, uint32_t channels, std::size_t offset,
                   std::size_t frames, uint32_t inputs, const uint8_t* matrix, uint32_t block_size,
                   float* port_buffers)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tonbrix/graph.h"
+#include <tonbrix/graph.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,9 +16,5 @@ void mix_channels(const ChunkInput& input, uint32_t channels, std::size_t offset
                   std::size_t frames, uint32_t inputs, const uint8_t* matrix, uint32_t block_size,
                   float* port_buffers);
 
-// Asks the cache for `count` samples from `samples` on, all at once: a
-// chunk filled on another thread is in another core's cache, and fetching
-// it line after line as the mix reads it stalls the mix on every line.
-void prefetch_samples(const float* samples, std::size_t count);
 
 } // namespace tonbrix

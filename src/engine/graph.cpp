@@ -1,4 +1,4 @@
-#include "tonbrix/graph.h"
+#include <tonbrix/graph.h>
 
 namespace tonbrix {
 

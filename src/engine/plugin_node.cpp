@@ -1,6 +1,7 @@
 #include "engine/plugin_node.h"
 
 #include "engine/channel_mix.h"
+#include "engine/mix_stage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -51,6 +52,13 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
         if (input.data != nullptr) {
             mix_channels(input, s.channels, offset, frames, s.inputs, matrix, s.block_size,
                          port_inputs);
+            if (frames < s.block_size) {
+                // The last block of the input is run whole: silence after its end.
+                for (uint32_t i = 0; i < s.inputs; ++i) {
+                    std::memset(port_inputs + std::size_t{i} * s.block_size + frames, 0,
+                                (s.block_size - frames) * sizeof(float));
+                }
+            }
         } else {
             std::memset(port_inputs, 0, std::size_t{s.inputs} * s.block_size * sizeof(float));
         }

@@ -16,14 +16,15 @@ std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
     return symbols;
 }
 
-std::string report_text(const std::vector<std::string>& symbols,
-                        const std::vector<InstanceBuffers>& instances)
+std::string reading_text(const std::vector<std::string>& symbols, const Reading& reading,
+                         std::string_view prefix)
 {
     std::string text;
-    const bool numbered = instances.size() > 1;
-    for (std::size_t m = 0; m < instances.size(); ++m) {
-        const std::vector<float>& values = instances[m].control_outputs;
+    const bool numbered = reading.values.size() > 1;
+    for (std::size_t m = 0; m < reading.values.size(); ++m) {
+        const std::vector<float>& values = reading.values[m];
         for (std::size_t k = 0; k < symbols.size() && k < values.size(); ++k) {
+            text += prefix;
             if (numbered) {
                 text += std::to_string(m + 1) + ".";
             }
@@ -33,6 +34,16 @@ std::string report_text(const std::vector<std::string>& symbols,
         }
     }
     return text;
+}
+
+std::string report_text(const std::vector<std::string>& symbols,
+                        const std::vector<InstanceBuffers>& instances)
+{
+    Reading reading;
+    for (const InstanceBuffers& instance : instances) {
+        reading.values.push_back(instance.control_outputs);
+    }
+    return reading_text(symbols, reading, "");
 }
 
 } // namespace tonbrix

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "lv2/ports.h"
+#include "engine/readings.h"
 #include "lv2/run_buffers.h"
 
 #include <lilv/lilv.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonbrix {
@@ -19,5 +21,10 @@ std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
 // than one instance each line starts with "N." (N from 1).
 std::string report_text(const std::vector<std::string>& symbols,
                         const std::vector<InstanceBuffers>& instances);
+
+// The lines of one reading as report_text writes them, each starting with
+// `prefix` (the reading's time and a space, or nothing).
+std::string reading_text(const std::vector<std::string>& symbols, const Reading& reading,
+                         std::string_view prefix);
 
 } // namespace tonbrix

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cctype>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace tonbrix {
@@ -221,6 +223,61 @@ std::string cannot_hold(std::string_view text, int type, int encoding, bool inpu
 }
 
 } // namespace
+
+int type_named_by_extension(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) {
+        return 0; // no extension, or a hidden file's name
+    }
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    // Other names in common use for libsndfile's types.
+    constexpr std::array aliases{
+        Name{"aif", SF_FORMAT_AIFF},
+        Name{"aifc", SF_FORMAT_AIFF},
+        Name{"oga", SF_FORMAT_OGG},
+        Name{"opus", SF_FORMAT_OGG},
+    };
+    for (const auto& table : {std::span<const Name>(type_names), std::span<const Name>(aliases)}) {
+        for (const Name& n : table) {
+            if (n.name == extension) {
+                return n.value;
+            }
+        }
+    }
+    return 0;
+}
+
+std::string extension_mismatch_warning(std::string_view path, int written_type)
+{
+    const int named = type_named_by_extension(path);
+    written_type &= SF_FORMAT_TYPEMASK;
+    const auto wav_family = [](int type) {
+        return type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX || type == SF_FORMAT_RF64;
+    };
+    // A .wav name holds every WAV variant, RF64 included (a long output).
+    if (named == 0 || written_type == SF_FORMAT_RAW || named == written_type ||
+        (named != SF_FORMAT_RF64 && wav_family(named) && wav_family(written_type))) {
+        return "";
+    }
+    std::string written(output_type_name(written_type));
+    for (char& c : written) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::size_t dot = path.rfind('.');
+    std::string warning = "WARNING: The output is written as " + written +
+                          " although its name ends in ";
+    warning.append(path.substr(dot));
+    warning += "; choose the type with --output-format (e.g. --output-format=";
+    warning.append(output_type_name(named));
+    warning += ").\n";
+    return warning;
+}
 
 std::string_view output_type_name(int type)
 {

@@ -28,6 +28,15 @@ bool parse_output_format(std::string_view text, OutputFormatRequest& request, st
 bool resolve_output_format(const OutputFormatRequest& request, int input_format, int& format,
                            std::string& error);
 
+// The type a file name's extension names (".wav", ".FLAC", ".aif", ".oga",
+// ...), 0 for a name without an extension that libsndfile knows.
+int type_named_by_extension(std::string_view path);
+
+// The warning for an output whose name's extension names another type than
+// the `written_type` it gets; "" when they agree, when the name names no
+// type, and for raw data.
+std::string extension_mismatch_warning(std::string_view path, int written_type);
+
 // The name --output-format uses for a type or an encoding; "" when none.
 std::string_view output_type_name(int type);
 std::string_view output_encoding_name(int encoding);

@@ -1,6 +1,7 @@
 #include "io/sound_files.h"
 
 #include "io/memory_file.h"
+#include "io/output_size.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,12 +84,48 @@ Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_I
         info.samplerate = settings.rate;
         info.channels = settings.channels;
     }
-    const int error =
-        open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info, input);
+    struct stat st {};
+    int error = 0;
+    if (settings.raw && settings.input == "-" && ::fstat(STDIN_FILENO, &st) == 0 &&
+        !S_ISREG(st.st_mode)) {
+        // A pipe: read through a counter, so that a partial frame at its
+        // end can be told. It cannot seek, whatever libsndfile assumes.
+        input.counted = true;
+        input.stream.fd = STDIN_FILENO;
+        SF_VIRTUAL_IO io = counted_stream_io();
+        input.handle = sf_open_virtual(&io, SFM_READ, &info, &input.stream);
+        error = sf_error(input.handle);
+        if (error != 0 && input.handle != nullptr) {
+            sf_close(input.handle);
+            input.handle = nullptr;
+        }
+        info.seekable = 0;
+    } else {
+        error = open_sound(settings.input, settings.raw, STDIN_FILENO, false, SFM_READ, info,
+                           input);
+    }
     if (error != 0) {
         return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
     }
     return {};
+}
+
+uint64_t raw_input_leftover(const SoundFileSettings& settings, const SoundFile& input)
+{
+    if (!settings.raw || settings.channels < 1) {
+        return 0;
+    }
+    const uint64_t frame_bytes = static_cast<uint64_t>(settings.channels) * sizeof(float);
+    if (input.counted) {
+        return input.stream.bytes % frame_bytes;
+    }
+    struct stat st {};
+    const int result = settings.input == "-" ? ::fstat(STDIN_FILENO, &st)
+                                             : ::stat(settings.input.c_str(), &st);
+    if (result != 0 || !S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    return static_cast<uint64_t>(st.st_size) % frame_bytes;
 }
 
 Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
@@ -101,14 +138,19 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
     // A format or channel count that cannot be written is refused before
     // the path is touched, so an existing file there is not truncated.
     if (const int error = output_format_error(info); error != 0) {
+        if (settings.output_fd >= 0) {
+            ::close(settings.output_fd);
+        }
         return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
     }
     int error = 0;
     if (!(settings.raw && settings.output == "-") &&
         begin_atomic_output(settings.output, output.atomic)) {
+        output.format = info.format;
         if (settings.segmented_flac && is_segmented_flac(info.format)) {
             output.segmented_flac = true;
             output.encoder_info = info;
+            output.encoder_strings = settings.strings;
             return {};
         }
         output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
@@ -121,26 +163,18 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
             discard_atomic_output(output.atomic);
         }
     } else {
-        // When the audio goes to standard output, it gets a descriptor of
-        // its own and descriptor 1 becomes standard error: what a plugin
-        // prints with printf then cannot get into the audio.
-        int fd = STDOUT_FILENO;
-        bool own = false;
-        if (settings.raw && settings.output == "-") {
-            std::fflush(stdout);
-            const int audio = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-            if (audio >= 0 && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) {
-                fd = audio;
-                own = true;
-            } else if (audio >= 0) {
-                ::close(audio);
-            }
-        }
-        error = open_sound(settings.output, settings.raw, fd, own, SFM_WRITE, info, output);
+        const bool own = settings.output_fd >= 0;
+        error = open_sound(settings.output, settings.raw, own ? settings.output_fd : STDOUT_FILENO,
+                           own, SFM_WRITE, info, output);
     }
     if (error != 0) {
         return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
     }
+    output.format = info.format;
+    if (settings.rf64_auto_downgrade) {
+        sf_command(output.handle, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    }
+    write_sound_strings(output.handle, settings.strings);
     // Without this, libsndfile wraps samples beyond full scale around when
     // it converts them to integers.
     if (is_integer_format(info.format)) {
@@ -151,6 +185,12 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
 
 Status close_output_file(SoundFile& output, bool complete)
 {
+    // libsndfile begins a FLAC stream at the first write: an output with
+    // no frames would otherwise be an empty file that no decoder opens.
+    if (complete && output.handle != nullptr &&
+        (output.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+        sf_command(output.handle, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    }
     Status closed = close_sound_file(output);
     if (!closed || !complete) {
         discard_atomic_output(output.atomic);
@@ -161,6 +201,20 @@ Status close_output_file(SoundFile& output, bool complete)
         return Error{std::string("Error writing output file: ") + std::strerror(error) + ".\n"};
     }
     return {};
+}
+
+bool output_written_as_rf64(SoundFile& output)
+{
+    if (output.handle == nullptr) {
+        return false;
+    }
+    const sf_count_t frames = sf_seek(output.handle, 0, SEEK_CUR | SFM_WRITE);
+    SF_INFO info{};
+    sf_command(output.handle, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+    const int wav_format = (output.format & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_WAV;
+    return frames > 0 &&
+           fit_output_size(wav_format, info.channels, static_cast<uint64_t>(frames)) !=
+               SizeFit::fits;
 }
 
 Status close_input_file(SoundFile& input)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "io/atomic_output.h"
+#include "io/counted_stream.h"
+#include "io/sound_strings.h"
 
 #include <tonbrix/error.h>
 
@@ -19,7 +21,12 @@ struct SoundFile {
     // null and the stream of `encoder_info` goes to the temporary file.
     bool segmented_flac = false;
     SF_INFO encoder_info{};
+    SoundStrings encoder_strings;
     const char* close_error = "";
+    int format = 0; // libsndfile's format of an open output
+    // Raw floats from a stream that cannot seek, read through this.
+    bool counted = false;
+    CountedStream stream;
     AtomicOutput atomic; // released after the handle is closed
 
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
@@ -56,6 +63,12 @@ struct SoundFileSettings {
     // A 16-bit FLAC output written to a new file may be encoded in
     // segments on several threads (the bytes are the same).
     bool segmented_flac = false;
+    SoundStrings strings; // the output's title, artist, ...
+    // An RF64 output that libsndfile writes as WAV when it fits.
+    bool rf64_auto_downgrade = false;
+    // Raw float output "-": the descriptor the audio goes to, closed with
+    // the file (or when the output cannot be opened); -1: standard output.
+    int output_fd = -1;
 };
 
 inline constexpr const char* output_close_error = "Error closing output file!\n";
@@ -64,6 +77,10 @@ inline constexpr const char* input_close_error = "Error closing input file!\n";
 // Opens the input by its header, or as headerless floats in raw float mode
 // ("-" is standard input there). Fills `info`.
 Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
+
+// The bytes of a partial frame at the end of a raw float input that was
+// read to its end (libsndfile leaves them out); 0 for other inputs.
+uint64_t raw_input_leftover(const SoundFileSettings& settings, const SoundFile& input);
 
 // Opens the output with the settings' format (else the input's), the
 // input's rate and `channels` channels ("-" is standard output in raw float
@@ -76,6 +93,10 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
 // temporary file is removed. The message of a failure otherwise.
 Status close_output_file(SoundFile& output, bool complete);
 Status close_input_file(SoundFile& input);
+
+// True when an output opened with rf64_auto_downgrade has grown too long
+// for WAV, so that it stays RF64.
+bool output_written_as_rf64(SoundFile& output);
 
 // True when libsndfile stores the format's samples as integers (it then
 // converts floats, with clipping turned on for our outputs).

@@ -2,6 +2,7 @@
 
 #include "lv2/parameter_state.h"
 #include "lv2/presets.h"
+#include "lv2/sample_rate_ports.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/buf-size/buf-size.h>
@@ -99,6 +100,21 @@ bool serves_worker(const LilvPlugin* plugin, const UriNodes& nodes)
 
 } // namespace
 
+bool host_offers_feature(std::string_view uri)
+{
+    for (std::string_view offered :
+         {LV2_URID__map, LV2_URID__unmap, LV2_OPTIONS__options, LV2_BUF_SIZE__boundedBlockLength,
+          LV2_BUF_SIZE__fixedBlockLength, LV2_BUF_SIZE__coarseBlockLength,
+          LV2_BUF_SIZE__powerOf2BlockLength, LV2_LOG__log, LV2_STATE__loadDefaultState,
+          LV2_STATE__mapPath, LV2_STATE__makePath, LV2_STATE__freePath, LV2_WORKER__schedule,
+          LV2_CORE__hardRTCapable, LV2_CORE__inPlaceBroken, LV2_CORE__isLive}) {
+        if (uri == offered) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Status block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_t block_length)
 {
     NodePtr power_of_2(lilv_new_uri(world, LV2_BUF_SIZE__powerOf2BlockLength));
@@ -121,12 +137,17 @@ Status create_instances(World::Impl& world, const LilvPlugin* plugin,
     ranges.start_values.assign(port_count, 0.0f);
     lilv_plugin_get_port_ranges_float(plugin, ranges.minimums.data(), ranges.maximums.data(),
                                       ranges.start_values.data());
+    // Before the states are restored: their values are already in units.
+    scale_to_sample_rate(sample_rate_ports(plugin, world.nodes.sample_rate.get()),
+                         settings.sample_rate, ranges.minimums, ranges.maximums,
+                         ranges.start_values);
     PortValueTarget target{plugin, port_count, ranges.start_values.data(), &world.urids};
 
     const bool worker = serves_worker(plugin, world.nodes);
     fill_host_features(set.features, world, settings.block_length, settings.sample_rate,
                        settings.events);
     ParameterState parameter_state;
+    std::vector<bool> not_asked(states.parameters.values.size(), false);
     if (states.parameters.delivery == ParameterDelivery::state) {
         make_parameter_state(states.parameters.values, world.urid_table.map_feature(),
                              parameter_state);
@@ -167,9 +188,28 @@ Status create_instances(World::Impl& world, const LilvPlugin* plugin,
             lilv_state_restore(states.preset.get(), instance, set_port_value, &target, 0,
                                features);
         }
-        if (states.parameters.delivery == ParameterDelivery::state &&
-            !restore_parameter_state(instance, parameter_state, features)) {
-            return Error{"Error: the plugin did not accept the --set values.\n"};
+        if (states.parameters.delivery == ParameterDelivery::state) {
+            const uint64_t errors_before = set.features.log.errors.load();
+            // A second restore gives the values the first one did not ask
+            // for under the keys the plugin asked for instead.
+            bool restored = restore_parameter_state(instance, parameter_state, features);
+            if (context != nullptr) {
+                deliver_worker_responses(*context);
+            }
+            if (restored &&
+                add_parameter_aliases(parameter_state, world.urid_table.unmap_feature())) {
+                restored = restore_parameter_state(instance, parameter_state, features);
+                if (context != nullptr) {
+                    deliver_worker_responses(*context);
+                }
+            }
+            if (!restored) {
+                return Error{"Error: the plugin did not accept the --set values.\n"};
+            }
+            set.setting_errors += set.features.log.errors.load() - errors_before;
+            for (std::size_t v = 0; v < parameter_state.asked.size(); ++v) {
+                not_asked[v] = not_asked[v] || parameter_state.asked[v] == 0;
+            }
         }
         if (context != nullptr) {
             deliver_worker_responses(*context);
@@ -180,6 +220,11 @@ Status create_instances(World::Impl& world, const LilvPlugin* plugin,
     }
     states.default_state.reset();
     states.preset.reset();
+    for (std::size_t v = 0; v < not_asked.size(); ++v) {
+        if (not_asked[v]) {
+            states.parameters.message_values.push_back(states.parameters.values[v]);
+        }
+    }
     return {};
 }
 

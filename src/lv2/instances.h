@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace tonbrix {
@@ -51,7 +52,14 @@ struct HostFeatures {
     LV2_Feature free_path_feature{};
 };
 
-// One entry per port index, NaN where the plugin declares nothing.
+// True for a feature tonbrix offers every plugin that asks (the worker's
+// schedule to plugins with a worker interface, the power-of-two block length
+// with such a block size), and for the features that ask nothing of the
+// host (hard real-time capable, in-place broken, live).
+bool host_offers_feature(std::string_view uri);
+
+// One entry per port index, NaN where the plugin declares nothing; values
+// of lv2:sampleRate ports are multiplied by the run's rate.
 struct PortRanges {
     std::vector<float> minimums;
     std::vector<float> maximums;
@@ -69,6 +77,8 @@ struct InstanceSet {
     std::vector<LilvInstance*> instances;
     std::vector<bool> activated;
     std::vector<WorkerContext*> worker_of_instance; // null where the plugin has no worker
+    // Errors the plugin logged while the --set values were restored.
+    uint64_t setting_errors = 0;
 
     InstanceSet() = default;
     InstanceSet(const InstanceSet&) = delete;
@@ -85,7 +95,8 @@ struct InstanceSettings {
 
 // What is restored into every instance after its creation, in this order:
 // the plugin's own default state, the preset, the --set values. The states
-// are released once every instance has them.
+// are released once every instance has them. The --set values that some
+// instance's restore did not ask for are added to the plan's message values.
 struct InstanceStates {
     StatePtr default_state;
     StatePtr preset;

@@ -46,6 +46,7 @@ extern "C" int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* for
         (type != context->error && type != context->warning)) {
         return 0;
     }
+    context->errors.fetch_add(1, std::memory_order_relaxed);
     std::array<char, log_text_capacity + 16> line{};
     const std::size_t length = format_line(line, format, args);
     try {

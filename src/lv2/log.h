@@ -3,9 +3,11 @@
 #include <lv2/log/log.h>
 #include <lv2/urid/urid.h>
 
+#include <atomic>
 #include <tonbrix/events.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 
@@ -16,6 +18,9 @@ namespace tonbrix {
 // are dropped. Instances on several threads may log at once, so each line
 // is reported whole under the lock.
 struct LogContext {
+    // Errors and warnings logged so far (some plugins report a failure
+    // as a warning).
+    std::atomic<uint64_t> errors{0};
     LV2_URID error = 0;
     LV2_URID warning = 0;
     EventSink* events = nullptr;

@@ -10,8 +10,9 @@
 
 namespace tonbrix {
 
-// Puts the --set values a plugin takes as patch:Set messages into the
-// control atom input of every instance, where the first run finds them.
+// Puts the --set values a plugin takes as patch:Set messages (the plan's
+// message values) into the control atom input of every instance, where the
+// first run finds them.
 // An error when they do not fit.
 Status queue_parameter_messages(const ParameterPlan& plan, const PortIndexLists& lists,
                                 LV2_URID_Map* map, RunBuffers& buffers);

@@ -295,10 +295,12 @@ Status plan_parameters(LilvWorld* world, const LilvPlugin* plugin,
     }
 
     NodePtr state_interface(lilv_new_uri(world, LV2_STATE__interface));
+    plan.has_message_port = control_atom_input(world, plugin, plan.message_port);
     if (lilv_plugin_has_extension_data(plugin, state_interface.get())) {
         plan.delivery = ParameterDelivery::state;
-    } else if (control_atom_input(world, plugin, plan.message_port)) {
+    } else if (plan.has_message_port) {
         plan.delivery = ParameterDelivery::messages;
+        plan.message_values = plan.values;
     } else {
         const std::string name = items.front().substr(0, items.front().find('='));
         return Error{"Error: cannot set parameter '" + name +

@@ -34,11 +34,14 @@ enum class ParameterDelivery { none, state, messages };
 
 // How the --set values reach the instances: restored as one state through
 // the state interface, or as patch:Set messages in the atom input with port
-// index `message_port`.
+// index `message_port`. Values that the restore does not ask for go as
+// messages too, where the plugin has that input.
 struct ParameterPlan {
     std::vector<ParameterValue> values;
     ParameterDelivery delivery = ParameterDelivery::none;
+    bool has_message_port = false;
     uint32_t message_port = 0;
+    std::vector<ParameterValue> message_values; // the values sent as patch:Set
 };
 
 // The text of a short name: the part of `uri` after its last '#', else

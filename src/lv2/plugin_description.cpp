@@ -1,5 +1,6 @@
 #include "lv2/plugin_description.h"
 
+#include "lv2/instances.h"
 #include "lv2/parameters.h"
 #include "lv2/presets.h"
 
@@ -12,6 +13,9 @@
 #include <lv2/units/units.h>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
 #include <cmath>
 #include <limits>
 
@@ -62,12 +66,15 @@ struct DescriptionNodes {
         logarithmic = uri(LV2_PORT_PROPS__logarithmic);
         sample_rate = uri(LV2_CORE__sampleRate);
         not_on_gui = uri(LV2_PORT_PROPS__notOnGUI);
+        unit_symbol = uri(LV2_UNITS__symbol);
+        doap_name = uri("http://usefulinc.com/ns/doap#name");
         minimum = uri(LV2_CORE__minimum);
         maximum = uri(LV2_CORE__maximum);
         default_value = uri(LV2_CORE__default);
     }
     NodePtr name, buffer_type, midi_event, patch_message, time_position, unit, integer, toggled,
-        enumeration, logarithmic, sample_rate, not_on_gui, minimum, maximum, default_value;
+        enumeration, logarithmic, sample_rate, not_on_gui, minimum, maximum, default_value,
+        unit_symbol, doap_name;
 };
 
 bool port_reports_latency(const LilvPlugin* plugin, const LilvPort* port, const UriNodes& nodes)
@@ -84,7 +91,29 @@ bool port_reports_latency(const LilvPlugin* plugin, const LilvPort* port, const 
     return found;
 }
 
-PortDescription describe_port(const LilvPlugin* plugin, const LilvPort* port,
+// A unit's symbol for the units of the LV2 units vocabulary, used when the
+// unit's own data gives none (the vocabulary is not on the plugin path).
+std::string known_unit_symbol(std::string_view unit)
+{
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 24> symbols{{
+        {LV2_UNITS__bar, "bars"},      {LV2_UNITS__beat, "beats"},  {LV2_UNITS__bpm, "BPM"},
+        {LV2_UNITS__cent, "ct"},       {LV2_UNITS__cm, "cm"},       {LV2_UNITS__coef, ""},
+        {LV2_UNITS__db, "dB"},         {LV2_UNITS__degree, "deg"},  {LV2_UNITS__frame, "frames"},
+        {LV2_UNITS__hz, "Hz"},         {LV2_UNITS__inch, "in"},     {LV2_UNITS__khz, "kHz"},
+        {LV2_UNITS__km, "km"},         {LV2_UNITS__m, "m"},         {LV2_UNITS__mhz, "MHz"},
+        {LV2_UNITS__midiNote, "note"}, {LV2_UNITS__mile, "mi"},     {LV2_UNITS__min, "min"},
+        {LV2_UNITS__mm, "mm"},         {LV2_UNITS__ms, "ms"},       {LV2_UNITS__oct, "oct"},
+        {LV2_UNITS__pc, "%"},          {LV2_UNITS__s, "s"},         {LV2_UNITS__semitone12TET, "semi"},
+    }};
+    for (const auto& [uri, symbol] : symbols) {
+        if (uri == unit) {
+            return std::string(symbol);
+        }
+    }
+    return {};
+}
+
+PortDescription describe_port(LilvWorld* world, const LilvPlugin* plugin, const LilvPort* port,
                               const UriNodes& nodes, const DescriptionNodes& more)
 {
     PortDescription d;
@@ -124,6 +153,16 @@ PortDescription describe_port(const LilvPlugin* plugin, const LilvPort* port,
     d.maximum = number_or_nan(maximum_node);
     NodePtr unit(lilv_port_get(plugin, port, more.unit.get()));
     d.unit = unit && lilv_node_is_uri(unit.get()) ? node_text(unit.get()) : std::string();
+    if (unit) {
+        // The unit's own data first (the vocabulary, or a unit the plugin
+        // defines in place); the table covers the vocabulary's units.
+        NodePtr symbol(lilv_world_get(world, unit.get(), more.unit_symbol.get(), nullptr));
+        d.unit_symbol = symbol ? node_text(symbol.get()) : known_unit_symbol(d.unit);
+    }
+    NodesPtr designations(lilv_port_get_value(plugin, port, nodes.designation.get()));
+    if (designations && lilv_nodes_size(designations.get()) > 0) {
+        d.designation = node_text(lilv_nodes_get_first(designations.get()));
+    }
     d.integer = has(more.integer);
     d.toggled = has(more.toggled);
     d.enumeration = has(more.enumeration);
@@ -154,6 +193,15 @@ float world_number(LilvWorld* world, const LilvNode* subject, const LilvNode* pr
 
 } // namespace
 
+std::vector<PresetDescription> describe_presets(const World::Impl& world, const LilvPlugin* plugin)
+{
+    std::vector<PresetDescription> presets;
+    for (PresetLabel& preset : preset_labels(world.lilv.get(), plugin, world.nodes)) {
+        presets.push_back({std::move(preset.uri), std::move(preset.label)});
+    }
+    return presets;
+}
+
 PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* plugin)
 {
     LilvWorld* lilv = world.lilv.get();
@@ -165,13 +213,25 @@ PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* pl
     NodesPtr names(lilv_plugin_get_value(plugin, doap_name.get()));
     d.name = names ? node_text(lilv_nodes_get_first(names.get())) : std::string();
     d.class_label = node_text(lilv_plugin_class_get_label(lilv_plugin_get_class(plugin)));
+    d.class_uri = node_text(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin)));
+    NodePtr project(lilv_plugin_get_project(plugin));
+    if (project) {
+        // The project's data may sit in files of its own.
+        lilv_world_load_resource(lilv, project.get());
+        NodePtr name(lilv_world_get(lilv, project.get(), more.doap_name.get(), nullptr));
+        d.project = node_text(name ? name.get() : project.get());
+    }
     NodePtr author(lilv_plugin_get_author_name(plugin));
     d.author = node_text(author.get());
+    NodePtr email(lilv_plugin_get_author_email(plugin));
+    d.author_email = node_text(email.get());
+    NodePtr homepage(lilv_plugin_get_author_homepage(plugin));
+    d.author_homepage = node_text(homepage.get());
 
     const uint32_t count = lilv_plugin_get_num_ports(plugin);
     for (uint32_t i = 0; i < count; ++i) {
         d.ports.push_back(
-            describe_port(plugin, lilv_plugin_get_port_by_index(plugin, i), world.nodes, more));
+            describe_port(lilv, plugin, lilv_plugin_get_port_by_index(plugin, i), world.nodes, more));
         if (d.ports.back().reports_latency && !d.latency_port) {
             d.latency_port = i;
         }
@@ -188,13 +248,28 @@ PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* pl
         p.maximum = world_number(lilv, subject.get(), more.maximum.get());
         d.parameters.push_back(std::move(p));
     }
-    for (PresetLabel& preset : preset_labels(lilv, plugin, world.nodes)) {
-        d.presets.push_back({std::move(preset.uri), std::move(preset.label)});
-    }
+    d.presets = describe_presets(world, plugin);
     NodesPtr required(lilv_plugin_get_required_features(plugin));
     d.required_features = node_texts(required.get());
     NodesPtr optional(lilv_plugin_get_optional_features(plugin));
     d.optional_features = node_texts(optional.get());
+    for (auto* features : {&d.required_features, &d.optional_features}) {
+        std::sort(features->begin(), features->end());
+        for (const std::string& feature : *features) {
+            if (!host_offers_feature(feature)) {
+                d.unprovided_features.push_back(feature);
+            }
+        }
+    }
+    bool midi_input = false;
+    bool audio_input = false;
+    for (const PortDescription& port : d.ports) {
+        if (port.direction == PortDirection::input) {
+            midi_input = midi_input || port.carries_midi;
+            audio_input = audio_input || port.type == PortType::audio;
+        }
+    }
+    d.instrument = midi_input && !audio_input;
     return d;
 }
 
@@ -205,6 +280,15 @@ Result<PluginDescription> World::describe(std::string_view uri) const
         return Error{"No such plugin " + std::string(uri) + "\n"};
     }
     return describe_plugin(*impl_, plugin);
+}
+
+Result<std::vector<PresetDescription>> World::presets(std::string_view uri) const
+{
+    const LilvPlugin* plugin = find_lilv_plugin(*impl_, uri);
+    if (plugin == nullptr) {
+        return Error{"No such plugin " + std::string(uri) + "\n"};
+    }
+    return describe_presets(*impl_, plugin);
 }
 
 } // namespace tonbrix

@@ -24,12 +24,13 @@ bool make_uri_nodes(LilvWorld* world, UriNodes& nodes)
     nodes.atom_port.reset(lilv_new_uri(world, LV2_ATOM__AtomPort));
     nodes.worker_schedule.reset(lilv_new_uri(world, LV2_WORKER__schedule));
     nodes.worker_interface.reset(lilv_new_uri(world, LV2_WORKER__interface));
+    nodes.sample_rate.reset(lilv_new_uri(world, LV2_CORE__sampleRate));
     return nodes.input_port && nodes.output_port && nodes.control_port && nodes.audio_port &&
            nodes.cv_port &&
            nodes.preset && nodes.connection_optional && nodes.free_wheeling &&
            nodes.reports_latency && nodes.latency_designation && nodes.designation &&
            nodes.rdfs_label && nodes.atom_port &&
-           nodes.worker_schedule && nodes.worker_interface;
+           nodes.worker_schedule && nodes.worker_interface && nodes.sample_rate;
 }
 
 } // namespace tonbrix

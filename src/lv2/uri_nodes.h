@@ -21,6 +21,7 @@ struct UriNodes {
     NodePtr atom_port;
     NodePtr worker_schedule;
     NodePtr worker_interface;
+    NodePtr sample_rate; // the port property lv2:sampleRate
 };
 
 // Makes all the nodes; false when any of them cannot be made.

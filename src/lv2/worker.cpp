@@ -10,6 +10,7 @@ extern "C" LV2_Worker_Status lv2_worker_schedule(LV2_Worker_Schedule_Handle hand
         context->interface->work == nullptr) {
         return LV2_WORKER_ERR_UNKNOWN;
     }
+    ++context->scheduled;
     if (context->events != nullptr) {
         context->events->report(EventKind::worker_trace, worker_trace_line);
     }

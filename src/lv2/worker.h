@@ -20,6 +20,8 @@ struct WorkerContext {
     const LV2_Worker_Interface* interface = nullptr;
     EventSink* events = nullptr; // receives a trace line for every schedule
     std::vector<std::vector<uint8_t>> responses; // waiting for the end of the run
+    // Jobs scheduled so far; only the instance's own thread touches it.
+    uint64_t scheduled = 0;
 };
 
 extern "C" {

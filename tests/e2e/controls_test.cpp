@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -230,6 +231,72 @@ TEST_F(Controls, StartValuesFollowDefaultsAndRanges)
         const Sound out = read_sound(path("out.wav"));
         EXPECT_EQ(out.frames(), 12) << label;
         expect_frames(out, c.want, 0.0f, label);
+    }
+}
+
+TEST_F(Controls, SampleRatePortsTakeFractionsOfTheRunsRate)
+{
+    // rateport: `cutoff` (default 0.25, 0.0625..0.5) and `width` (no
+    // default, 0.125..0.375) are fractions of the rate; `gain` (0.5) is not.
+    // The control outputs report what the plugin received.
+    struct Case {
+        int rate;
+        std::vector<std::string> options;
+        std::string report;
+    };
+    const Case cases[] = {
+        {48000, {}, "cutoff_seen: 12000\nwidth_seen: 12000\ngain_seen: 0.5\n"},
+        {44100, {}, "cutoff_seen: 11025\nwidth_seen: 11025\ngain_seen: 0.5\n"},
+        {22050, {}, "cutoff_seen: 5512.5\nwidth_seen: 5512.5\ngain_seen: 0.5\n"},
+        // Values given by the user are in units already.
+        {48000, {"-p", "cutoff:1000,width:0.25"},
+         "cutoff_seen: 1000\nwidth_seen: 0.25\ngain_seen: 0.5\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::to_string(c.rate) + (c.options.empty() ? "" : " -p");
+        write_sound(path("in.wav"),
+                    make_sound(1, 64, c.rate, wav_float, [](long, int) { return 0.125f; }));
+        std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav"), "-q",
+                                         "--report"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(test_plugin("rateport"));
+        const CommandResult r = tonbrix(args);
+        EXPECT_EQ(r.status, 0) << label;
+        EXPECT_EQ(r.out, c.report) << label;
+        EXPECT_EQ(r.err, "") << label;
+    }
+}
+
+TEST_F(Controls, SampleRateCutoffOfARealFilterStartsInHertz)
+{
+    // swh butthigh_iir: `cutoff` defaults to 0.112575 of the rate, about
+    // 5.4 kHz at 48 kHz. A 100 Hz tone is cut by some 70 dB, a 15 kHz tone
+    // passes; a cutoff taken as 0.11 Hz would pass both.
+    struct Case {
+        double hertz;
+        double least_ratio; // output RMS over input RMS
+        double most_ratio;
+    };
+    for (const Case c : {Case{100.0, 0.0, 0.01}, Case{15000.0, 0.7, 1.1}}) {
+        const Sound in = make_sound(1, 48000, 48000, wav_float, [&](long f, int) {
+            return static_cast<float>(0.5 * std::sin(2.0 * M_PI * c.hertz * f / 48000.0));
+        });
+        write_sound(path("in.wav"), in);
+        const CommandResult r = tonbrix_system({"-i", path("in.wav"), "-o", path("out.wav"), "-q",
+                                                "http://plugin.org.uk/swh-plugins/butthigh_iir"});
+        ASSERT_EQ(r.status, 0) << c.hertz << ": " << r.err;
+        const Sound out = read_sound(path("out.wav"));
+        ASSERT_EQ(out.frames(), in.frames());
+        // The second half, once the filter has settled.
+        double in_sum = 0.0;
+        double out_sum = 0.0;
+        for (long f = in.frames() / 2; f < in.frames(); ++f) {
+            in_sum += in.at(f, 0) * in.at(f, 0);
+            out_sum += out.at(f, 0) * out.at(f, 0);
+        }
+        const double ratio = std::sqrt(out_sum / in_sum);
+        EXPECT_GE(ratio, c.least_ratio) << c.hertz;
+        EXPECT_LE(ratio, c.most_ratio) << c.hertz;
     }
 }
 

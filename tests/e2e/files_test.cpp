@@ -49,13 +49,14 @@ TEST_F(Files, OutputTakesTheInputsFormatAndRate)
         const char* label;
         int format;
         int rate;
+        const char* written; // the type named in the warning; none for WAV
     };
     const Case cases[] = {
-        {"16-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050},
-        {"float WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000},
-        {"24-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100},
-        {"16-bit AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 32000},
-        {"16-bit FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100},
+        {"16-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, nullptr},
+        {"float WAV", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 96000, nullptr},
+        {"24-bit WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, nullptr},
+        {"16-bit AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 32000, "AIFF"},
+        {"16-bit FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, "FLAC"},
     };
     for (const Case& c : cases) {
         // Samples every format holds exactly.
@@ -63,12 +64,19 @@ TEST_F(Files, OutputTakesTheInputsFormatAndRate)
             return static_cast<float>((f * 7 + ch * 13) % 256 - 128) / 256.0f;
         });
         write_sound(path("in.snd"), in);
-        // The output's name says WAV; only the input decides the format.
+        // The output's name says WAV; only the input decides the format,
+        // and a warning says so where they differ.
         std::remove(path("out.wav").c_str());
         const CommandResult r =
             tonbrix({"-i", path("in.snd"), "-o", path("out.wav"), test_plugin("thru2")});
         EXPECT_EQ(r.status, 0) << c.label;
-        EXPECT_EQ(r.out, one_instance_notes) << c.label;
+        const std::string warning =
+            c.written == nullptr
+                ? ""
+                : std::string("WARNING: The output is written as ") + c.written +
+                      " although its name ends in .wav; choose the type with --output-format "
+                      "(e.g. --output-format=wav).\n";
+        EXPECT_EQ(r.out, one_instance_notes + warning) << c.label;
         EXPECT_EQ(r.err, "") << c.label;
         const Sound out = read_sound(path("out.wav"));
         EXPECT_EQ(out.format, c.format) << c.label;
@@ -290,4 +298,60 @@ TEST_F(Files, WhatAPluginPrintsNeverGetsIntoAudioOnStandardOutput)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(from_raw_bytes(r.out), samples);
     EXPECT_NE(r.err.find("chatty: run of 1000 frames\n"), std::string::npos) << r.err;
+}
+
+TEST_F(Files, NameThatSaysAnotherTypeIsWarnedAboutOnceEvenWhenQuiet)
+{
+    write_sound(path("shot.flac"),
+                make_sound(1, 500, 48000, SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+                           [](long f, int) { return static_cast<float>(f % 50) / 100.0f; }));
+    const CommandResult r = tonbrix(
+        {"-q", "-i", path("shot.flac"), "-o", path("shot.wav"), test_plugin("thru")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "WARNING: The output is written as FLAC although its name ends in .wav; "
+                     "choose the type with --output-format (e.g. --output-format=wav).\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_sound(path("shot.wav")).format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    // Raw floats on standard output have no name to disagree with.
+    const CommandResult raw = tonbrix({"-q", "-r", "48000", "-n", "1", "-i", "-", "-o", "-",
+                                       test_plugin("thru")},
+                                      to_raw_bytes({0.5f, 0.25f}));
+    EXPECT_EQ(raw.status, 0);
+    EXPECT_EQ(raw.err, "");
+}
+
+TEST_F(Files, PartialFrameAtTheEndOfARawInputIsWarnedAbout)
+{
+    // Three stereo frames, then `extra` bytes of a fourth.
+    const std::vector<float> samples = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
+    struct Case {
+        bool pipe;       // standard input, else a file
+        bool to_stdout;  // audio on standard output: the warning on standard error
+        std::size_t extra;
+    };
+    const Case cases[] = {
+        {true, false, 0}, {true, false, 1}, {true, false, 4}, {true, true, 7},
+        {false, false, 0}, {false, false, 5}, {false, true, 3},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::string(c.pipe ? "pipe" : "file") +
+                                  (c.to_stdout ? " to stdout" : "") + ", " +
+                                  std::to_string(c.extra) + " bytes";
+        const std::string bytes = to_raw_bytes(samples) + std::string(c.extra, '\x11');
+        write_bytes(path("in.f32"), bytes);
+        std::vector<std::string> args = {"-q", "-r", "8000", "-n", "2", "-i",
+                                         c.pipe ? "-" : path("in.f32"), "-o",
+                                         c.to_stdout ? "-" : path("out.f32"),
+                                         test_plugin("thru2")};
+        const CommandResult r = tonbrix(args, c.pipe ? bytes : "");
+        EXPECT_EQ(r.status, 0) << label;
+        const std::string warning =
+            c.extra == 0 ? ""
+                         : "WARNING: The raw input ended with " + std::to_string(c.extra) +
+                               " bytes of an incomplete frame (8 bytes each); they were left "
+                               "out.\n";
+        EXPECT_EQ(c.to_stdout ? r.err : r.out, warning) << label;
+        const std::string audio = c.to_stdout ? r.out : read_file(path("out.f32"));
+        EXPECT_EQ(from_raw_bytes(audio), samples) << label;
+    }
 }

@@ -69,7 +69,8 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "-p, --parameters=SYMBOL:VALUE", "-c, --connect=CHANNEL:[INSTANCE.]PORT",
           "-s, --set=PARAMETER=VALUE", "-b, --blocksize=N", "-m, --mono", "--ignore-clipping",
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
-          "--report", "-q, --quiet", "-j, --jobs=N"}) {
+          "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
+          "-j, --jobs=N"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
     for (const char* word : {"wav", "wavex", "w64", "rf64", "aiff", "caf", "au", "flac", "ogg",
@@ -80,7 +81,8 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
     // The four modes in the synopsis, and three examples.
     EXPECT_EQ(r.out.rfind("Usage:\n  tonbrix -l|--list\n  tonbrix -L|--list-presets PLUGIN\n"
                           "  tonbrix -n|--nameports PLUGIN\n"
-                          "  tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN\n",
+                          "  tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN\n"
+                          "  tonbrix -I|--info PLUGIN\n",
                           0),
               0u);
     const std::size_t examples = r.out.find("\nExamples:\n");

@@ -154,6 +154,72 @@ TEST_F(OutputSafety, InterruptionStopsReleasesThePluginsAndExitsWithTheSignal)
     }
 }
 
+TEST_F(OutputSafety, SignalIgnoredAtStartStaysIgnored)
+{
+    const Sound in = long_mono();
+    write_sound(path("in.wav"), in);
+    struct Case {
+        const char* ignored; // the shell's name of the signal ignored at start
+        int raised;
+        int status;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"HUP", SIGHUP, 0, ""},
+        {"INT", SIGINT, 0, ""},
+        {"TERM", SIGTERM, 0, ""},
+        // Only the ignored signal is spared: another still stops the run.
+        {"HUP", SIGTERM, 128 + SIGTERM, "Interrupted.\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::string(c.ignored) + " ignored, " + std::to_string(c.raised);
+        std::remove(path("out.wav").c_str());
+        const CommandResult r = tonbrix_under(
+            shell_with(std::string("trap '' ") + c.ignored),
+            {"-i", path("in.wav"), "-o", path("out.wav"), "-p",
+             "signal:" + std::to_string(c.raised) + ",after:20000", test_plugin("raise")});
+        EXPECT_EQ(r.status, c.status) << label;
+        EXPECT_EQ(r.err, c.err) << label;
+        if (c.status == 0) {
+            EXPECT_EQ(read_sound(path("out.wav")).samples, in.samples) << label;
+        } else {
+            EXPECT_FALSE(file_exists(path("out.wav"))) << label;
+        }
+        EXPECT_EQ(litter(), std::vector<std::string>{}) << label;
+    }
+}
+
+TEST_F(OutputSafety, SecondSignalEndsAtOnceAndLeavesNoTemporaryFile)
+{
+    write_sound(path("in.wav"), long_mono());
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const char* jobs : {"1", "2"}) {
+            for (const bool old : {true, false}) {
+                const std::string label = "signal " + std::to_string(number) + ", jobs " + jobs +
+                                          (old ? ", old output" : "");
+                std::remove(path("out.wav").c_str());
+                std::remove(log_path().c_str());
+                const std::string before = old ? write_old_output() : "";
+                // The plugin raises the signal twice in a row inside one run.
+                const CommandResult r = tonbrix(
+                    {"-i", path("in.wav"), "-o", path("out.wav"), "-j", jobs, "-p",
+                     "signal:" + std::to_string(number) + ",after:20000,times:2",
+                     test_plugin("raise")});
+                EXPECT_EQ(r.status, 128 + number) << label;
+                EXPECT_EQ(r.err, "Interrupted.\n") << label;
+                // The process ended inside the plugin's run, before any release.
+                EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\n") << label;
+                if (old) {
+                    EXPECT_EQ(read_file(path("out.wav")), before) << label;
+                } else {
+                    EXPECT_FALSE(file_exists(path("out.wav"))) << label;
+                }
+                EXPECT_EQ(litter(), std::vector<std::string>{}) << label;
+            }
+        }
+    }
+}
+
 TEST_F(OutputSafety, CrashingPluginIsNamedAndLeavesNoTemporaryFile)
 {
     write_sound(path("in.wav"), long_mono());

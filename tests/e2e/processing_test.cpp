@@ -102,24 +102,47 @@ TEST_F(Processing, OutputHasTheInputsLengthForEveryBlockSize)
     }
 }
 
-TEST_F(Processing, BlockSizeBelowOneIsRefusedBeforeAnyFileIsOpened)
+TEST_F(Processing, BlockSizeOutsideItsRangeIsRefusedBeforeAnyFileIsOpened)
 {
-    const std::vector<std::vector<std::string>> options = {
-        {"-b", "0"},           {"-b", "-1"}, {"--blocksize", "0"}, {"--blocksize=-512"},
-        {"-b", "-2147483648"},
+    const char* below = "Error: block size must be at least 1 frame.\n";
+    const char* above = "Error: block size must be at most 1048576 frames.\n";
+    struct Case {
+        std::vector<std::string> option;
+        const char* message;
     };
-    for (const auto& option : options) {
+    const Case cases[] = {
+        {{"-b", "0"}, below},
+        {{"-b", "-1"}, below},
+        {{"--blocksize", "0"}, below},
+        {{"--blocksize=-512"}, below},
+        {{"-b", "-2147483648"}, below},
+        {{"-b", "1048577"}, above},
+        {{"--blocksize=2147483647"}, above},
+    };
+    for (const auto& c : cases) {
         // The input does not exist: the block size is reported, not the file.
         std::vector<std::string> args = {"-i", path("missing.wav"), "-o", path("out.wav")};
-        args.insert(args.end(), option.begin(), option.end());
+        args.insert(args.end(), c.option.begin(), c.option.end());
         args.push_back(test_plugin("thru"));
         const CommandResult r = tonbrix(args);
-        EXPECT_EQ(r.status, 1) << option[0];
-        EXPECT_EQ(r.out, "") << option[0];
-        EXPECT_EQ(r.err, "Error: block size must be at least 1 frame.\n") << option[0];
-        EXPECT_FALSE(file_exists(path("out.wav"))) << option[0];
-        EXPECT_EQ(read_log(), "") << option[0];
+        const std::string label = c.option.back();
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_EQ(r.out, "") << label;
+        EXPECT_EQ(r.err, c.message) << label;
+        EXPECT_FALSE(file_exists(path("out.wav"))) << label;
+        EXPECT_EQ(read_log(), "") << label;
     }
+}
+
+TEST_F(Processing, LargestBlockSizeRuns)
+{
+    write_sound(path("in.wav"),
+                make_sound(1, 3000, 48000, wav_float, [](long f, int) { return f * 1e-4f; }));
+    const CommandResult r = tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"), "-b",
+                                     "1048576", test_plugin("thru")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_sound(path("out.wav")).frames(), 3000);
 }
 
 TEST_F(Processing, ProbeSeesTheHostFeaturesInEveryRunOfEveryInstance)

@@ -4,6 +4,7 @@
 #include "support/e2e.h"
 #include "support/messages.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -266,6 +267,200 @@ TEST_F(SetParameters, ConvolverTakesItsImpulseResponseFromTheFirstFrame)
                     break;
                 }
             }
+        }
+    }
+}
+
+// loader takes each value through its worker and uses it two runs later;
+// its restore asks for `level` under a key of its own and never for
+// `offset` (see tests/plugins/README.md). Every value is in use from the
+// first frame of the input, on every instance, at any block size.
+TEST_F(SetParameters, ValuesLoadedInTheBackgroundAreInUseFromTheFirstFrame)
+{
+    const Sound in = read_sound(path("in.wav"));
+    struct Case {
+        const char* plugin;
+        std::vector<std::string> sets;
+        float level;
+        float offset;
+    };
+    const Case cases[] = {
+        // Restored again under the key the restore asked for.
+        {"loader", {"level=0.5"}, 0.5f, 0.0f},
+        {"loaderstate", {"level=0.5"}, 0.5f, 0.0f},
+        // Not asked for by the restore: a patch:Set message.
+        {"loader", {"offset=0.25"}, 1.0f, 0.25f},
+        {"loader", {"level=2", "offset=0.125"}, 2.0f, 0.125f},
+    };
+    for (const Case& c : cases) {
+        for (const char* block : {"1", "16", "512"}) {
+            for (const char* jobs : {"1", "2"}) {
+                std::string label = std::string(c.plugin) + ", block " + block + ", jobs " + jobs;
+                std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav"),
+                                                 "-q", "--ignore-clipping", "-b", block, "-j",
+                                                 jobs};
+                for (const std::string& set : c.sets) {
+                    args.insert(args.end(), {"-s", set});
+                    label += ", " + set;
+                }
+                args.push_back(test_plugin(c.plugin));
+                const CommandResult r = tonbrix(args);
+                ASSERT_EQ(r.status, 0) << label << ": " << r.err;
+                EXPECT_EQ(r.err, "") << label;
+                const Sound out = read_sound(path("out.wav"));
+                ASSERT_EQ(out.frames(), in.frames()) << label;
+                ASSERT_EQ(out.channels, 2) << label;
+                for (long f = 0; f < out.frames(); ++f) {
+                    for (int ch = 0; ch < 2; ++ch) {
+                        ASSERT_EQ(out.at(f, ch), in.at(f, ch) * c.level + c.offset)
+                            << label << ", frame " << f << ", channel " << ch;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST_F(SetParameters, ValuesThePluginCannotTakeStopTheRunBeforeTheOutputIsTouched)
+{
+    const std::string logged = "plugin: loader: negative value -1\n";
+    const std::string rejected =
+        "Error: the plugin reported an error while taking the --set values.\n";
+    struct Case {
+        const char* plugin;
+        std::string item;
+        std::string err;
+    };
+    const Case cases[] = {
+        // The work logs the error, once per instance (two channels).
+        {"loader", "level=-1", logged + logged + rejected},
+        {"loader", "offset=-1", logged + logged + rejected},
+        // No restore key and no control atom input.
+        {"loaderstate", "offset=1",
+         "Error: cannot set parameter 'offset': the plugin's state restore does not take it and "
+         "the plugin has no control atom input.\n"},
+        {"loader", "level=999",
+         "Error: the plugin did not finish taking the --set values: still busy after 10 seconds "
+         "of silence.\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool old : {true, false}) {
+            const std::string label = c.plugin + (", " + c.item) + (old ? ", old output" : "");
+            std::remove(path("out.wav").c_str());
+            if (old) {
+                write_bytes(path("out.wav"), "keep");
+            }
+            const CommandResult r = tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "-q",
+                                             "-s", c.item, test_plugin(c.plugin)});
+            EXPECT_EQ(r.status, 1) << label;
+            EXPECT_EQ(r.out, "") << label;
+            EXPECT_EQ(r.err, c.err) << label;
+            if (old) {
+                EXPECT_EQ(read_file(path("out.wav")), "keep") << label;
+            } else {
+                EXPECT_FALSE(file_exists(path("out.wav"))) << label;
+            }
+            // No temporary file either.
+            std::vector<std::string> names = {"data.bin", "in.wav", "lifecycle.log"};
+            if (old) {
+                names.push_back("out.wav");
+            }
+            EXPECT_EQ(folder_entries(dir_), names) << label;
+        }
+    }
+}
+
+// The LSP convolvers: their restore asks for the file under another key
+// than the parameter their data declares, and they load it in the
+// background. The whole output is the direct convolution of the input and
+// the impulse response, from the first frame, at any block size.
+TEST_F(SetParameters, LspConvolversConvolveFromTheFirstFrame)
+{
+    const Sound ir = make_sound(1, 64, 48000, wav_float, [](long f, int) {
+        return f == 0 ? 0.5f : f == 1 ? -0.25f : f == 7 ? 0.125f : f == 40 ? 0.0625f : 0.0f;
+    });
+    write_sound(path("ir.wav"), ir);
+    const Sound in = make_sound(1, 3000, 48000, wav_float, [](long f, int) {
+        return static_cast<float>((f * 7919) % 2001 - 1000) / 4000.0f;
+    });
+    write_sound(path("noise.wav"), in);
+    std::vector<double> expected(static_cast<std::size_t>(in.frames()), 0.0);
+    for (long f = 0; f < in.frames(); ++f) {
+        for (long k = 0; k < ir.frames() && k <= f; ++k) {
+            expected[f] += static_cast<double>(ir.at(k, 0)) * in.at(f - k, 0);
+        }
+    }
+    struct Case {
+        const char* plugin;
+        const char* set;   // the parameter
+        const char* ports; // no dry signal; the file feeds the output
+        int channels;      // the convolution is on channel 0, the others are silent
+    };
+    const Case cases[] = {
+        {"http://lsp-plug.in/plugins/lv2/impulse_responses_mono", "ifn", "cs:1,dry:0", 1},
+        {"http://lsp-plug.in/plugins/lv2/impulse_reverb_mono", "ifn0", "csf0:1,dry:0", 2},
+    };
+    for (const Case& c : cases) {
+        for (const char* block : {"64", "100", "512", "4096"}) {
+            const std::string label = std::string(c.plugin) + ", block " + block;
+            const CommandResult r =
+                convolver({"-i", path("noise.wav"), "-o", path("out.wav"), "-q", "-b", block,
+                           "-s", std::string(c.set) + "=" + path("ir.wav"), "-p", c.ports,
+                           c.plugin});
+            ASSERT_EQ(r.status, 0) << label << ": " << r.err;
+            EXPECT_EQ(r.err, "") << label;
+            const Sound out = read_sound(path("out.wav"));
+            ASSERT_EQ(out.frames(), in.frames()) << label;
+            ASSERT_EQ(out.channels, c.channels) << label;
+            long wrong = 0;
+            for (long f = 0; f < out.frames() && wrong <= 5; ++f) {
+                for (int ch = 0; ch < c.channels; ++ch) {
+                    const double want = ch == 0 ? expected[f] : 0.0;
+                    if (std::abs(out.at(f, ch) - want) > 1e-5) {
+                        ++wrong;
+                        ADD_FAILURE_AT(__FILE__, __LINE__)
+                            << label << ", frame " << f << ", channel " << ch << ": "
+                            << out.at(f, ch) << " instead of " << want;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A plugin that logs an error (or, like zeroconvolv, a warning) while it
+// takes a --set value fails the run before anything is written.
+TEST_F(SetParameters, PluginThatRejectsAValueFailsTheRun)
+{
+    write_sound(path("noise.wav"), make_sound(1, 1000, 48000, wav_float,
+                                              [](long f, int) { return (f % 10) / 20.0f; }));
+    write_bytes(path("notsound.wav"), "this is no sound file\n");
+    for (const bool old : {false, true}) {
+        std::remove(path("out.wav").c_str());
+        const std::string before = old ? "an earlier output" : "";
+        if (old) {
+            write_bytes(path("out.wav"), before);
+        }
+        const CommandResult r =
+            convolver({"-i", path("noise.wav"), "-o", path("out.wav"), "-s",
+                       "ir=" + path("notsound.wav"),
+                       "http://gareus.org/oss/lv2/zeroconvolv#CfgMono"});
+        EXPECT_EQ(r.status, 1) << old;
+        // The plugin's own lines, then ours.
+        EXPECT_NE(r.err.find("plugin: ZConvolv Convolver: Error: cannot open IR file.\n"),
+                  std::string::npos)
+            << r.err;
+        const std::string ours =
+            "Error: the plugin reported an error while taking the --set values.\n";
+        ASSERT_GE(r.err.size(), ours.size());
+        EXPECT_EQ(r.err.substr(r.err.size() - ours.size()), ours);
+        if (old) {
+            EXPECT_EQ(read_file(path("out.wav")), before);
+        } else {
+            EXPECT_FALSE(file_exists(path("out.wav")));
+        }
+        for (const std::string& name : folder_entries(dir_)) {
+            EXPECT_EQ(name.find(".tonbrix-"), std::string::npos) << name;
         }
     }
 }

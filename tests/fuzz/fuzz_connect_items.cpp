@@ -11,7 +11,9 @@ using namespace tonbrix::cli;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string value(reinterpret_cast<const char*>(data), size);
+    std::size_t items = 0;
     for_each_item({value}, [&](std::string_view item) {
+        ++items;
         ConnectItem parsed;
         const ConnectItemError error = parse_connect_item(item, parsed);
         const std::size_t colon = item.find(':');
@@ -29,5 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         }
         return true;
     });
+    // All the items read, or none: one connection per item, each with an
+    // instance of at least 1.
+    const Result<std::vector<ChannelConnection>> connections = read_connections({value});
+    if (connections.ok()) {
+        if (connections->size() != items) {
+            __builtin_trap();
+        }
+        for (const ChannelConnection& connection : connections.value()) {
+            if (connection.instance < 1) {
+                __builtin_trap();
+            }
+        }
+    } else if (connections.error().message.empty()) {
+        __builtin_trap();
+    }
     return 0;
 }

@@ -88,6 +88,8 @@ expect()
 }
 
 complete -p tonbrix | grep -q -- '-F _tonbrix' || fail "no completion registered for tonbrix"
+# An empty offer stays empty: readline would fall back to file names.
+complete -p tonbrix | grep -qE -- '-o (bash)?default' && fail "empty offers fall back to file names"
 
 p=http://tonbrix.test/plugins
 
@@ -100,7 +102,7 @@ complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --quiet --jobs= --help --version; do
+    --report-every= --json -I --info= --quiet --jobs= --help --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done
 
@@ -109,6 +111,12 @@ done
 expect "tonbrix -i in.wav -o out.wav $p/th" //tonbrix.test/plugins/thru //tonbrix.test/plugins/thru2
 expect "tonbrix --nameports $p/fr" //tonbrix.test/plugins/freewheel2
 expect "tonbrix -L http://tonbrix.test/plugins/pre" //tonbrix.test/plugins/presets
+expect "tonbrix -I $p/ann" //tonbrix.test/plugins/annotated
+expect "tonbrix --info=$p/ann" //tonbrix.test/plugins/annotated
+expect "tonbrix --rep" --report --report-every=
+expect "tonbrix -i a.wav -o b.wav --report-every "
+expect "tonbrix -i a.wav -o b.wav --report-every 2 $p/mix" //tonbrix.test/plugins/mixed
+expect "tonbrix -i a.wav -o b.wav --report-every 2 $p/mixed -p g" gain:
 complete_with "$tonbrix" "tonbrix -n "
 [[ $offers == "$("$tonbrix" --list | cut -f2 | sort)" ]] || fail "-n did not offer every plugin"
 expect "tonbrix -i in.wav -o out.wav $p/nosuch"
@@ -120,7 +128,17 @@ expect "tonbrix -i a.wav -o b.wav $p/mixed --parameters=b" bias:
 expect "tonbrix -i a.wav -o b.wav $p/mixed -p gain:2,b" 2,bias:
 [[ $nospace == yes ]] || fail "a symbol is followed by a space"
 expect "tonbrix -r 8000 -n 1 -i - -o - $p/thru -p " gain:
+# The plugin first, as the documentation shows it.
+expect "tonbrix $p/mixed -p " gain: bias:
+expect "tonbrix $p/mixed -i a.wav -o b.wav --parameters=g" gain:
+expect "tonbrix $p/presets -P T" Twin
+# No plugin on the line yet: nothing, not file names, for -p, -s and -P.
 expect "tonbrix -i a.wav -o b.wav -p "
+expect "tonbrix -p "
+expect "tonbrix -i a.wav -o b.wav -P "
+expect "tonbrix --preset="
+expect "tonbrix -i a.wav -o b.wav -s "
+expect "tonbrix --set="
 
 # Preset labels, each once.
 expect "tonbrix -i a.wav -o b.wav $p/presets -P T" Twin

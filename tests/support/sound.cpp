@@ -5,7 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
-void write_sound(const std::string& path, const Sound& sound)
+void write_sound(const std::string& path, const Sound& sound, const SoundStrings& strings)
 {
     SF_INFO info{};
     info.channels = sound.channels;
@@ -15,8 +15,19 @@ void write_sound(const std::string& path, const Sound& sound)
     if (file == nullptr) {
         throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
     }
+    for (const auto& [kind, text] : strings) {
+        if (sf_set_string(file, kind, text.c_str()) != 0) {
+            sf_close(file);
+            throw std::runtime_error("cannot set a string of " + path);
+        }
+    }
     const sf_count_t frames = sound.frames();
-    const sf_count_t written = sf_writef_float(file, sound.samples.data(), frames);
+    const sf_count_t written =
+        frames == 0 ? 0 : sf_writef_float(file, sound.samples.data(), frames);
+    if (frames == 0) {
+        // libsndfile begins a FLAC stream only when asked, without frames.
+        sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    }
     sf_close(file);
     if (written != frames) {
         throw std::runtime_error("short write to " + path);
@@ -31,13 +42,39 @@ Sound read_sound(const std::string& path)
         throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
     }
     Sound sound{info.channels, info.samplerate, info.format, {}};
-    sound.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-    const sf_count_t read = sf_readf_float(file, sound.samples.data(), info.frames);
+    // Read to the end: a FLAC stream may not say how long it is.
+    std::vector<float> chunk(std::size_t{4096} * static_cast<std::size_t>(info.channels));
+    for (;;) {
+        const sf_count_t read = sf_readf_float(file, chunk.data(), 4096);
+        if (read <= 0) {
+            break;
+        }
+        sound.samples.insert(sound.samples.end(), chunk.begin(),
+                             chunk.begin() + read * info.channels);
+    }
+    const int error = sf_error(file);
     sf_close(file);
-    if (read != info.frames) {
+    if (error != 0 || (info.frames != SF_COUNT_MAX && sound.frames() != info.frames)) {
         throw std::runtime_error("short read from " + path);
     }
     return sound;
+}
+
+SoundStrings read_sound_strings(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        throw std::runtime_error("cannot read " + path + ": " + sf_strerror(nullptr));
+    }
+    SoundStrings strings;
+    for (int kind = SF_STR_FIRST; kind <= SF_STR_LAST; ++kind) {
+        if (const char* text = sf_get_string(file, kind)) {
+            strings.emplace_back(kind, text);
+        }
+    }
+    sf_close(file);
+    return strings;
 }
 
 std::string to_raw_bytes(const std::vector<float>& samples)

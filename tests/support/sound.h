@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // A whole sound file in memory: interleaved samples.
@@ -19,10 +20,17 @@ struct Sound {
 inline constexpr int wav_float = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 inline constexpr int wav_pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
-// Writes a sound file; throws on failure.
-void write_sound(const std::string& path, const Sound& sound);
+// libsndfile's strings of a file (SF_STR_TITLE, ...) and their text.
+using SoundStrings = std::vector<std::pair<int, std::string>>;
+
+// Writes a sound file (a FLAC file without frames, too) with `strings`;
+// throws on failure.
+void write_sound(const std::string& path, const Sound& sound, const SoundStrings& strings = {});
 // Reads a whole sound file; throws on failure.
 Sound read_sound(const std::string& path);
+// The strings libsndfile reads from a file, in the order of their kinds;
+// throws when it cannot be opened.
+SoundStrings read_sound_strings(const std::string& path);
 
 // Builds a sound whose channel c, frame f holds fn(f, c).
 template <class Fn>

@@ -159,6 +159,9 @@ protected:
         if (frames > 0) {
             EXPECT_EQ(sf_writef_short(file, samples.data(), frames), frames);
         }
+        // As the output of the run: a stream without frames is begun
+        // explicitly (libsndfile leaves it empty otherwise).
+        EXPECT_EQ(sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0), 0);
         EXPECT_EQ(sf_close(file), 0);
         return read_file(path);
     }
@@ -237,6 +240,7 @@ TEST_F(FlacWriterTest, SameBytesAsOnePiece)
         const auto expected = reference(info, samples);
         const auto actual = segmented(info, samples, c.threads, c.piece);
         EXPECT_EQ(actual.size(), expected.size()) << c.frames << " frames";
+        EXPECT_GE(actual.size(), 42u) << c.frames << " frames: no fLaC and STREAMINFO";
         EXPECT_TRUE(actual == expected) << c.frames << " frames, " << c.channels << " channels";
     }
 }

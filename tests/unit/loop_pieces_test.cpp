@@ -1,10 +1,9 @@
-// Pieces of the engine that carry frames between lanes, and the option
-// values they depend on.
+// Pieces of the block loop that carry frames between stages, and the
+// option values they depend on.
+#include "engine/chunk_queue.h"
+#include "engine/gather_stage.h"
+#include "engine/output_store.h"
 #include "cli/option_values.h"
-#include "engine/chunk_ring.h"
-#include "engine/delay_line.h"
-#include "engine/latency_trim.h"
-#include "io/interleave.h"
 
 #include <gtest/gtest.h>
 
@@ -13,53 +12,29 @@
 using namespace tonbrix;
 using namespace tonbrix::cli;
 
-TEST(LatencyTrim, SkipsEachChannelsLatencyThenGivesFramesEveryChannelHas)
+TEST(OutputStore, SkipsTheLatencyThenKeepsFramesInOrder)
 {
-    tonbrix::LatencyTrim trim;
-    trim.reset({5, 1});
-    // Two channels, stride 4: channel 0 holds 0..3, channel 1 holds 10..13.
-    const float chunk[8] = {0, 1, 2, 3, 10, 11, 12, 13};
-    trim.append(chunk, 4, 4); // channel 0 skips all four, channel 1 one
-    EXPECT_EQ(trim.ready(), 0u);
-    trim.append(chunk, 4, 3); // channel 0 skips one more and keeps two
-    ASSERT_EQ(trim.ready(), 2u);
-    EXPECT_EQ(trim.channel(0)[0], 1.0f);
-    EXPECT_EQ(trim.channel(0)[1], 2.0f);
-    EXPECT_EQ(trim.channel(1)[0], 11.0f);
-    EXPECT_EQ(trim.channel(1)[3], 10.0f);
-    trim.consume(2);
-    EXPECT_EQ(trim.ready(), 0u);
-    trim.append(chunk, 4, 4);
-    ASSERT_EQ(trim.ready(), 4u);
-    EXPECT_EQ((std::vector<float>(trim.channel(0), trim.channel(0) + 4)),
-              (std::vector<float>{0, 1, 2, 3}));
-    EXPECT_EQ((std::vector<float>(trim.channel(1), trim.channel(1) + 4)),
-              (std::vector<float>{13, 10, 11, 12}));
+    OutputStore store;
+    reset_output_store(store, 2, 8);
+    store.skip = 5;
+    // Two outputs, stride 4: output 0 holds 0..3, output 1 holds 10..13.
+    const float ports[8] = {0, 1, 2, 3, 10, 11, 12, 13};
+    append_outputs(store, ports, 4, 4); // all four skipped
+    EXPECT_EQ(store.frames, 0u);
+    append_outputs(store, ports, 4, 3); // one more skipped, two kept
+    ASSERT_EQ(store.frames, 2u);
+    EXPECT_EQ(store.channels[0][0], 1.0f);
+    EXPECT_EQ(store.channels[1][1], 12.0f);
+    append_outputs(store, ports, 4, 4);
+    consume_outputs(store, 3);
+    ASSERT_EQ(store.frames, 3u);
+    EXPECT_EQ((std::vector<float>(store.channels[0].begin(), store.channels[0].end())),
+              (std::vector<float>{1, 2, 3}));
+    consume_outputs(store, 99);
+    EXPECT_EQ(store.frames, 0u);
 }
 
-TEST(DelayLine, DelaysAcrossCallsOfAnySize)
-{
-    for (const std::size_t delay : {0u, 1u, 3u, 10u}) {
-        tonbrix::DelayLine line;
-        line.set_delay(delay);
-        std::vector<float> out;
-        float next = 1.0f;
-        for (const std::size_t frames : {2u, 0u, 7u, 1u, 13u}) {
-            std::vector<float> chunk(frames);
-            for (float& x : chunk) {
-                x = next++;
-            }
-            line.apply(chunk.data(), frames);
-            out.insert(out.end(), chunk.begin(), chunk.end());
-        }
-        for (std::size_t f = 0; f < out.size(); ++f) {
-            EXPECT_EQ(out[f], f < delay ? 0.0f : static_cast<float>(f - delay + 1))
-                << "delay " << delay << ", frame " << f;
-        }
-    }
-}
-
-TEST(Interleave, InterleavesAnyWidth)
+TEST(GatherStage, InterleavesAnyWidth)
 {
     for (std::size_t width : {1u, 2u, 3u}) {
         std::vector<std::vector<float>> channels(width);
@@ -78,60 +53,31 @@ TEST(Interleave, InterleavesAnyWidth)
     }
 }
 
-TEST(ChunkRing, CarriesChunksInOrderFromSeveralWritersToSeveralReaders)
+TEST(ChunkQueue, CarriesItemsInOrderAndWakesBothSidesOnClose)
 {
-    // Two writers fill their halves of every chunk and two readers check
-    // both halves: no chunk is read before both wrote it, nor overwritten
-    // before both read it.
-    constexpr uint64_t chunks = 200;
-    tonbrix::ChunkRing ring;
-    ASSERT_TRUE(ring.allocate(3, 2, 4, 2, 2));
-    std::vector<std::thread> threads;
-    std::vector<int> bad(2, 0);
-    for (uint32_t w = 0; w < 2; ++w) {
-        threads.emplace_back([&, w] {
-            for (uint64_t k = 0; k < chunks; ++k) {
-                tonbrix::RingSlot* slot = ring.begin_write(k);
-                ASSERT_NE(slot, nullptr);
-                std::fill(slot->samples + w * ring.stride(),
-                          slot->samples + (w + 1) * ring.stride(), static_cast<float>(k));
-                if (ring.end_write(k)) {
-                    slot->info.frames = static_cast<std::size_t>(k);
-                    ring.publish(k);
-                }
+    // A consumer that waits for several items at once gets them all too,
+    // also when it asks for more than fit, and the last ones on close.
+    for (const std::size_t refill : {1u, 2u, 3u}) {
+        ChunkQueue<int> q;
+        q.capacity = 2;
+        std::vector<int> seen;
+        std::thread consumer([&] {
+            int item = 0;
+            while (queue_pop(q, item, refill)) {
+                seen.push_back(item);
             }
         });
+        for (int i = 0; i < 101; ++i) {
+            ASSERT_TRUE(queue_push(q, i));
+        }
+        queue_close(q);
+        consumer.join();
+        ASSERT_EQ(seen.size(), 101u) << refill;
+        for (int i = 0; i < 101; ++i) {
+            EXPECT_EQ(seen[i], i) << refill;
+        }
+        EXPECT_FALSE(queue_push(q, 1));
     }
-    for (int r = 0; r < 2; ++r) {
-        threads.emplace_back([&, r] {
-            for (uint64_t k = 0; k < chunks; ++k) {
-                const tonbrix::RingSlot* slot = ring.begin_read(k);
-                ASSERT_NE(slot, nullptr);
-                for (std::size_t i = 0; i < 2 * ring.stride(); ++i) {
-                    bad[r] += slot->samples[i] != static_cast<float>(k);
-                }
-                bad[r] += slot->info.frames != k;
-                ring.end_read(k);
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(bad, (std::vector<int>{0, 0}));
-}
-
-TEST(ChunkRing, ClosingWakesBothSides)
-{
-    tonbrix::ChunkRing ring;
-    ASSERT_TRUE(ring.allocate(1, 1, 1, 1, 1));
-    ASSERT_NE(ring.begin_write(0), nullptr);
-    std::thread reader([&] { EXPECT_EQ(ring.begin_read(1), nullptr); });
-    std::thread writer([&] { EXPECT_EQ(ring.begin_write(1), nullptr); });
-    ring.close();
-    reader.join();
-    writer.join();
-    EXPECT_FALSE(ring.wait_published(0));
 }
 
 TEST(OptionValues, TailSeconds)

@@ -112,3 +112,51 @@ TEST(OutputFormat, AnEncodingTheInputsTypeCannotHoldIsRefused)
     EXPECT_FALSE(resolve_output_format(request, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, format, error));
     EXPECT_EQ(error, error_for(":float") + "flac (the input's type) cannot hold float data.\n");
 }
+
+TEST(ExtensionMismatch, WarnsWhereTheNameNamesAnotherType)
+{
+    const auto warning = [](const char* written, const char* extension, const char* name) {
+        return std::string("WARNING: The output is written as ") + written +
+               " although its name ends in " + extension +
+               "; choose the type with --output-format (e.g. --output-format=" + name + ").\n";
+    };
+    struct Case {
+        const char* path;
+        int written;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"shot.wav", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, warning("FLAC", ".wav", "wav")},
+        {"dir.x/shot.WAV", SF_FORMAT_OGG | SF_FORMAT_VORBIS, warning("OGG", ".WAV", "wav")},
+        {"shot.flac", SF_FORMAT_WAV | SF_FORMAT_PCM_16, warning("WAV", ".flac", "flac")},
+        {"shot.aif", SF_FORMAT_WAV | SF_FORMAT_PCM_16, warning("WAV", ".aif", "aiff")},
+        {"shot.oga", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, warning("FLAC", ".oga", "ogg")},
+        {"shot.rf64", SF_FORMAT_WAV | SF_FORMAT_PCM_16, warning("WAV", ".rf64", "rf64")},
+        {"shot.w64", SF_FORMAT_WAV | SF_FORMAT_PCM_16, warning("WAV", ".w64", "w64")},
+        {"shot.wav", SF_FORMAT_W64 | SF_FORMAT_PCM_16, warning("W64", ".wav", "wav")},
+        {"shot.raw", SF_FORMAT_WAV | SF_FORMAT_FLOAT, warning("WAV", ".raw", "raw")},
+        // Names that agree with what is written.
+        {"shot.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ""},
+        {"shot.wav", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, ""},
+        {"shot.wav", SF_FORMAT_RF64 | SF_FORMAT_DOUBLE, ""}, // a long output
+        {"shot.Wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ""},
+        {"shot.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, ""},
+        {"shot.AIFF", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, ""},
+        {"shot.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, ""},
+        {"shot.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, ""},
+        {"shot.oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS, ""},
+        {"shot.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, ""},
+        {"shot.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ""},
+        // Names that name no type, and raw data.
+        {"shot", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ""},
+        {"take.2/shot", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ""},
+        {".wav", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, ""},
+        {"shot.mp4", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ""},
+        {"shot.", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ""},
+        {"-", SF_FORMAT_WAV | SF_FORMAT_PCM_16, ""},
+        {"shot.wav", SF_FORMAT_RAW | SF_FORMAT_FLOAT, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(extension_mismatch_warning(c.path, c.written), c.expected) << c.path;
+    }
+}

@@ -30,7 +30,7 @@ void encoder_main(FlacWriter* writer)
         }
         bool encoded = false;
         try {
-            encoded = encode_flac_segment(writer->info, *segment) &&
+            encoded = encode_flac_segment(writer->info, writer->strings, *segment) &&
                       number_flac_segment(*segment, writer->segment_frames);
         } catch (const std::bad_alloc&) {
             encoded = false;
@@ -177,7 +177,8 @@ void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
 
 } // namespace
 
-bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment)
+bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings,
+                         FlacSegment& segment)
 {
     SF_VIRTUAL_IO io = memory_file_io();
     MemoryFile device;
@@ -190,8 +191,11 @@ bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment)
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &settings, &device);
     bool encoded = file != nullptr;
     if (file != nullptr) {
+        write_sound_strings(file, strings);
         const auto frames = static_cast<sf_count_t>(segment.frames);
-        encoded = frames == 0 || sf_writef_short(file, segment.samples.data(), frames) == frames;
+        // Without frames, libsndfile writes the stream's start only when asked.
+        encoded = frames == 0 ? sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0) == 0
+                              : sf_writef_short(file, segment.samples.data(), frames) == frames;
         encoded = sf_close(file) == 0 && encoded;
     }
     segment.stream = std::move(device.bytes);
@@ -292,7 +296,7 @@ bool finish_flac_writer(FlacWriter& writer)
     if (writer.header.empty()) {
         // No audio at all: the stream is libsndfile's empty one, as it is.
         FlacSegment empty;
-        if (!encode_flac_segment(writer.info, empty)) {
+        if (!encode_flac_segment(writer.info, writer.strings, empty)) {
             writer.error = -1;
             return false;
         }

@@ -2,6 +2,7 @@
 
 #include "io/flac/flac_frames.h"
 #include "io/flac/md5.h"
+#include "io/sound_strings.h"
 
 #include <sndfile.h>
 #include <sys/types.h>
@@ -45,6 +46,7 @@ struct FlacSegment {
 struct FlacWriter {
     int fd = -1;
     SF_INFO info{};
+    SoundStrings strings; // in the stream's metadata
     std::size_t segment_frames = 0;
     std::size_t in_flight = 0; // segments dispatched and not written, at most
 
@@ -90,8 +92,9 @@ bool finish_flac_writer(FlacWriter& writer);
 // Stops the encoder threads; what is not written is dropped.
 void stop_flac_writer(FlacWriter& writer) noexcept;
 
-// Encodes one segment as libsndfile writes a FLAC stream; false on failure.
-bool encode_flac_segment(const SF_INFO& info, FlacSegment& segment);
+// Encodes one segment as libsndfile writes a FLAC stream with `strings`;
+// false on failure.
+bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings, FlacSegment& segment);
 
 // Renumbers the encoded segment's frames for its place in the stream,
 // every segment before it holding `segment_frames` frames. False when the

@@ -1,6 +1,7 @@
 /* raise: out = in; raises the signal numbered by the `signal` control once
  * the instance has run `after` frames. 11 is a real write through a null
- * pointer, 6 is abort(); any other number is raise(). */
+ * pointer, 6 is abort(); any other number is raise(), `times` times in a
+ * row. */
 #include <signal.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@ typedef struct {
     float* out;
     const float* signal;
     const float* after;
+    const float* times;
     double frames;
     int raised;
 } Raise;
@@ -40,6 +42,7 @@ static void connect_port(LV2_Handle h, uint32_t port, void* data)
     case 1: self->out = data; break;
     case 2: self->signal = data; break;
     case 3: self->after = data; break;
+    case 4: self->times = data; break;
     default: break;
     }
 }
@@ -66,7 +69,9 @@ static void run(LV2_Handle h, uint32_t n)
         } else if (number == SIGABRT) {
             abort();
         } else {
-            raise(number);
+            for (int i = 0; i < (int)*self->times; ++i) {
+                raise(number);
+            }
         }
     }
     self->frames += n;

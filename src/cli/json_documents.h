@@ -1,0 +1,41 @@
+#pragma once
+
+#include "engine/readings.h"
+
+#include <tonbrix/world.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tonbrix::cli {
+
+// The JSON documents of --json. Fields keep the order they are added in;
+// new fields are only ever added, never renamed. Floats are written as the
+// shortest decimal that reads back as the same float; values the data
+// leaves out are null.
+using Json = nlohmann::ordered_json;
+
+// --list: every plugin with its list number.
+Json plugin_list_json(const std::vector<std::string>& uris);
+
+// --nameports: the audio inputs, the control and CV inputs and the
+// writable parameters.
+Json nameports_json(const PluginDescription& plugin);
+
+// --list-presets: the labelled presets.
+Json presets_json(std::string_view plugin_uri, const std::vector<PresetDescription>& presets);
+
+// --info: everything the description holds.
+Json plugin_info_json(const PluginDescription& plugin);
+
+// --report: the readings, each at its time in seconds and its frame.
+Json report_json(const std::string& plugin_uri, int rate, const std::vector<std::string>& symbols,
+                 const std::vector<Reading>& readings);
+
+// The document's text, ending with a newline.
+std::string json_text(const Json& document);
+
+} // namespace tonbrix::cli

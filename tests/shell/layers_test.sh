@@ -1,0 +1,41 @@
+#!/bin/sh
+# Each layer of the sources includes only itself and the layers below it,
+# and the public headers include nothing of the sources, lilv, LV2,
+# libsndfile or argtable2.
+# Usage: layers_test.sh SOURCE_DIR
+set -u
+root=$1
+status=0
+
+# check LAYER ALLOWED...: every project include of src/LAYER names an allowed layer.
+check() {
+    layer=$1
+    shift
+    for file in $(find "$root/src/$layer" -name '*.h' -o -name '*.cpp' | sort); do
+        grep -n '^#include "' "$file" | while IFS= read -r line; do
+            target=$(printf '%s\n' "$line" | sed 's/.*#include "\([^/"]*\)\/.*/\1/')
+            allowed=no
+            for ok in "$@"; do
+                [ "$target" = "$ok" ] && allowed=yes
+            done
+            if [ "$allowed" = no ]; then
+                echo "${file#"$root"/}:$line"
+            fi
+        done
+    done
+}
+
+found=$(check base base; check io base io; check lv2 base lv2; check engine base io lv2 engine)
+if [ -n "$found" ]; then
+    echo "includes of a higher layer:"
+    echo "$found"
+    status=1
+fi
+found=$(grep -n '^#include' "$root"/include/tonbrix/*.h | grep -v '#include <tonbrix/' |
+        grep -E '"|<(lilv|lv2|sndfile|argtable)')
+if [ -n "$found" ]; then
+    echo "public headers that include the insides:"
+    echo "$found"
+    status=1
+fi
+exit $status
