@@ -87,9 +87,10 @@ TEST_F(Progress, OnATerminalOneLineIsRedrawnAndEndedWithANewline)
     EXPECT_EQ(terminal.find('\n'), terminal.size() - 1) << "one line only";
 
     const std::vector<std::string> lines = drawings(terminal);
-    // Half a second of work: drawn a few times, and never more than ten
+    // Half a second of work: redrawn at least once before the final drawing
+    // (how often depends on the machine's load), and never more than ten
     // times a second (plus the final drawing).
-    EXPECT_GE(lines.size(), 3u) << terminal;
+    EXPECT_GE(lines.size(), 2u) << terminal;
     EXPECT_LE(static_cast<double>(lines.size()), run.seconds * 10.0 + 1.0) << terminal;
     const std::regex form(
         R"(( {0,2}\d{1,3}\.\d)%  0:00:\d\d of 0:00:10  \d+\.\dx real time  0:00:\d\d left)");
