@@ -3,14 +3,23 @@
 # Options; plugin URIs (from `tonbrix --list`) for the plugin and after
 # -n/-L/-I; control port symbols of the plugin on the line after -p; its preset
 # labels after -P; its parameter names after -s; file names after -i and -o.
-# Without a plugin on the line, -p, -P and -s offer nothing.
+# In a chain (plugins joined by --then) the plugin is the one of the part the
+# cursor is in. Without a plugin there, -p, -P and -s offer nothing.
 
 # The plugin on the line: the first word that is neither an option nor an
-# option's value. Prints nothing when there is none.
+# option's value, within the words between the --then before the cursor and
+# the --then after it (a chain's plugins each have their own options).
+# Prints nothing when there is none.
 _tonbrix_plugin_on_line()
 {
-    local i word
+    local i word first=1 last=${#words[@]}
     for ((i = 1; i < ${#words[@]}; i++)); do
+        if [[ ${words[i]} == --then ]]; then
+            ((i < cword)) && first=$((i + 1))
+            ((i > cword && i < last)) && last=$i
+        fi
+    done
+    for ((i = first; i < last; i++)); do
         ((i == cword)) && continue
         word=${words[i]}
         case $word in
@@ -125,7 +134,7 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= -h --help -V --version' -- "$cur")
+            -j --jobs= --then -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -68,6 +68,7 @@ Processing options:
   -q, --quiet             print no notes and no progress line
   -j, --jobs=N            threads for the plugin instances and the FLAC encoder
                           (default: one per core)
+      --then              run the output through the next plugin and its options
 
 A processing run shows its progress on standard error when that is a terminal.
 Exit status: 0 on success, 1 on every error; --list and --nameports end with 1

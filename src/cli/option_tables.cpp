@@ -1,6 +1,7 @@
 #include "cli/option_tables.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace tonbrix::cli {
 
@@ -153,9 +154,41 @@ RunOptions read_run_options(const ProcessingTable& t)
     return options;
 }
 
-void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing)
+namespace {
+
+// argtable's error lines, each after the prefix.
+void print_errors(struct arg_end* end, std::string_view prefix)
 {
-    arg_print_errors(stderr, processing.end, "tonbrix");
+    if (prefix.empty()) {
+        arg_print_errors(stderr, end, "tonbrix");
+        return;
+    }
+    char* text = nullptr;
+    std::size_t size = 0;
+    FILE* memory = ::open_memstream(&text, &size);
+    if (memory == nullptr) {
+        arg_print_errors(stderr, end, "tonbrix");
+        return;
+    }
+    arg_print_errors(memory, end, "tonbrix");
+    std::fclose(memory);
+    std::string_view rest(text, size);
+    while (!rest.empty()) {
+        const std::size_t line_end = rest.find('\n');
+        const std::string_view line = rest.substr(0, line_end == rest.npos ? rest.npos : line_end + 1);
+        std::fwrite(prefix.data(), 1, prefix.size(), stderr);
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        rest.remove_prefix(line.size());
+    }
+    std::free(text);
+}
+
+} // namespace
+
+void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing,
+                 std::string_view error_prefix)
+{
+    print_errors(processing.end, error_prefix);
     std::fputs("usage:\ntonbrix\t", stderr);
     arg_print_syntaxv(stderr, list.usage_view.data(), "\n\t");
     arg_print_syntaxv(stderr, plugin_tables.list_presets_usage.data(), "\n\t");

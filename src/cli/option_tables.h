@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonbrix::cli {
@@ -133,9 +134,10 @@ int parse_processing_table(int argc, char** argv, ProcessingTable& table);
 
 RunOptions read_run_options(const ProcessingTable& table);
 
-// The processing table's errors, then the syntax of all tables and the
-// glossary, all on standard error.
-void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing);
+// The processing table's errors, each line after `error_prefix`, then the
+// syntax of all tables and the glossary, all on standard error.
+void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing,
+                 std::string_view error_prefix = {});
 
 enum class RawFloat { rejected, off, on };
 

@@ -1,10 +1,14 @@
 #include "cli/run.h"
 
 #include "base/buffers.h"
+#include "cli/chain_command_line.h"
+#include "cli/chain_processing.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
+#include "cli/plugin_setup.h"
+#include "cli/positioned_events.h"
 #include "cli/processing_run.h"
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
@@ -12,17 +16,32 @@
 #include "lv2/world.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace tonbrix::cli {
 
 namespace {
 
+// Prints the message and returns false for a block size out of bounds.
+bool block_size_allowed(int blocksize)
+{
+    if (blocksize < 1) {
+        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+        return false;
+    }
+    if (blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+        return false;
+    }
+    return true;
+}
+
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
                     bool list_presets, bool raw)
 {
-    World::Impl& lv2 = world.impl();
-    LilvWorld* lilv = lv2.lilv.get();
     if (list_presets) {
         const Result<std::vector<PresetDescription>> presets =
             world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
@@ -33,32 +52,14 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
                              options.json);
     }
-    if (options.blocksize < 1) {
-        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
-        return 1;
-    }
-    if (!list_presets && options.blocksize > max_block_size) {
-        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+    if (!block_size_allowed(options.blocksize)) {
         return 1;
     }
     InstanceStates states;
-    if (options.has_preset) {
-        states.preset = find_preset(lilv, plugin, lv2.nodes, options.preset,
-                                    lv2.urid_table.map_feature());
-        if (!states.preset) {
-            std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
-            return 1;
-        }
-    }
-    Status status = block_length_supported(lilv, plugin, options.blocksize);
-    if (status) {
-        status = plan_parameters(lilv, plugin, options.set_values, states.parameters);
-    }
-    if (!status) {
-        std::fputs(status.error().message.c_str(), stderr);
+    if (Status prepared = prepare_plugin_states(world, plugin, options, states); !prepared) {
+        std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }
-    states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
     return run_processing(options, raw, world, plugin, states);
 }
 
@@ -98,10 +99,105 @@ bool check_option_values(RunOptions& options)
     return true;
 }
 
+// Parses one argtable parse's words with a new processing table into
+// `options`; on errors prints them (each line after `error_prefix`) and
+// the usage, and returns false.
+bool parse_chain_words(std::vector<std::string> words, std::string_view error_prefix,
+                       RunOptions& options)
+{
+    ListTable list;
+    PluginTables plugin_tables;
+    ProcessingTable processing;
+    if (!build_list_table(list) || !build_nameports_table(plugin_tables) ||
+        !build_list_presets_table(plugin_tables) || !build_processing_table(processing)) {
+        std::fputs(insufficient_memory_message, stderr);
+        return false;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    if (parse_processing_table(static_cast<int>(argv.size()), argv.data(), processing) != 0) {
+        print_usage(list, plugin_tables, processing, error_prefix);
+        return false;
+    }
+    options = read_run_options(processing);
+    return true;
+}
+
+// A processing run through the plugins of a chain, joined by --then. The
+// run's options are parsed once with the first plugin, then each part's
+// with the run's; each plugin is looked up and prepared in chain order,
+// and every message about one plugin starts with its position.
+int run_chain(int argc, char** argv, World& world)
+{
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
+    const Result<ChainCommandLine> split = split_chain(words);
+    if (!split) {
+        std::fputs(split.error().message.c_str(), stderr);
+        return 1;
+    }
+    const ChainCommandLine& chain = split.value();
+    const std::size_t count = chain.segments.size();
+    RunOptions run;
+    std::vector<std::string> run_words{argv[0]};
+    run_words.insert(run_words.end(), chain.run_options.begin(), chain.run_options.end());
+    run_words.push_back("--");
+    run_words.push_back(chain.segments.front().plugin);
+    if (!parse_chain_words(std::move(run_words), {}, run) || !check_option_values(run)) {
+        return 1;
+    }
+    std::vector<PluginSetup> plugins(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!parse_chain_words(segment_words(argv[0], chain, k), position_prefix(k + 1, count),
+                               plugins[k].options) ||
+            !check_option_values(plugins[k].options)) {
+            return 1;
+        }
+    }
+    const RawFloat raw = raw_float_rule(run.rate, run.channels);
+    if (raw == RawFloat::rejected) {
+        std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
+        return 1;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        plugins[k].plugin = find_plugin(plugins[k].options.plugin.c_str(), world);
+        if (plugins[k].plugin == nullptr) {
+            std::fprintf(stderr, "%sNo such plugin %s\n", position_prefix(k + 1, count).c_str(),
+                         plugins[k].options.plugin.c_str());
+            return 1;
+        }
+    }
+    if (!block_size_allowed(run.blocksize)) {
+        return 1;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        PluginSetup& setup = plugins[k];
+        if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
+                                                    setup.states);
+            !prepared) {
+            std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
+                       stderr);
+            return 1;
+        }
+    }
+    return run_chain_processing(run, raw == RawFloat::on, world, plugins);
+}
+
 } // namespace
 
 int tonbrix_main(int argc, char** argv)
 {
+    // A chain has its own checks, and refuses help and version.
+    if (is_chain(std::vector<std::string_view>(argv + 1, argv + argc))) {
+        Result<World> loaded = World::load();
+        if (!loaded) {
+            std::fputs(loaded.error().message.c_str(), stdout);
+            return 1;
+        }
+        return run_chain(argc, argv, loaded.value());
+    }
+
     // Help and version need no plugins, and win over every mode.
     switch (find_info_request(argc, argv)) {
     case InfoRequest::help:

@@ -70,7 +70,7 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "-s, --set=PARAMETER=VALUE", "-b, --blocksize=N", "-m, --mono", "--ignore-clipping",
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
           "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
-          "-j, --jobs=N"}) {
+          "-j, --jobs=N", "--then"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
     for (const char* word : {"wav", "wavex", "w64", "rf64", "aiff", "caf", "au", "flac", "ogg",

@@ -102,7 +102,7 @@ complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --report-every= --json -I --info= --quiet --jobs= --help --version; do
+    --report-every= --json -I --info= --quiet --jobs= --then --help --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done
 
@@ -132,6 +132,13 @@ expect "tonbrix -r 8000 -n 1 -i - -o - $p/thru -p " gain:
 expect "tonbrix $p/mixed -p " gain: bias:
 expect "tonbrix $p/mixed -i a.wav -o b.wav --parameters=g" gain:
 expect "tonbrix $p/presets -P T" Twin
+# In a chain, the plugin of the part the cursor is in.
+expect "tonbrix --th" --then
+expect "tonbrix -i a.wav -o b.wav $p/thru --then $p/mixed -p " gain: bias:
+expect "tonbrix -i a.wav -o b.wav $p/mixed --then $p/thru -p " gain:
+expect "tonbrix -i a.wav -o b.wav $p/mixed --then -p "
+expect "tonbrix $p/thru --then $p/presets -P T" Twin
+expect "tonbrix $p/thru --then -b 64 $p/mi" //tonbrix.test/plugins/mixed
 # No plugin on the line yet: nothing, not file names, for -p, -s and -P.
 expect "tonbrix -i a.wav -o b.wav -p "
 expect "tonbrix -p "
