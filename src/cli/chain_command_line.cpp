@@ -211,10 +211,16 @@ private:
         for (std::size_t at = 1; at < word.size(); ++at) {
             const OptionSpec* spec = short_option(word[at]);
             if (spec == nullptr) {
-                // argtable names the unknown letter in the segment's parse.
-                std::string rest(1, '-');
-                rest.append(word.substr(at));
-                segment.options.push_back(std::move(rest));
+                // argtable names the unknown letter in the segment's parse. A
+                // dash among the letters keeps its whole word, which cannot
+                // then read as a long option.
+                if (word[at] == '-') {
+                    segment.options.emplace_back(word);
+                } else {
+                    std::string rest(1, '-');
+                    rest.append(word.substr(at));
+                    segment.options.push_back(std::move(rest));
+                }
                 return std::nullopt;
             }
             const std::string option{'-', word[at]};
@@ -227,18 +233,22 @@ private:
                 }
                 continue;
             }
+            // A value glued to its letter stays glued: the word could be
+            // "-o--then", whose value must not stand as a word of its own.
             std::string_view value = word.substr(at + 1);
+            std::vector<std::string> given{option + std::string(value)};
             if (value.empty()) {
                 const std::optional<std::string_view> next = next_value();
                 if (!next) {
                     return missing_value(option);
                 }
                 value = *next;
+                given.emplace_back(value);
             }
             if (spec->short_name == 'n' && !looks_numeric(value)) {
                 return nameports_refused(value);
             }
-            return place(*spec, value, {option, std::string(value)}, segment);
+            return place(*spec, value, std::move(given), segment);
         }
         return std::nullopt;
     }

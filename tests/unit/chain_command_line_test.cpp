@@ -60,23 +60,23 @@ TEST(ChainCommandLine, SortsEachSegmentsWordsIntoTheRunsAndThePlugins)
         // Every plugin option, long and short; values glued or in the next word.
         {{"--parameters=g:1", "--preset", "W", "-sfile=x", "-c", "1:in", "--mono", "7", "--then",
           "--set", "a=b", "--connect=2:in", "8"},
-         "run:  | --parameters=g:1 --preset W -s file=x -c 1:in --mono > 7 | --set a=b "
+         "run:  | --parameters=g:1 --preset W -sfile=x -c 1:in --mono > 7 | --set a=b "
          "--connect=2:in > 8"},
         // Every run option.
         {{"-r", "48000", "-n2", "--blocksize=64", "-j", "2", "-q", "--ignore-clipping",
           "--compensate-latency", "--tail", "1", "--output-format=flac", "--report",
           "--report-every", "0.5", "--json", "urn:x", "--then", "urn:y"},
-         "run: -r 48000 -n 2 --blocksize=64 -j 2 -q --ignore-clipping --compensate-latency "
+         "run: -r 48000 -n2 --blocksize=64 -j 2 -q --ignore-clipping --compensate-latency "
          "--tail 1 --output-format=flac --report --report-every 0.5 --json | > urn:x | > urn:y"},
         // Clustered short options are split by their role.
         {{"-qm", "urn:x", "--then", "-mqb64", "urn:y"},
-         "run: -q -b 64 | -m > urn:x | -m > urn:y"},
+         "run: -q -b64 | -m > urn:x | -m > urn:y"},
         // Unique prefixes of long names, as getopt_long takes them.
         {{"--comp", "--param", "g:1", "urn:x", "--then", "--mon", "urn:y"},
          "run: --comp | --param g:1 > urn:x | --mon > urn:y"},
-        // A value that looks like an option or like --then's neighbours.
-        {{"-o", "-", "-i", "-", "-p", "-x:1", "urn:x", "--then", "urn:y"},
-         "run: -o - -i - | -p -x:1 > urn:x | > urn:y"},
+        // A value that looks like an option, or holds the word --then.
+        {{"-o", "-", "-i", "-", "-p", "-x:1", "urn:x", "--then", "-P--then", "urn:y"},
+         "run: -o - -i - | -p -x:1 > urn:x | -P--then > urn:y"},
         // Repeats across segments that change nothing are dropped.
         {{"-q", "-b", "64", "urn:x", "--then", "-q", "--blocksize=64", "urn:y", "--then", "-b64",
           "urn:z"},
