@@ -37,7 +37,7 @@ public:
     std::optional<Error> finish() override;
 
     // Frames converted and written at once.
-    static constexpr uint32_t piece_frames = 4096;
+    static constexpr uint32_t piece_frames = 32768;
 
 private:
     std::optional<Error> write_piece(const float* samples, uint32_t count, std::size_t frames);
