@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tonbrix {
 
@@ -69,6 +70,9 @@ struct RenderCallbacks {
     // whatever the threads: an invalid latency of a node (taken as 0), then
     // clipping and NaN samples in the output (once each).
     EventSink* events = nullptr;
+    // By node index: where that node's warnings go instead (an invalid
+    // latency), so that a caller can say which node they concern.
+    std::vector<EventSink*> node_events;
     std::function<void(uint64_t frames_written)> progress; // after each write
     std::function<bool()> stop; // asked before each chunk; true ends the render
 };

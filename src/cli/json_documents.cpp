@@ -235,6 +235,25 @@ Json report_json(const std::string& plugin_uri, int rate, const std::vector<std:
     return out;
 }
 
+Json report_json(int rate, const std::vector<PluginReport>& plugins)
+{
+    const PluginReport& last = plugins.back();
+    Json out = report_json(last.uri, rate, last.symbols, last.readings);
+    if (plugins.size() > 1) {
+        Json list = Json::array();
+        for (std::size_t k = 0; k < plugins.size(); ++k) {
+            Json one = report_json(plugins[k].uri, rate, plugins[k].symbols, plugins[k].readings);
+            Json entry;
+            entry["position"] = k + 1;
+            entry["uri"] = std::move(one["uri"]);
+            entry["readings"] = std::move(one["readings"]);
+            list.push_back(std::move(entry));
+        }
+        out["plugins"] = std::move(list);
+    }
+    return out;
+}
+
 std::string json_text(const Json& document)
 {
     // Invalid UTF-8 in plugin data is replaced rather than thrown.

@@ -34,6 +34,19 @@ Json plugin_info_json(const PluginDescription& plugin);
 Json report_json(const std::string& plugin_uri, int rate, const std::vector<std::string>& symbols,
                  const std::vector<Reading>& readings);
 
+// One plugin's part of the report.
+struct PluginReport {
+    std::string uri;
+    std::vector<std::string> symbols; // of the control outputs, in port order
+    std::vector<Reading> readings;
+};
+
+// --report of a run through the plugins in chain order: for one plugin the
+// document above; for a chain the last plugin's document (the one nearest
+// the output), with a field "plugins" that holds {position, uri, readings}
+// for every plugin in chain order.
+Json report_json(int rate, const std::vector<PluginReport>& plugins);
+
 // The document's text, ending with a newline.
 std::string json_text(const Json& document);
 

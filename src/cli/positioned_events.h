@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tonbrix::cli {
 
@@ -25,6 +26,7 @@ public:
     }
 
     void report(EventKind kind, std::string_view text) noexcept override;
+    const std::string& prefix() const { return prefix_; }
 
 private:
     EventSink& events_;

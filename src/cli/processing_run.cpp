@@ -5,6 +5,7 @@
 #include "cli/json_documents.h"
 #include "cli/listings.h"
 #include "cli/number_text.h"
+#include "cli/positioned_events.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "engine/plugin_node.h"
@@ -199,37 +200,6 @@ int audio_descriptor()
 bool wants_report(const RunOptions& options)
 {
     return options.report || options.has_report_every || options.json;
-}
-
-// Prints the readings, as text or as a JSON document; false when they did
-// not fit in memory.
-bool print_report(const RunOptions& options, const LilvPlugin* plugin,
-                  const PortIndexLists& lists, const ReadingRecorder& recorder,
-                  const RunBuffers& buffers, uint64_t frames_written, int rate, FILE* stream)
-{
-    std::vector<Reading> readings;
-    if (options.report_every_seconds > 0.0) {
-        if (!collect_readings(recorder, frames_written, readings)) {
-            return false;
-        }
-    } else {
-        readings.push_back(final_reading(buffers, frames_written));
-    }
-    const std::vector<std::string> symbols = control_output_symbols(plugin, lists);
-    if (options.json) {
-        write_text(stream, json_text(report_json(lilv_node_as_uri(lilv_plugin_get_uri(plugin)),
-                                                 rate, symbols, readings)));
-        return true;
-    }
-    std::string text;
-    for (const Reading& reading : readings) {
-        const std::string prefix = options.report_every_seconds > 0.0
-                                       ? seconds_text(reading.frame, rate) + " "
-                                       : std::string();
-        text += reading_text(symbols, reading, prefix);
-    }
-    write_text(stream, text);
-    return true;
 }
 
 // The JSON document's stream: standard output's descriptor kept apart from
@@ -428,31 +398,62 @@ struct PluginRun {
     }
 };
 
-// Everything a render of the files through the plugin side needs: the
-// input as a source, the output as a sink and a graph of one plugin node.
+// One plugin of the run with what reports for it: its messages carry its
+// position in a chain, and its readings are taken around its blocks.
+struct RunPlugin {
+    PluginSetup& setup;
+    PluginRun run;
+    PositionedEvents events;
+    ReadingRecorder recorder;
+    ReadingHooks reading_hooks{recorder};
+
+    RunPlugin(PluginSetup& plugin_setup, EventSink& console_events, std::string prefix)
+        : setup(plugin_setup), run(plugin_setup.plugin), events(console_events, std::move(prefix))
+    {
+    }
+    RunPlugin(const RunPlugin&) = delete;
+    RunPlugin& operator=(const RunPlugin&) = delete;
+
+    const std::string& prefix() const { return events.prefix(); }
+};
+
+using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
+
+// Everything a render of the files through the plugins needs: the input as
+// a source, the output as a sink and a graph of one plugin node for each
+// plugin, in chain order.
 struct FileRender {
     FileSource source;
     FileSink sink;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
+    std::vector<EventSink*> node_events;
 
     FileRender(const RunOptions& run_options, int jobs, const World::Impl& world, RunFiles& files,
-               PluginRun& run, Console& console, std::vector<BlockHooks*> hooks)
+               RunPlugins& plugins, Console& console)
         : source(files.input.handle, static_cast<uint32_t>(files.info.channels)),
           sink(sink_settings(files, jobs))
     {
-        PluginInstances plugin;
-        plugin.shape = run.shape;
-        plugin.matrix = run.routing.matrix.data;
-        plugin.buffers = &run.buffers;
-        plugin.instances = &run.instances.instances;
-        plugin.workers = &run.instances.worker_of_instance;
-        plugin.sequence_type = world.urids.atom_Sequence;
-        plugin.chunk_type = world.urids.atom_Chunk;
-        plugin.latency_output = run.lists.latency_output;
-        plugin.hooks = std::move(hooks);
-        graph.add(std::make_unique<PluginNode>(plugin));
+        bool workers = false;
+        for (const std::unique_ptr<RunPlugin>& part : plugins) {
+            PluginRun& run = part->run;
+            PluginInstances plugin;
+            plugin.shape = run.shape;
+            plugin.matrix = run.routing.matrix.data;
+            plugin.buffers = &run.buffers;
+            plugin.instances = &run.instances.instances;
+            plugin.workers = &run.instances.worker_of_instance;
+            plugin.sequence_type = world.urids.atom_Sequence;
+            plugin.chunk_type = world.urids.atom_Chunk;
+            plugin.latency_output = run.lists.latency_output;
+            if (run_options.report_every_seconds > 0.0) {
+                plugin.hooks.push_back(&part->reading_hooks);
+            }
+            graph.add(std::make_unique<PluginNode>(plugin));
+            node_events.push_back(&part->events);
+            workers = workers || !run.instances.workers.empty();
+        }
 
         options.block_size = static_cast<uint32_t>(run_options.blocksize);
         options.jobs = static_cast<unsigned>(std::max(jobs, 1));
@@ -461,10 +462,11 @@ struct FileRender {
         options.check_clipping = !run_options.ignore_clipping;
         // The plugins print lines while they run (the worker's trace): the
         // warnings fall between those lines right after the block they concern.
-        options.block_at_a_time = console.notes != nullptr && !run.instances.workers.empty();
+        options.block_at_a_time = console.notes != nullptr && workers;
 
         Progress* progress = &console.progress;
         callbacks.events = &console.events;
+        callbacks.node_events = node_events;
         callbacks.progress = [progress](uint64_t frames) {
             progress_update_callback(progress, frames);
         };
@@ -486,6 +488,72 @@ struct FileRender {
     }
 };
 
+// The crash line's name for the plugins of the run: the URI, or for a
+// chain every URI, "A or B or C", since any of them may have crashed.
+std::string crash_name(const std::vector<PluginSetup>& plugins)
+{
+    std::string name;
+    for (const PluginSetup& setup : plugins) {
+        name += (name.empty() ? "" : " or ");
+        name += lilv_node_as_uri(lilv_plugin_get_uri(setup.plugin));
+    }
+    return name;
+}
+
+// Prints the report of every plugin in chain order: the text lines of each
+// after its position, or one JSON document that holds them all. False when
+// the readings did not fit in memory.
+bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_t frames_written,
+                   int rate, FILE* stream)
+{
+    std::vector<std::vector<Reading>> readings(plugins.size());
+    for (std::size_t k = 0; k < plugins.size(); ++k) {
+        const RunPlugin& part = *plugins[k];
+        if (options.report_every_seconds > 0.0) {
+            if (!collect_readings(part.recorder, frames_written, readings[k])) {
+                return false;
+            }
+        } else {
+            readings[k].push_back(final_reading(part.run.buffers, frames_written));
+        }
+    }
+    if (options.json) {
+        std::vector<PluginReport> reports;
+        for (std::size_t k = 0; k < plugins.size(); ++k) {
+            const PluginRun& run = plugins[k]->run;
+            reports.push_back({lilv_node_as_uri(lilv_plugin_get_uri(run.plugin)),
+                               control_output_symbols(run.plugin, run.lists),
+                               std::move(readings[k])});
+        }
+        write_text(stream, json_text(report_json(rate, reports)));
+        return true;
+    }
+    std::string text;
+    for (std::size_t k = 0; k < plugins.size(); ++k) {
+        const PluginRun& run = plugins[k]->run;
+        const std::vector<std::string> symbols = control_output_symbols(run.plugin, run.lists);
+        std::string lines;
+        for (const Reading& reading : readings[k]) {
+            const std::string time = options.report_every_seconds > 0.0
+                                         ? seconds_text(reading.frame, rate) + " "
+                                         : std::string();
+            lines += reading_text(symbols, reading, time);
+        }
+        text += with_prefix(plugins[k]->prefix(), lines);
+    }
+    write_text(stream, text);
+    return true;
+}
+
+// Prints a failure about one plugin after its position; false for a failure.
+bool plugin_succeeded(const RunPlugin& part, const Status& status)
+{
+    if (!status) {
+        std::fputs(with_prefix(part.prefix(), status.error().message).c_str(), stderr);
+    }
+    return status.ok();
+}
+
 // Starts the progress line when it belongs on the terminal. The frame count
 // of a stream that cannot seek is a guess (for raw data from a pipe, the
 // largest count that fits). The output has the input's length and the tail.
@@ -501,10 +569,10 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 
 } // namespace
 
-int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states)
+int run_processing(const RunOptions& options, bool raw, World& world,
+                   std::vector<PluginSetup>& plugins)
 {
-    install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+    install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
     World::Impl& lv2 = world.impl();
 
@@ -521,32 +589,40 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     if (!succeeded(files.open_input(options))) {
         return 1;
     }
-    PluginRun run(plugin);
-    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
-                             console.events))) {
-        return 1;
-    }
-    std::size_t output_channels = 0;
-    if (!run.output_channels(output_channels)) {
-        std::fputs(insufficient_memory_message, stderr);
-        return 1;
+    // Each plugin takes the outputs of the one before it as its channels,
+    // routed by the rules of a single run over that many channels.
+    RunPlugins chain;
+    std::size_t channels = static_cast<std::size_t>(files.info.channels);
+    for (std::size_t k = 0; k < plugins.size(); ++k) {
+        chain.push_back(std::make_unique<RunPlugin>(plugins[k], console.events,
+                                                    position_prefix(k + 1, plugins.size())));
+        RunPlugin& part = *chain.back();
+        if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
+                                                   static_cast<uint32_t>(channels), part.events))) {
+            return 1;
+        }
+        if (!part.run.output_channels(channels)) {
+            std::fputs(insufficient_memory_message, stderr);
+            return 1;
+        }
     }
     const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
-    if (!succeeded(files.open_output(options, output_channels, tail, console.events)) ||
-        !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
-                             console.events))) {
+    if (!succeeded(files.open_output(options, channels, tail, console.events))) {
         return 1;
     }
-
-    ReadingRecorder recorder;
-    ReadingHooks reading_hooks(recorder);
-    std::vector<BlockHooks*> hooks;
-    if (options.report_every_seconds > 0.0) {
-        start_readings(recorder, options.report_every_seconds * files.info.samplerate, run.buffers,
-                       run.instances.instances.size());
-        hooks.push_back(&reading_hooks);
+    for (const std::unique_ptr<RunPlugin>& part : chain) {
+        if (!plugin_succeeded(*part, part->run.start(lv2, part->setup.options,
+                                                     static_cast<double>(files.info.samplerate),
+                                                     part->setup.states, part->events))) {
+            return 1;
+        }
+        if (options.report_every_seconds > 0.0) {
+            start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
+                           part->run.buffers, part->run.instances.instances.size());
+        }
     }
-    FileRender render_files(options, jobs, lv2, files, run, console, std::move(hooks));
+
+    FileRender render_files(options, jobs, lv2, files, chain, console);
     start_progress(options, files.info, render_files.options.tail_frames, console.progress);
     const RenderResult rendered = render(render_files.source, render_files.graph,
                                          render_files.sink, render_files.options,
@@ -557,17 +633,22 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     }
     const bool finished = rendered.status == RenderStatus::finished;
     progress_finish(console.progress, finished);
+    const auto destroy_all = [&chain] {
+        for (const std::unique_ptr<RunPlugin>& part : chain) {
+            destroy_instances(part->run.instances);
+        }
+    };
     if (wants_report(options) && finished &&
-        !print_report(options, plugin, run.lists, recorder, run.buffers, rendered.frames_written,
-                      files.info.samplerate, console.report)) {
+        !print_reports(options, chain, rendered.frames_written, files.info.samplerate,
+                       console.report)) {
         std::fputs(insufficient_memory_message, stderr);
-        destroy_instances(run.instances);
+        destroy_all();
         static_cast<void>(close_output_file(files.output, false));
         static_cast<void>(close_input_file(files.input));
         return 1;
     }
 
-    destroy_instances(run.instances);
+    destroy_all();
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
             leftover > 0) {

@@ -2,7 +2,6 @@
 
 #include "base/buffers.h"
 #include "cli/chain_command_line.h"
-#include "cli/chain_processing.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
@@ -55,12 +54,15 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
     if (!block_size_allowed(options.blocksize)) {
         return 1;
     }
-    InstanceStates states;
-    if (Status prepared = prepare_plugin_states(world, plugin, options, states); !prepared) {
+    std::vector<PluginSetup> plugins(1);
+    plugins[0].options = options;
+    plugins[0].plugin = plugin;
+    if (Status prepared = prepare_plugin_states(world, plugin, options, plugins[0].states);
+        !prepared) {
         std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }
-    return run_processing(options, raw, world, plugin, states);
+    return run_processing(options, raw, world, plugins);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -181,7 +183,7 @@ int run_chain(int argc, char** argv, World& world)
             return 1;
         }
     }
-    return run_chain_processing(run, raw == RawFloat::on, world, plugins);
+    return run_processing(run, raw == RawFloat::on, world, plugins);
 }
 
 } // namespace

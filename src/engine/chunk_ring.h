@@ -14,6 +14,12 @@
 
 namespace tonbrix {
 
+// A warning about one node of the graph (its index from 0).
+struct NodeWarning {
+    std::size_t node = 0;
+    std::string text;
+};
+
 // What travels with a chunk besides its samples.
 struct ChunkInfo {
     std::size_t frames = 0;
@@ -23,7 +29,7 @@ struct ChunkInfo {
     std::optional<Error> error; // with last: the failure that ended the stream
     bool input_ended = false;   // the input was read to its end before this chunk
     uint64_t limit = 0;         // frames the output may hold up to here: input read, and the tail
-    std::vector<std::string> warnings; // raised for this chunk, in order
+    std::vector<NodeWarning> warnings; // raised for this chunk, in order
 };
 
 struct RingSlot {

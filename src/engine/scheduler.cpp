@@ -338,7 +338,7 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
 // part adds, read after the part's first run. Outputs that go on to another
 // node are delayed to the latest of them, so that the next node's inputs
 // line up; the sink takes the rest out.
-void Scheduler::settle_latencies(std::size_t n, std::vector<std::string>& warnings)
+void Scheduler::settle_latencies(std::size_t n, std::vector<NodeWarning>& warnings)
 {
     NodeLane& lane = lanes_[n];
     const Node& node = *lane.node;
@@ -357,7 +357,7 @@ void Scheduler::settle_latencies(std::size_t n, std::vector<std::string>& warnin
                                   "WARNING: The plugin reported an invalid latency (%g); it was "
                                   "taken as 0.\n",
                                   reading);
-                    warnings.emplace_back(text);
+                    warnings.push_back({n, text});
                     warned = true;
                 }
             } else {
@@ -388,8 +388,8 @@ bool Scheduler::sink_step(uint64_t k)
         return false;
     }
     const ChunkInfo& info = slot->info;
-    for (const std::string& text : info.warnings) {
-        warn(text);
+    for (const NodeWarning& warning : info.warnings) {
+        warn_of_node(warning);
     }
     if (info.last) {
         if (info.error) {
@@ -464,6 +464,16 @@ void Scheduler::warn(std::string_view text)
 {
     if (callbacks_.events != nullptr) {
         callbacks_.events->report(EventKind::warning, text);
+    }
+}
+
+void Scheduler::warn_of_node(const NodeWarning& warning)
+{
+    const std::vector<EventSink*>& by_node = callbacks_.node_events;
+    if (warning.node < by_node.size() && by_node[warning.node] != nullptr) {
+        by_node[warning.node]->report(EventKind::warning, warning.text);
+    } else {
+        warn(warning.text);
     }
 }
 

@@ -59,8 +59,9 @@ private:
     bool node_step(std::size_t n, std::size_t thread, uint64_t k);
     bool sink_step(uint64_t k);
     void finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in, RingSlot& out);
-    void settle_latencies(std::size_t n, std::vector<std::string>& warnings);
+    void settle_latencies(std::size_t n, std::vector<NodeWarning>& warnings);
     void warn(std::string_view text);
+    void warn_of_node(const NodeWarning& warning);
     void fail(Error error);
     void close_all();
 
