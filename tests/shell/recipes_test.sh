@@ -76,7 +76,33 @@ for name in a "take 3"; do
     [ -f "$machines/in/$name.wav" ] || { echo "machines recipe removed in/$name.wav"; status=1; }
 done
 
-# Two plugins through a raw float pipe.
+# A chain of two plugins, and the same two runs joined by a raw float pipe:
+# the same samples.
+chain=$work/chain
+mkdir -p "$chain"
+sox -n -r 44100 -c 2 -b 16 "$chain/in.wav" synth 1 sine 440 sine 660 vol 0.5
+block=$(recipe chain)
+[ -n "$block" ] || { echo "no chain recipe in the README"; exit 1; }
+(cd "$chain" && bash -e -o pipefail -c "$block") >"$work/chain.out" 2>&1 ||
+    { echo "chain recipe failed:"; cat "$work/chain.out"; status=1; }
+grep -qx '2: Note: Running 1 instances of the plugin.' "$work/chain.out" ||
+    { echo "the chain's notes lack the second plugin's position:"; cat "$work/chain.out"; status=1; }
+if [ -f "$chain/out.wav" ]; then
+    [ "$(soxi -c "$chain/out.wav")" = 2 ] || { echo "channels of the chain's output"; status=1; }
+    [ "$(soxi -s "$chain/out.wav")" = 44100 ] || { echo "length of the chain's output"; status=1; }
+    sox "$chain/in.wav" -t f32 - |
+        tonbrix -q --ignore-clipping -r 44100 -n 2 -i - -o - -p gain:-6 \
+            http://lv2plug.in/plugins/eg-amp |
+        tonbrix -q -r 44100 -n 2 -i - -o "$chain/piped.wav" --output-format=wav:pcm16 \
+            -P "Stereo Detune" http://drobilla.net/plugins/mda/Detune
+    cmp -s <(sox "$chain/out.wav" -t raw -) <(sox "$chain/piped.wav" -t raw -) ||
+        { echo "the chain's output differs from the raw pipe's"; status=1; }
+else
+    echo "the chain recipe wrote no out.wav"
+    status=1
+fi
+
+# A plugin between two sox processes through a raw float pipe.
 pipe=$work/pipe
 mkdir -p "$pipe"
 sox -n -r 44100 -c 2 -b 16 "$pipe/in.wav" synth 1 sine 440 sine 660 vol 0.5
