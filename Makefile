@@ -43,7 +43,7 @@ test: build build-asan build-tsan
 
 # The tests that exercise the reader, writer and instance threads, the
 # scheduler's lanes and the FLAC encoder threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain)\.
+TSAN_TESTS = ^(Chain|Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build
