@@ -355,3 +355,28 @@ TEST_F(Chain, TwoLookAheadLimitersKeepAnImpulseAtItsFrame)
     ASSERT_EQ(late.status, 0) << late.err;
     EXPECT_EQ(peak_frame(from_raw_bytes(late.out)), 1000 + 2 * latency);
 }
+
+TEST_F(Chain, ACrashNamesThePluginsOfTheChainAndLeavesNoFile)
+{
+    write_sound(path("in.wav"), Sound{1, 48000, wav_float, signal(20000)});
+    const CommandResult r = tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"), thru,
+                                     "--then", "-p", "signal:11,after:4096",
+                                     test_plugin("raise")});
+    EXPECT_EQ(r.status, 128 + 11);
+    EXPECT_EQ(r.err, "tonbrix: plugin " + thru + " or " + test_plugin("raise") +
+                         " crashed with signal 11 (SIGSEGV)\n");
+    EXPECT_FALSE(file_exists(path("out.wav")));
+    for (const std::string& name : folder_entries(dir_)) {
+        EXPECT_TRUE(name == "in.wav" || name == "lifecycle.log") << name;
+    }
+}
+
+TEST_F(Chain, ReadingsEverySecondsStartWithThePosition)
+{
+    write_sound(path("in.wav"), Sound{1, 1000, wav_float, signal(1000)});
+    const CommandResult r = tonbrix({"-q", "-b", "250", "-i", path("in.wav"), "-o",
+                                     path("out.wav"), "--report-every=0.5", delay, "--then", thru,
+                                     "--then", "-p", "delay:3", delay});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "1: 0.5 latency: 64\n1: 1 latency: 64\n3: 0.5 latency: 3\n3: 1 latency: 3\n");
+}
