@@ -13,13 +13,28 @@
 
 namespace tonbrix {
 
-// What a plugin node is made of: the plugin, the channels it takes, the
-// rate and block size of the render it runs in, and its control values.
+// One connection of a node's input channel (from 1) to the audio input
+// with this symbol of an instance (from 1).
+struct ChannelConnection {
+    int channel = 0;
+    int instance = 1;
+    std::string symbol;
+};
+
+// What a plugin node is made of: the plugin, the channels it takes and how
+// they reach the instances, the rate and block size of the render it runs
+// in, its preset and its control values.
 struct PluginSettings {
     std::string uri;
-    uint32_t channels = 1; // routed to the plugin's inputs as tonbrix does by default
+    uint32_t channels = 1;
+    // How the channels reach the instances' audio inputs: these connections,
+    // or every channel mixed into each input (mono), or else tonbrix's
+    // automatic routing (one instance per group of channels).
+    std::vector<ChannelConnection> connections;
+    bool mono = false;
     double sample_rate = 48000.0;
     uint32_t block_size = 1024; // must be the render's
+    std::string preset; // the label of a preset restored before the controls; none when empty
     std::vector<std::pair<std::string, float>> controls; // by port symbol, in order
     EventSink* events = nullptr; // routing notes, plugin log lines; none when null
 };

@@ -67,7 +67,9 @@ Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSetting
     if (Status status = scan_ports(plugin, lv2.nodes, n.lists); !status) {
         return status.error();
     }
-    if (Status status = route_channels(nullptr, false, settings.channels, n.lists, plugin, events,
+    if (Status status = route_channels(settings.connections.empty() ? nullptr
+                                                                    : &settings.connections,
+                                       settings.mono, settings.channels, n.lists, plugin, events,
                                        n.routing);
         !status) {
         return status.error();
@@ -80,6 +82,13 @@ Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSetting
     }
     n.states.default_state =
         load_default_state(lv2.lilv.get(), plugin, lv2.urid_table.map_feature());
+    if (!settings.preset.empty()) {
+        n.states.preset = find_preset(lv2.lilv.get(), plugin, lv2.nodes, settings.preset,
+                                      lv2.urid_table.map_feature());
+        if (!n.states.preset) {
+            return Error{"Preset '" + settings.preset + "' was not found.\n"};
+        }
+    }
     const auto set_values = [&]() -> Status {
         const std::vector<float> start = set_control_start_values(
             n.lists, n.ranges.start_values, n.ranges.minimums, n.ranges.maximums);

@@ -135,3 +135,43 @@ TEST(PluginChain, ThreeNodesWithLatenciesGiveTheInputBackAtEveryJobCountAndBlock
         }
     }
 }
+
+TEST(PluginChain, ANodeTakesItsPresetControlsAndRouting)
+{
+    setenv("LV2_PATH", TONBRIX_TEST_LV2_DIR, 1);
+    Result<World> world = World::load();
+    ASSERT_TRUE(world.ok());
+    const Channels in = ramp_signal();
+    PluginSettings settings;
+    settings.uri = base + "presets";
+    settings.channels = 2;
+    settings.mono = true; // one instance, both channels mixed into its input
+    settings.block_size = 64;
+    settings.preset = "Alpha"; // a 0.5, b 8000, c -0.25
+    settings.controls = {{"c", 2.0f}};
+    Result<std::unique_ptr<Node>> node = make_plugin_node(world.value(), settings);
+    ASSERT_TRUE(node.ok()) << node.error().message;
+    Graph graph;
+    graph.add(std::move(node.value()));
+    VectorSource source(in);
+    VectorSink sink;
+    RenderOptions options;
+    options.block_size = 64;
+    options.check_clipping = false; // b is far beyond full scale
+    ASSERT_EQ(render(source, graph, sink, options).status, RenderStatus::finished);
+    ASSERT_EQ(sink.out.size(), 1u);
+    // Each block starts with the values of the controls a to e.
+    const std::vector<float> head(sink.out[0].begin(), sink.out[0].begin() + 5);
+    EXPECT_EQ(head, (std::vector<float>{0.5f, 8000.0f, 2.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(sink.out[0][10], (in[0][10] + in[1][10]) / 2.0f);
+
+    settings.preset = "Nope";
+    Result<std::unique_ptr<Node>> missing = make_plugin_node(world.value(), settings);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message, "Preset 'Nope' was not found.\n");
+    settings.preset.clear();
+    settings.mono = false;
+    settings.connections = {{3, 1, "in"}};
+    Result<std::unique_ptr<Node>> wrong = make_plugin_node(world.value(), settings);
+    EXPECT_FALSE(wrong.ok());
+}
