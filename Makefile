@@ -22,10 +22,11 @@ build-asan: deps
 	cmake --build build-asan -j $(JOBS)
 
 # The threaded parts again under ThreadSanitizer: the program, the test
-# plugins and the end-to-end tests that run several threads.
+# plugins, the end-to-end tests that run several threads and the engine's
+# in-process tests.
 build-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTONBRIX_SANITIZE_THREAD=ON -DBUILD_TESTING=ON
-	cmake --build build-tsan -j $(JOBS) --target tonbrix test_plugins e2e_tests
+	cmake --build build-tsan -j $(JOBS) --target tonbrix test_plugins e2e_tests unit_tests
 
 demo: build
 	@./scripts/demo.sh
@@ -40,8 +41,9 @@ test: build build-asan build-tsan
 		ctest --output-on-failure -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
-# The end-to-end tests that exercise the reader, writer and instance threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson)\.
+# The tests that exercise the reader, writer and instance threads, the
+# scheduler's lanes and the FLAC encoder threads.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build

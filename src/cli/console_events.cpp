@@ -20,6 +20,10 @@ void ConsoleEvents::report(EventKind kind, std::string_view text) noexcept
         }
         break;
     case EventKind::warning:
+        // The progress line is cleared first, so that the warning starts a line.
+        if (progress_ != nullptr) {
+            progress_clear_callback(progress_);
+        }
         write_text(text, warnings_);
         break;
     case EventKind::worker_trace:

@@ -7,9 +7,12 @@
 #include "cli/number_text.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
-#include "engine/block_loop.h"
+#include "engine/plugin_node.h"
+#include "engine/readings.h"
 #include "engine/report.h"
 #include "engine/routing.h"
+#include "io/file_sink.h"
+#include "io/file_source.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
 #include "io/sound_files.h"
@@ -26,6 +29,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <memory>
+
+#include <tonbrix/render.h>
 
 namespace tonbrix::cli {
 
@@ -161,7 +167,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
                                             uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
     switch (settle_parameters(run)) {
     case SettleResult::settled:
-    case SettleResult::stopped: // the block loop ends the run as interrupted
+    case SettleResult::stopped: // the render ends the run as interrupted
         return {};
     case SettleResult::plugin_error:
         return Error{setting_error_message};
@@ -422,36 +428,63 @@ struct PluginRun {
     }
 };
 
-// The block loop over the files and the plugin side.
-BlockLoop block_loop(const RunOptions& options, int jobs, const World::Impl& world,
-                     RunFiles& files, PluginRun& run, Console& console)
-{
-    BlockLoop loop;
-    loop.shape = run.shape;
-    loop.matrix = run.routing.matrix.data;
-    loop.buffers = &run.buffers;
-    loop.instances = &run.instances.instances;
-    loop.workers = &run.instances.worker_of_instance;
-    loop.urids = &world.urids;
-    loop.input = files.input.handle;
-    loop.output = files.output.handle;
-    loop.events = &console.events;
-    loop.pcm16_output = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    loop.check_clipping = !options.ignore_clipping;
-    loop.jobs = jobs;
-    if (files.output.segmented_flac) {
-        loop.flac_fd = files.output.atomic.fd;
-        loop.flac_info = files.output.encoder_info;
-        loop.flac_strings = files.output.encoder_strings;
+// Everything a render of the files through the plugin side needs: the
+// input as a source, the output as a sink and a graph of one plugin node.
+struct FileRender {
+    FileSource source;
+    FileSink sink;
+    Graph graph;
+    RenderOptions options;
+    RenderCallbacks callbacks;
+
+    FileRender(const RunOptions& run_options, int jobs, const World::Impl& world, RunFiles& files,
+               PluginRun& run, Console& console, std::vector<BlockHooks*> hooks)
+        : source(files.input.handle, static_cast<uint32_t>(files.info.channels)),
+          sink(sink_settings(files, jobs))
+    {
+        PluginInstances plugin;
+        plugin.shape = run.shape;
+        plugin.matrix = run.routing.matrix.data;
+        plugin.buffers = &run.buffers;
+        plugin.instances = &run.instances.instances;
+        plugin.workers = &run.instances.worker_of_instance;
+        plugin.sequence_type = world.urids.atom_Sequence;
+        plugin.chunk_type = world.urids.atom_Chunk;
+        plugin.latency_output = run.lists.latency_output;
+        plugin.hooks = std::move(hooks);
+        graph.add(std::make_unique<PluginNode>(plugin));
+
+        options.block_size = static_cast<uint32_t>(run_options.blocksize);
+        options.jobs = static_cast<unsigned>(std::max(jobs, 1));
+        options.compensate_latency = run_options.compensate_latency;
+        options.tail_frames = tail_frames(run_options.tail_seconds, files.info.samplerate);
+        options.check_clipping = !run_options.ignore_clipping;
+        // The plugins print lines while they run (the worker's trace): the
+        // warnings fall between those lines right after the block they concern.
+        options.block_at_a_time = console.notes != nullptr && !run.instances.workers.empty();
+
+        Progress* progress = &console.progress;
+        callbacks.events = &console.events;
+        callbacks.progress = [progress](uint64_t frames) {
+            progress_update_callback(progress, frames);
+        };
+        callbacks.stop = [] { return stop_signal.load(std::memory_order_relaxed) != 0; };
     }
-    loop.plugins_print = console.notes != nullptr && !run.instances.workers.empty();
-    loop.latency_output = run.lists.latency_output;
-    loop.compensate_latency = options.compensate_latency;
-    loop.tail_frames = tail_frames(options.tail_seconds, files.info.samplerate);
-    loop.progress = {&console.progress, progress_update_callback, progress_clear_callback};
-    loop.stop = &stop_signal;
-    return loop;
-}
+
+    static FileSinkSettings sink_settings(const RunFiles& files, int jobs)
+    {
+        FileSinkSettings settings;
+        settings.file = files.output.handle;
+        settings.pcm16 = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        if (files.output.segmented_flac) {
+            settings.flac_fd = files.output.atomic.fd;
+            settings.flac_info = files.output.encoder_info;
+            settings.flac_strings = files.output.encoder_strings;
+            settings.flac_threads = static_cast<std::size_t>(std::max(jobs, 1));
+        }
+        return settings;
+    }
+};
 
 // Starts the progress line when it belongs on the terminal. The frame count
 // of a stream that cannot seek is a guess (for raw data from a pipe, the
@@ -505,25 +538,27 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 1;
     }
 
-    BlockLoop loop = block_loop(options, jobs, lv2, files, run, console);
     ReadingRecorder recorder;
+    ReadingHooks reading_hooks(recorder);
+    std::vector<BlockHooks*> hooks;
     if (options.report_every_seconds > 0.0) {
         start_readings(recorder, options.report_every_seconds * files.info.samplerate, run.buffers,
                        run.instances.instances.size());
-        loop.block_done = record_block;
-        loop.block_context = &recorder;
+        hooks.push_back(&reading_hooks);
     }
-    uint64_t frames_written = 0;
-    loop.frames_written = &frames_written;
-    start_progress(options, files.info, loop.tail_frames, console.progress);
-    Error loop_error;
-    const LoopResult result = run_block_loop(loop, loop_error);
-    if (result != LoopResult::finished && result != LoopResult::interrupted) {
-        std::fputs(loop_error.message.c_str(), stderr);
+    FileRender render_files(options, jobs, lv2, files, run, console, std::move(hooks));
+    start_progress(options, files.info, render_files.options.tail_frames, console.progress);
+    const RenderResult rendered = render(render_files.source, render_files.graph,
+                                         render_files.sink, render_files.options,
+                                         render_files.callbacks);
+    if (rendered.error) {
+        progress_clear_callback(&console.progress);
+        std::fputs(rendered.error->message.c_str(), stderr);
     }
-    progress_finish(console.progress, result == LoopResult::finished);
-    if (wants_report(options) && result == LoopResult::finished &&
-        !print_report(options, plugin, run.lists, recorder, run.buffers, frames_written,
+    const bool finished = rendered.status == RenderStatus::finished;
+    progress_finish(console.progress, finished);
+    if (wants_report(options) && finished &&
+        !print_report(options, plugin, run.lists, recorder, run.buffers, rendered.frames_written,
                       files.info.samplerate, console.report)) {
         std::fputs(insufficient_memory_message, stderr);
         destroy_instances(run.instances);
@@ -533,7 +568,7 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     }
 
     destroy_instances(run.instances);
-    if (result == LoopResult::finished) {
+    if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
             leftover > 0) {
             console.events.report(EventKind::warning,
@@ -547,13 +582,13 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         }
     }
     const bool output_closed =
-        succeeded(close_output_file(files.output, result == LoopResult::finished));
+        succeeded(close_output_file(files.output, finished));
     static_cast<void>(succeeded(close_input_file(files.input)));
-    if (result == LoopResult::interrupted) {
+    if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);
         return 128 + stop_signal;
     }
-    return result == LoopResult::finished && output_closed ? 0 : 1;
+    return finished && output_closed ? 0 : 1;
 }
 
 } // namespace tonbrix::cli

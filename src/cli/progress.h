@@ -45,7 +45,7 @@ void progress_finish(Progress& progress, bool completed);
 // The text of the line (without \r), for `elapsed` seconds of running.
 std::string progress_line(const Progress& progress, double elapsed);
 
-// Adapters for the block loop's callbacks; `context` is a Progress. They
+// Adapters for the render's callbacks; `context` is a Progress. They
 // hold its lock.
 void progress_update_callback(void* context, uint64_t frames_done);
 void progress_clear_callback(void* context);

@@ -7,7 +7,7 @@
 namespace tonbrix::cli {
 
 // The number of the first SIGINT, SIGTERM or SIGHUP a processing run
-// received; 0 until then. The block loop stops when it is set. Atomic,
+// received; 0 until then. The render stops when it is set. Atomic,
 // since the handler may run on any thread: a plugin that raises a signal
 // raises it on the thread that runs it.
 extern std::atomic<int> stop_signal;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/block_hooks.h"
 #include "lv2/run_buffers.h"
 
 #include <cstddef>
@@ -41,6 +42,19 @@ void start_readings(ReadingRecorder& recorder, double period_frames, const RunBu
 // frames. Takes a reading when the block ends at or after the next
 // multiple of the period.
 void record_block(void* recorder, std::size_t instance, uint32_t frames) noexcept;
+
+// The recorder as a plugin node's block hooks.
+class ReadingHooks final : public BlockHooks {
+public:
+    explicit ReadingHooks(ReadingRecorder& recorder) : recorder_(recorder) {}
+    void after_block(std::size_t instance, uint64_t, uint32_t frames) noexcept override
+    {
+        record_block(&recorder_, instance, frames);
+    }
+
+private:
+    ReadingRecorder& recorder_;
+};
 
 // The readings taken before `end_frame` (the run's output length), then the
 // last one: the control outputs as they are now, at `end_frame`. False

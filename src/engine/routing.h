@@ -5,6 +5,7 @@
 
 #include <tonbrix/error.h>
 #include <tonbrix/events.h>
+#include <tonbrix/plugin.h>
 
 #include <cstdint>
 #include <string>
@@ -20,14 +21,6 @@ struct Routing {
     uint32_t inputs = 0;
     uint32_t channels = 0;
     ByteBuffer matrix;
-};
-
-// One connection the user asked for: file channel (from 1) to the audio
-// input with this symbol of an instance (from 1).
-struct ChannelConnection {
-    int channel = 0;
-    int instance = 1;
-    std::string symbol;
 };
 
 // Chooses the instance count and the connections, from the given ones or

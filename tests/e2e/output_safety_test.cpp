@@ -16,7 +16,7 @@
 
 namespace {
 
-// Long enough for several reads of the block loop at any block size.
+// Long enough for several reads of the render at any block size.
 Sound long_mono()
 {
     return make_sound(1, 48000, 48000, wav_float,

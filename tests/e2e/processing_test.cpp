@@ -1,4 +1,4 @@
-// The block loop and the instances: block sizes, what the plugins see of
+// The render and the instances: block sizes, what the plugins see of
 // the host, the worker, the lifecycle of the instances, the clip stage,
 // two plugins from the system, and leaks.
 #include "support/e2e.h"

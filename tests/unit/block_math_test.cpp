@@ -1,5 +1,5 @@
-#include "engine/block_loop.h"
 #include "base/buffers.h"
+#include "io/clip_stage.h"
 
 #include <gtest/gtest.h>
 
@@ -10,84 +10,6 @@
 #include <vector>
 
 using namespace tonbrix;
-
-namespace {
-
-std::size_t at(uint32_t channels, uint32_t inputs, uint32_t instance, uint32_t input,
-               uint32_t channel)
-{
-    return channel + channels * (input + inputs * instance);
-}
-
-} // namespace
-
-TEST(MixInputs, EachInputGetsTheMeanOfItsChannels)
-{
-    // Three file channels; instance 0 input 0 takes channels 0 and 1, input 1
-    // takes all three; instance 1 input 0 takes nothing, input 1 channel 2.
-    const uint32_t K = 3, N = 2, I = 2, B = 4;
-    std::vector<uint8_t> matrix(N * I * K, 0);
-    matrix[at(K, I, 0, 0, 0)] = 1;
-    matrix[at(K, I, 0, 0, 1)] = 1;
-    matrix[at(K, I, 0, 1, 0)] = 1;
-    matrix[at(K, I, 0, 1, 1)] = 1;
-    matrix[at(K, I, 0, 1, 2)] = 1;
-    matrix[at(K, I, 1, 1, 2)] = 1;
-    const std::vector<float> file = {0.5f, -0.25f, 3.0f, //
-                                     1.0f, 2.0f, 3.0f};
-    std::vector<float> ports(N * I * B, 9.0f);
-    mix_inputs(file.data(), 2, K, N, I, matrix.data(), B, ports.data());
-
-    EXPECT_FLOAT_EQ(ports[0 * B + 0], 0.125f);
-    EXPECT_FLOAT_EQ(ports[0 * B + 1], 1.5f);
-    EXPECT_FLOAT_EQ(ports[1 * B + 0], (0.5f - 0.25f + 3.0f) / 3.0f);
-    EXPECT_FLOAT_EQ(ports[1 * B + 1], 2.0f);
-    EXPECT_EQ(ports[2 * B + 0], 0.0f);
-    EXPECT_EQ(ports[2 * B + 1], 0.0f);
-    EXPECT_EQ(ports[3 * B + 0], 3.0f);
-    EXPECT_EQ(ports[3 * B + 1], 3.0f);
-    // Frames past the block read keep what they had.
-    for (uint32_t port = 0; port < N * I; ++port) {
-        EXPECT_EQ(ports[port * B + 2], 9.0f);
-        EXPECT_EQ(ports[port * B + 3], 9.0f);
-    }
-}
-
-TEST(MixInputs, OnlyTheValueOneConnects)
-{
-    const uint32_t K = 2, N = 1, I = 1, B = 1;
-    const std::vector<uint8_t> matrix = {1, 2};
-    const std::vector<float> file = {0.25f, 8.0f};
-    std::vector<float> ports(1, 0.0f);
-    mix_inputs(file.data(), 1, K, N, I, matrix.data(), B, ports.data());
-    EXPECT_EQ(ports[0], 0.25f);
-}
-
-TEST(MixInputs, NothingHappensWithoutFrames)
-{
-    const std::vector<uint8_t> matrix = {1};
-    const std::vector<float> file = {0.25f};
-    std::vector<float> ports(1, 7.0f);
-    mix_inputs(file.data(), 0, 1, 1, 1, matrix.data(), 1, ports.data());
-    mix_inputs(file.data(), -3, 1, 1, 1, matrix.data(), 1, ports.data());
-    EXPECT_EQ(ports[0], 7.0f);
-}
-
-TEST(InterleaveOutputs, PlacesInstanceOutputsSideBySide)
-{
-    // Two instances with two outputs each: channel m * O + q.
-    const uint32_t N = 2, O = 2, B = 3;
-    std::vector<float> ports(N * O * B);
-    for (uint32_t port = 0; port < N * O; ++port) {
-        for (uint32_t f = 0; f < B; ++f) {
-            ports[port * B + f] = static_cast<float>(port * 10 + f);
-        }
-    }
-    std::vector<float> out(N * O * B, -1.0f);
-    interleave_outputs(2, N, O, B, ports.data(), out.data());
-    const std::vector<float> expected = {0, 10, 20, 30, 1, 11, 21, 31, -1, -1, -1, -1};
-    EXPECT_EQ(out, expected);
-}
 
 TEST(CheckedProduct, RefusesOverflow)
 {

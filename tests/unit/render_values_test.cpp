@@ -1,40 +1,16 @@
-// Pieces of the block loop that carry frames between stages, and the
-// option values they depend on.
-#include "engine/chunk_queue.h"
-#include "engine/gather_stage.h"
-#include "engine/output_store.h"
+// The interleaving of a file's frames, and the option values the render
+// depends on.
 #include "cli/option_values.h"
+#include "io/interleave.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <vector>
 
 using namespace tonbrix;
 using namespace tonbrix::cli;
 
-TEST(OutputStore, SkipsTheLatencyThenKeepsFramesInOrder)
-{
-    OutputStore store;
-    reset_output_store(store, 2, 8);
-    store.skip = 5;
-    // Two outputs, stride 4: output 0 holds 0..3, output 1 holds 10..13.
-    const float ports[8] = {0, 1, 2, 3, 10, 11, 12, 13};
-    append_outputs(store, ports, 4, 4); // all four skipped
-    EXPECT_EQ(store.frames, 0u);
-    append_outputs(store, ports, 4, 3); // one more skipped, two kept
-    ASSERT_EQ(store.frames, 2u);
-    EXPECT_EQ(store.channels[0][0], 1.0f);
-    EXPECT_EQ(store.channels[1][1], 12.0f);
-    append_outputs(store, ports, 4, 4);
-    consume_outputs(store, 3);
-    ASSERT_EQ(store.frames, 3u);
-    EXPECT_EQ((std::vector<float>(store.channels[0].begin(), store.channels[0].end())),
-              (std::vector<float>{1, 2, 3}));
-    consume_outputs(store, 99);
-    EXPECT_EQ(store.frames, 0u);
-}
-
-TEST(GatherStage, InterleavesAnyWidth)
+TEST(Interleave, InterleavesAnyWidth)
 {
     for (std::size_t width : {1u, 2u, 3u}) {
         std::vector<std::vector<float>> channels(width);
@@ -50,33 +26,6 @@ TEST(GatherStage, InterleavesAnyWidth)
         for (std::size_t i = 0; i < out.size(); ++i) {
             EXPECT_EQ(out[i], static_cast<float>((i / width) * 10 + i % width)) << width;
         }
-    }
-}
-
-TEST(ChunkQueue, CarriesItemsInOrderAndWakesBothSidesOnClose)
-{
-    // A consumer that waits for several items at once gets them all too,
-    // also when it asks for more than fit, and the last ones on close.
-    for (const std::size_t refill : {1u, 2u, 3u}) {
-        ChunkQueue<int> q;
-        q.capacity = 2;
-        std::vector<int> seen;
-        std::thread consumer([&] {
-            int item = 0;
-            while (queue_pop(q, item, refill)) {
-                seen.push_back(item);
-            }
-        });
-        for (int i = 0; i < 101; ++i) {
-            ASSERT_TRUE(queue_push(q, i));
-        }
-        queue_close(q);
-        consumer.join();
-        ASSERT_EQ(seen.size(), 101u) << refill;
-        for (int i = 0; i < 101; ++i) {
-            EXPECT_EQ(seen[i], i) << refill;
-        }
-        EXPECT_FALSE(queue_push(q, 1));
     }
 }
 

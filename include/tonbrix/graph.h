@@ -1,0 +1,85 @@
+#pragma once
+
+#include <tonbrix/error.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tonbrix {
+
+// Plain channels a node reads: frame f of channel c is data[c * stride + f].
+// Without data the chunk is silence.
+struct ChunkInput {
+    const float* data = nullptr;
+    std::size_t stride = 0;
+    std::size_t frames = 0;
+
+    const float* channel(uint32_t c) const { return data + c * stride; }
+};
+
+// Plain channels a node writes: frame f of channel c goes to data[c * stride + f].
+struct ChunkOutput {
+    float* data = nullptr;
+    std::size_t stride = 0;
+
+    float* channel(uint32_t c) const { return data + c * stride; }
+};
+
+// What a node learns before its first chunk.
+struct NodeSetup {
+    uint32_t block_size = 0;      // frames per run of the node
+    std::size_t chunk_frames = 0; // most frames of a chunk, whole blocks
+    bool threaded = false;        // the chunks come from other threads
+};
+
+// One step of processing in a graph. A chunk holds whole blocks of the block
+// size except perhaps the last of a stream; a node runs it block by block.
+class Node {
+public:
+    virtual ~Node() = default;
+
+    virtual uint32_t input_channels() const = 0;
+    virtual uint32_t output_channels() const = 0;
+
+    // Parts that may run side by side, each always on the same thread. The
+    // outputs are shared out evenly among them in order: part p writes
+    // outputs p * O / parts() up to (p + 1) * O / parts().
+    virtual std::size_t parts() const { return 1; }
+
+    // Called once before the first chunk; an error ends the render.
+    virtual std::optional<Error> prepare(const NodeSetup&) { return std::nullopt; }
+
+    // Runs part `part` over one chunk: reads all of `input` and writes the
+    // first `input.frames` frames of its own outputs. An error ends the
+    // render after the chunks before this one.
+    virtual std::optional<Error> run(std::size_t part, const ChunkInput& input,
+                                     const ChunkOutput& output) = 0;
+
+    // Whether the node tells its latency; with compensation the render then
+    // goes on past the input's end until the delayed output is complete.
+    virtual bool reports_latency() const { return false; }
+
+    // The latency of a part's outputs in frames, as read after its first
+    // block; a negative or non-finite reading is warned of and taken as 0.
+    virtual double latency(std::size_t) const { return 0.0; }
+};
+
+// Nodes in a chain from the source to the sink: each node takes all the
+// outputs of the one before it (the source's channels for the first), and
+// the sink takes the outputs of the last (the source's when there is none).
+class Graph {
+public:
+    // Appends a node to the chain and returns it.
+    Node& add(std::unique_ptr<Node> node);
+
+    std::size_t size() const { return nodes_.size(); }
+    Node& node(std::size_t index) const { return *nodes_[index]; }
+
+private:
+    std::vector<std::unique_ptr<Node>> nodes_;
+};
+
+} // namespace tonbrix

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "base/buffers.h"
+
+#include <tonbrix/render.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tonbrix {
+
+// What travels with a chunk besides its samples.
+struct ChunkInfo {
+    std::size_t frames = 0;
+    bool silent = false;  // no samples: silence after the input
+    bool last = false;    // no samples, and nothing after it
+    bool stopped = false; // with last: a stop request ended the stream
+    std::optional<Error> error; // with last: the failure that ended the stream
+    bool input_ended = false;   // the input was read to its end before this chunk
+    uint64_t limit = 0;         // frames the output may hold up to here: input read, and the tail
+    std::vector<std::string> warnings; // raised for this chunk, in order
+};
+
+struct RingSlot {
+    float* samples = nullptr; // plain channels, channel c at samples + c * stride
+    ChunkInfo info;
+};
+
+// Chunks in flight from one lane to the next, `depth` at most: chunk k sits in
+// slot k % depth. Every writer thread writes its share of each chunk in order
+// and every reader thread reads each chunk in order; a chunk is published when
+// its last writer is done with it, and its slot is free again when its last
+// reader is. Closing wakes both sides and fails every wait from then on.
+class ChunkRing {
+public:
+    ChunkRing() = default;
+    ChunkRing(const ChunkRing&) = delete;
+    ChunkRing& operator=(const ChunkRing&) = delete;
+
+    // False when the samples cannot be had.
+    bool allocate(std::size_t depth, uint32_t channels, std::size_t frames, std::size_t writers,
+                  std::size_t readers);
+
+    uint32_t channels() const { return channels_; }
+    std::size_t stride() const { return stride_; }
+
+    // Waits until chunk k may be written; null once the ring is closed.
+    RingSlot* begin_write(uint64_t k);
+    // This writer is done with chunk k; true for the last one, which then
+    // completes the chunk's info and calls publish(k).
+    bool end_write(uint64_t k);
+    void publish(uint64_t k);
+
+    // Waits until chunk k is published; null once the ring is closed.
+    RingSlot* begin_read(uint64_t k);
+    // This reader is done with chunk k.
+    void end_read(uint64_t k);
+
+    // Waits until chunk k is published, without reading it; false once
+    // the ring is closed.
+    bool wait_published(uint64_t k);
+
+    void close();
+
+    // The latency of each channel in frames, set with the first chunk.
+    std::vector<uint64_t> latency;
+
+private:
+    std::vector<RingSlot> slots_;
+    std::vector<std::size_t> writers_left_; // by slot
+    std::vector<std::size_t> readers_left_; // by slot
+    FloatBuffer samples_;
+    uint32_t channels_ = 0;
+    std::size_t stride_ = 0;
+    std::size_t writers_ = 1;
+    std::size_t readers_ = 1;
+    std::mutex mutex_;
+    std::condition_variable room_;
+    std::condition_variable ready_;
+    uint64_t published_ = 0; // chunks published
+    uint64_t released_ = 0;  // chunks every reader is done with
+    std::size_t waiting_writers_ = 0;
+    std::size_t waiting_readers_ = 0;
+    bool closed_ = false;
+};
+
+} // namespace tonbrix

@@ -1,0 +1,96 @@
+#include "engine/plugin_node.h"
+
+#include "engine/channel_mix.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tonbrix {
+
+PluginNode::PluginNode(const PluginInstances& instances)
+    : plugin_(instances), ran_(instances.shape.instances, 0),
+      latencies_(instances.shape.instances, 0.0), positions_(instances.shape.instances, 0)
+{
+}
+
+std::optional<Error> PluginNode::prepare(const NodeSetup& setup)
+{
+    // Chunks filled on another thread sit in another core's cache.
+    prefetch_ = setup.threaded;
+    return std::nullopt;
+}
+
+std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
+                                     const ChunkOutput& output)
+{
+    const BlockShape& s = plugin_.shape;
+    const std::size_t m = part;
+    LilvInstance* instance = (*plugin_.instances)[m];
+    InstanceBuffers& own = plugin_.buffers->instances[m];
+    float* port_inputs = plugin_.buffers->input_ports.data + m * std::size_t{s.inputs} * s.block_size;
+    const float* port_outputs =
+        plugin_.buffers->output_ports.data + m * std::size_t{s.outputs} * s.block_size;
+    const uint8_t* matrix = plugin_.matrix + m * std::size_t{s.inputs} * s.channels;
+    const bool prefetch = prefetch_ && input.data != nullptr;
+    const auto fetch = [&](std::size_t offset) {
+        const std::size_t count = std::min<std::size_t>(s.block_size, input.frames - offset);
+        for (uint32_t c = 0; c < s.channels; ++c) {
+            prefetch_samples(input.channel(c) + offset, count);
+        }
+    };
+    if (prefetch && input.frames > 0) {
+        fetch(0);
+    }
+    for (std::size_t offset = 0; offset < input.frames; offset += s.block_size) {
+        const std::size_t frames = std::min<std::size_t>(s.block_size, input.frames - offset);
+        const std::size_t next = offset + s.block_size;
+        if (prefetch && next < input.frames) {
+            // The next block's input arrives while the plugin runs.
+            fetch(next);
+        }
+        if (input.data != nullptr) {
+            mix_channels(input, s.channels, offset, frames, s.inputs, matrix, s.block_size,
+                         port_inputs);
+            if (frames < s.block_size) {
+                // The last block of the input is run whole: silence after its end.
+                for (uint32_t i = 0; i < s.inputs; ++i) {
+                    std::memset(port_inputs + std::size_t{i} * s.block_size + frames, 0,
+                                (s.block_size - frames) * sizeof(float));
+                }
+            }
+        } else {
+            std::memset(port_inputs, 0, std::size_t{s.inputs} * s.block_size * sizeof(float));
+        }
+        for (AtomBuffer& atoms : own.atom_outputs) {
+            prepare_atom_output(atoms, plugin_.chunk_type);
+        }
+        const uint64_t start = positions_[m];
+        for (BlockHooks* hooks : plugin_.hooks) {
+            hooks->before_block(m, start, s.block_size);
+        }
+        lilv_instance_run(instance, s.block_size);
+        if (plugin_.workers != nullptr && (*plugin_.workers)[m] != nullptr) {
+            end_worker_run(*(*plugin_.workers)[m]);
+        }
+        for (AtomBuffer& atoms : own.atom_inputs) {
+            reset_atom_input(atoms, plugin_.sequence_type);
+        }
+        for (BlockHooks* hooks : plugin_.hooks) {
+            hooks->after_block(m, start, s.block_size);
+        }
+        positions_[m] = start + s.block_size;
+        if (ran_[m] == 0) {
+            ran_[m] = 1;
+            if (plugin_.latency_output >= 0) {
+                latencies_[m] = own.control_outputs[static_cast<std::size_t>(plugin_.latency_output)];
+            }
+        }
+        for (uint32_t q = 0; q < s.outputs; ++q) {
+            std::memcpy(output.channel(static_cast<uint32_t>(m * s.outputs + q)) + offset,
+                        port_outputs + std::size_t{q} * s.block_size, frames * sizeof(float));
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace tonbrix
