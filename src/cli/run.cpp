@@ -65,7 +65,7 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         return 1;
     }
     states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
-    return run_processing(options, raw, world, plugin, states);
+    return run_processing(options, raw, world, plugin, states, plan.value());
 }
 
 // Checks the values of the options that take numbers in text; prints the
