@@ -8,7 +8,15 @@
 
 namespace tonbrix::cli {
 
-Status EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+Status EventRun::open_midi_output(const RunOptions& options)
+{
+    if (!options.has_midi_out) {
+        return {};
+    }
+    return midi_output_.emplace(options.midi_out).open();
+}
+
+void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
                        const PortIndexLists& lists, RunBuffers& buffers,
                        const std::vector<LilvInstance*>& instances, uint32_t block_size,
                        double rate)
@@ -69,12 +77,8 @@ Status EventRun::start(const EventPlan& plan, const RunOptions& options, World::
         }
         capture_.emplace(std::move(outputs), rate, urids);
         hooks_.capture = &*capture_;
-        if (Status opened = midi_output_.emplace(options.midi_out).open(); !opened) {
-            return opened;
-        }
     }
     used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr;
-    return {};
 }
 
 void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
@@ -92,10 +96,15 @@ void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
     }
 }
 
-Status EventRun::write_midi_output(uint64_t frames)
+Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& latencies)
 {
     if (!midi_output_) {
         return {};
+    }
+    for (std::size_t m = 0; m < latencies.size(); ++m) {
+        if (latencies[m] > 0.0) {
+            capture_->set_delay(m, latencies[m] / rate_);
+        }
     }
     if (capture_->overflowed()) {
         return Error{insufficient_memory_message};

@@ -16,11 +16,13 @@ namespace tonbrix::cli {
 // into --midi-out.
 class EventRun {
 public:
+    // Makes the --midi-out file's temporary file, if asked for; the message
+    // when it cannot be written.
+    Status open_midi_output(const RunOptions& options);
+
     // Makes the feeds and the capture for the instances, which have taken
-    // their --set values, and connects their ports to the feeds' buffers;
-    // makes the --midi-out file's temporary file. The message when that
-    // cannot be written.
-    Status start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+    // their --set values, and connects their ports to the feeds' buffers.
+    void start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
                  const PortIndexLists& lists, RunBuffers& buffers,
                  const std::vector<LilvInstance*>& instances, uint32_t block_size, double rate);
 
@@ -32,8 +34,9 @@ public:
     void report_leftovers(uint64_t frames, EventSink& events) const;
 
     // Writes the --midi-out file, if asked for, with the run's length of
-    // `frames` frames; the message of a failure.
-    Status write_midi_output(uint64_t frames);
+    // `frames` frames; with `latencies` (by instance, in frames) the events
+    // are moved earlier by them, as the audio is. The message of a failure.
+    Status write_midi_output(uint64_t frames, const std::vector<double>& latencies);
 
 private:
     EventHooks hooks_;

@@ -567,6 +567,10 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
                                     : files.settle_without_input(options, plan))) {
         return 1;
     }
+    EventRun events;
+    if (!succeeded(events.open_midi_output(options))) {
+        return 1;
+    }
     PluginRun run(plugin, plan);
     // Without an input there are no channels to route: one instance plays.
     NoEvents no_routing_notes;
@@ -590,12 +594,8 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
                              console.events))) {
         return 1;
     }
-    EventRun events;
-    if (!succeeded(events.start(plan, options, lv2, run.lists, run.buffers,
-                                run.instances.instances, run.shape.block_size,
-                                static_cast<double>(files.info.samplerate)))) {
-        return 1;
-    }
+    events.start(plan, options, lv2, run.lists, run.buffers, run.instances.instances,
+                 run.shape.block_size, static_cast<double>(files.info.samplerate));
 
     ReadingRecorder recorder;
     ReadingHooks reading_hooks(recorder);
@@ -629,6 +629,15 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 1;
     }
 
+    // The latency each instance reported, which --compensate-latency takes
+    // out of the MIDI output as out of the audio.
+    std::vector<double> midi_latencies;
+    if (options.compensate_latency && run.lists.latency_output >= 0) {
+        for (const InstanceBuffers& own : run.buffers.instances) {
+            midi_latencies.push_back(
+                own.control_outputs[static_cast<std::size_t>(run.lists.latency_output)]);
+        }
+    }
     destroy_instances(run.instances);
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
@@ -646,7 +655,8 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     }
     const bool output_closed =
         succeeded(close_output_file(files.output, finished)) &&
-        (!finished || succeeded(events.write_midi_output(rendered.frames_written)));
+        (!finished ||
+         succeeded(events.write_midi_output(rendered.frames_written, midi_latencies)));
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);

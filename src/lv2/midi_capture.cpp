@@ -10,7 +10,7 @@ MidiCapture::MidiCapture(std::vector<AtomRegion> outputs, double rate, const Eve
 {
     lanes_.reserve(outputs.size());
     for (const AtomRegion& output : outputs) {
-        lanes_.push_back({output, {}, false});
+        lanes_.push_back({output, {}, false, 0.0});
     }
 }
 
@@ -39,7 +39,9 @@ std::vector<TimedMidiEvent> MidiCapture::events() const
 {
     std::vector<TimedMidiEvent> all;
     for (const Lane& lane : lanes_) {
-        all.insert(all.end(), lane.events.begin(), lane.events.end());
+        for (const TimedMidiEvent& event : lane.events) {
+            all.push_back({std::max(event.seconds - lane.delay, 0.0), event.bytes});
+        }
     }
     std::stable_sort(all.begin(), all.end(), [](const TimedMidiEvent& a, const TimedMidiEvent& b) {
         return a.seconds < b.seconds;

@@ -24,6 +24,10 @@ public:
     // True when the events could not all be kept in memory.
     bool overflowed() const;
 
+    // Takes `seconds` off the times of the instance's events (its latency,
+    // when the output is lined up with the input); times stay at 0 or later.
+    void set_delay(std::size_t instance, double seconds) { lanes_[instance].delay = seconds; }
+
     // The events of all instances in time order; at the same time, the first
     // instance's first and each instance's in the order written.
     std::vector<TimedMidiEvent> events() const;
@@ -33,6 +37,7 @@ private:
         AtomRegion output;
         std::vector<TimedMidiEvent> events;
         bool overflowed = false;
+        double delay = 0.0;
     };
     std::vector<Lane> lanes_;
     double rate_;
