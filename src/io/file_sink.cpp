@@ -10,13 +10,15 @@
 
 namespace tonbrix {
 
-std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t, unsigned)
+std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t frames, unsigned)
 {
     flac_.strings = settings_.flac_strings;
-    const std::size_t size = std::size_t{piece_frames} * channels;
-    sources_.assign(channels, nullptr);
-    if ((channels > 1 && !interleaved_.allocate(size)) ||
-        ((settings_.pcm16 || settings_.flac_fd >= 0) && !pcm16_.allocate(size)) ||
+    const bool pcm16 = settings_.pcm16 || settings_.flac_fd >= 0;
+    std::size_t size = 0;
+    capacity_ = std::max<std::size_t>(frames, 1);
+    if (!checked_product({capacity_, channels}, size) ||
+        (!pcm16 && channels > 1 && !interleaved_.allocate(size)) ||
+        (pcm16 && (!pcm16_.allocate(size) || !converted_.allocate(convert_frames))) ||
         (settings_.flac_fd >= 0 && !start_flac_writer(flac_, settings_.flac_fd,
                                                       settings_.flac_info,
                                                       settings_.flac_threads))) {
@@ -28,43 +30,67 @@ std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t, unsigned)
 std::optional<Error> FileSink::write(const float* const* channels, uint32_t count,
                                      std::size_t frames)
 {
-    // In pieces through small buffers, so that a chunk is not held twice.
-    for (std::size_t done = 0; done < frames; done += piece_frames) {
-        const std::size_t piece = std::min<std::size_t>(piece_frames, frames - done);
-        const float* samples = channels[0] + done;
-        if (count > 1) {
-            for (uint32_t c = 0; c < count; ++c) {
-                sources_[c] = channels[c] + done;
-            }
-            interleave_channels(piece, sources_.data(), count, interleaved_.data);
-            samples = interleaved_.data;
-        }
-        if (auto error = write_piece(samples, count, piece)) {
+    // Each chunk at once; more frames than a chunk, in pieces of one.
+    std::vector<const float*>& sources = sources_;
+    sources.assign(channels, channels + count);
+    for (std::size_t done = 0; done < frames; done += capacity_) {
+        const std::size_t piece = std::min(capacity_, frames - done);
+        const std::optional<Error> error = settings_.pcm16 || settings_.flac_fd >= 0
+                                               ? write_pcm16(sources.data(), count, piece)
+                                               : write_floats(sources.data(), count, piece);
+        if (error) {
             return error;
+        }
+        for (const float*& source : sources) {
+            source += piece;
         }
     }
     return std::nullopt;
 }
 
-std::optional<Error> FileSink::write_piece(const float* samples, uint32_t count,
+std::optional<Error> FileSink::write_floats(const float* const* channels, uint32_t count,
+                                            std::size_t frames)
+{
+    const float* samples = channels[0];
+    if (count > 1) {
+        interleave_channels(frames, channels, count, interleaved_.data);
+        samples = interleaved_.data;
+    }
+    const auto n = static_cast<sf_count_t>(frames);
+    if (sf_writef_float(settings_.file, samples, n) != n) {
+        return Error{std::string("Error writing output file: ") + sf_strerror(settings_.file) +
+                     "\n"};
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> FileSink::write_pcm16(const float* const* channels, uint32_t count,
                                            std::size_t frames)
 {
-    const auto n = static_cast<sf_count_t>(frames);
+    // Each channel is converted a cache-sized piece at a time, then its
+    // samples go to their places among the interleaved frames.
+    for (std::size_t done = 0; done < frames; done += convert_frames) {
+        const std::size_t piece = std::min<std::size_t>(convert_frames, frames - done);
+        int16_t* first = pcm16_.data + done * count;
+        for (uint32_t c = 0; c < count; ++c) {
+            if (count == 1) {
+                float_to_pcm16(channels[c] + done, piece, first);
+                continue;
+            }
+            float_to_pcm16(channels[c] + done, piece, converted_.data);
+            for (std::size_t f = 0; f < piece; ++f) {
+                first[f * count + c] = converted_.data[f];
+            }
+        }
+    }
     if (settings_.flac_fd >= 0) {
-        float_to_pcm16(samples, frames * count, pcm16_.data);
         if (!flac_write(flac_, pcm16_.data, frames)) {
             return flac_error();
         }
         return std::nullopt;
     }
-    sf_count_t written = 0;
-    if (settings_.pcm16) {
-        float_to_pcm16(samples, frames * count, pcm16_.data);
-        written = sf_writef_short(settings_.file, pcm16_.data, n);
-    } else {
-        written = sf_writef_float(settings_.file, samples, n);
-    }
-    if (written != n) {
+    const auto n = static_cast<sf_count_t>(frames);
+    if (sf_writef_short(settings_.file, pcm16_.data, n) != n) {
         return Error{std::string("Error writing output file: ") + sf_strerror(settings_.file) +
                      "\n"};
     }

@@ -26,7 +26,7 @@ struct FileSinkSettings {
 };
 
 // An open sound file as a render's sink: interleaves the channels, converts
-// them and writes them; the file stays the caller's.
+// them and writes each chunk at once; the file stays the caller's.
 class FileSink : public Sink {
 public:
     explicit FileSink(const FileSinkSettings& settings) : settings_(settings) {}
@@ -36,17 +36,23 @@ public:
                                std::size_t frames) override;
     std::optional<Error> finish() override;
 
-    // Frames converted and written at once.
-    static constexpr uint32_t piece_frames = 32768;
+    // Frames converted to 16 bits one channel at a time before they are
+    // interleaved: small enough to stay in the cache.
+    static constexpr uint32_t convert_frames = 512;
 
 private:
-    std::optional<Error> write_piece(const float* samples, uint32_t count, std::size_t frames);
+    std::optional<Error> write_floats(const float* const* channels, uint32_t count,
+                                      std::size_t frames);
+    std::optional<Error> write_pcm16(const float* const* channels, uint32_t count,
+                                     std::size_t frames);
     std::optional<Error> flac_error() const;
 
     FileSinkSettings settings_;
-    std::vector<const float*> sources_; // by channel, within the piece
-    FloatBuffer interleaved_;
-    ZeroBuffer<int16_t> pcm16_;
+    std::size_t capacity_ = 0; // frames a write's buffers hold
+    std::vector<const float*> sources_; // by channel, where the next piece starts
+    FloatBuffer interleaved_;  // a write's frames, for float outputs
+    ZeroBuffer<int16_t> pcm16_; // a write's frames, for 16-bit outputs
+    ZeroBuffer<int16_t> converted_; // one channel's convert_frames samples
     FlacWriter flac_;
 };
 

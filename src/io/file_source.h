@@ -20,7 +20,7 @@ public:
     SourceRead read(const ChunkOutput& output, std::size_t frames) override;
 
     // Frames read at once when the channels are interleaved.
-    static constexpr uint32_t piece_frames = 32768;
+    static constexpr uint32_t piece_frames = 8192;
 
 private:
     SNDFILE* file_;
