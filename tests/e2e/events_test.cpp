@@ -356,3 +356,18 @@ TEST_F(Events, RunsThatLeaveOutTheirFilesSayWhatIsMissing)
         EXPECT_EQ(r.err.rfind("tonbrix: missing option -i input\n", 0), 0u) << r.err;
     }
 }
+
+TEST_F(Events, APluginWithoutAudioOutputsRunsForItsReadingsWithoutAnOutputFile)
+{
+    // Its last reading is the input's last frame (two whole blocks).
+    write_sound(path("in.wav"),
+                make_sound(2, 1024, 48000, wav_float, [](long f, int c) { return (f + c) / 2000.0f; }));
+    const CommandResult r = tonbrix({"-i", path("in.wav"), "--report", "-j", "2", test_plugin("sink")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "Note: Running 2 instances of the plugin.\n"
+                     "Note: Running an instance of the plugin per channel\n"
+                     "1.level: 0.5115\n"
+                     "2.level: 0.512\n");
+    EXPECT_EQ(files_made(), (std::vector<std::string>{"in.wav"}));
+}
