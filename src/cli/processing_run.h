@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/event_options.h"
 #include "cli/option_tables.h"
 #include "lv2/instances.h"
 
@@ -7,9 +8,10 @@
 
 namespace tonbrix::cli {
 
-// Runs the input file through the plugin into the output file. Returns the
+// Runs the input file (or silence) through the plugin into the output file
+// (or nowhere), with the plan's events. Returns the
 // exit status; every error has been printed.
 int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states);
+                   InstanceStates& states, const EventPlan& plan);
 
 } // namespace tonbrix::cli
