@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/event_options.h"
 #include "cli/option_tables.h"
 #include "lv2/instances.h"
 
@@ -8,11 +9,13 @@
 namespace tonbrix::cli {
 
 // One plugin of a run: the options of its part of the command line (with
-// the run's), the plugin, and the states its instances restore.
+// the run's), the plugin, the states its instances restore and the events
+// it plays.
 struct PluginSetup {
     RunOptions options;
     const LilvPlugin* plugin = nullptr;
     InstanceStates states;
+    EventPlan plan;
 };
 
 // Takes what a plugin's instances will restore before any file is opened:

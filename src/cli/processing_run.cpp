@@ -1,6 +1,7 @@
 #include "cli/processing_run.h"
 
 #include "cli/console_events.h"
+#include "cli/event_run.h"
 #include "cli/option_items.h"
 #include "cli/json_documents.h"
 #include "cli/listings.h"
@@ -8,7 +9,9 @@
 #include "cli/positioned_events.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
+#include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
+#include "engine/silent_source.h"
 #include "engine/readings.h"
 #include "engine/report.h"
 #include "engine/routing.h"
@@ -270,6 +273,28 @@ struct RunFiles {
         return {};
     }
 
+    // Settles the rate, length and output format of a run without an input
+    // file: -r (else 48000 Hz), the MIDI file's length, and the type the
+    // output's name says (else WAV) in 32-bit floats where the type holds
+    // them, else its natural encoding, unless --output-format says more.
+    Status settle_without_input(const RunOptions& options, const EventPlan& plan)
+    {
+        info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
+        info.channels = 0;
+        info.seekable = 1;
+        info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
+        const int named = type_named_by_extension(options.output);
+        info.format = (named != 0 ? named : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+        std::string error;
+        if (!resolve_output_format(options.has_output_format ? options.output_format_request
+                                                             : OutputFormatRequest{},
+                                   info.format, settings.format, error)) {
+            return Error{error};
+        }
+        output_format = settings.format;
+        return {};
+    }
+
     // Opens the output with `channels` channels, unless it is the input,
     // in a type that holds the input and `tail` frames more; warns when
     // the name says another type.
@@ -313,8 +338,12 @@ struct PluginRun {
     RunBuffers buffers;
     PortRanges ranges;
     InstanceSet instances;
+    const EventPlan* plan = nullptr;
 
-    explicit PluginRun(const LilvPlugin* run_plugin) : plugin(run_plugin) {}
+    PluginRun(const LilvPlugin* run_plugin, const EventPlan& event_plan)
+        : plugin(run_plugin), plan(&event_plan)
+    {
+    }
     PluginRun(const PluginRun&) = delete;
     PluginRun& operator=(const PluginRun&) = delete;
     ~PluginRun() { destroy_instances(instances); }
@@ -362,6 +391,13 @@ struct PluginRun {
             set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
         Status applied = apply_parameters(options.parameters, plugin, lists,
                                           buffers.control_inputs, buffers.cv_values);
+        // An automated input starts at its first value, over -p and the preset.
+        for (std::size_t a = 0; a < plan->automated.size() && applied; ++a) {
+            applied = set_input_value(
+                plan->automated_symbols[a],
+                static_cast<float>(automation_value(plan->automated[a].points, 0.0)), plugin,
+                lists, buffers.control_inputs, buffers.cv_values);
+        }
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
     }
@@ -398,17 +434,20 @@ struct PluginRun {
     }
 };
 
-// One plugin of the run with what reports for it: its messages carry its
-// position in a chain, and its readings are taken around its blocks.
+// One plugin of the run with what reports for it and what it plays: its
+// messages carry its position in a chain, its readings are taken around
+// its blocks, and its events reach it through its hooks.
 struct RunPlugin {
     PluginSetup& setup;
     PluginRun run;
     PositionedEvents events;
+    EventRun event_run;
     ReadingRecorder recorder;
     ReadingHooks reading_hooks{recorder};
 
     RunPlugin(PluginSetup& plugin_setup, EventSink& console_events, std::string prefix)
-        : setup(plugin_setup), run(plugin_setup.plugin), events(console_events, std::move(prefix))
+        : setup(plugin_setup), run(plugin_setup.plugin, plugin_setup.plan),
+          events(console_events, std::move(prefix))
     {
     }
     RunPlugin(const RunPlugin&) = delete;
@@ -420,21 +459,29 @@ struct RunPlugin {
 using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 
 // Everything a render of the files through the plugins needs: the input as
-// a source, the output as a sink and a graph of one plugin node for each
-// plugin, in chain order.
+// a source (or silence), the output as a sink (or nowhere) and a graph of
+// one plugin node for each plugin, in chain order.
 struct FileRender {
-    FileSource source;
-    FileSink sink;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<Sink> sink;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
-    std::vector<EventSink*> node_events;
 
     FileRender(const RunOptions& run_options, int jobs, const World::Impl& world, RunFiles& files,
                RunPlugins& plugins, Console& console)
-        : source(files.input.handle, static_cast<uint32_t>(files.info.channels)),
-          sink(sink_settings(files, jobs))
     {
+        if (files.input.handle != nullptr) {
+            source = std::make_unique<FileSource>(files.input.handle,
+                                                  static_cast<uint32_t>(files.info.channels));
+        } else {
+            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+        }
+        if (files.output.handle != nullptr || files.output.segmented_flac) {
+            sink = std::make_unique<FileSink>(sink_settings(files, jobs));
+        } else {
+            sink = std::make_unique<DiscardSink>();
+        }
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
@@ -447,11 +494,14 @@ struct FileRender {
             plugin.sequence_type = world.urids.atom_Sequence;
             plugin.chunk_type = world.urids.atom_Chunk;
             plugin.latency_output = run.lists.latency_output;
+            if (BlockHooks* event_hooks = part->event_run.hooks(); event_hooks != nullptr) {
+                plugin.hooks.push_back(event_hooks);
+            }
             if (run_options.report_every_seconds > 0.0) {
                 plugin.hooks.push_back(&part->reading_hooks);
             }
             graph.add(std::make_unique<PluginNode>(plugin));
-            node_events.push_back(&part->events);
+            callbacks.node_events.push_back(&part->events);
             workers = workers || !run.instances.workers.empty();
         }
 
@@ -466,7 +516,6 @@ struct FileRender {
 
         Progress* progress = &console.progress;
         callbacks.events = &console.events;
-        callbacks.node_events = node_events;
         callbacks.progress = [progress](uint64_t frames) {
             progress_update_callback(progress, frames);
         };
@@ -554,6 +603,20 @@ bool plugin_succeeded(const RunPlugin& part, const Status& status)
     return status.ok();
 }
 
+// The latency each instance of a plugin reported, which
+// --compensate-latency takes out of its MIDI output as out of the audio.
+std::vector<double> midi_latencies(const RunOptions& options, const PluginRun& run)
+{
+    std::vector<double> latencies;
+    if (options.compensate_latency && run.lists.latency_output >= 0) {
+        for (const InstanceBuffers& own : run.buffers.instances) {
+            latencies.push_back(
+                own.control_outputs[static_cast<std::size_t>(run.lists.latency_output)]);
+        }
+    }
+    return latencies;
+}
+
 // Starts the progress line when it belongs on the terminal. The frame count
 // of a stream that cannot seek is a guess (for raw data from a pipe, the
 // largest count that fits). The output has the input's length and the tail.
@@ -575,6 +638,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
     World::Impl& lv2 = world.impl();
+    const EventPlan& first_plan = plugins.front().plan;
+    const EventPlan& last_plan = plugins.back().plan;
 
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files, then the console its plugins report to.
@@ -586,7 +651,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     files.settings.rate = options.rate;
     files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
-    if (!succeeded(files.open_input(options))) {
+    if (!succeeded(first_plan.reads_input ? files.open_input(options)
+                                          : files.settle_without_input(options, first_plan))) {
         return 1;
     }
     // Each plugin takes the outputs of the one before it as its channels,
@@ -597,9 +663,20 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         chain.push_back(std::make_unique<RunPlugin>(plugins[k], console.events,
                                                     position_prefix(k + 1, plugins.size())));
         RunPlugin& part = *chain.back();
-        if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
-                                                   static_cast<uint32_t>(channels), part.events))) {
+        if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
             return 1;
+        }
+        // Without an input there are no channels to route: one instance plays.
+        const bool routed = k > 0 || first_plan.reads_input;
+        NoEvents no_routing_notes;
+        if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
+                                                   static_cast<uint32_t>(channels),
+                                                   routed ? static_cast<EventSink&>(part.events)
+                                                          : no_routing_notes))) {
+            return 1;
+        }
+        if (!routed) {
+            part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
             std::fputs(insufficient_memory_message, stderr);
@@ -607,25 +684,29 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         }
     }
     const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
-    if (!succeeded(files.open_output(options, channels, tail, console.events))) {
+    if (last_plan.writes_audio &&
+        !succeeded(files.open_output(options, channels, tail, console.events))) {
         return 1;
     }
+    const double rate = static_cast<double>(files.info.samplerate);
     for (const std::unique_ptr<RunPlugin>& part : chain) {
-        if (!plugin_succeeded(*part, part->run.start(lv2, part->setup.options,
-                                                     static_cast<double>(files.info.samplerate),
-                                                     part->setup.states, part->events))) {
+        PluginRun& run = part->run;
+        if (!plugin_succeeded(*part, run.start(lv2, part->setup.options, rate, part->setup.states,
+                                               part->events))) {
             return 1;
         }
+        part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
+                              run.instances.instances, run.shape.block_size, rate);
         if (options.report_every_seconds > 0.0) {
             start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
-                           part->run.buffers, part->run.instances.instances.size());
+                           run.buffers, run.instances.instances.size());
         }
     }
 
     FileRender render_files(options, jobs, lv2, files, chain, console);
     start_progress(options, files.info, render_files.options.tail_frames, console.progress);
-    const RenderResult rendered = render(render_files.source, render_files.graph,
-                                         render_files.sink, render_files.options,
+    const RenderResult rendered = render(*render_files.source, render_files.graph,
+                                         *render_files.sink, render_files.options,
                                          render_files.callbacks);
     if (rendered.error) {
         progress_clear_callback(&console.progress);
@@ -648,6 +729,10 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         return 1;
     }
 
+    std::vector<std::vector<double>> latencies;
+    for (const std::unique_ptr<RunPlugin>& part : chain) {
+        latencies.push_back(midi_latencies(options, part->run));
+    }
     destroy_all();
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
@@ -661,9 +746,16 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             console.events.report(EventKind::note, rf64_note);
         }
+        for (const std::unique_ptr<RunPlugin>& part : chain) {
+            part->event_run.report_leftovers(rendered.frames_written, part->events);
+        }
     }
-    const bool output_closed =
-        succeeded(close_output_file(files.output, finished));
+    bool output_closed = succeeded(close_output_file(files.output, finished));
+    for (std::size_t k = 0; k < chain.size() && finished; ++k) {
+        output_closed = output_closed &&
+                        plugin_succeeded(*chain[k], chain[k]->event_run.write_midi_output(
+                                                        rendered.frames_written, latencies[k]));
+    }
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);

@@ -9,10 +9,11 @@
 
 namespace tonbrix::cli {
 
-// Runs the input file through the plugins, one after the other, into the
-// output file; `options` holds the run's options, each plugin's setup its
-// own. Returns the exit status; every error has been printed, those about
-// one plugin of a chain after its position.
+// Runs the input file (or silence) through the plugins, one after the
+// other, into the output file (or nowhere), each with its plan's events;
+// `options` holds the run's options, each plugin's setup its own. Returns
+// the exit status; every error has been printed, those about one plugin of
+// a chain after its position.
 int run_processing(const RunOptions& options, bool raw, World& world,
                    std::vector<PluginSetup>& plugins);
 

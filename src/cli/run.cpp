@@ -2,6 +2,7 @@
 
 #include "base/buffers.h"
 #include "cli/chain_command_line.h"
+#include "cli/event_options.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
@@ -39,8 +40,9 @@ bool block_size_allowed(int blocksize)
 
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
-                    bool list_presets, bool raw)
+                    bool list_presets, bool raw, const MissingFiles& missing)
 {
+    World::Impl& lv2 = world.impl();
     if (list_presets) {
         const Result<std::vector<PresetDescription>> presets =
             world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
@@ -55,13 +57,20 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         return 1;
     }
     std::vector<PluginSetup> plugins(1);
-    plugins[0].options = options;
-    plugins[0].plugin = plugin;
-    if (Status prepared = prepare_plugin_states(world, plugin, options, plugins[0].states);
+    PluginSetup& setup = plugins.front();
+    setup.options = options;
+    setup.plugin = plugin;
+    if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
         !prepared) {
         std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }
+    Result<EventPlan> plan = plan_events(options, lv2, plugin, !missing.input, !missing.output);
+    if (!plan) {
+        std::fputs(plan.error().message.c_str(), stderr);
+        return 1;
+    }
+    setup.plan = std::move(plan.value());
     return run_processing(options, raw, world, plugins);
 }
 
@@ -98,14 +107,23 @@ bool check_option_values(RunOptions& options)
             return false;
         }
     }
+    for (const std::string& text : options.automate) {
+        Result<Automation> automation = parse_automation(text);
+        if (!automation) {
+            std::fputs(automation.error().message.c_str(), stderr);
+            return false;
+        }
+        options.automations.push_back(std::move(automation.value()));
+    }
     return true;
 }
 
 // Parses one argtable parse's words with a new processing table into
 // `options`; on errors prints them (each line after `error_prefix`) and
-// the usage, and returns false.
+// the usage, and returns false. With `missing`, errors that are only a
+// missing -i or -o are noted there instead, for the plugins to settle.
 bool parse_chain_words(std::vector<std::string> words, std::string_view error_prefix,
-                       RunOptions& options)
+                       RunOptions& options, MissingFiles* missing = nullptr)
 {
     ListTable list;
     PluginTables plugin_tables;
@@ -120,8 +138,12 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
         argv.push_back(word.data());
     }
     if (parse_processing_table(static_cast<int>(argv.size()), argv.data(), processing) != 0) {
-        print_usage(list, plugin_tables, processing, error_prefix);
-        return false;
+        const MissingFiles found = missing_files(processing);
+        if (missing == nullptr || !found.only) {
+            print_usage(list, plugin_tables, processing, error_prefix);
+            return false;
+        }
+        *missing = found;
     }
     options = read_run_options(processing);
     return true;
@@ -146,18 +168,41 @@ int run_chain(int argc, char** argv, World& world)
     run_words.insert(run_words.end(), chain.run_options.begin(), chain.run_options.end());
     run_words.push_back("--");
     run_words.push_back(chain.segments.front().plugin);
-    if (!parse_chain_words(std::move(run_words), {}, run) || !check_option_values(run)) {
+    // A missing -i or -o is settled once the first and last plugins are known.
+    MissingFiles missing;
+    if (!parse_chain_words(run_words, {}, run, &missing)) {
         return 1;
     }
     std::vector<PluginSetup> plugins(count);
     for (std::size_t k = 0; k < count; ++k) {
+        MissingFiles same;
         if (!parse_chain_words(segment_words(argv[0], chain, k), position_prefix(k + 1, count),
-                               plugins[k].options) ||
-            !check_option_values(plugins[k].options)) {
+                               plugins[k].options, &same)) {
             return 1;
         }
     }
-    const RawFloat raw = raw_float_rule(run.rate, run.channels);
+    if (missing.only) {
+        const UriNodes& nodes = world.impl().nodes;
+        const LilvPlugin* first = find_plugin(plugins.front().options.plugin.c_str(), world);
+        const LilvPlugin* last = find_plugin(plugins.back().options.plugin.c_str(), world);
+        if (first == nullptr || last == nullptr ||
+            !files_may_be_left_out(first, nodes, plugins.front().options, !missing.input, true) ||
+            !files_may_be_left_out(last, nodes, plugins.back().options, true, !missing.output)) {
+            RunOptions unused;
+            static_cast<void>(parse_chain_words(std::move(run_words), {}, unused));
+            return 1;
+        }
+    }
+    if (!check_option_values(run)) {
+        return 1;
+    }
+    for (PluginSetup& setup : plugins) {
+        if (!check_option_values(setup.options)) {
+            return 1;
+        }
+    }
+    // Without an input, -r alone is the rate of the run.
+    const RawFloat raw = missing.input ? RawFloat::off : raw_float_rule(run.rate, run.channels);
     if (raw == RawFloat::rejected) {
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
@@ -182,6 +227,16 @@ int run_chain(int argc, char** argv, World& world)
                        stderr);
             return 1;
         }
+        // Audio comes from the plugin before and goes on to the one after.
+        Result<EventPlan> plan = plan_events(setup.options, world.impl(), setup.plugin,
+                                             k > 0 || !missing.input,
+                                             k + 1 < count || !missing.output);
+        if (!plan) {
+            std::fputs(with_prefix(position_prefix(k + 1, count), plan.error().message).c_str(),
+                       stderr);
+            return 1;
+        }
+        setup.plan = std::move(plan.value());
     }
     return run_processing(run, raw == RawFloat::on, world, plugins);
 }
@@ -257,7 +312,10 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     const int processing_errors = parse_processing_table(argc, argv, processing);
-    if (list_presets_errors != 0 && processing_errors != 0) {
+    // A missing -i or -o is settled once the plugin is known.
+    const MissingFiles missing =
+        processing_errors != 0 ? missing_files(processing) : MissingFiles{};
+    if (list_presets_errors != 0 && processing_errors != 0 && !missing.only) {
         print_usage(list, plugin_tables, processing);
         return 1;
     }
@@ -267,10 +325,20 @@ int tonbrix_main(int argc, char** argv)
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
+    if (!list_presets && missing.only) {
+        const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
+        if (plugin == nullptr || !files_may_be_left_out(plugin, world.impl().nodes, options,
+                                                        !missing.input, !missing.output)) {
+            print_usage(list, plugin_tables, processing);
+            return 1;
+        }
+    }
     if (!list_presets && !check_option_values(options)) {
         return 1;
     }
-    const RawFloat raw = raw_float_rule(options.rate, options.channels);
+    // Without an input, -r alone is the rate of the run.
+    const RawFloat raw = missing.input ? RawFloat::off
+                                       : raw_float_rule(options.rate, options.channels);
     if (raw == RawFloat::rejected) {
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
@@ -280,7 +348,7 @@ int tonbrix_main(int argc, char** argv)
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
     }
-    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on);
+    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
 }
 
 } // namespace tonbrix::cli

@@ -62,6 +62,9 @@ TEST(ChainCommandLine, SortsEachSegmentsWordsIntoTheRunsAndThePlugins)
           "--set", "a=b", "--connect=2:in", "8"},
          "run:  | --parameters=g:1 --preset W -sfile=x -c 1:in --mono > 7 | --set a=b "
          "--connect=2:in > 8"},
+        // The event options belong to their plugin.
+        {{"--midi", "a.mid", "urn:x", "--then", "--automate", "g:0=1", "--midi-out=o.mid", "urn:y"},
+         "run:  | --midi a.mid > urn:x | --automate g:0=1 --midi-out=o.mid > urn:y"},
         // Every run option.
         {{"-r", "48000", "-n2", "--blocksize=64", "-j", "2", "-q", "--ignore-clipping",
           "--compensate-latency", "--tail", "1", "--output-format=flac", "--report",
