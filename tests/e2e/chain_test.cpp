@@ -380,3 +380,32 @@ TEST_F(Chain, ReadingsEverySecondsStartWithThePosition)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "1: 0.5 latency: 64\n1: 1 latency: 64\n3: 0.5 latency: 3\n3: 1 latency: 3\n");
 }
+
+TEST_F(Chain, AGeneratorNeedsNoInputAndAMeterNoOutput)
+{
+    // 0.01 s at 1000 Hz: ten frames counted by the generator, halved.
+    const CommandResult made = tonbrix({"-q", "--ignore-clipping", "-r", "1000", "--tail=0.01",
+                                        "-o", path("out.wav"),
+                                        test_plugin("generator"), "--then", "-p", "gain:0.5",
+                                        thru});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const Sound out = read_sound(path("out.wav"));
+    ASSERT_EQ(out.frames(), 10);
+    EXPECT_EQ(out.at(9, 0), 4.5f);
+    // The reading of a chain that ends in a meter, without -o, is the
+    // meter's reading of a single run.
+    write_sound(path("in.wav"), Sound{1, 48000, wav_float, signal(1000)});
+    const CommandResult read = tonbrix({"-q", "-i", path("in.wav"), "--report", thru, "--then",
+                                        test_plugin("sink")});
+    ASSERT_EQ(read.status, 0) << read.err;
+    const CommandResult single =
+        tonbrix({"-q", "-i", path("in.wav"), "--report", test_plugin("sink")});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(read.out, "2: " + single.out);
+    // A plugin without audio outputs cannot feed another.
+    const CommandResult refused = tonbrix({"-q", "-i", path("in.wav"), "-o", path("x.wav"),
+                                           test_plugin("sink"), "--then", thru});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.substr(0, 3), "1: ");
+    EXPECT_FALSE(file_exists(path("x.wav")));
+}
