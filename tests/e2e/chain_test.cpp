@@ -77,13 +77,19 @@ class Chain : public E2E {
 protected:
     // A raw float run at 48 kHz with the system's plugins and the test
     // bundles; the audio that came out, or a failure.
+    // `leaky` turns off leak detection for plugins that never free some of
+    // their memory.
     CommandResult raw_run(int channels, const std::vector<std::string>& args,
-                          const std::string& input) const
+                          const std::string& input, bool leaky = false) const
     {
         std::vector<std::string> line = {"-q", "-r", "48000", "-n", std::to_string(channels),
                                          "-i", "-",  "-o",    "-"};
         line.insert(line.end(), args.begin(), args.end());
-        return tonbrix(line, input, {{"LV2_PATH", system_lv2_path()}});
+        std::vector<std::pair<std::string, std::string>> env = {{"LV2_PATH", system_lv2_path()}};
+        if (leaky) {
+            env.emplace_back("ASAN_OPTIONS", "detect_leaks=0");
+        }
+        return tonbrix(line, input, env);
     }
 
     bool installed(const std::vector<std::string>& uris) const
@@ -331,6 +337,7 @@ TEST_F(Chain, TwoLookAheadLimitersKeepAnImpulseAtItsFrame)
     if (!installed({dpl})) {
         GTEST_SKIP() << dpl << " is not installed";
     }
+    // The limiter never frees a few of its buffers (12 KiB, in a single run too).
     std::vector<float> impulse(6000, 0.0f);
     impulse[1000] = 0.5f;
     const std::string input = to_raw_bytes(impulse);
@@ -338,7 +345,8 @@ TEST_F(Chain, TwoLookAheadLimitersKeepAnImpulseAtItsFrame)
         for (const char* jobs : {"1", "2", "3", "4"}) {
             SCOPED_TRACE(std::string("block ") + block + ", jobs " + jobs);
             const CommandResult r = raw_run(
-                1, {"-b", block, "-j", jobs, "--compensate-latency", dpl, "--then", dpl}, input);
+                1, {"-b", block, "-j", jobs, "--compensate-latency", dpl, "--then", dpl}, input,
+                true);
             ASSERT_EQ(r.status, 0) << r.err;
             const std::vector<float> out = from_raw_bytes(r.out);
             ASSERT_EQ(out.size(), impulse.size());
@@ -346,12 +354,13 @@ TEST_F(Chain, TwoLookAheadLimitersKeepAnImpulseAtItsFrame)
         }
     }
     // Without compensation it comes out later by both limiters' latencies.
-    const CommandResult single = raw_run(1, {"--report", dpl}, input);
+    const CommandResult single = raw_run(1, {"--report", dpl}, input, true);
     const std::size_t at = single.err.find("latency: ");
     ASSERT_NE(at, std::string::npos) << single.err;
     const long latency = std::stol(single.err.substr(at + 9));
     ASSERT_GT(latency, 0);
-    const CommandResult late = raw_run(1, {dpl, "--then", dpl}, input);
+    const CommandResult late = raw_run(1, {dpl, "--then", dpl}, input,
+                true);
     ASSERT_EQ(late.status, 0) << late.err;
     EXPECT_EQ(peak_frame(from_raw_bytes(late.out)), 1000 + 2 * latency);
 }
