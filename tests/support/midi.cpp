@@ -126,7 +126,9 @@ ReadMidiFile read_midi(const std::string& text)
             if (first == 0xF0) {
                 message.push_back(0xF0);
             }
-            message.insert(message.end(), bytes + at, bytes + std::min(size, at + length));
+            for (std::size_t i = at; i < std::min<std::size_t>(size, at + length); ++i) {
+                message.push_back(bytes[i]);
+            }
             at += length;
             file.events.push_back({seconds, message});
             continue;
