@@ -43,10 +43,10 @@ bool build_info_table(InfoTable& t)
     return t.owner.complete();
 }
 
-bool build_processing_table(ProcessingTable& t)
+bool build_processing_table(ProcessingTable& t, bool files_required)
 {
-    t.input = arg_file1("i", nullptr, "input", "Input sound file");
-    t.output = arg_file1("o", nullptr, "output", "Output sound file");
+    t.input = arg_filen("i", nullptr, "input", files_required ? 1 : 0, 1, "Input sound file");
+    t.output = arg_filen("o", nullptr, "output", files_required ? 1 : 0, 1, "Output sound file");
     t.rate = arg_int0("r", "rate", "<int>", "sample rate for raw float data");
     t.channels = arg_int0("n", "channels", "<int>", "channel count for raw float data");
     t.preset = arg_str0("P", "preset", "<name>",
@@ -73,14 +73,15 @@ bool build_processing_table(ProcessingTable& t)
     t.json = arg_lit0(nullptr, "json", "Print the report as JSON.");
     t.quiet = arg_lit0("q", "quiet", "Print no notes.");
     t.jobs = arg_str0("j", "jobs", "<int>", "Threads for the plugin instances.");
+    t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
                      t.preset, t.parameters,    t.connect, t.blocksize,
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
-                     t.json,   t.quiet,         t.jobs,   t.plugin,
-                     t.end};
+                     t.json,   t.quiet,         t.jobs,   t.batch,
+                     t.plugin, t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -148,6 +149,10 @@ RunOptions read_run_options(const ProcessingTable& t)
     options.has_jobs = t.jobs->count > 0;
     if (options.has_jobs) {
         options.jobs = text_or_empty(t.jobs->sval[0]);
+    }
+    options.has_batch = t.batch->count > 0;
+    if (options.has_batch) {
+        options.batch = text_or_empty(t.batch->sval[0]);
     }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;

@@ -2,6 +2,7 @@
 
 #include "cli/console_events.h"
 #include "cli/option_items.h"
+#include "cli/option_values.h"
 #include "cli/json_documents.h"
 #include "cli/listings.h"
 #include "cli/number_text.h"
@@ -18,8 +19,11 @@
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
+#include "lv2/parameters.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
+#include "lv2/presets.h"
+#include "lv2/world.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -257,10 +261,10 @@ struct Console {
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
-    explicit Console(const RunOptions& options)
+    Console(const RunOptions& options, FILE* notes_stream)
         : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
           messages(options.json || options.output == "-" ? stderr : stdout),
-          notes(options.quiet ? nullptr : messages)
+          notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
     {
     }
     Console(const Console&) = delete;
@@ -502,7 +506,7 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states)
+                   InstanceStates& states, FILE* notes)
 {
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -510,7 +514,7 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
 
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files, then the console its plugins report to.
-    Console console(options);
+    Console console(options, notes);
     RunFiles files;
     files.settings.input = options.input;
     files.settings.output = options.output;
@@ -589,6 +593,45 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 128 + stop_signal;
     }
     return finished && output_closed ? 0 : 1;
+}
+
+bool check_block_size(const RunOptions& options)
+{
+    if (options.blocksize < 1) {
+        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+        return false;
+    }
+    if (options.blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+        return false;
+    }
+    return true;
+}
+
+int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
+                 FILE* notes)
+{
+    World::Impl& lv2 = world.impl();
+    LilvWorld* lilv = lv2.lilv.get();
+    InstanceStates states;
+    if (options.has_preset) {
+        states.preset = find_preset(lilv, plugin, lv2.nodes, options.preset,
+                                    lv2.urid_table.map_feature());
+        if (!states.preset) {
+            std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
+            return 1;
+        }
+    }
+    Status status = block_length_supported(lilv, plugin, options.blocksize);
+    if (status) {
+        status = plan_parameters(lilv, plugin, options.set_values, states.parameters);
+    }
+    if (!status) {
+        std::fputs(status.error().message.c_str(), stderr);
+        return 1;
+    }
+    states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
+    return run_processing(options, raw, world, plugin, states, notes);
 }
 
 } // namespace tonbrix::cli

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "base/buffers.h"
+#include "cli/batch_run.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
@@ -21,8 +22,6 @@ namespace {
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
                     bool list_presets, bool raw)
 {
-    World::Impl& lv2 = world.impl();
-    LilvWorld* lilv = lv2.lilv.get();
     if (list_presets) {
         const Result<std::vector<PresetDescription>> presets =
             world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
@@ -33,33 +32,10 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
                              options.json);
     }
-    if (options.blocksize < 1) {
-        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+    if (!check_block_size(options)) {
         return 1;
     }
-    if (!list_presets && options.blocksize > max_block_size) {
-        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
-        return 1;
-    }
-    InstanceStates states;
-    if (options.has_preset) {
-        states.preset = find_preset(lilv, plugin, lv2.nodes, options.preset,
-                                    lv2.urid_table.map_feature());
-        if (!states.preset) {
-            std::fprintf(stderr, "Preset '%s' was not found.\n", options.preset.c_str());
-            return 1;
-        }
-    }
-    Status status = block_length_supported(lilv, plugin, options.blocksize);
-    if (status) {
-        status = plan_parameters(lilv, plugin, options.set_values, states.parameters);
-    }
-    if (!status) {
-        std::fputs(status.error().message.c_str(), stderr);
-        return 1;
-    }
-    states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
-    return run_processing(options, raw, world, plugin, states);
+    return run_file_job(world, plugin, options, raw);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -154,7 +130,7 @@ int tonbrix_main(int argc, char** argv)
     const int list_presets_errors = arg_parse(argc, argv, plugin_tables.list_presets_table.data());
 
     ProcessingTable processing;
-    if (!build_processing_table(processing)) {
+    if (!build_processing_table(processing, !asks_for_batch(argc, argv))) {
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
@@ -181,6 +157,9 @@ int tonbrix_main(int argc, char** argv)
     if (plugin == nullptr) {
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
+    }
+    if (!list_presets && (options.has_batch || names_folder(options.input))) {
+        return run_batch(world, plugin, options, raw == RawFloat::on);
     }
     return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on);
 }
