@@ -6,7 +6,8 @@ namespace tonbrix::cli {
 
 namespace {
 
-using Json = nlohmann::json;
+// Members keep the order they were written in.
+using Json = nlohmann::ordered_json;
 
 std::string line_error(std::size_t line_number, std::string_view what)
 {

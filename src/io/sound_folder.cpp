@@ -64,6 +64,11 @@ Result<std::vector<std::string>> folder_files(const std::string& folder)
 {
     std::vector<std::string> files;
     std::set<std::pair<dev_t, ino_t>> seen;
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        return Error{"Error: cannot read the folder " + folder + ": " +
+                     (error ? error.message() : std::string("Not a directory")) + ".\n"};
+    }
     if (Status walked = walk(fs::path(folder), fs::path(), seen, files); !walked) {
         return walked.error();
     }
@@ -104,8 +109,8 @@ std::string with_type_extension(std::string_view path, int type)
     }
     const std::size_t slash = path.rfind('/');
     const std::size_t dot = path.rfind('.');
-    const bool has_extension = dot != std::string_view::npos &&
-                               (slash == std::string_view::npos || dot > slash + 1);
+    const std::size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+    const bool has_extension = dot != std::string_view::npos && dot > name_start;
     return std::string(has_extension ? path.substr(0, dot) : path) + "." + extension;
 }
 
