@@ -1,8 +1,9 @@
 # bash completion for tonbrix                               -*- shell-script -*-
 #
 # Options; plugin URIs (from `tonbrix --list`) for the plugin and after
-# -n/-L/-I; control port symbols of the plugin on the line after -p; its preset
-# labels after -P; its parameter names after -s; file names after -i and -o.
+# -n/-L/-I; control port symbols of the plugin on the line after -p and
+# --automate; its preset labels after -P; its parameter names after -s; file
+# names after -i, -o, --midi and --midi-out.
 # Without a plugin on the line, -p, -P and -s offer nothing.
 
 # The plugin on the line: the first word that is neither an option nor an
@@ -17,7 +18,7 @@ _tonbrix_plugin_on_line()
             --) continue ;;
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
-                --output-format | --report-every)
+                --output-format | --report-every | --midi | --midi-out | --automate)
                 ((i++))
                 ;;
             -n)
@@ -52,8 +53,24 @@ _tonbrix()
     local plugin
 
     case $prev in
-        -i | -o)
+        -i | -o | --midi-out)
             _filedir
+            return
+            ;;
+        --midi)
+            _filedir '@(mid|midi|MID|MIDI|smf)'
+            return
+            ;;
+        --automate)
+            plugin=$(_tonbrix_plugin_on_line)
+            [[ $plugin ]] || return
+            local symbol symbols=()
+            for symbol in $(_tonbrix_port_section "$program" "$plugin" "Control Ports"); do
+                symbols+=("$symbol:")
+            done
+            mapfile -t COMPREPLY < <(compgen -W "${symbols[*]}" -- "$cur")
+            compopt -o nospace
+            __ltrim_colon_completions "$cur"
             return
             ;;
         -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every)
@@ -125,7 +142,7 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= -h --help -V --version' -- "$cur")
+            -j --jobs= --midi= --midi-out= --automate= -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Compatibility sweep: runs tonbrix over every installed LV2 plugin on a
 # short generated input (one channel per audio input, mono for plugins
-# without audio inputs) and sorts the outcomes: ok (silent? NaN or inf?),
+# without audio inputs; a plugin with a MIDI input also gets a short MIDI file
+# of a few notes, and an instrument runs on it alone, without an input file;
+# a plugin without audio outputs writes its MIDI output or its readings) and
+# sorts the outcomes: ok (silent? NaN or inf?),
 # failed (first error line), crashed (signal), hung (timeout). Where
 # ffmpeg's lv2 filter also runs the plugin, the two outputs are compared.
 #
@@ -9,7 +12,8 @@
 # run, default 20), JOBS (parallel runs, default 2), COMPAT_DIR (work folder,
 # default build/compat), SKIP_INSTALL=1 (do not install missing packages),
 # TOLERANCE (largest sample difference counted as the same, default 1e-5),
-# BLOCK (frames per plugin run for both tonbrix and ffmpeg, default 512).
+# BLOCK (frames per plugin run for both tonbrix and ffmpeg, default 512),
+# PLUGINS (a grep -E pattern: sweep only the URIs that match).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,9 +36,33 @@ if [ "${1:-}" = one ]; then
     mkdir -p "$dir"
     inputs=$("$TONBRIX" --nameports "$uri" 2>/dev/null |
         awk '/^==Audio Ports==$/ {a = 1; next} /^==/ {a = 0} a' | wc -l)
+    info=$("$TONBRIX" --info "$uri" 2>/dev/null || true)
+    midi_in=no
+    printf '%s\n' "$info" | grep -q 'atom input (.*MIDI' && midi_in=yes
+    midi_out=no
+    printf '%s\n' "$info" | grep -q 'atom output (.*MIDI' && midi_out=yes
+    outputs=$(printf '%s\n' "$info" | grep -c '^    audio output' || true)
     channels=$inputs
     [ "$channels" -ge 1 ] || channels=1
     input="$COMPAT_DIR/inputs/in-$channels.wav"
+    notes="$COMPAT_DIR/inputs/notes.mid"
+    # The files of the run: an instrument plays the notes alone, a plugin
+    # without audio outputs gives its MIDI or its readings.
+    set -- -b "$BLOCK"
+    if [ "$midi_in" = yes ]; then
+        set -- "$@" --midi="$notes"
+        [ "$inputs" -ge 1 ] || set -- "$@" --tail=1
+    fi
+    if [ "$midi_in" = no ] || [ "$inputs" -ge 1 ]; then
+        set -- "$@" -i "$input"
+    fi
+    if [ "$outputs" -ge 1 ]; then
+        set -- "$@" -o "$dir/out.wav"
+    elif [ "$midi_out" = yes ]; then
+        set -- "$@" --midi-out="$dir/out.mid"
+    else
+        set -- "$@" --report
+    fi
     if [ ! -f "$input" ]; then
         # Made under a temporary name, then renamed: parallel runs may race.
         # A noise of its own in every channel.
@@ -44,13 +72,21 @@ if [ "${1:-}" = one ]; then
     fi
 
     status=0
-    timeout -k 5 "$TIMEOUT" "$TONBRIX" -b "$BLOCK" -i "$input" -o "$dir/out.wav" "$uri" \
+    timeout -k 5 "$TIMEOUT" "$TONBRIX" "$@" "$uri" \
         >"$dir/stdout" 2>"$dir/stderr" </dev/null || status=$?
     ffmpeg_result=-
     if [ "$status" -eq 0 ]; then
         outcome=ok
-        detail=$("$wav_tool" stats "$dir/out.wav")
-        if [ "$inputs" -ge 1 ] && command -v ffmpeg >/dev/null 2>&1; then
+        if [ -f "$dir/out.wav" ]; then
+            detail=$("$wav_tool" stats "$dir/out.wav")
+        elif [ -f "$dir/out.mid" ]; then
+            detail=$("$wav_tool" midistats "$dir/out.mid")
+        else
+            detail=report
+        fi
+        # ffmpeg's filter gives plugins no MIDI: only audio runs compare.
+        if [ "$inputs" -ge 1 ] && [ "$midi_in" = no ] && [ "$outputs" -ge 1 ] &&
+            command -v ffmpeg >/dev/null 2>&1; then
             # Colons separate filter options: escaped within the quotes.
             # Many plugins work per run, so ffmpeg runs them with the same
             # block size (its last block is short where tonbrix pads it).
@@ -85,7 +121,8 @@ if [ "${1:-}" = one ]; then
             tail -n1 "$dir/stderr")
         [ -n "$detail" ] || detail="status $status, no message"
     fi
-    printf '%s|%s|%s|%s\n' "$uri" "$outcome" "$detail" "$ffmpeg_result" >"$COMPAT_DIR/results/$number"
+    printf '%s|%s|%s|%s|%s\n' "$uri" "$outcome" "$detail" "$ffmpeg_result" "$midi_in" \
+        >"$COMPAT_DIR/results/$number"
     # Keep the folder only where there is something to look at.
     case $outcome/$ffmpeg_result in
     ok/differ* | ok/shape*) ;;
@@ -120,7 +157,9 @@ fi
 
 rm -rf "$COMPAT_DIR"
 mkdir -p "$COMPAT_DIR/inputs" "$COMPAT_DIR/results" "$COMPAT_DIR/runs"
-lv2ls >"$COMPAT_DIR/plugins.txt"
+"$wav_tool" notes "$COMPAT_DIR/inputs/notes.mid"
+# PLUGINS (a pattern for grep -E) sweeps only the plugins whose URI matches.
+lv2ls | grep -E -- "${PLUGINS:-.}" >"$COMPAT_DIR/plugins.txt" || true
 total=$(wc -l <"$COMPAT_DIR/plugins.txt")
 echo "compat: $total plugins, $JOBS at a time, ${TIMEOUT}s each at most"
 started=$(date +%s)
@@ -132,7 +171,8 @@ summary="$COMPAT_DIR/summary.md"
 cat "$COMPAT_DIR"/results/* | sort >"$COMPAT_DIR/results.txt"
 awk -F'|' -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" -v elapsed="$elapsed" '
     { total++; kind[$2]++
-      if ($2 == "ok") { ok_detail[$3]++ }
+      if ($2 == "ok") { ok_detail[$3 ~ /^midi/ ? "midi" : $3]++ }
+      if ($5 == "yes") { midi++; if ($2 == "ok") { midi_kind[$3 ~ /^midi/ ? "midi" : $3]++ } else { midi_kind["not ok"]++ } }
       if ($2 == "failed") { failed[$3]++ }
       if ($2 == "crashed" || $2 == "hung") { bad[$1] = $2 ": " $3 }
       if ($4 != "-") { compared[$4 ~ /^differ/ ? "differ" : $4]++ }
@@ -148,6 +188,16 @@ awk -F'|' -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" -v elapsed="$elapsed" '
       printf "| failed | %d |\n", kind["failed"]
       printf "| crashed | %d |\n", kind["crashed"]
       printf "| hung | %d |\n", kind["hung"]
+      print ""
+      print "| with a MIDI input, given the notes | plugins |"
+      print "|---|---|"
+      printf "| all | %d |\n", midi
+      printf "| audio with sound | %d |\n", midi_kind["sound"]
+      printf "| audio, silent | %d |\n", midi_kind["silent"]
+      printf "| MIDI out with notes | %d |\n", midi_kind["midi"]
+      printf "| MIDI out without notes | %d |\n", midi_kind["no midi"]
+      printf "| readings only | %d |\n", midi_kind["report"]
+      printf "| not ok | %d |\n", midi_kind["not ok"]
       print ""
       print "| against ffmpeg lv2 (ok, with audio inputs) | plugins |"
       print "|---|---|"

@@ -4,6 +4,10 @@
 compat_wav.py stats FILE        prints "silent", "nan", "inf" or "sound"
 compat_wav.py compare A B TOL   prints "same", "differ <max difference>",
                                 or "shape <channels/frames of A> <of B>"
+compat_wav.py notes FILE        writes a Standard MIDI File of a few notes
+                                across the range, with velocities and a sustain
+compat_wav.py midistats FILE    prints "midi <note-ons>" or "no midi" for a
+                                format 0 file that tonbrix wrote
 """
 import math
 import struct
@@ -59,13 +63,90 @@ def compare(a, b, tolerance):
     return "same" if worst <= tolerance else "differ %.3g" % worst
 
 
+def varlen(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.append((value & 0x7F) | 0x80)
+        value >>= 7
+    return bytes(reversed(out))
+
+
+def write_notes(path):
+    """Eight notes from C2 to C7, a quarter note apart at 120 BPM, each
+    held for most of its beat, rising velocities, the sustain pedal down
+    from the start to 2 s; the file ends at 2.5 s."""
+    events = [(0, bytes([0xB0, 64, 127]))]
+    for i, note in enumerate([36, 43, 48, 55, 60, 67, 72, 96]):
+        events.append((i * 240, bytes([0x90, note, 30 + i * 12])))
+        events.append((i * 240 + 200, bytes([0x80, note, 0])))
+    events.append((1920, bytes([0xB0, 64, 0])))
+    events.sort(key=lambda e: e[0])
+    track, last = b"", 0
+    for tick, message in events:
+        track += varlen(tick - last) + message
+        last = tick
+    track += varlen(2400 - last) + b"\xff\x2f\x00"
+    with open(path, "wb") as f:
+        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480))
+        f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
+
+
+def midi_stats(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"MThd" or data[14:18] != b"MTrk":
+        raise ValueError("not a MIDI file")
+    pos, end, ons, status = 22, len(data), 0, 0
+    while pos < end:
+        while data[pos] & 0x80:
+            pos += 1
+        pos += 1
+        first = data[pos]
+        if first == 0xFF:
+            length_at = pos + 2
+            pos = length_at
+            length = 0
+            while True:
+                byte = data[pos]
+                pos += 1
+                length = (length << 7) | (byte & 0x7F)
+                if not byte & 0x80:
+                    break
+            pos += length
+            continue
+        if first in (0xF0, 0xF7):
+            pos += 1
+            length = 0
+            while True:
+                byte = data[pos]
+                pos += 1
+                length = (length << 7) | (byte & 0x7F)
+                if not byte & 0x80:
+                    break
+            pos += length
+            continue
+        if first & 0x80:
+            status = first
+            pos += 1
+        size = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
+        if status & 0xF0 == 0x90 and data[pos + 1] > 0:
+            ons += 1
+        pos += size
+    return "midi %d" % ons if ons else "no midi"
+
+
 def main():
     try:
         if sys.argv[1] == "stats":
             print(stats(sys.argv[2]))
+        elif sys.argv[1] == "notes":
+            write_notes(sys.argv[2])
+        elif sys.argv[1] == "midistats":
+            print(midi_stats(sys.argv[2]))
         else:
             print(compare(sys.argv[2], sys.argv[3], float(sys.argv[4])))
-    except (OSError, ValueError, struct.error) as error:
+    except (OSError, ValueError, IndexError, struct.error) as error:
         print("unreadable (%s)" % error)
 
 

@@ -367,7 +367,8 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
     install_batch_signal_handlers();
     WorkerPoolCallbacks callbacks;
     callbacks.run_job = [&](std::size_t job, FILE* job_notes) {
-        return run_file_job(world, plugin, job_options(options, jobs[job]), raw, job_notes);
+        return run_file_job(world, plugin, job_options(options, jobs[job]), raw, MissingFiles{},
+                            job_notes);
     };
     callbacks.finished = [&](std::size_t job, JobOutcome&& outcome) {
         printer.finished(job, std::move(outcome));

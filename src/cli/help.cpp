@@ -15,6 +15,7 @@ constexpr const char* help_text = R"(Usage:
   tonbrix -L|--list-presets PLUGIN
   tonbrix -n|--nameports PLUGIN
   tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN
+  tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... PLUGIN
   tonbrix -I|--info PLUGIN
   tonbrix -h|--help
   tonbrix -V|--version
@@ -69,6 +70,19 @@ Processing options:
   -j, --jobs=N            threads for the plugin instances and the FLAC encoder
                           (default: one per core)
 
+Events over time:
+      --midi=FILE         play a Standard MIDI File into the plugin's MIDI
+                          input, each event at its exact frame
+      --midi-out=FILE     write what the plugin sends to its MIDI output to a
+                          Standard MIDI File
+      --automate=SYMBOL:TIME=VALUE[,TIME=VALUE...]
+                          move a control or CV input through these points
+                          (seconds), set at the start of every block; may be
+                          repeated, wins over -p and the preset
+  A plugin without audio inputs needs no -i: the run lasts as long as the MIDI
+  file and --tail, at -r N Hz (48000 by default). A plugin without audio
+  outputs needs no -o, but --midi-out or --report.
+
 A processing run shows its progress on standard error when that is a terminal.
 Exit status: 0 on success, 1 on every error; --list and --nameports end with 1
 unless --json is given. LV2_PATH, a list of folders that contain bundles,
@@ -79,6 +93,12 @@ Examples:
   tonbrix -i in.wav -o out.wav -p gain:-6 http://lv2plug.in/plugins/eg-amp
   sox in.wav -t f32 - | tonbrix -r 48000 -n 1 -i - -o - \
       http://lv2plug.in/plugins/eg-amp | sox -t f32 -r 48000 -c 1 - out.wav
+  tonbrix --midi=song.mid --tail=3 -o piano.wav \
+      http://drobilla.net/plugins/mda/Piano
+  tonbrix -i drums.wav --midi-out=kicks.mid --compensate-latency \
+      http://gareus.org/oss/lv2/onsettrigger#bassdrum_mono
+  tonbrix -i in.wav -o fade.wav --automate=gain:0=-30,2=0 \
+      http://lv2plug.in/plugins/eg-amp
 )";
 
 // The options whose value may come as the next argument.
@@ -87,7 +107,8 @@ bool takes_value(std::string_view arg)
     for (std::string_view option : {"-i", "-o", "-r", "-n", "-P", "-p", "-c", "-b", "-s", "-j",
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
-                                    "--output-format", "-I", "--info", "--report-every"}) {
+                                    "--output-format", "-I", "--info", "--report-every",
+                                    "--midi", "--midi-out", "--automate"}) {
         if (arg == option) {
             return true;
         }

@@ -73,6 +73,10 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.json = arg_lit0(nullptr, "json", "Print the report as JSON.");
     t.quiet = arg_lit0("q", "quiet", "Print no notes.");
     t.jobs = arg_str0("j", "jobs", "<int>", "Threads for the plugin instances.");
+    t.midi = arg_str0(nullptr, "midi", "<file>", "MIDI file to play through the plugin.");
+    t.midi_out = arg_str0(nullptr, "midi-out", "<file>", "Write the plugin's MIDI output here.");
+    t.automate = arg_strn(nullptr, "automate", "<symbol>:<time>=<value>[,...]", 0, 200,
+                          "Move a control input over time.");
     t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
@@ -80,8 +84,9 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.preset, t.parameters,    t.connect, t.blocksize,
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
-                     t.json,   t.quiet,         t.jobs,   t.batch,
-                     t.plugin, t.end};
+                     t.json,   t.quiet,         t.jobs,   t.midi,
+                     t.midi_out, t.automate,    t.batch,  t.plugin,
+                     t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -150,12 +155,36 @@ RunOptions read_run_options(const ProcessingTable& t)
     if (options.has_jobs) {
         options.jobs = text_or_empty(t.jobs->sval[0]);
     }
+    options.has_midi = t.midi->count > 0;
+    if (options.has_midi) {
+        options.midi = text_or_empty(t.midi->sval[0]);
+    }
+    options.has_midi_out = t.midi_out->count > 0;
+    if (options.has_midi_out) {
+        options.midi_out = text_or_empty(t.midi_out->sval[0]);
+    }
+    options.automate = all_values(t.automate->sval, t.automate->count);
     options.has_batch = t.batch->count > 0;
     if (options.has_batch) {
         options.batch = text_or_empty(t.batch->sval[0]);
     }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
+}
+
+MissingFiles missing_files(const ProcessingTable& t)
+{
+    MissingFiles missing;
+    missing.input = t.input->count == 0;
+    missing.output = t.output->count == 0;
+    missing.only = t.end->count > 0;
+    for (int e = 0; e < t.end->count; ++e) {
+        const void* parent = t.end->parent[e];
+        if (!((parent == t.input && missing.input) || (parent == t.output && missing.output))) {
+            missing.only = false;
+        }
+    }
+    return missing;
 }
 
 void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing)

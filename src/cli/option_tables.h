@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/automation.h"
 #include "io/output_format.h"
 
 #include <argtable2.h>
@@ -80,10 +81,14 @@ struct ProcessingTable {
     arg_lit* json = nullptr;
     arg_lit* quiet = nullptr;
     arg_str* jobs = nullptr;
+    // Plugin options of events over time.
+    arg_str* midi = nullptr;
+    arg_str* midi_out = nullptr;
+    arg_str* automate = nullptr;
     arg_str* batch = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<22> owner;
+    ArgArray<25> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -114,6 +119,11 @@ struct RunOptions {
     bool quiet = false;
     bool has_jobs = false;
     std::string jobs; // thread count, unchecked
+    bool has_midi = false;
+    std::string midi; // --midi: the MIDI file the plugin plays
+    bool has_midi_out = false;
+    std::string midi_out; // --midi-out: where the plugin's MIDI output goes
+    std::vector<std::string> automate; // --automate values, unchecked, in order
     bool has_batch = false;
     std::string batch; // the job list's path, "-" for standard input
     // Filled by check_option_values.
@@ -121,6 +131,7 @@ struct RunOptions {
     double report_every_seconds = 0.0; // 0: one reading, after the last block
     int job_count = 0; // 0: one per online core
     OutputFormatRequest output_format_request; // parts left out are 0
+    std::vector<Automation> automations; // the --automate values read
     std::string plugin;
 };
 
@@ -136,6 +147,15 @@ bool build_processing_table(ProcessingTable& table, bool files_required = true);
 int parse_processing_table(int argc, char** argv, ProcessingTable& table);
 
 RunOptions read_run_options(const ProcessingTable& table);
+
+// Whether the processing table's errors are only that -i or -o (or both)
+// is missing, which a plugin without audio inputs or outputs allows.
+struct MissingFiles {
+    bool only = false; // every error is one of these
+    bool input = false;
+    bool output = false;
+};
+MissingFiles missing_files(const ProcessingTable& table);
 
 // The processing table's errors, then the syntax of all tables and the
 // glossary, all on standard error.

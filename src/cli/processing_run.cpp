@@ -1,6 +1,7 @@
 #include "cli/processing_run.h"
 
 #include "cli/console_events.h"
+#include "cli/event_run.h"
 #include "cli/option_items.h"
 #include "cli/option_values.h"
 #include "cli/json_documents.h"
@@ -8,7 +9,9 @@
 #include "cli/number_text.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
+#include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
+#include "engine/silent_source.h"
 #include "engine/readings.h"
 #include "engine/report.h"
 #include "engine/routing.h"
@@ -304,6 +307,28 @@ struct RunFiles {
         return {};
     }
 
+    // Settles the rate, length and output format of a run without an input
+    // file: -r (else 48000 Hz), the MIDI file's length, and the type the
+    // output's name says (else WAV) in 32-bit floats where the type holds
+    // them, else its natural encoding, unless --output-format says more.
+    Status settle_without_input(const RunOptions& options, const EventPlan& plan)
+    {
+        info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
+        info.channels = 0;
+        info.seekable = 1;
+        info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
+        const int named = type_named_by_extension(options.output);
+        info.format = (named != 0 ? named : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+        std::string error;
+        if (!resolve_output_format(options.has_output_format ? options.output_format_request
+                                                             : OutputFormatRequest{},
+                                   info.format, settings.format, error)) {
+            return Error{error};
+        }
+        output_format = settings.format;
+        return {};
+    }
+
     // Opens the output with `channels` channels, unless it is the input,
     // in a type that holds the input and `tail` frames more; warns when
     // the name says another type.
@@ -347,8 +372,12 @@ struct PluginRun {
     RunBuffers buffers;
     PortRanges ranges;
     InstanceSet instances;
+    const EventPlan* plan = nullptr;
 
-    explicit PluginRun(const LilvPlugin* run_plugin) : plugin(run_plugin) {}
+    PluginRun(const LilvPlugin* run_plugin, const EventPlan& event_plan)
+        : plugin(run_plugin), plan(&event_plan)
+    {
+    }
     PluginRun(const PluginRun&) = delete;
     PluginRun& operator=(const PluginRun&) = delete;
     ~PluginRun() { destroy_instances(instances); }
@@ -396,6 +425,13 @@ struct PluginRun {
             set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
         Status applied = apply_parameters(options.parameters, plugin, lists,
                                           buffers.control_inputs, buffers.cv_values);
+        // An automated input starts at its first value, over -p and the preset.
+        for (std::size_t a = 0; a < plan->automated.size() && applied; ++a) {
+            applied = set_input_value(
+                plan->automated_symbols[a],
+                static_cast<float>(automation_value(plan->automated[a].points, 0.0)), plugin,
+                lists, buffers.control_inputs, buffers.cv_values);
+        }
         fill_cv_inputs(options.blocksize, buffers);
         return applied;
     }
@@ -435,17 +471,26 @@ struct PluginRun {
 // Everything a render of the files through the plugin side needs: the
 // input as a source, the output as a sink and a graph of one plugin node.
 struct FileRender {
-    FileSource source;
-    FileSink sink;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<Sink> sink;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
 
     FileRender(const RunOptions& run_options, int jobs, const World::Impl& world, RunFiles& files,
                PluginRun& run, Console& console, std::vector<BlockHooks*> hooks)
-        : source(files.input.handle, static_cast<uint32_t>(files.info.channels)),
-          sink(sink_settings(files, jobs))
     {
+        if (files.input.handle != nullptr) {
+            source = std::make_unique<FileSource>(files.input.handle,
+                                                  static_cast<uint32_t>(files.info.channels));
+        } else {
+            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+        }
+        if (files.output.handle != nullptr || files.output.segmented_flac) {
+            sink = std::make_unique<FileSink>(sink_settings(files, jobs));
+        } else {
+            sink = std::make_unique<DiscardSink>();
+        }
         PluginInstances plugin;
         plugin.shape = run.shape;
         plugin.matrix = run.routing.matrix.data;
@@ -506,7 +551,7 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world, const LilvPlugin* plugin,
-                   InstanceStates& states, FILE* notes)
+                   InstanceStates& states, const EventPlan& plan, FILE* notes)
 {
     install_run_signal_handlers(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -522,13 +567,24 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     files.settings.rate = options.rate;
     files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
-    if (!succeeded(files.open_input(options))) {
+    if (!succeeded(plan.reads_input ? files.open_input(options)
+                                    : files.settle_without_input(options, plan))) {
         return 1;
     }
-    PluginRun run(plugin);
-    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
-                             console.events))) {
+    EventRun events;
+    if (!succeeded(events.open_midi_output(options))) {
         return 1;
+    }
+    PluginRun run(plugin, plan);
+    // Without an input there are no channels to route: one instance plays.
+    NoEvents no_routing_notes;
+    if (!succeeded(run.route(lv2, options, static_cast<uint32_t>(files.info.channels),
+                             plan.reads_input ? static_cast<EventSink&>(console.events)
+                                              : no_routing_notes))) {
+        return 1;
+    }
+    if (!plan.reads_input) {
+        console.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
     }
     std::size_t output_channels = 0;
     if (!run.output_channels(output_channels)) {
@@ -536,15 +592,21 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 1;
     }
     const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
-    if (!succeeded(files.open_output(options, output_channels, tail, console.events)) ||
+    if ((plan.writes_audio &&
+         !succeeded(files.open_output(options, output_channels, tail, console.events))) ||
         !succeeded(run.start(lv2, options, static_cast<double>(files.info.samplerate), states,
                              console.events))) {
         return 1;
     }
+    events.start(plan, options, lv2, run.lists, run.buffers, run.instances.instances,
+                 run.shape.block_size, static_cast<double>(files.info.samplerate));
 
     ReadingRecorder recorder;
     ReadingHooks reading_hooks(recorder);
     std::vector<BlockHooks*> hooks;
+    if (BlockHooks* event_hooks = events.hooks(); event_hooks != nullptr) {
+        hooks.push_back(event_hooks);
+    }
     if (options.report_every_seconds > 0.0) {
         start_readings(recorder, options.report_every_seconds * files.info.samplerate, run.buffers,
                        run.instances.instances.size());
@@ -552,8 +614,8 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
     }
     FileRender render_files(options, jobs, lv2, files, run, console, std::move(hooks));
     start_progress(options, files.info, render_files.options.tail_frames, console.progress);
-    const RenderResult rendered = render(render_files.source, render_files.graph,
-                                         render_files.sink, render_files.options,
+    const RenderResult rendered = render(*render_files.source, render_files.graph,
+                                         *render_files.sink, render_files.options,
                                          render_files.callbacks);
     if (rendered.error) {
         progress_clear_callback(&console.progress);
@@ -571,6 +633,15 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         return 1;
     }
 
+    // The latency each instance reported, which --compensate-latency takes
+    // out of the MIDI output as out of the audio.
+    std::vector<double> midi_latencies;
+    if (options.compensate_latency && run.lists.latency_output >= 0) {
+        for (const InstanceBuffers& own : run.buffers.instances) {
+            midi_latencies.push_back(
+                own.control_outputs[static_cast<std::size_t>(run.lists.latency_output)]);
+        }
+    }
     destroy_instances(run.instances);
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
@@ -584,9 +655,12 @@ int run_processing(const RunOptions& options, bool raw, World& world, const Lilv
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             console.events.report(EventKind::note, rf64_note);
         }
+        events.report_leftovers(rendered.frames_written, console.events);
     }
     const bool output_closed =
-        succeeded(close_output_file(files.output, finished));
+        succeeded(close_output_file(files.output, finished)) &&
+        (!finished ||
+         succeeded(events.write_midi_output(rendered.frames_written, midi_latencies)));
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);
@@ -609,7 +683,7 @@ bool check_block_size(const RunOptions& options)
 }
 
 int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
-                 FILE* notes)
+                 const MissingFiles& missing, FILE* notes)
 {
     World::Impl& lv2 = world.impl();
     LilvWorld* lilv = lv2.lilv.get();
@@ -630,8 +704,13 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
         std::fputs(status.error().message.c_str(), stderr);
         return 1;
     }
+    Result<EventPlan> plan = plan_events(options, lv2, plugin, !missing.input, !missing.output);
+    if (!plan) {
+        std::fputs(plan.error().message.c_str(), stderr);
+        return 1;
+    }
     states.default_state = load_default_state(lilv, plugin, lv2.urid_table.map_feature());
-    return run_processing(options, raw, world, plugin, states, notes);
+    return run_processing(options, raw, world, plugin, states, plan.value(), notes);
 }
 
 } // namespace tonbrix::cli

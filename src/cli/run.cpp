@@ -2,6 +2,7 @@
 
 #include "base/buffers.h"
 #include "cli/batch_run.h"
+#include "cli/event_options.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
@@ -20,7 +21,7 @@ namespace {
 
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
-                    bool list_presets, bool raw)
+                    bool list_presets, bool raw, const MissingFiles& missing)
 {
     if (list_presets) {
         const Result<std::vector<PresetDescription>> presets =
@@ -35,7 +36,7 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
     if (!check_block_size(options)) {
         return 1;
     }
-    return run_file_job(world, plugin, options, raw);
+    return run_file_job(world, plugin, options, raw, missing);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -70,6 +71,14 @@ bool check_option_values(RunOptions& options)
             std::fputs(error.c_str(), stderr);
             return false;
         }
+    }
+    for (const std::string& text : options.automate) {
+        Result<Automation> automation = parse_automation(text);
+        if (!automation) {
+            std::fputs(automation.error().message.c_str(), stderr);
+            return false;
+        }
+        options.automations.push_back(std::move(automation.value()));
     }
     return true;
 }
@@ -135,7 +144,10 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     const int processing_errors = parse_processing_table(argc, argv, processing);
-    if (list_presets_errors != 0 && processing_errors != 0) {
+    // A missing -i or -o is settled once the plugin is known.
+    const MissingFiles missing =
+        processing_errors != 0 ? missing_files(processing) : MissingFiles{};
+    if (list_presets_errors != 0 && processing_errors != 0 && !missing.only) {
         print_usage(list, plugin_tables, processing);
         return 1;
     }
@@ -145,10 +157,20 @@ int tonbrix_main(int argc, char** argv)
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
+    if (!list_presets && missing.only) {
+        const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
+        if (plugin == nullptr || !files_may_be_left_out(plugin, world.impl().nodes, options,
+                                                        !missing.input, !missing.output)) {
+            print_usage(list, plugin_tables, processing);
+            return 1;
+        }
+    }
     if (!list_presets && !check_option_values(options)) {
         return 1;
     }
-    const RawFloat raw = raw_float_rule(options.rate, options.channels);
+    // Without an input, -r alone is the rate of the run.
+    const RawFloat raw = missing.input ? RawFloat::off
+                                       : raw_float_rule(options.rate, options.channels);
     if (raw == RawFloat::rejected) {
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
@@ -161,7 +183,7 @@ int tonbrix_main(int argc, char** argv)
     if (!list_presets && (options.has_batch || names_folder(options.input))) {
         return run_batch(world, plugin, options, raw == RawFloat::on);
     }
-    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on);
+    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
 }
 
 } // namespace tonbrix::cli

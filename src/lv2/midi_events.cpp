@@ -26,7 +26,7 @@ std::size_t padded(std::size_t size)
 }
 
 // A forge that writes into `buffer` with the caller's URIDs (no URID map).
-LV2_Atom_Forge make_forge(const EventUrids& urids, AtomBuffer buffer)
+LV2_Atom_Forge make_forge(const EventUrids& urids, AtomRegion buffer)
 {
     LV2_Atom_Forge forge{};
     forge.Sequence = urids.atom_Sequence;
@@ -149,12 +149,12 @@ std::size_t position_event_bytes()
 
 BlockEvents write_block_events(const EventSource& source, EventCursor cursor,
                                std::int64_t block_start, std::uint32_t frames,
-                               const EventUrids& urids, AtomBuffer buffer)
+                               const EventUrids& urids, AtomRegion buffer)
 {
     BlockEvents result;
     const std::int64_t block_end = block_start + frames;
     const bool usable = buffer.data != nullptr && buffer.capacity >= sizeof(LV2_Atom_Sequence);
-    LV2_Atom_Forge forge = make_forge(urids, usable ? buffer : AtomBuffer{});
+    LV2_Atom_Forge forge = make_forge(urids, usable ? buffer : AtomRegion{});
     LV2_Atom_Forge_Frame sequence;
     if (usable) {
         lv2_atom_forge_sequence_head(&forge, &sequence, 0);
@@ -208,7 +208,7 @@ std::size_t sequence_capacity_needed(const EventSource& source, std::uint32_t fr
     return sizeof(LV2_Atom_Sequence) + fullest;
 }
 
-void reset_output_sequence(AtomBuffer buffer, const EventUrids& urids)
+void reset_output_sequence(AtomRegion buffer, const EventUrids& urids)
 {
     if (buffer.data == nullptr || buffer.capacity < sizeof(LV2_Atom)) {
         return;
@@ -218,7 +218,7 @@ void reset_output_sequence(AtomBuffer buffer, const EventUrids& urids)
     std::memcpy(buffer.data, &chunk, sizeof chunk);
 }
 
-void read_block_events(AtomBuffer buffer, std::int64_t block_start, std::uint32_t frames,
+void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_t frames,
                        double rate, const EventUrids& urids, std::vector<TimedMidiEvent>& out)
 {
     if (buffer.data == nullptr || buffer.capacity < sizeof(LV2_Atom_Sequence)) {

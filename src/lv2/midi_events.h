@@ -39,7 +39,7 @@ EventUrids map_event_urids(const LV2_URID_Map& map);
 
 // An atom port buffer: 8-byte aligned, `capacity` bytes including the
 // sequence's atom header.
-struct AtomBuffer {
+struct AtomRegion {
     void* data = nullptr;
     std::uint32_t capacity = 0;
 };
@@ -80,7 +80,7 @@ std::size_t position_event_bytes();
 // as left out.
 BlockEvents write_block_events(const EventSource& source, EventCursor cursor,
                                std::int64_t block_start, std::uint32_t frames,
-                               const EventUrids& urids, AtomBuffer buffer);
+                               const EventUrids& urids, AtomRegion buffer);
 
 // The buffer size (with the sequence header) that the fullest block of
 // `frames` frames needs, so that write_block_events leaves nothing out.
@@ -88,7 +88,7 @@ std::size_t sequence_capacity_needed(const EventSource& source, std::uint32_t fr
 
 // Makes an output sequence ready for a run: an atom:Chunk as large as the
 // buffer, so the plugin knows how much it may write.
-void reset_output_sequence(AtomBuffer buffer, const EventUrids& urids);
+void reset_output_sequence(AtomRegion buffer, const EventUrids& urids);
 
 // Appends the MIDI events that a plugin wrote into the output sequence during
 // the block of `frames` frames from `block_start`, at (block_start + frame) /
@@ -96,7 +96,7 @@ void reset_output_sequence(AtomBuffer buffer, const EventUrids& urids);
 // capacity and stops at the first event that does not fit in it; other event
 // types and empty events are skipped; a buffer that holds no sequence gives
 // nothing.
-void read_block_events(AtomBuffer buffer, std::int64_t block_start, std::uint32_t frames,
+void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_t frames,
                        double rate, const EventUrids& urids, std::vector<TimedMidiEvent>& out);
 
 } // namespace tonbrix

@@ -186,6 +186,10 @@ TEST_F(Files, WorkerLinesAndClippingWarningGoToStandardErrorWhenTheAudioIsOnStan
                          clipping_warning);
 }
 
+const std::string sink_output_error =
+    "Error: the plugin 'Sink' (http://tonbrix.test/plugins/sink) has no audio outputs, so -o "
+    "has nothing to write; use --midi-out=FILE for its MIDI or --report for its readings.\n";
+
 TEST_F(Files, OpenErrors)
 {
     write_sound(path("in.wav"),
@@ -205,10 +209,9 @@ TEST_F(Files, OpenErrors)
         {"output in a missing folder", path("in.wav"), missing_dir_output, "thru",
          one_instance_notes,
          "Error reading output file: System error.\n"},
-        // No audio outputs: a file of no channels cannot be opened.
-        {"plugin without audio outputs", path("in.wav"), path("out.wav"), "sink",
-         one_instance_notes,
-         "Error reading output file: Format not recognised.\n"},
+        // No audio outputs: refused before any file is opened.
+        {"plugin without audio outputs", path("in.wav"), path("out.wav"), "sink", "",
+         sink_output_error},
     };
     for (const Case& c : cases) {
         std::remove(log_path().c_str());
@@ -236,7 +239,7 @@ TEST_F(Files, UnwritableOutputLeavesAnExistingFileAlone)
     const CommandResult r =
         tonbrix({"-i", path("in.wav"), "-o", path("keep.wav"), test_plugin("sink")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error reading output file: Format not recognised.\n");
+    EXPECT_EQ(r.err, sink_output_error);
     EXPECT_EQ(read_file(path("keep.wav")), before);
 }
 

@@ -70,7 +70,8 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "-s, --set=PARAMETER=VALUE", "-b, --blocksize=N", "-m, --mono", "--ignore-clipping",
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
           "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
-          "-j, --jobs=N"}) {
+          "-j, --jobs=N", "--midi=FILE", "--midi-out=FILE",
+          "--automate=SYMBOL:TIME=VALUE[,TIME=VALUE...]"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
     for (const char* word : {"wav", "wavex", "w64", "rf64", "aiff", "caf", "au", "flac", "ogg",
@@ -78,10 +79,13 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
                              "patch:writable", "atom:Path", "LV2_PATH"}) {
         EXPECT_NE(r.out.find(std::string(" ") + word), std::string::npos) << word;
     }
-    // The four modes in the synopsis, and three examples.
+    // The modes in the synopsis (a run of events may leave out its files),
+    // and six examples: three of them play, record and automate events.
     EXPECT_EQ(r.out.rfind("Usage:\n  tonbrix -l|--list\n  tonbrix -L|--list-presets PLUGIN\n"
                           "  tonbrix -n|--nameports PLUGIN\n"
                           "  tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN\n"
+                          "  tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... "
+                          "PLUGIN\n"
                           "  tonbrix -I|--info PLUGIN\n",
                           0),
               0u);
@@ -91,7 +95,7 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
     for (const std::string& line : lines_of(r.out.substr(examples))) {
         commands += line.rfind("  tonbrix ", 0) == 0 || line.find("| tonbrix ") != std::string::npos;
     }
-    EXPECT_EQ(commands, 3);
+    EXPECT_EQ(commands, 6);
 }
 
 TEST_F(Help, VersionNamesTheProgramAndTheLibrariesInUse)

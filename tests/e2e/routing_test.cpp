@@ -353,7 +353,11 @@ TEST_F(Routing, ConnectionErrors)
         {2, "mixed", "1:in,2:level", one, "Port with symbol level does not exist.\n"},
         {2, "generator", "1:out", one, "Port with symbol out does not exist.\n"},
         {2, "generator", "1:offset", one, "Port with symbol offset does not exist.\n"},
-        {2, "sink", "1:level", one, "Port with symbol level does not exist.\n"},
+        // A plugin without audio outputs is refused -o before any of this.
+        {2, "sink", "1:level", "",
+         "Error: the plugin 'Sink' (http://tonbrix.test/plugins/sink) has no audio outputs, so "
+         "-o has nothing to write; use --midi-out=FILE for its MIDI or --report for its "
+         "readings.\n"},
     };
     for (const Case& c : cases) {
         write_input(c.channels);

@@ -66,7 +66,7 @@ void check_sequences(const tonbrix::MidiFile& file)
     const tonbrix::EventSource source{file.events, positions, rate};
     const std::size_t capacity = tonbrix::sequence_capacity_needed(source, block_frames);
     std::vector<std::uint64_t> words((capacity + 7) / 8);
-    const tonbrix::AtomBuffer buffer{words.data(), static_cast<std::uint32_t>(capacity)};
+    const tonbrix::AtomRegion buffer{words.data(), static_cast<std::uint32_t>(capacity)};
     std::vector<tonbrix::TimedMidiEvent> read;
     tonbrix::EventCursor cursor;
     while (cursor.event < file.events.size() || cursor.position < positions.size()) {

@@ -102,7 +102,8 @@ complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --report-every= --json -I --info= --quiet --jobs= --help --version; do
+    --report-every= --json -I --info= --quiet --jobs= --midi= --midi-out= --automate= --help \
+    --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done
 
@@ -128,6 +129,10 @@ expect "tonbrix -i a.wav -o b.wav $p/mixed --parameters=b" bias:
 expect "tonbrix -i a.wav -o b.wav $p/mixed -p gain:2,b" 2,bias:
 [[ $nospace == yes ]] || fail "a symbol is followed by a space"
 expect "tonbrix -r 8000 -n 1 -i - -o - $p/thru -p " gain:
+# --automate takes one symbol of a control or CV input; the MIDI files are
+# values, not the plugin.
+expect "tonbrix --tail=1 -o b.wav $p/eventprobe --automate " level: cv:
+expect "tonbrix --midi in.mid --midi-out out.mid $p/eventprobe --automate=l" level:
 # The plugin first, as the documentation shows it.
 expect "tonbrix $p/mixed -p " gain: bias:
 expect "tonbrix $p/mixed -i a.wav -o b.wav --parameters=g" gain:

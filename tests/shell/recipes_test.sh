@@ -94,4 +94,43 @@ else
     echo "the pipe recipe wrote no out.wav"
     status=1
 fi
+# Events: a piano playing a MIDI file into a hall, kicks turned into MIDI
+# notes, and a fade. Each recipe is skipped when its plugins are missing.
+installed()
+{
+    local uri
+    for uri in "$@"; do
+        tonbrix --list | grep -qF "$uri" || return 1
+    done
+}
+events=$work/events
+mkdir -p "$events"
+if installed http://drobilla.net/plugins/mda/Piano http://calf.sourceforge.net/plugins/Reverb; then
+    # Two notes of half a second each at 96 ticks per quarter note: the file ends at 1 s.
+    printf 'MThd\x00\x00\x00\x06\x00\x00\x00\x01\x00\x60MTrk\x00\x00\x00\x14' >"$events/song.mid"
+    printf '\x00\x90\x3c\x64\x60\x80\x3c\x00\x00\x90\x40\x64\x60\x80\x40\x00\x00\xff\x2f\x00' >>"$events/song.mid"
+    (cd "$events" && bash -e -o pipefail -c "$(recipe midi-render)") || { echo "midi-render recipe failed"; status=1; }
+    [ "$(soxi -s "$events/piano.wav" 2>/dev/null)" = 192001 ] || { echo "length of piano.wav"; status=1; }
+    [ "$(soxi -c "$events/piano.wav" 2>/dev/null)" = 2 ] || { echo "channels of piano.wav"; status=1; }
+    awk -v p="$(peak "$events/hall.wav")" 'BEGIN { exit !(p > 0.05) }' ||
+        { echo "hall.wav is silent"; status=1; }
+fi
+if installed http://gareus.org/oss/lv2/onsettrigger#bassdrum_mono; then
+    # Two kicks, at 0.25 s and 1.25 s.
+    sox -n -r 48000 -c 1 "$events/kick.wav" synth 0.1 sine 60 fade q 0 0.1 0.08 vol 0.8
+    sox "$events/kick.wav" "$events/drums.wav" pad 0.25 0.9 repeat 1
+    (cd "$events" && bash -e -o pipefail -c "$(recipe drum-trigger)") || { echo "drum-trigger recipe failed"; status=1; }
+    # Two note-ons (0x90) in the file.
+    ons=$(od -An -tx1 -v "$events/kicks.mid" | tr -s ' \n' '\n\n' | grep -c '^9[0-9a-f]$')
+    [ "$ons" -ge 2 ] || { echo "kicks.mid holds $ons note-ons"; status=1; }
+fi
+fade=$work/fade
+mkdir -p "$fade"
+sox -n -r 48000 -c 1 -b 16 "$fade/in.wav" synth 3 sine 440 vol 0.5
+(cd "$fade" && bash -e -o pipefail -c "$(recipe fade)") || { echo "fade recipe failed"; status=1; }
+start=$(sox "$fade/faded.wav" -n trim 0 0.05 stat 2>&1 | awk '/^Maximum amplitude/ { print $3 }')
+end=$(sox "$fade/faded.wav" -n trim 2.5 stat 2>&1 | awk '/^Maximum amplitude/ { print $3 }')
+# -30 dB of the half-scale sine at the start, the whole of it after 2 s.
+awk -v s="$start" -v e="$end" 'BEGIN { exit !(s > 0.014 && s < 0.02 && e > 0.49 && e < 0.51) }' ||
+    { echo "fade: peak $start at the start, $end at the end"; status=1; }
 exit $status

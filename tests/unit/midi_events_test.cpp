@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-using tonbrix::AtomBuffer;
+using tonbrix::AtomRegion;
 using tonbrix::BlockEvents;
 using tonbrix::EventCursor;
 using tonbrix::EventSource;
@@ -48,7 +48,7 @@ EventUrids test_urids()
 // An 8-byte aligned port buffer.
 struct PortBuffer {
     explicit PortBuffer(std::uint32_t capacity) : words((capacity + 7) / 8, 0xABABABABABABABABull), capacity(capacity) {}
-    AtomBuffer atom() { return {words.data(), capacity}; }
+    AtomRegion atom() { return {words.data(), capacity}; }
     const LV2_Atom_Sequence* sequence() const { return reinterpret_cast<const LV2_Atom_Sequence*>(words.data()); }
     std::vector<std::uint64_t> words;
     std::uint32_t capacity;

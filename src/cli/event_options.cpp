@@ -1,0 +1,169 @@
+#include "cli/event_options.h"
+
+#include "lv2/ports.h"
+#include "lv2/transport.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tonbrix::cli {
+
+namespace {
+
+uint32_t audio_ports(const LilvPlugin* plugin, const UriNodes& nodes, const LilvNode* direction)
+{
+    return lilv_plugin_get_num_ports_of_class(plugin, nodes.audio_port.get(), direction, nullptr);
+}
+
+// "'Name' (URI)", for messages about the plugin.
+std::string plugin_title(const LilvPlugin* plugin)
+{
+    const std::string uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+    LilvNode* name = lilv_plugin_get_name(plugin);
+    const std::string text = name != nullptr ? lilv_node_as_string(name) : uri;
+    lilv_node_free(name);
+    return "'" + text + "' (" + uri + ")";
+}
+
+bool contains(const std::vector<uint32_t>& indices, uint32_t index)
+{
+    for (uint32_t i : indices) {
+        if (i == index) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The automated port that `automation` names, or the reason it cannot be.
+Result<AutomatedPort> automated_port(const Automation& automation, std::string_view text,
+                                     const LilvPlugin* plugin, const UriNodes& nodes,
+                                     const PortIndexLists& lists, LilvWorld* lilv)
+{
+    const auto fail = [&](const std::string& what) {
+        return Error{"Error: invalid --automate value '" + std::string(text) + "': " + what +
+                     "\n"};
+    };
+    NodePtr symbol(lilv_new_string(lilv, automation.symbol.c_str()));
+    const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin, symbol.get());
+    if (port == nullptr) {
+        return fail("the plugin has no port '" + automation.symbol +
+                    "'; --nameports lists its control inputs");
+    }
+    const uint32_t index = lilv_port_get_index(plugin, port);
+    if (lilv_port_is_a(plugin, port, nodes.output_port.get())) {
+        return fail("'" + automation.symbol +
+                    "' is an output; only control and CV inputs can be automated");
+    }
+    const bool cv = contains(lists.cv_inputs, index);
+    if (!cv && !contains(lists.control_inputs, index)) {
+        return fail("'" + automation.symbol +
+                    "' is not a control or CV input; only those can be automated");
+    }
+    return AutomatedPort{index, cv, automation.points};
+}
+
+} // namespace
+
+bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
+                           const RunOptions& options, bool has_input, bool has_output)
+{
+    if (!has_input && audio_ports(plugin, nodes, nodes.input_port.get()) > 0) {
+        return false;
+    }
+    return has_output || options.has_midi_out ||
+           audio_ports(plugin, nodes, nodes.output_port.get()) == 0;
+}
+
+Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
+                              const LilvPlugin* plugin, bool has_input, bool has_output)
+{
+    EventPlan plan;
+    plan.reads_input = has_input;
+    plan.writes_audio = has_output;
+    plan.audio_inputs = audio_ports(plugin, world.nodes, world.nodes.input_port.get());
+    plan.audio_outputs = audio_ports(plugin, world.nodes, world.nodes.output_port.get());
+    if (plan.audio_outputs == 0 && has_output) {
+        return Error{"Error: the plugin " + plugin_title(plugin) +
+                     " has no audio outputs, so -o has nothing to write; use --midi-out=FILE "
+                     "for its MIDI or --report for its readings.\n"};
+    }
+    const bool reports = options.report || options.has_report_every || options.json;
+    if (plan.audio_outputs == 0 && !options.has_midi_out && !reports) {
+        return Error{"Error: the run would write nothing: the plugin " + plugin_title(plugin) +
+                     " has no audio outputs; give --midi-out=FILE or --report.\n"};
+    }
+    if (!has_input && options.channels >= 0) {
+        return Error{"Error: --channels is for raw input; without -i the output has the "
+                     "plugin's audio outputs as its channels.\n"};
+    }
+    if (!has_input && options.rate == 0) {
+        return Error{"Error: invalid --rate value '0': expected a sample rate of 1 Hz or "
+                     "more.\n"};
+    }
+    if (!has_input && !options.has_midi && !options.has_tail) {
+        return Error{"Error: without -i the length of the run comes from --midi and --tail; "
+                     "give at least one of them (e.g. --tail=4).\n"};
+    }
+    if (options.has_midi_out &&
+        ((has_output && options.midi_out == options.output) ||
+         (options.has_midi && options.midi_out == options.midi) ||
+         (has_input && options.midi_out == options.input))) {
+        return Error{"Error: --midi-out names a file that the run also reads or writes: '" +
+                     options.midi_out + "'.\n"};
+    }
+
+    PortIndexLists lists;
+    if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
+        return scanned.error();
+    }
+    plan.ports = find_event_ports(world.lilv.get(), plugin, lists);
+    if (options.has_midi && plan.ports.midi_input < 0) {
+        return Error{"Error: --midi needs a MIDI input, and the plugin " + plugin_title(plugin) +
+                     " has none.\n"};
+    }
+    if (options.has_midi_out && plan.ports.midi_output < 0) {
+        return Error{"Error: --midi-out needs a MIDI output, and the plugin " +
+                     plugin_title(plugin) + " has none.\n"};
+    }
+    for (std::size_t a = 0; a < options.automations.size(); ++a) {
+        const Automation& automation = options.automations[a];
+        Result<AutomatedPort> port = automated_port(automation, options.automate[a], plugin,
+                                                    world.nodes, lists, world.lilv.get());
+        if (!port) {
+            return port.error();
+        }
+        for (const AutomatedPort& earlier : plan.automated) {
+            if (earlier.index == port.value().index) {
+                return Error{"Error: invalid --automate value '" + options.automate[a] +
+                             "': the port '" + automation.symbol +
+                             "' is already automated by an earlier --automate.\n"};
+            }
+        }
+        plan.automated.push_back(std::move(port.value()));
+        plan.automated_symbols.push_back(automation.symbol);
+    }
+    if (options.has_midi) {
+        Result<MidiFile> midi = read_midi_file(options.midi);
+        if (!midi) {
+            return midi.error();
+        }
+        plan.midi = std::move(midi.value());
+    }
+    return plan;
+}
+
+uint64_t midi_frames(const EventPlan& plan, int rate)
+{
+    if (!plan.midi) {
+        return 0;
+    }
+    double end = plan.midi->length_seconds;
+    if (!plan.midi->events.empty()) {
+        end = std::max(end, plan.midi->events.back().seconds);
+    }
+    // One frame more than the last event's, so that it falls inside the run.
+    return static_cast<uint64_t>(std::max<int64_t>(frame_of(end, rate), 0)) + 1;
+}
+
+} // namespace tonbrix::cli

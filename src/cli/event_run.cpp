@@ -1,0 +1,118 @@
+#include "cli/event_run.h"
+
+#include "cli/number_text.h"
+#include "io/midi_writer.h"
+#include "lv2/transport.h"
+
+#include <lv2/atom/atom.h>
+
+namespace tonbrix::cli {
+
+Status EventRun::open_midi_output(const RunOptions& options)
+{
+    if (!options.has_midi_out) {
+        return {};
+    }
+    return midi_output_.emplace(options.midi_out).open();
+}
+
+void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+                       const PortIndexLists& lists, RunBuffers& buffers,
+                       const std::vector<LilvInstance*>& instances, uint32_t block_size,
+                       double rate)
+{
+    rate_ = rate;
+    midi_name_ = options.midi;
+    const EventUrids urids = map_event_urids(*world.urid_table.map_feature());
+    const std::size_t count = instances.size();
+    const int32_t midi_port = plan.midi ? plan.ports.midi_input : -1;
+    const int32_t transport_port = plan.ports.transport_input;
+    std::vector<TimedMidiEvent> events =
+        plan.midi ? deliverable_midi(plan.midi->events) : std::vector<TimedMidiEvent>{};
+    std::vector<TransportPosition> positions;
+    if (transport_port >= 0) {
+        positions = transport_positions(
+            plan.midi ? std::span<const TempoChange>(plan.midi->tempo_changes)
+                      : std::span<const TempoChange>(),
+            rate);
+    }
+    const auto connect = [&](EventFeed& feed, int32_t port) {
+        for (std::size_t m = 0; m < count; ++m) {
+            lilv_instance_connect_port(instances[m],
+                                       lists.atom_inputs[static_cast<std::size_t>(port)],
+                                       feed.buffer(m));
+        }
+        hooks_.feeds.push_back(&feed);
+    };
+    if (midi_port >= 0 && midi_port == transport_port) {
+        connect(midi_feed_.emplace(std::move(events), std::move(positions), rate, count,
+                                   block_size, urids),
+                midi_port);
+    } else {
+        if (midi_port >= 0) {
+            connect(midi_feed_.emplace(std::move(events), std::vector<TransportPosition>{}, rate,
+                                       count, block_size, urids),
+                    midi_port);
+        }
+        if (transport_port >= 0) {
+            connect(transport_feed_.emplace(std::vector<TimedMidiEvent>{}, std::move(positions),
+                                            rate, count, block_size, urids),
+                    transport_port);
+        }
+    }
+    if (!plan.automated.empty()) {
+        automation_.emplace(plan.automated, count, block_size, rate);
+        for (std::size_t m = 0; m < count; ++m) {
+            automation_->connect(m, instances[m]);
+        }
+        hooks_.automation = &*automation_;
+    }
+    if (options.has_midi_out) {
+        std::vector<AtomRegion> outputs;
+        for (std::size_t m = 0; m < count; ++m) {
+            AtomBuffer& output =
+                buffers.instances[m].atom_outputs[static_cast<std::size_t>(plan.ports.midi_output)];
+            outputs.push_back({output.data(),
+                               static_cast<uint32_t>(sizeof(LV2_Atom) + atom_body_capacity)});
+        }
+        capture_.emplace(std::move(outputs), rate, urids);
+        hooks_.capture = &*capture_;
+    }
+    used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr;
+}
+
+void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
+{
+    if (!midi_feed_) {
+        return;
+    }
+    const std::size_t left = midi_feed_->undelivered(0);
+    if (left > 0) {
+        events.report(EventKind::warning,
+                      "WARNING: " + std::to_string(left) + " MIDI event" +
+                          (left == 1 ? "" : "s") + " of '" + midi_name_ +
+                          "' came after the end of the run (" + seconds_text(frames, rate_) +
+                          " s) and " + (left == 1 ? "was" : "were") + " left out.\n");
+    }
+}
+
+Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& latencies)
+{
+    if (!midi_output_) {
+        return {};
+    }
+    for (std::size_t m = 0; m < latencies.size(); ++m) {
+        if (latencies[m] > 0.0) {
+            capture_->set_delay(m, latencies[m] / rate_);
+        }
+    }
+    if (capture_->overflowed()) {
+        return Error{insufficient_memory_message};
+    }
+    const std::vector<std::uint8_t> bytes =
+        write_midi_file(capture_->events(), static_cast<double>(frames) / rate_,
+                        ticks_per_quarter_for_rate(rate_));
+    return midi_output_->commit(bytes);
+}
+
+} // namespace tonbrix::cli

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "cli/event_options.h"
+#include "engine/event_hooks.h"
+#include "io/midi_output.h"
+#include "lv2/run_buffers.h"
+
+#include <tonbrix/events.h>
+
+#include <optional>
+
+namespace tonbrix::cli {
+
+// The event side of a run: the MIDI file and the transport fed to the
+// plugin's atom inputs, the automated inputs, and the MIDI output collected
+// into --midi-out.
+class EventRun {
+public:
+    // Makes the --midi-out file's temporary file, if asked for; the message
+    // when it cannot be written.
+    Status open_midi_output(const RunOptions& options);
+
+    // Makes the feeds and the capture for the instances, which have taken
+    // their --set values, and connects their ports to the feeds' buffers.
+    void start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+                 const PortIndexLists& lists, RunBuffers& buffers,
+                 const std::vector<LilvInstance*>& instances, uint32_t block_size, double rate);
+
+    // The hooks the plugin node calls; null when the run has no events.
+    BlockHooks* hooks() { return used_ ? &hooks_ : nullptr; }
+
+    // After a finished run of `frames` frames: warns of the MIDI events
+    // that came after its end.
+    void report_leftovers(uint64_t frames, EventSink& events) const;
+
+    // Writes the --midi-out file, if asked for, with the run's length of
+    // `frames` frames; with `latencies` (by instance, in frames) the events
+    // are moved earlier by them, as the audio is. The message of a failure.
+    Status write_midi_output(uint64_t frames, const std::vector<double>& latencies);
+
+private:
+    EventHooks hooks_;
+    bool used_ = false;
+    double rate_ = 0.0;
+    std::string midi_name_;
+    std::optional<EventFeed> midi_feed_;
+    std::optional<EventFeed> transport_feed_;
+    std::optional<AutomationFeed> automation_;
+    std::optional<MidiCapture> capture_;
+    std::optional<MidiOutput> midi_output_;
+};
+
+} // namespace tonbrix::cli
