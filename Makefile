@@ -42,8 +42,9 @@ test: build build-asan build-tsan
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # The tests that exercise the reader, writer and instance threads, the
-# scheduler's lanes and the FLAC encoder threads.
-TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain)\.
+# scheduler's lanes, the FLAC encoder threads and the block hooks of events
+# on the instances' threads.
+TSAN_TESTS = ^(Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain|Events|EventPlugins|EventHooks)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build
