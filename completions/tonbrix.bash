@@ -27,7 +27,7 @@ _tonbrix_plugin_on_line()
             --) continue ;;
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
-                --output-format | --report-every | --midi | --midi-out | --automate)
+                --output-format | --report-every | --midi | --midi-out | --automate | --batch)
                 ((i++))
                 ;;
             -n)
@@ -63,7 +63,13 @@ _tonbrix()
 
     case $prev in
         -i | -o | --midi-out)
+            # A folder runs every sound file in it.
             _filedir
+            return
+            ;;
+        --batch)
+            _filedir
+            [[ $cur == - || -z $cur ]] && COMPREPLY+=(-)
             return
             ;;
         --midi)
@@ -151,7 +157,7 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
+            -j --jobs= --batch= --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

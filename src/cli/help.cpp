@@ -16,6 +16,7 @@ constexpr const char* help_text = R"(Usage:
   tonbrix -n|--nameports PLUGIN
   tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN
   tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... PLUGIN
+  tonbrix -i FOLDER -o FOLDER | --batch=FILE [OPTION]... PLUGIN
   tonbrix -I|--info PLUGIN
   tonbrix -h|--help
   tonbrix -V|--version
@@ -71,6 +72,19 @@ Processing options:
                           (default: one per core)
       --then              run the output through the next plugin and its options
 
+Many files in one run:
+  -i FOLDER -o FOLDER     run every sound file under FOLDER (hidden ones and
+                          other files skipped) into the same path under the
+                          output folder, which is made when missing
+      --batch=FILE        run the jobs of FILE ("-": standard input), one a
+                          line: INPUT<TAB>OUTPUT or a JSON object with "input",
+                          "output" and optionally "parameters", "preset" and
+                          "set", which act as if at the end of the line
+  -j, --jobs=N            in a batch: worker processes (default: one per
+                          core); a worker that crashes costs only its file
+  Messages of a file start with its input path; one line counts the files.
+  Exit status 0 when every file was written.
+
 Events over time:
       --midi=FILE         play a Standard MIDI File into the plugin's MIDI
                           input, each event at its exact frame
@@ -109,7 +123,7 @@ bool takes_value(std::string_view arg)
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
                                     "--output-format", "-I", "--info", "--report-every",
-                                    "--midi", "--midi-out", "--automate"}) {
+                                    "--midi", "--midi-out", "--automate", "--batch"}) {
         if (arg == option) {
             return true;
         }

@@ -44,10 +44,10 @@ bool build_info_table(InfoTable& t)
     return t.owner.complete();
 }
 
-bool build_processing_table(ProcessingTable& t)
+bool build_processing_table(ProcessingTable& t, bool files_required)
 {
-    t.input = arg_file1("i", nullptr, "input", "Input sound file");
-    t.output = arg_file1("o", nullptr, "output", "Output sound file");
+    t.input = arg_filen("i", nullptr, "input", files_required ? 1 : 0, 1, "Input sound file");
+    t.output = arg_filen("o", nullptr, "output", files_required ? 1 : 0, 1, "Output sound file");
     t.rate = arg_int0("r", "rate", "<int>", "sample rate for raw float data");
     t.channels = arg_int0("n", "channels", "<int>", "channel count for raw float data");
     t.preset = arg_str0("P", "preset", "<name>",
@@ -78,6 +78,7 @@ bool build_processing_table(ProcessingTable& t)
     t.midi_out = arg_str0(nullptr, "midi-out", "<file>", "Write the plugin's MIDI output here.");
     t.automate = arg_strn(nullptr, "automate", "<symbol>:<time>=<value>[,...]", 0, 200,
                           "Move a control input over time.");
+    t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
@@ -85,7 +86,8 @@ bool build_processing_table(ProcessingTable& t)
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
-                     t.midi_out, t.automate,    t.plugin, t.end};
+                     t.midi_out, t.automate,    t.batch,  t.plugin,
+                     t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -163,6 +165,10 @@ RunOptions read_run_options(const ProcessingTable& t)
         options.midi_out = text_or_empty(t.midi_out->sval[0]);
     }
     options.automate = all_values(t.automate->sval, t.automate->count);
+    options.has_batch = t.batch->count > 0;
+    if (options.has_batch) {
+        options.batch = text_or_empty(t.batch->sval[0]);
+    }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
 }

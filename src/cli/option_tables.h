@@ -86,9 +86,10 @@ struct ProcessingTable {
     arg_str* midi = nullptr;
     arg_str* midi_out = nullptr;
     arg_str* automate = nullptr;
+    arg_str* batch = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<24> owner;
+    ArgArray<25> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -124,6 +125,8 @@ struct RunOptions {
     bool has_midi_out = false;
     std::string midi_out; // --midi-out: where the plugin's MIDI output goes
     std::vector<std::string> automate; // --automate values, unchecked, in order
+    bool has_batch = false;
+    std::string batch; // the job list's path, "-" for standard input
     // Filled by check_option_values.
     double tail_seconds = 0.0;
     double report_every_seconds = 0.0; // 0: one reading, after the last block
@@ -138,7 +141,8 @@ bool build_list_table(ListTable& table);
 bool build_nameports_table(PluginTables& tables);
 bool build_list_presets_table(PluginTables& tables);
 bool build_info_table(InfoTable& table);
-bool build_processing_table(ProcessingTable& table);
+// With `files_required` false (a run of a job list), -i and -o may be left out.
+bool build_processing_table(ProcessingTable& table, bool files_required = true);
 
 // Parses the command line with the processing table; returns the error count.
 int parse_processing_table(int argc, char** argv, ProcessingTable& table);

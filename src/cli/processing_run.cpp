@@ -3,6 +3,7 @@
 #include "cli/console_events.h"
 #include "cli/event_run.h"
 #include "cli/option_items.h"
+#include "cli/option_values.h"
 #include "cli/json_documents.h"
 #include "cli/listings.h"
 #include "cli/number_text.h"
@@ -22,8 +23,11 @@
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
+#include "lv2/parameters.h"
 #include "lv2/port_connections.h"
 #include "lv2/ports.h"
+#include "lv2/presets.h"
+#include "lv2/world.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -230,10 +234,10 @@ struct Console {
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
-    explicit Console(const RunOptions& options)
+    Console(const RunOptions& options, FILE* notes_stream)
         : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
           messages(options.json || options.output == "-" ? stderr : stdout),
-          notes(options.quiet ? nullptr : messages)
+          notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
     {
     }
     Console(const Console&) = delete;
@@ -633,7 +637,7 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world,
-                   std::vector<PluginSetup>& plugins)
+                   std::vector<PluginSetup>& plugins, FILE* notes)
 {
     install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -643,7 +647,7 @@ int run_processing(const RunOptions& options, bool raw, World& world,
 
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files, then the console its plugins report to.
-    Console console(options);
+    Console console(options, notes);
     RunFiles files;
     files.settings.input = options.input;
     files.settings.output = options.output;
@@ -762,6 +766,41 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         return 128 + stop_signal;
     }
     return finished && output_closed ? 0 : 1;
+}
+
+bool check_block_size(const RunOptions& options)
+{
+    if (options.blocksize < 1) {
+        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
+        return false;
+    }
+    if (options.blocksize > max_block_size) {
+        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
+        return false;
+    }
+    return true;
+}
+
+int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
+                 const MissingFiles& missing, FILE* notes)
+{
+    std::vector<PluginSetup> plugins(1);
+    PluginSetup& setup = plugins.front();
+    setup.options = options;
+    setup.plugin = plugin;
+    if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
+        !prepared) {
+        std::fputs(prepared.error().message.c_str(), stderr);
+        return 1;
+    }
+    Result<EventPlan> plan =
+        plan_events(options, world.impl(), plugin, !missing.input, !missing.output);
+    if (!plan) {
+        std::fputs(plan.error().message.c_str(), stderr);
+        return 1;
+    }
+    setup.plan = std::move(plan.value());
+    return run_processing(options, raw, world, plugins, notes);
 }
 
 } // namespace tonbrix::cli

@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include "base/buffers.h"
+#include "cli/batch_run.h"
 #include "cli/chain_command_line.h"
 #include "cli/event_options.h"
 #include "cli/help.h"
@@ -24,25 +25,10 @@ namespace tonbrix::cli {
 
 namespace {
 
-// Prints the message and returns false for a block size out of bounds.
-bool block_size_allowed(int blocksize)
-{
-    if (blocksize < 1) {
-        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
-        return false;
-    }
-    if (blocksize > max_block_size) {
-        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
-        return false;
-    }
-    return true;
-}
-
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
                     bool list_presets, bool raw, const MissingFiles& missing)
 {
-    World::Impl& lv2 = world.impl();
     if (list_presets) {
         const Result<std::vector<PresetDescription>> presets =
             world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
@@ -53,25 +39,10 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
         return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
                              options.json);
     }
-    if (!block_size_allowed(options.blocksize)) {
+    if (!check_block_size(options)) {
         return 1;
     }
-    std::vector<PluginSetup> plugins(1);
-    PluginSetup& setup = plugins.front();
-    setup.options = options;
-    setup.plugin = plugin;
-    if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
-        !prepared) {
-        std::fputs(prepared.error().message.c_str(), stderr);
-        return 1;
-    }
-    Result<EventPlan> plan = plan_events(options, lv2, plugin, !missing.input, !missing.output);
-    if (!plan) {
-        std::fputs(plan.error().message.c_str(), stderr);
-        return 1;
-    }
-    setup.plan = std::move(plan.value());
-    return run_processing(options, raw, world, plugins);
+    return run_file_job(world, plugin, options, raw, missing);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -196,6 +167,12 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_option_values(run)) {
         return 1;
     }
+    if (run.has_batch || names_folder(run.input)) {
+        std::fputs("Error: folders and --batch job lists run one plugin; a chain of plugins "
+                   "runs one file at a time.\n",
+                   stderr);
+        return 1;
+    }
     for (PluginSetup& setup : plugins) {
         if (!check_option_values(setup.options)) {
             return 1;
@@ -215,7 +192,7 @@ int run_chain(int argc, char** argv, World& world)
             return 1;
         }
     }
-    if (!block_size_allowed(run.blocksize)) {
+    if (!check_block_size(run)) {
         return 1;
     }
     for (std::size_t k = 0; k < count; ++k) {
@@ -307,7 +284,7 @@ int tonbrix_main(int argc, char** argv)
     const int list_presets_errors = arg_parse(argc, argv, plugin_tables.list_presets_table.data());
 
     ProcessingTable processing;
-    if (!build_processing_table(processing)) {
+    if (!build_processing_table(processing, !asks_for_batch(argc, argv))) {
         std::fputs(insufficient_memory_message, stderr);
         return 1;
     }
@@ -347,6 +324,9 @@ int tonbrix_main(int argc, char** argv)
     if (plugin == nullptr) {
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
+    }
+    if (!list_presets && (options.has_batch || names_folder(options.input))) {
+        return run_batch(world, plugin, options, raw == RawFloat::on);
     }
     return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
 }

@@ -136,4 +136,30 @@ void set_crash_cleanup_path(const std::string& path)
     crash_cleanup_path[length] = '\0';
 }
 
+std::atomic<int> batch_signal_count{0};
+std::atomic<int> batch_last_signal{0};
+
+namespace {
+
+extern "C" void on_batch_signal(int number)
+{
+    batch_last_signal.store(number);
+    batch_signal_count.fetch_add(1);
+}
+
+} // namespace
+
+void install_batch_signal_handlers()
+{
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+            continue;
+        }
+        // No SA_RESTART: a wait for the workers returns to pass the signal on.
+        install(number, on_batch_signal, 0);
+    }
+    install(SIGPIPE, SIG_IGN, 0);
+}
+
 } // namespace tonbrix::cli

@@ -27,3 +27,18 @@ void install_run_signal_handlers(const char* plugin_uri);
 void set_crash_cleanup_path(const std::string& path);
 
 } // namespace tonbrix::cli
+
+namespace tonbrix::cli {
+
+// The stop signals a batch's own process received: how many, and the
+// number of the last one.
+extern std::atomic<int> batch_signal_count;
+extern std::atomic<int> batch_last_signal;
+
+// Installs the handlers of a batch's own process: SIGINT, SIGTERM and
+// SIGHUP (unless ignored when the process started) count into the two
+// above and interrupt a wait, so that the batch can pass them on to its
+// workers; SIGPIPE is ignored.
+void install_batch_signal_handlers();
+
+} // namespace tonbrix::cli

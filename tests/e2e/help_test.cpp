@@ -70,7 +70,8 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "-s, --set=PARAMETER=VALUE", "-b, --blocksize=N", "-m, --mono", "--ignore-clipping",
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
           "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
-          "-j, --jobs=N", "--then", "--midi=FILE", "--midi-out=FILE",
+          "-j, --jobs=N", "--batch=FILE", "-i FOLDER -o FOLDER", "--then", "--midi=FILE",
+          "--midi-out=FILE",
           "--automate=SYMBOL:TIME=VALUE[,TIME=VALUE...]"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
@@ -79,13 +80,15 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
                              "patch:writable", "atom:Path", "LV2_PATH"}) {
         EXPECT_NE(r.out.find(std::string(" ") + word), std::string::npos) << word;
     }
-    // The modes in the synopsis (a run of events may leave out its files),
+    // The modes in the synopsis (a run of events may leave out its files,
+    // a run of many files names folders or a job list),
     // and six examples: three of them play, record and automate events.
     EXPECT_EQ(r.out.rfind("Usage:\n  tonbrix -l|--list\n  tonbrix -L|--list-presets PLUGIN\n"
                           "  tonbrix -n|--nameports PLUGIN\n"
                           "  tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN\n"
                           "  tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... "
                           "PLUGIN\n"
+                          "  tonbrix -i FOLDER -o FOLDER | --batch=FILE [OPTION]... PLUGIN\n"
                           "  tonbrix -I|--info PLUGIN\n",
                           0),
               0u);

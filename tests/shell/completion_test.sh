@@ -102,7 +102,8 @@ complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --report-every= --json -I --info= --quiet --jobs= --midi= --midi-out= --automate= --then --help \
+    --report-every= --json -I --info= --quiet --jobs= --batch= --midi= --midi-out= --automate= \
+    --then --help \
     --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done

@@ -58,6 +58,32 @@ done
 made=$(find "$folder/out" -type f | wc -l)
 [ "$made" -eq 3 ] || { echo "out/ holds $made files"; status=1; }
 
+# The folder run: the same tree with FLAC files, each the folder recipe's
+# sound; and a job list made with jq, one gain per file between -12 and 0 dB.
+block=$(recipe batch-folder)
+[ -n "$block" ] || { echo "no batch-folder recipe in the README"; exit 1; }
+(cd "$folder" && bash -e -o pipefail -c "$block") >"$work/batch.out" ||
+    { echo "batch-folder recipe failed"; status=1; }
+grep -qx "Processed 3 files: 3 written, 0 failed." "$work/batch.out" ||
+    { echo "batch-folder recipe: no closing line"; cat "$work/batch.out"; status=1; }
+for name in a b "take 3"; do
+    out="$folder/out-flac/$name.flac"
+    [ "$(soxi -t "$out" 2>/dev/null)" = flac ] || { echo "missing: $out"; status=1; continue; }
+    awk -v p="$(peak "$out")" 'BEGIN { exit !(p > 0.24 && p < 0.26) }' ||
+        { echo "peak of $out is $(peak "$out")"; status=1; }
+done
+if command -v jq >/dev/null; then
+    block=$(recipe batch-jq)
+    [ -n "$block" ] || { echo "no batch-jq recipe in the README"; exit 1; }
+    (cd "$folder" && bash -e -o pipefail -c "$block") || { echo "batch-jq recipe failed"; status=1; }
+    for name in a b "take 3"; do
+        out="$folder/augmented/$name.wav"
+        [ -f "$out" ] || { echo "missing: $out"; status=1; continue; }
+        awk -v p="$(peak "$out")" 'BEGIN { exit !(p > 0.12 && p <= 0.51) }' ||
+            { echo "peak of $out is $(peak "$out")"; status=1; }
+    done
+fi
+
 # The recipe for several machines, with this machine alone (-S :): the
 # command that the remote machines run, quoted as written.
 machines=$work/machines

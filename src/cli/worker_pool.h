@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tonbrix::cli {
+
+// What one job left: its exit status and what it printed on each stream.
+struct JobOutcome {
+    int status = 1;       // the job's exit status
+    int crash_signal = 0; // the signal that ended its worker during the job; 0 for none
+    std::string out;      // standard output
+    std::string err;      // standard error
+    std::string notes;    // the notes stream
+};
+
+struct WorkerPoolCallbacks {
+    // Runs job `job` in a worker process, with standard output and error
+    // captured, and returns its exit status; notes go to `notes`.
+    std::function<int(std::size_t job, FILE* notes)> run_job;
+    // In the run's own process, as each job ends (in any order).
+    std::function<void(std::size_t job, JobOutcome&& outcome)> finished;
+    // In the run's own process, at least ten times a second while jobs run.
+    std::function<void()> tick;
+};
+
+// Runs the jobs in `workers` processes forked from this one, which must run
+// no other thread: each takes the next job when it is done with one. A
+// worker that dies from a signal during a job costs that job
+// (`crash_signal`) and is replaced. A SIGINT, SIGTERM or SIGHUP sent to
+// this process (see install_batch_signal_handlers) is passed to every
+// worker, each time one comes, and no further job starts. Returns once no
+// worker is left: 0 when every job ran, else the number of the last stop
+// signal. False in `started` when not even one worker could be made.
+int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
+                    const WorkerPoolCallbacks& callbacks, bool& started);
+
+} // namespace tonbrix::cli
