@@ -489,15 +489,9 @@ struct FileRender {
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
-            PluginInstances plugin;
-            plugin.shape = run.shape;
-            plugin.matrix = run.routing.matrix.data;
-            plugin.buffers = &run.buffers;
-            plugin.instances = &run.instances.instances;
-            plugin.workers = &run.instances.worker_of_instance;
-            plugin.sequence_type = world.urids.atom_Sequence;
-            plugin.chunk_type = world.urids.atom_Chunk;
-            plugin.latency_output = run.lists.latency_output;
+            PluginInstances plugin =
+                plugin_instances(run.shape, run.routing, run.buffers, run.instances, world.urids,
+                                 run.lists.latency_output);
             if (BlockHooks* event_hooks = part->event_run.hooks(); event_hooks != nullptr) {
                 plugin.hooks.push_back(event_hooks);
             }

@@ -122,16 +122,8 @@ Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSetting
     if (Status status = set_values(); !status) {
         return status.error();
     }
-    PluginInstances parts;
-    parts.shape = n.shape;
-    parts.matrix = n.routing.matrix.data;
-    parts.buffers = &n.buffers;
-    parts.instances = &n.instances.instances;
-    parts.workers = &n.instances.worker_of_instance;
-    parts.sequence_type = lv2.urids.atom_Sequence;
-    parts.chunk_type = lv2.urids.atom_Chunk;
-    parts.latency_output = n.lists.latency_output;
-    n.node = std::make_unique<PluginNode>(parts);
+    n.node = std::make_unique<PluginNode>(plugin_instances(
+        n.shape, n.routing, n.buffers, n.instances, lv2.urids, n.lists.latency_output));
     return std::unique_ptr<Node>(std::move(owned));
 }
 

@@ -7,6 +7,22 @@
 
 namespace tonbrix {
 
+PluginInstances plugin_instances(const BlockShape& shape, const Routing& routing,
+                                 RunBuffers& buffers, InstanceSet& instances, const Urids& urids,
+                                 int32_t latency_output)
+{
+    PluginInstances plugin;
+    plugin.shape = shape;
+    plugin.matrix = routing.matrix.data;
+    plugin.buffers = &buffers;
+    plugin.instances = &instances.instances;
+    plugin.workers = &instances.worker_of_instance;
+    plugin.sequence_type = urids.atom_Sequence;
+    plugin.chunk_type = urids.atom_Chunk;
+    plugin.latency_output = latency_output;
+    return plugin;
+}
+
 PluginNode::PluginNode(const PluginInstances& instances)
     : plugin_(instances), ran_(instances.shape.instances, 0),
       latencies_(instances.shape.instances, 0.0), positions_(instances.shape.instances, 0)

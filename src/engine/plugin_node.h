@@ -1,7 +1,10 @@
 #pragma once
 
 #include "engine/block_hooks.h"
+#include "engine/routing.h"
+#include "lv2/instances.h"
 #include "lv2/run_buffers.h"
+#include "lv2/urid_table.h"
 #include "lv2/worker.h"
 
 #include <tonbrix/graph.h>
@@ -30,6 +33,13 @@ struct PluginInstances {
     // Called around every run of every instance, in this order.
     std::vector<BlockHooks*> hooks;
 };
+
+// The instances of a plugin as a node sees them: their shape, routing,
+// buffers and workers, and the latency output's index among the control
+// outputs (-1 for none); no hooks yet.
+PluginInstances plugin_instances(const BlockShape& shape, const Routing& routing,
+                                 RunBuffers& buffers, InstanceSet& instances, const Urids& urids,
+                                 int32_t latency_output);
 
 // A node of N instances of one plugin; instance m is part m and writes
 // outputs m * O up to (m + 1) * O. Each instance touches only its own

@@ -2,6 +2,7 @@
 // on the outputs of the one before it, with their own options and positions.
 #include "support/e2e.h"
 #include "support/messages.h"
+#include "support/samples.h"
 
 #include <cmath>
 #include <cstring>
@@ -31,32 +32,6 @@ std::vector<float> signal(long frames)
         s[f] = static_cast<float>((f * 37 % 101) - 50) / 60.0f * (f % 3000 < 1500 ? 1.0f : 0.25f);
     }
     return s;
-}
-
-std::vector<float> delayed(const std::vector<float>& input, long by, long length)
-{
-    std::vector<float> out(static_cast<std::size_t>(length), 0.0f);
-    for (long f = by; f < length; ++f) {
-        if (f - by < static_cast<long>(input.size())) {
-            out[f] = input[f - by];
-        }
-    }
-    return out;
-}
-
-::testing::AssertionResult same(const std::vector<float>& actual, const std::vector<float>& expected)
-{
-    if (actual.size() != expected.size()) {
-        return ::testing::AssertionFailure()
-               << actual.size() << " samples, expected " << expected.size();
-    }
-    for (std::size_t i = 0; i < actual.size(); ++i) {
-        if (std::memcmp(&actual[i], &expected[i], sizeof(float)) != 0) {
-            return ::testing::AssertionFailure()
-                   << "sample " << i << " is " << actual[i] << ", expected " << expected[i];
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // The frame of the sample of largest magnitude in a mono signal.
