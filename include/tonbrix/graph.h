@@ -10,20 +10,27 @@
 
 namespace tonbrix {
 
-// Plain channels a node reads: frame f of channel c is data[c * stride + f].
-// Without data the chunk is silence.
+// The channels a node reads: frame f of channel c is data[c * stride + f * step].
+// Plain channels have step 1; interleaved frames (only for a node that
+// reads_interleaved()) have stride 1 and step the channel count. Without
+// data the chunk is silence.
 struct ChunkInput {
     const float* data = nullptr;
     std::size_t stride = 0;
     std::size_t frames = 0;
+    std::size_t step = 1;
 
     const float* channel(uint32_t c) const { return data + c * stride; }
+    float sample(uint32_t c, std::size_t f) const { return data[c * stride + f * step]; }
 };
 
-// Plain channels a node writes: frame f of channel c goes to data[c * stride + f].
+// The channels a node or source writes: frame f of channel c goes to
+// data[c * stride + f * step]. Nodes always write plain channels (step 1);
+// a source that writes_interleaved() may be given interleaved frames.
 struct ChunkOutput {
     float* data = nullptr;
     std::size_t stride = 0;
+    std::size_t step = 1;
 
     float* channel(uint32_t c) const { return data + c * stride; }
 };
@@ -48,6 +55,11 @@ public:
     // outputs are shared out evenly among them in order: part p writes
     // outputs p * O / parts() up to (p + 1) * O / parts().
     virtual std::size_t parts() const { return 1; }
+
+    // Whether run() reads its input at any step, interleaved frames as well
+    // as plain channels: the first node of a graph that does reads a file's
+    // frames as the source gives them, without a pass that separates them.
+    virtual bool reads_interleaved() const { return false; }
 
     // Called once before the first chunk; an error ends the render.
     virtual std::optional<Error> prepare(const NodeSetup&) { return std::nullopt; }

@@ -25,9 +25,14 @@ class Source {
 public:
     virtual ~Source() = default;
     virtual uint32_t channels() const = 0;
-    // Reads up to `frames` frames into the plain channels of `output`;
-    // fewer only at the end of the input.
+    // Reads up to `frames` frames into the channels of `output`; fewer only
+    // at the end of the input. The output is plain channels (step 1) unless
+    // the source writes_interleaved().
     virtual SourceRead read(const ChunkOutput& output, std::size_t frames) = 0;
+    // Whether read() also writes interleaved frames (stride 1, step the
+    // channel count), as a file holds them; it is asked to when the first
+    // node reads_interleaved().
+    virtual bool writes_interleaved() const { return false; }
 };
 
 // Where the audio of a render goes.

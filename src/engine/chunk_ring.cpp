@@ -3,10 +3,11 @@
 namespace tonbrix {
 
 bool ChunkRing::allocate(std::size_t depth, uint32_t channels, std::size_t frames,
-                         std::size_t writers, std::size_t readers)
+                         std::size_t writers, std::size_t readers, bool interleaved)
 {
     channels_ = channels;
-    stride_ = frames;
+    stride_ = interleaved ? 1 : frames;
+    step_ = interleaved ? channels : 1;
     writers_ = writers;
     readers_ = readers;
     std::size_t per_slot = 0;

@@ -33,7 +33,7 @@ struct ChunkInfo {
 };
 
 struct RingSlot {
-    float* samples = nullptr; // plain channels, channel c at samples + c * stride
+    float* samples = nullptr; // frame f of channel c at samples[c * stride + f * step]
     ChunkInfo info;
 };
 
@@ -48,12 +48,14 @@ public:
     ChunkRing(const ChunkRing&) = delete;
     ChunkRing& operator=(const ChunkRing&) = delete;
 
-    // False when the samples cannot be had.
+    // False when the samples cannot be had. Each slot holds `frames` frames
+    // of plain channels, or of interleaved frames.
     bool allocate(std::size_t depth, uint32_t channels, std::size_t frames, std::size_t writers,
-                  std::size_t readers);
+                  std::size_t readers, bool interleaved = false);
 
     uint32_t channels() const { return channels_; }
     std::size_t stride() const { return stride_; }
+    std::size_t step() const { return step_; }
 
     // Waits until chunk k may be written; null once the ring is closed.
     RingSlot* begin_write(uint64_t k);
@@ -83,6 +85,7 @@ private:
     FloatBuffer samples_;
     uint32_t channels_ = 0;
     std::size_t stride_ = 0;
+    std::size_t step_ = 1;
     std::size_t writers_ = 1;
     std::size_t readers_ = 1;
     std::mutex mutex_;

@@ -29,6 +29,7 @@ public:
     uint32_t input_channels() const override { return node->input_channels(); }
     uint32_t output_channels() const override { return node->output_channels(); }
     std::size_t parts() const override { return node->parts(); }
+    bool reads_interleaved() const override { return node->reads_interleaved(); }
     std::optional<Error> prepare(const NodeSetup& setup) override
     {
         if (setup.block_size != shape.block_size) {

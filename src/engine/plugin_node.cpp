@@ -50,6 +50,11 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
     const bool prefetch = prefetch_ && input.data != nullptr;
     const auto fetch = [&](std::size_t offset) {
         const std::size_t count = std::min<std::size_t>(s.block_size, input.frames - offset);
+        if (input.step > 1) {
+            // Interleaved frames: one run of samples.
+            prefetch_samples(input.data + offset * input.step, count * input.step);
+            return;
+        }
         for (uint32_t c = 0; c < s.channels; ++c) {
             prefetch_samples(input.channel(c) + offset, count);
         }

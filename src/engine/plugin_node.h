@@ -54,6 +54,7 @@ public:
         return plugin_.shape.instances * plugin_.shape.outputs;
     }
     std::size_t parts() const override { return plugin_.shape.instances; }
+    bool reads_interleaved() const override { return true; }
     std::optional<Error> prepare(const NodeSetup& setup) override;
     std::optional<Error> run(std::size_t part, const ChunkInput& input,
                              const ChunkOutput& output) override;

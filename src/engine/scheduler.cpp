@@ -58,10 +58,15 @@ std::optional<Error> Scheduler::prepare()
 
     const std::size_t depth = jobs_ > 1 ? lane_depth : 1;
     channels = source_.channels();
+    // The first node reads the source's frames as a file holds them when
+    // both can: one pass less over every sample.
+    const bool interleaved = !lanes_.empty() && channels > 1 && source_.writes_interleaved() &&
+                             lanes_.front().node->reads_interleaved();
     for (std::size_t n = 0; n <= lanes_.size(); ++n) {
         const std::size_t writers = n == 0 ? 1 : lanes_[n - 1].threads;
         const std::size_t readers = n < lanes_.size() ? lanes_[n].threads : 1;
-        if (!rings_.emplace_back().allocate(depth, channels, chunk_frames_, writers, readers)) {
+        if (!rings_.emplace_back().allocate(depth, channels, chunk_frames_, writers, readers,
+                                            n == 0 && interleaved)) {
             return Error{insufficient_memory_message};
         }
         if (n < lanes_.size()) {
@@ -212,7 +217,8 @@ bool Scheduler::source_step(uint64_t k)
     } else if (pending_error_) {
         end(std::move(pending_error_));
     } else if (!input_ended_) {
-        SourceRead read = source_.read(ChunkOutput{slot->samples, ring.stride()}, chunk_frames_);
+        SourceRead read =
+            source_.read(ChunkOutput{slot->samples, ring.stride(), ring.step()}, chunk_frames_);
         if (read.frames == 0) {
             input_ended_ = true;
             if (read.error || !extended_) {
@@ -227,7 +233,9 @@ bool Scheduler::source_step(uint64_t k)
                 info.frames = (read.frames / block_size_ + 1) * std::size_t{block_size_};
                 for (uint32_t c = 0; c < ring.channels(); ++c) {
                     float* channel = slot->samples + c * ring.stride();
-                    std::fill(channel + read.frames, channel + info.frames, 0.0f);
+                    for (std::size_t f = read.frames; f < info.frames; ++f) {
+                        channel[f * ring.step()] = 0.0f;
+                    }
                 }
             }
         }
@@ -283,7 +291,7 @@ bool Scheduler::node_step(std::size_t n, std::size_t thread, uint64_t k)
     const bool last = in->info.last;
     if (!last && k < lane.failed_at.load(std::memory_order_relaxed)) {
         const ChunkInput input{in->info.silent ? nullptr : in->samples, in_ring.stride(),
-                               in->info.frames};
+                               in->info.frames, in_ring.step()};
         const ChunkOutput output{out->samples, out_ring.stride()};
         for (std::size_t p = thread; p < lane.node->parts(); p += lane.threads) {
             if (auto error = lane.node->run(p, input, output)) {

@@ -21,6 +21,11 @@ unsigned repair_samples(float* samples, std::size_t count, bool clamp);
 // 16-bit input read as floats thus comes back unchanged.
 void float_to_pcm16(const float* samples, std::size_t count, int16_t* out);
 
+// Converts `frames` frames of `count` plain channels as float_to_pcm16 does
+// and writes them to `out` as interleaved frames.
+void interleave_pcm16(const float* const* channels, uint32_t count, std::size_t frames,
+                      int16_t* out);
+
 inline constexpr const char* clipping_warning =
     "WARNING: Clipping output.\nTry changing parameters of the plugin to lower the output "
     "volume, or if that's not possible, try lowering the volume of the input before "

@@ -18,7 +18,7 @@ std::optional<Error> FileSink::prepare(uint32_t channels, std::size_t frames, un
     capacity_ = std::max<std::size_t>(frames, 1);
     if (!checked_product({capacity_, channels}, size) ||
         (!pcm16 && channels > 1 && !interleaved_.allocate(size)) ||
-        (pcm16 && (!pcm16_.allocate(size) || !converted_.allocate(convert_frames))) ||
+        (pcm16 && !pcm16_.allocate(size)) ||
         (settings_.flac_fd >= 0 && !start_flac_writer(flac_, settings_.flac_fd,
                                                       settings_.flac_info,
                                                       settings_.flac_threads))) {
@@ -67,22 +67,7 @@ std::optional<Error> FileSink::write_floats(const float* const* channels, uint32
 std::optional<Error> FileSink::write_pcm16(const float* const* channels, uint32_t count,
                                            std::size_t frames)
 {
-    // Each channel is converted a cache-sized piece at a time, then its
-    // samples go to their places among the interleaved frames.
-    for (std::size_t done = 0; done < frames; done += convert_frames) {
-        const std::size_t piece = std::min<std::size_t>(convert_frames, frames - done);
-        int16_t* first = pcm16_.data + done * count;
-        for (uint32_t c = 0; c < count; ++c) {
-            if (count == 1) {
-                float_to_pcm16(channels[c] + done, piece, first);
-                continue;
-            }
-            float_to_pcm16(channels[c] + done, piece, converted_.data);
-            for (std::size_t f = 0; f < piece; ++f) {
-                first[f * count + c] = converted_.data[f];
-            }
-        }
-    }
+    interleave_pcm16(channels, count, frames, pcm16_.data);
     if (settings_.flac_fd >= 0) {
         if (!flac_write(flac_, pcm16_.data, frames)) {
             return flac_error();

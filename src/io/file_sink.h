@@ -36,10 +36,6 @@ public:
                                std::size_t frames) override;
     std::optional<Error> finish() override;
 
-    // Frames converted to 16 bits one channel at a time before they are
-    // interleaved: small enough to stay in the cache.
-    static constexpr uint32_t convert_frames = 512;
-
 private:
     std::optional<Error> write_floats(const float* const* channels, uint32_t count,
                                       std::size_t frames);
@@ -52,7 +48,6 @@ private:
     std::vector<const float*> sources_; // by channel, where the next piece starts
     FloatBuffer interleaved_;  // a write's frames, for float outputs
     ZeroBuffer<int16_t> pcm16_; // a write's frames, for 16-bit outputs
-    ZeroBuffer<int16_t> converted_; // one channel's convert_frames samples
     FlacWriter flac_;
 };
 

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-
 namespace tonbrix {
 
 SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
 {
-    if (channels_ == 1) {
+    if (channels_ == 1 || (output.stride == 1 && output.step == channels_)) {
+        // The frames as the file gives them, straight into the output.
         const ReadOutcome outcome = read_chunk(file_, output.data, frames);
         return {outcome.frames, outcome.error != 0 ? std::optional(read_error(outcome.error))
                                                    : std::nullopt};

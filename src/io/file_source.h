@@ -18,8 +18,9 @@ public:
 
     uint32_t channels() const override { return channels_; }
     SourceRead read(const ChunkOutput& output, std::size_t frames) override;
+    bool writes_interleaved() const override { return true; }
 
-    // Frames read at once when the channels are interleaved.
+    // Frames read at once when the channels are separated.
     static constexpr uint32_t piece_frames = 8192;
 
 private:

@@ -21,6 +21,7 @@ public:
     {
         return reader->read(output, frames);
     }
+    bool writes_interleaved() const override { return reader->writes_interleaved(); }
 };
 
 // A new sound file, opened once the render tells the channel count and
