@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 using namespace tonbrix;
@@ -22,27 +23,35 @@ TEST(CheckedProduct, RefusesOverflow)
     EXPECT_FALSE(checked_product({1u << 31, 1u << 31, 1u << 31}, product));
 }
 
+namespace {
+
+struct Pcm16Case {
+    float sample;
+    int16_t expected;
+};
+
+const float lsb = 1.0f / 32768.0f;
+const float nan = std::numeric_limits<float>::quiet_NaN();
+const float inf = std::numeric_limits<float>::infinity();
+
+// Rounding to nearest (ties to even), saturation, infinities and NaN.
+const std::vector<Pcm16Case> pcm16_cases = {
+    {0.0f, 0},           {-0.0f, 0},           {100.7f * lsb, 101},   {100.3f * lsb, 100},
+    {-100.7f * lsb, -101}, {-100.3f * lsb, -100}, {100.5f * lsb, 100}, {101.5f * lsb, 102},
+    {32767 * lsb, 32767}, {-1.0f, -32768},     {1.0f, 32767},         {1.5f, 32767},
+    {-1.5f, -32768},     {inf, 32767},         {-inf, -32768},        {nan, 0},
+    {32766.6f * lsb, 32767}, {-32767.6f * lsb, -32768},
+};
+
+} // namespace
+
 TEST(FloatToPcm16, RoundsToNearestAndSaturates)
 {
-    const float lsb = 1.0f / 32768.0f;
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float inf = std::numeric_limits<float>::infinity();
-    struct Case {
-        float sample;
-        int16_t expected;
-    };
-    const Case cases[] = {
-        {0.0f, 0},           {-0.0f, 0},           {100.7f * lsb, 101},   {100.3f * lsb, 100},
-        {-100.7f * lsb, -101}, {-100.3f * lsb, -100}, {100.5f * lsb, 100}, {101.5f * lsb, 102},
-        {32767 * lsb, 32767}, {-1.0f, -32768},     {1.0f, 32767},         {1.5f, 32767},
-        {-1.5f, -32768},     {inf, 32767},         {-inf, -32768},        {nan, 0},
-        {32766.6f * lsb, 32767}, {-32767.6f * lsb, -32768},
-    };
     // Long enough for the vector path and its scalar tail to see every case.
     std::vector<float> samples;
     std::vector<int16_t> expected;
     for (int copy = 0; copy < 3; ++copy) {
-        for (const Case& c : cases) {
+        for (const Pcm16Case& c : pcm16_cases) {
             samples.push_back(c.sample);
             expected.push_back(c.expected);
         }
@@ -50,6 +59,33 @@ TEST(FloatToPcm16, RoundsToNearestAndSaturates)
     std::vector<int16_t> out(samples.size(), 1234);
     float_to_pcm16(samples.data(), samples.size(), out.data());
     EXPECT_EQ(out, expected);
+}
+
+TEST(InterleavePcm16, ConvertsEveryChannelAndPutsItsSamplesInPlace)
+{
+    // Every case lands in every channel, at vector and at tail positions,
+    // for widths with a path of their own (1, 2) and without (3, 5).
+    const std::size_t n = pcm16_cases.size();
+    for (const uint32_t count : {1u, 2u, 3u, 5u}) {
+        for (const std::size_t frames : {0u, 1u, 7u, 8u, 9u, 17u, 40u}) {
+            SCOPED_TRACE(std::to_string(count) + " channels, " + std::to_string(frames) +
+                         " frames");
+            std::vector<std::vector<float>> channels(count);
+            std::vector<const float*> sources;
+            std::vector<int16_t> expected(frames * count + 4, 1234);
+            for (uint32_t c = 0; c < count; ++c) {
+                for (std::size_t f = 0; f < frames; ++f) {
+                    const Pcm16Case& pick = pcm16_cases[(f + 5 * c) % n];
+                    channels[c].push_back(pick.sample);
+                    expected[f * count + c] = pick.expected;
+                }
+                sources.push_back(channels[c].data());
+            }
+            std::vector<int16_t> out(frames * count + 4, 1234);
+            interleave_pcm16(sources.data(), count, frames, out.data());
+            EXPECT_EQ(out, expected);
+        }
+    }
 }
 
 TEST(FloatToPcm16, EveryShortSurvivesTheRoundTrip)

@@ -9,20 +9,47 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// Plain channels one after the other, `stride` frames apart.
-struct Planar {
+using Channels = std::vector<std::vector<float>>;
+
+enum class Layout { plain, interleaved };
+const Layout layouts[] = {Layout::plain, Layout::interleaved};
+
+// The same channels as a chunk holds them: plain, one after the other with
+// a gap of 3 samples after each, or as interleaved frames.
+struct Chunk {
     std::vector<float> samples;
     std::size_t stride = 0;
+    std::size_t step = 1;
+
+    Chunk(const Channels& channels, Layout layout)
+    {
+        const std::size_t frames = channels.empty() ? 0 : channels[0].size();
+        const std::size_t count = channels.size();
+        stride = layout == Layout::plain ? frames + 3 : 1;
+        step = layout == Layout::plain ? 1 : count;
+        samples.assign(count * (frames + 3), 99.0f);
+        for (std::size_t c = 0; c < count; ++c) {
+            for (std::size_t f = 0; f < frames; ++f) {
+                samples[c * stride + f * step] = channels[c][f];
+            }
+        }
+    }
     tonbrix::ChunkInput view(std::size_t frames) const
     {
-        return tonbrix::ChunkInput{samples.data(), stride, frames};
+        return tonbrix::ChunkInput{samples.data(), stride, frames, step};
     }
 };
+
+const char* name(Layout layout)
+{
+    return layout == Layout::plain ? "plain" : "interleaved";
+}
 
 } // namespace
 
@@ -35,52 +62,117 @@ TEST(MixChannels, EachInputGetsTheMeanOfItsChannels)
                                          1, 1, 1, //
                                          0, 0, 0, //
                                          0, 0, 1};
-    const Planar in{{0.5f, 1.0f, -0.25f, 2.0f, 3.0f, 3.0f}, 2};
-    std::vector<float> ports(I * B, 9.0f);
-    tonbrix::mix_channels(in.view(2), K, 0, 2, I, matrix.data(), B, ports.data());
+    const Channels channels{{0.5f, 1.0f}, {-0.25f, 2.0f}, {3.0f, 3.0f}};
+    for (const Layout layout : layouts) {
+        SCOPED_TRACE(name(layout));
+        const Chunk in(channels, layout);
+        std::vector<float> ports(I * B, 9.0f);
+        tonbrix::mix_channels(in.view(2), K, 0, 2, I, matrix.data(), B, ports.data());
 
-    EXPECT_FLOAT_EQ(ports[0 * B + 0], 0.125f);
-    EXPECT_FLOAT_EQ(ports[0 * B + 1], 1.5f);
-    EXPECT_FLOAT_EQ(ports[1 * B + 0], (0.5f - 0.25f + 3.0f) / 3.0f);
-    EXPECT_FLOAT_EQ(ports[1 * B + 1], 2.0f);
-    EXPECT_EQ(ports[2 * B + 0], 0.0f);
-    EXPECT_EQ(ports[2 * B + 1], 0.0f);
-    EXPECT_EQ(ports[3 * B + 0], 3.0f);
-    EXPECT_EQ(ports[3 * B + 1], 3.0f);
-    // Frames past the block read keep what they had.
-    for (uint32_t port = 0; port < I; ++port) {
-        EXPECT_EQ(ports[port * B + 2], 9.0f);
-        EXPECT_EQ(ports[port * B + 3], 9.0f);
+        EXPECT_FLOAT_EQ(ports[0 * B + 0], 0.125f);
+        EXPECT_FLOAT_EQ(ports[0 * B + 1], 1.5f);
+        EXPECT_FLOAT_EQ(ports[1 * B + 0], (0.5f - 0.25f + 3.0f) / 3.0f);
+        EXPECT_FLOAT_EQ(ports[1 * B + 1], 2.0f);
+        EXPECT_EQ(ports[2 * B + 0], 0.0f);
+        EXPECT_EQ(ports[2 * B + 1], 0.0f);
+        EXPECT_EQ(ports[3 * B + 0], 3.0f);
+        EXPECT_EQ(ports[3 * B + 1], 3.0f);
+        // Frames past the block read keep what they had.
+        for (uint32_t port = 0; port < I; ++port) {
+            EXPECT_EQ(ports[port * B + 2], 9.0f);
+            EXPECT_EQ(ports[port * B + 3], 9.0f);
+        }
     }
 }
 
 TEST(MixChannels, ReadsFromTheOffsetAndTurnsMinusZeroIntoZero)
 {
-    const std::vector<uint8_t> matrix = {1};
-    const Planar in{{5.0f, -0.0f, 0.75f}, 3};
-    std::vector<float> ports(2, 9.0f);
-    tonbrix::mix_channels(in.view(3), 1, 1, 2, 1, matrix.data(), 2, ports.data());
-    EXPECT_EQ(ports[1], 0.75f);
-    EXPECT_EQ(ports[0], 0.0f);
-    EXPECT_FALSE(std::signbit(ports[0]));
+    // The last of one, two or three channels alone: each width copies on a
+    // path of its own.
+    for (const uint32_t count : {1u, 2u, 3u}) {
+        for (const Layout layout : layouts) {
+            SCOPED_TRACE(std::to_string(count) + " channels, " + name(layout));
+            Channels channels(count, {-7.0f, -7.0f, -7.0f});
+            channels.back() = {5.0f, -0.0f, 0.75f};
+            std::vector<uint8_t> matrix(count, 0);
+            matrix.back() = 1;
+            const Chunk in(channels, layout);
+            std::vector<float> ports(2, 9.0f);
+            tonbrix::mix_channels(in.view(3), count, 1, 2, 1, matrix.data(), 2, ports.data());
+            EXPECT_EQ(ports[1], 0.75f);
+            EXPECT_EQ(ports[0], 0.0f);
+            EXPECT_FALSE(std::signbit(ports[0]));
+        }
+    }
 }
 
 TEST(MixChannels, OnlyTheValueOneConnects)
 {
     const std::vector<uint8_t> matrix = {1, 2};
-    const Planar in{{0.25f, 8.0f}, 1};
-    std::vector<float> ports(1, 0.0f);
-    tonbrix::mix_channels(in.view(1), 2, 0, 1, 1, matrix.data(), 1, ports.data());
-    EXPECT_EQ(ports[0], 0.25f);
+    for (const Layout layout : layouts) {
+        const Chunk in({{0.25f}, {8.0f}}, layout);
+        std::vector<float> ports(1, 0.0f);
+        tonbrix::mix_channels(in.view(1), 2, 0, 1, 1, matrix.data(), 1, ports.data());
+        EXPECT_EQ(ports[0], 0.25f) << name(layout);
+    }
 }
 
 TEST(MixChannels, NothingHappensWithoutFrames)
 {
     const std::vector<uint8_t> matrix = {1};
-    const Planar in{{0.25f}, 1};
+    const Chunk in({{0.25f}}, Layout::plain);
     std::vector<float> ports(1, 7.0f);
     tonbrix::mix_channels(in.view(0), 1, 0, 0, 1, matrix.data(), 1, ports.data());
     EXPECT_EQ(ports[0], 7.0f);
+}
+
+TEST(MixChannels, InterleavedFramesGiveThePlainChannelsInputs)
+{
+    // Every routing row of up to three channels, and some of five, each
+    // row an input; offsets and frame counts that are not whole vectors.
+    for (const uint32_t count : {1u, 2u, 3u, 5u}) {
+        std::vector<uint8_t> matrix;
+        const uint32_t rows = count <= 3 ? 1u << count : 8u;
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t bits = count <= 3 ? r : r * 37u % 32u;
+            for (uint32_t c = 0; c < count; ++c) {
+                matrix.push_back(static_cast<uint8_t>((bits >> c) & 1u));
+            }
+        }
+        Channels channels(count);
+        for (uint32_t c = 0; c < count; ++c) {
+            for (int f = 0; f < 40; ++f) {
+                channels[c].push_back(static_cast<float>((f * 7 + c * 3) % 11) * 0.1f - 0.5f);
+            }
+        }
+        const Chunk plain(channels, Layout::plain);
+        const Chunk interleaved(channels, Layout::interleaved);
+        for (const std::size_t offset : {0u, 3u}) {
+            for (const std::size_t frames : {1u, 7u, 16u, 37u}) {
+                SCOPED_TRACE(std::to_string(count) + " channels, offset " +
+                             std::to_string(offset) + ", " + std::to_string(frames) + " frames");
+                const uint32_t B = 37;
+                std::vector<float> from_plain(rows * B, 9.0f);
+                std::vector<float> from_interleaved(rows * B, 9.0f);
+                tonbrix::mix_channels(plain.view(40), count, offset, frames, rows, matrix.data(),
+                                      B, from_plain.data());
+                tonbrix::mix_channels(interleaved.view(40), count, offset, frames, rows,
+                                      matrix.data(), B, from_interleaved.data());
+                EXPECT_EQ(from_plain, from_interleaved);
+                // The plain channels' inputs: channel `only` alone.
+                for (uint32_t r = 0; r < rows; ++r) {
+                    const uint8_t* row = matrix.data() + r * count;
+                    if (std::count(row, row + count, 1) == 1) {
+                        const auto only = static_cast<std::size_t>(
+                            std::find(row, row + count, 1) - row);
+                        EXPECT_EQ(from_interleaved[r * B], channels[only][offset]);
+                        EXPECT_EQ(from_interleaved[r * B + frames - 1],
+                                  channels[only][offset + frames - 1]);
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(LatencyTrim, SkipsEachChannelsLatencyThenGivesFramesEveryChannelHas)

@@ -45,8 +45,9 @@ Channels signal(uint32_t channels, std::size_t frames)
     return out;
 }
 
-// Gives its channels in reads of the size asked for; a read that reaches
-// `fail_at` gives the frames before it and fails.
+// Gives its channels in reads of the size asked for, as interleaved frames
+// when asked and `interleaves`; a read that reaches `fail_at` gives the
+// frames before it and fails.
 class FakeSource : public tonbrix::Source {
 public:
     explicit FakeSource(Channels channels, std::size_t fail_at = SIZE_MAX)
@@ -61,9 +62,13 @@ public:
         EXPECT_FALSE(ended) << "read again after the end";
         const std::size_t length = channels_.empty() ? 0 : channels_[0].size();
         const std::size_t end = std::min({position_ + frames, length, fail_at_});
+        if (!interleaves) {
+            EXPECT_EQ(output.step, 1u) << "interleaved frames asked of a source without them";
+        }
         for (uint32_t c = 0; c < channels(); ++c) {
-            std::copy(channels_[c].begin() + static_cast<std::ptrdiff_t>(position_),
-                      channels_[c].begin() + static_cast<std::ptrdiff_t>(end), output.channel(c));
+            for (std::size_t f = position_; f < end; ++f) {
+                output.channel(c)[(f - position_) * output.step] = channels_[c][f];
+            }
         }
         SourceRead read{end - position_, std::nullopt};
         ended = read.frames == 0;
@@ -74,6 +79,8 @@ public:
         }
         return read;
     }
+    bool writes_interleaved() const override { return interleaves; }
+    bool interleaves = false;
     std::size_t reads = 0;
     bool failed = false;
     bool ended = false;
@@ -116,12 +123,14 @@ public:
 
 // Delays the channels of part p by latency[p] frames (and reports that, or
 // `reported` when set) and multiplies them by `gain`; fails at the chunk
-// that holds frame `fail_at`. It remembers each part's threads and the
-// frames of each chunk it was given.
+// that holds frame `fail_at`; reads interleaved frames when `interleaved`.
+// It remembers each part's threads, the frames of each chunk it was given
+// and the steps between their frames.
 class DelayNode : public tonbrix::Node {
 public:
     DelayNode(uint32_t channels, std::vector<std::size_t> latency, float gain = 1.0f)
-        : threads_(latency.size()), chunks_(latency.size()), channels_(channels),
+        : threads_(latency.size()), chunks_(latency.size()), steps_(latency.size()),
+          channels_(channels),
           latency_(std::move(latency)), gain_(gain), history_(channels),
           seen_(latency_.size(), 0)
     {
@@ -132,6 +141,7 @@ public:
     uint32_t input_channels() const override { return channels_; }
     uint32_t output_channels() const override { return channels_; }
     std::size_t parts() const override { return latency_.size(); }
+    bool reads_interleaved() const override { return interleaved; }
     bool reports_latency() const override { return true; }
     double latency(std::size_t part) const override
     {
@@ -144,6 +154,7 @@ public:
         seen_[part] += input.frames;
         threads_[part].push_back(std::this_thread::get_id());
         chunks_[part].push_back(input.frames);
+        steps_[part].push_back(input.step);
         if (first <= fail_at && fail_at < seen_[part]) {
             return Error{"Error: the node failed.\n"};
         }
@@ -151,7 +162,7 @@ public:
         for (uint32_t c = static_cast<uint32_t>(part) * width; c < (part + 1) * width; ++c) {
             std::deque<float>& held = history_[c];
             for (std::size_t f = 0; f < input.frames; ++f) {
-                held.push_back(input.data == nullptr ? 0.0f : input.channel(c)[f]);
+                held.push_back(input.data == nullptr ? 0.0f : input.sample(c, f));
                 output.channel(c)[f] = held.front() * gain_;
                 held.pop_front();
             }
@@ -160,8 +171,10 @@ public:
     }
     std::optional<double> reported;
     std::size_t fail_at = SIZE_MAX;
+    bool interleaved = false;
     std::vector<std::vector<std::thread::id>> threads_; // by part
     std::vector<std::vector<std::size_t>> chunks_;      // by part: frames of each chunk
+    std::vector<std::vector<std::size_t>> steps_;       // by part: the step of each chunk
 
 private:
     uint32_t channels_;
@@ -360,6 +373,57 @@ TEST(Scheduler, RunsTheTailOnSilenceAfterTheInput)
         const Outcome run = render(source, graph, sink, o);
         EXPECT_EQ(run.result.status, RenderStatus::finished);
         EXPECT_EQ(sink.out, delayed(in, {700, 700}, 10000 + 1234));
+    }
+}
+
+TEST(Scheduler, TheFirstNodeReadsInterleavedFramesWhenTheSourceGivesThem)
+{
+    // Odd channel counts, parts that share one chunk, and a tail that pads
+    // the input's last block with silence in the chunk's own layout. A second
+    // node that could read them still gets plain channels: only the source
+    // gives interleaved frames.
+    struct Case {
+        uint32_t channels;
+        std::vector<std::size_t> latency; // by part of the first node
+        bool source_interleaves;
+        bool node_reads;
+    };
+    const Case cases[] = {
+        {2, {0, 300}, true, true},  {3, {7}, true, true},       {5, {300}, true, true},
+        {1, {5}, true, true},       {2, {0, 300}, false, true}, {3, {7}, true, false},
+    };
+    for (const Case& c : cases) {
+        const Channels in = signal(c.channels, long_input);
+        const bool interleaved = c.source_interleaves && c.node_reads && c.channels > 1;
+        std::vector<std::size_t> delays;
+        for (uint32_t ch = 0; ch < c.channels; ++ch) {
+            delays.push_back(c.latency[ch / (c.channels / c.latency.size())]);
+        }
+        for (const Shape& shape : shapes()) {
+            SCOPED_TRACE(describe(shape) + ", " + std::to_string(c.channels) + " channels, " +
+                         (c.source_interleaves ? "interleaving source" : "plain source") +
+                         (c.node_reads ? ", node reads them" : ", node reads plain ones"));
+            FakeSource source(in);
+            source.interleaves = c.source_interleaves;
+            FakeSink sink;
+            Graph graph;
+            auto& first = static_cast<DelayNode&>(
+                graph.add(std::make_unique<DelayNode>(c.channels, c.latency)));
+            first.interleaved = c.node_reads;
+            auto& second = static_cast<DelayNode&>(graph.add(std::make_unique<DelayNode>(
+                c.channels, std::vector<std::size_t>{0})));
+            second.interleaved = true;
+            RenderOptions o = options(shape.block_size, shape.jobs);
+            o.tail_frames = 1234;
+            const Outcome run = render(source, graph, sink, o);
+            EXPECT_EQ(run.result.status, RenderStatus::finished);
+            EXPECT_EQ(sink.out, delayed(in, delays, long_input + 1234));
+            for (const auto& steps : first.steps_) {
+                EXPECT_EQ(steps, std::vector<std::size_t>(steps.size(),
+                                                          interleaved ? c.channels : 1));
+            }
+            EXPECT_EQ(second.steps_[0], std::vector<std::size_t>(second.steps_[0].size(), 1));
+        }
     }
 }
 
@@ -602,7 +666,9 @@ TEST(Scheduler, RunsWithoutNodes)
     Channels in = signal(3, 80000);
     for (const unsigned jobs : {1u, 2u}) {
         for (const uint64_t tail : {uint64_t{0}, uint64_t{50000}}) {
+            // An interleaving source gives the sink plain channels all the same.
             FakeSource source(in);
+            source.interleaves = true;
             FakeSink sink;
             Graph graph;
             RenderOptions o = options(333, jobs);
