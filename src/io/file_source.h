@@ -14,19 +14,24 @@ namespace tonbrix {
 // An open sound file as a render's source; the file stays the caller's.
 class FileSource : public Source {
 public:
-    FileSource(SNDFILE* file, uint32_t channels) : file_(file), channels_(channels) {}
+    FileSource(SNDFILE* file, uint32_t channels);
 
     uint32_t channels() const override { return channels_; }
     SourceRead read(const ChunkOutput& output, std::size_t frames) override;
     bool writes_interleaved() const override { return true; }
 
-    // Frames read at once when the channels are separated.
+    // Frames read at once through a buffer: float frames to be separated
+    // into channels, and 16-bit frames to be converted (libsndfile reads
+    // the latter in one system call, the former in 8 KiB pieces).
     static constexpr uint32_t piece_frames = 8192;
+    static constexpr uint32_t pcm16_piece_frames = 32768;
 
 private:
     SNDFILE* file_;
     uint32_t channels_;
-    FloatBuffer interleaved_; // a piece of frames as the file gives them
+    bool pcm16_ = false;      // 16-bit PCM samples, read as such and converted here
+    FloatBuffer interleaved_; // a piece of float frames as the file gives them
+    ZeroBuffer<int16_t> pcm16_frames_; // a piece of 16-bit frames as the file gives them
 };
 
 } // namespace tonbrix

@@ -5,6 +5,7 @@
 #include <tonbrix/error.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tonbrix {
 
@@ -19,6 +20,9 @@ struct ReadOutcome {
 // Reads up to `frames` interleaved frames into `buffer`. A short read is
 // checked for an error at once: the decoder may not say it again.
 ReadOutcome read_chunk(SNDFILE* input, float* buffer, std::size_t frames);
+// The same as 16-bit integers, which libsndfile gives a 16-bit PCM file's
+// frames in without converting them.
+ReadOutcome read_chunk(SNDFILE* input, int16_t* buffer, std::size_t frames);
 
 // The message of a failed read.
 Error read_error(int error);

@@ -1,6 +1,7 @@
 // A sound file as a render's source and sink: the frames the source reads
-// into plain channels or interleaved frames, and the 16-bit frames the sink
-// writes, for odd channel counts and reads that end inside a piece.
+// into plain channels or interleaved frames from files of several formats,
+// and the 16-bit frames the sink writes, for odd channel counts and reads
+// that end inside a piece.
 #include "io/clip_stage.h"
 #include "io/file_sink.h"
 #include "io/file_source.h"
@@ -29,14 +30,17 @@ struct TemporaryPath {
     ~TemporaryPath() { std::remove(path.c_str()); }
 };
 
-// Distinct samples, exact in a float WAV.
+// Distinct samples, exact in 16 bits, from full scale down to -full scale.
 Channels samples(uint32_t count, std::size_t frames)
 {
     Channels out(count);
     for (uint32_t c = 0; c < count; ++c) {
         for (std::size_t f = 0; f < frames; ++f) {
-            out[c].push_back(static_cast<float>((f * 13 + c * 101) % 4001) / 4000.0f - 0.5f);
+            const auto step = static_cast<int>((f * 13 + c * 101) % 4001) - 2000;
+            out[c].push_back(static_cast<float>(step) / 32768.0f);
         }
+        out[c][0] = -1.0f;
+        out[c][1] = 32767.0f / 32768.0f;
     }
     return out;
 }
@@ -50,19 +54,27 @@ SNDFILE* open_file(const std::string& path, int mode, uint32_t count, int format
     return sf_open(path.c_str(), mode, &info);
 }
 
-void write_float_wav(const std::string& path, const Channels& channels)
+// Writes the samples as they are: 16-bit formats get the integers that the
+// samples scale to, so that reading them back gives the samples exactly.
+void write_file(const std::string& path, const Channels& channels, int format)
 {
     const auto count = static_cast<uint32_t>(channels.size());
-    SNDFILE* file = open_file(path, SFM_WRITE, count, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    SNDFILE* file = open_file(path, SFM_WRITE, count, format);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    std::vector<float> frames;
+    std::vector<float> floats;
+    std::vector<int16_t> shorts;
     for (std::size_t f = 0; f < channels[0].size(); ++f) {
         for (uint32_t c = 0; c < count; ++c) {
-            frames.push_back(channels[c][f]);
+            floats.push_back(channels[c][f]);
+            shorts.push_back(static_cast<int16_t>(channels[c][f] * 32768.0f));
         }
     }
     const auto n = static_cast<sf_count_t>(channels[0].size());
-    EXPECT_EQ(sf_writef_float(file, frames.data(), n), n);
+    if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) {
+        EXPECT_EQ(sf_writef_short(file, shorts.data(), n), n);
+    } else {
+        EXPECT_EQ(sf_writef_float(file, floats.data(), n), n);
+    }
     sf_close(file);
 }
 
@@ -70,42 +82,55 @@ void write_float_wav(const std::string& path, const Channels& channels)
 
 TEST(FileSource, ReadsPlainChannelsAndInterleavedFramesAlike)
 {
-    // More frames than one piece of the plain path, in reads that end
-    // inside a piece and past the file's end.
-    const std::size_t frames = 2 * tonbrix::FileSource::piece_frames + 1234;
-    for (const uint32_t count : {1u, 2u, 3u, 5u}) {
-        TemporaryPath wav("source-" + std::to_string(count) + ".wav");
-        const Channels in = samples(count, frames);
-        write_float_wav(wav.path, in);
-        for (const bool interleaved : {false, true}) {
-            for (const std::size_t read_size : {frames, std::size_t{5000}, std::size_t{8193}}) {
-                SCOPED_TRACE(std::to_string(count) + " channels, " +
-                             (interleaved ? "interleaved" : "plain") + ", reads of " +
-                             std::to_string(read_size));
-                SNDFILE* file = open_file(wav.path, SFM_READ, 0, 0);
-                ASSERT_NE(file, nullptr);
-                tonbrix::FileSource source(file, count);
-                EXPECT_TRUE(source.writes_interleaved());
-                // Plain channels with room after each, as a ring slot has.
-                const std::size_t stride = interleaved ? 1 : read_size + 7;
-                const std::size_t step = interleaved ? count : 1;
-                std::vector<float> chunk(count * (read_size + 7));
-                Channels out(count);
-                for (;;) {
-                    const tonbrix::SourceRead read =
-                        source.read(tonbrix::ChunkOutput{chunk.data(), stride, step}, read_size);
-                    EXPECT_FALSE(read.error);
-                    for (uint32_t c = 0; c < count; ++c) {
-                        for (std::size_t f = 0; f < read.frames; ++f) {
-                            out[c].push_back(chunk[c * stride + f * step]);
+    // Float samples as the file holds them; 16-bit ones read as integers and
+    // converted, in either byte order; FLAC left to the library. More frames
+    // than a piece of either kind, in reads that end inside a piece and past
+    // the file's end.
+    const struct {
+        const char* name;
+        int format;
+    } formats[] = {
+        {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {"pcm16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {"pcm16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+        {"pcm16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    };
+    const std::size_t frames = 2 * tonbrix::FileSource::pcm16_piece_frames + 1234;
+    for (const auto& format : formats) {
+        for (const uint32_t count : {1u, 2u, 3u, 5u}) {
+            TemporaryPath path(std::to_string(count) + "-" + format.name);
+            const Channels in = samples(count, frames);
+            write_file(path.path, in, format.format);
+            for (const bool interleaved : {false, true}) {
+                for (const std::size_t read_size : {frames, std::size_t{5000}, std::size_t{40000}}) {
+                    SCOPED_TRACE(std::string(format.name) + ", " + std::to_string(count) +
+                                 " channels, " + (interleaved ? "interleaved" : "plain") +
+                                 ", reads of " + std::to_string(read_size));
+                    SNDFILE* file = open_file(path.path, SFM_READ, 0, 0);
+                    ASSERT_NE(file, nullptr);
+                    tonbrix::FileSource source(file, count);
+                    EXPECT_TRUE(source.writes_interleaved());
+                    // Plain channels with room after each, as a ring slot has.
+                    const std::size_t stride = interleaved ? 1 : read_size + 7;
+                    const std::size_t step = interleaved ? count : 1;
+                    std::vector<float> chunk(count * (read_size + 7));
+                    Channels out(count);
+                    for (;;) {
+                        const tonbrix::SourceRead read = source.read(
+                            tonbrix::ChunkOutput{chunk.data(), stride, step}, read_size);
+                        EXPECT_FALSE(read.error);
+                        for (uint32_t c = 0; c < count; ++c) {
+                            for (std::size_t f = 0; f < read.frames; ++f) {
+                                out[c].push_back(chunk[c * stride + f * step]);
+                            }
+                        }
+                        if (read.frames < read_size) {
+                            break;
                         }
                     }
-                    if (read.frames < read_size) {
-                        break;
-                    }
+                    EXPECT_EQ(out, in);
+                    sf_close(file);
                 }
-                EXPECT_EQ(out, in);
-                sf_close(file);
             }
         }
     }
