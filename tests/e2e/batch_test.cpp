@@ -224,6 +224,34 @@ TEST_F(Batch, PluginThatActivationDoesNotResetGetsNewInstancesForEachFile)
     EXPECT_EQ(events_logged(read_log(), "cleanup"), 4) << read_log();
 }
 
+TEST_F(Batch, RealReverbsAndDelaysGiveEachFileAsAlone)
+{
+    // Real plugins of which some clear their delay lines on activation and
+    // some do not: a file never hears the one before it in its worker.
+    fs::create_directories(path("in"));
+    const std::vector<std::string> names = {"1.wav", "2.wav", "3.wav"};
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        write_sound(path("in/" + names[k]), tone(2, 44100, wav_pcm16, 20000 - 5000 * k));
+    }
+    for (const std::string uri :
+         {"http://drobilla.net/plugins/fomp/reverb", "http://plugin.org.uk/swh-plugins/plate",
+          "http://drobilla.net/plugins/mda/DubDelay", "http://calf.sourceforge.net/plugins/Reverb",
+          "http://lsp-plug.in/plugins/lv2/art_delay_stereo"}) {
+        fs::remove_all(path("out"));
+        const CommandResult r = tonbrix_system(
+            {"-q", "--ignore-clipping", "-j", "1", "-i", path("in"), "-o", path("out"), uri});
+        ASSERT_EQ(r.status, 0) << uri << ": " << r.err;
+        for (const std::string& name : names) {
+            const CommandResult single =
+                tonbrix_system({"-q", "--ignore-clipping", "-i", path("in/" + name), "-o",
+                                path("single-" + name), uri});
+            ASSERT_EQ(single.status, 0) << uri << ": " << single.err;
+            EXPECT_TRUE(read_file(path("out/" + name)) == read_file(path("single-" + name)))
+                << uri << " " << name;
+        }
+    }
+}
+
 TEST_F(Batch, RefusalsComeBeforeAnyWork)
 {
     make_folder();
