@@ -366,10 +366,14 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
 
     install_batch_signal_handlers();
     WorkerPoolCallbacks callbacks;
+    // Each worker has its own copy, which keeps its last job's instances
+    // for the next job of the same shape.
+    KeptInstances kept;
     callbacks.run_job = [&](std::size_t job, FILE* job_notes) {
         return run_file_job(world, plugin, job_options(options, jobs[job]), raw, MissingFiles{},
-                            job_notes);
+                            job_notes, &kept);
     };
+    callbacks.worker_done = [&kept] { kept.release(); };
     callbacks.finished = [&](std::size_t job, JobOutcome&& outcome) {
         printer.finished(job, std::move(outcome));
     };

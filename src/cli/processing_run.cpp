@@ -14,6 +14,7 @@
 #include "engine/plugin_node.h"
 #include "engine/silent_source.h"
 #include "engine/readings.h"
+#include "engine/reset_check.h"
 #include "engine/report.h"
 #include "engine/routing.h"
 #include "io/file_sink.h"
@@ -138,6 +139,20 @@ Status apply_parameters(const std::vector<std::string>& parameters, const LilvPl
     return status;
 }
 
+// The instances with their buffers, as a run outside the render drives them.
+SettleRun instances_run(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                        const World::Impl& lv2)
+{
+    SettleRun run;
+    run.shape = shape;
+    run.buffers = &buffers;
+    run.instances = &instances.instances;
+    run.workers = &instances.worker_of_instance;
+    run.urids = &lv2.urids;
+    run.log_errors = &instances.features.log.errors;
+    return run;
+}
+
 // Gives the instances the --set values that their restore left, as
 // patch:Set messages, and runs them on silence until they have taken every
 // value. The message when a value cannot reach the plugin, the plugin logs
@@ -163,13 +178,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
         return queued;
     }
     constexpr int longest_seconds = 10;
-    SettleRun run;
-    run.shape = shape;
-    run.buffers = &buffers;
-    run.instances = &instances.instances;
-    run.workers = &instances.worker_of_instance;
-    run.urids = &lv2.urids;
-    run.log_errors = &instances.features.log.errors;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
     run.stop = &stop_signal;
     run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
                                             uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
@@ -352,10 +361,13 @@ struct PluginRun {
     PluginRun& operator=(const PluginRun&) = delete;
     ~PluginRun() { destroy_instances(instances); }
 
-    // Sorts the ports and routes the file's channels to the instances.
+    // Sorts the ports and routes the file's channels to the instances (again,
+    // for instances kept from an earlier file, to the same result).
     Status route(const World::Impl& world, const RunOptions& options, uint32_t channels,
                  EventSink& events)
     {
+        lists = PortIndexLists{};
+        routing = Routing{};
         if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
             return scanned;
         }
@@ -436,23 +448,169 @@ struct PluginRun {
         return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
                                      sample_rate);
     }
+
+    // The instances with their buffers, as the settling and the reset
+    // check drive them.
+    SettleRun driven(const World::Impl& world) { return instances_run(shape, buffers, instances, world); }
+
+    // Readies the instances of an earlier file of the same shape for the
+    // next one as start readies new ones: fresh port buffers, the input
+    // values, activation, then the --set values that go as messages
+    // (`parameters` as their creation left it).
+    Status restart(World::Impl& world, const RunOptions& options, double sample_rate,
+                   const ParameterPlan& parameters, EventSink& events)
+    {
+        deactivate_instances(instances);
+        buffers = RunBuffers{};
+        if (!allocate_port_buffers(shape, lists, world.urids.atom_Sequence, buffers)) {
+            return Error{insufficient_memory_message};
+        }
+        reactivate_instances(instances, &events, [&](LilvInstance* instance, std::size_t m) {
+            connect_instance_ports(lists, instance, m, shape, buffers);
+            if (m == 0) {
+                static_cast<void>(set_input_values(options));
+            }
+        });
+        if (Status values = set_input_values(options); !values) {
+            return values;
+        }
+        return take_parameter_values(parameters, shape, buffers, instances, lists, world,
+                                     sample_rate);
+    }
 };
+
+// Everything the creation of a plugin's instances depended on: instances
+// made for one key serve any file with the same key.
+struct InstanceKey {
+    const LilvPlugin* plugin = nullptr;
+    int rate = 0;
+    int channels = 0;
+    int block_size = 0;
+    std::vector<std::string> connect;
+    bool mono = false;
+    bool has_preset = false;
+    std::string preset;
+    std::vector<std::string> set_values;
+
+    InstanceKey(const PluginSetup& setup, const SF_INFO& info)
+        : plugin(setup.plugin), rate(info.samplerate), channels(info.channels),
+          block_size(setup.options.blocksize), connect(setup.options.connect),
+          mono(setup.options.mono), has_preset(setup.options.has_preset),
+          preset(setup.options.preset), set_values(setup.options.set_values)
+    {
+    }
+    bool operator==(const InstanceKey&) const = default;
+};
+
+// How long the reset check feeds kept instances noise before they are
+// activated again: a delay line up to this long is full of it, so what
+// activation leaves shows in the output at once. Then how long it compares
+// them with new ones.
+constexpr double reset_excite_seconds = 2.0;
+constexpr double reset_compare_seconds = 0.25;
+
+uint64_t seconds_frames(double seconds, int rate)
+{
+    return static_cast<uint64_t>(seconds * rate);
+}
+
+} // namespace
+
+// The instances of the last finished run with what they were made for,
+// and the --set plan their creation left (the values still to be sent as
+// messages).
+struct KeptInstances::Kept {
+    InstanceKey key;
+    std::unique_ptr<PluginRun> run;
+    ParameterPlan parameters;
+};
+
+KeptInstances::KeptInstances() = default;
+KeptInstances::~KeptInstances() = default;
+
+void KeptInstances::release()
+{
+    kept.reset();
+}
+
+namespace {
+
+// Tells whether deactivating and activating the kept instances makes them
+// what new ones made for this job would be: the kept instances run on
+// noise and are activated again, then must answer more noise exactly as
+// new instances do. Many plugins do not clear their delay lines or
+// reverb tails when activated; their instances never serve a second file.
+// Nothing is reported; false too when either side cannot be readied.
+bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& setup,
+                       const SF_INFO& info)
+{
+    World::Impl& lv2 = world.impl();
+    NoEvents quiet;
+    const double rate = static_cast<double>(info.samplerate);
+    PluginRun& used = *kept.run;
+    used.plan = &setup.plan;
+    if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
+        return false;
+    }
+    SettleRun excited = used.driven(lv2);
+    excited.stop = &stop_signal;
+    run_on_noise(excited, seconds_frames(reset_excite_seconds, info.samplerate));
+    if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
+        return false;
+    }
+    InstanceStates states;
+    PluginRun fresh(setup.plugin, setup.plan);
+    const bool ready =
+        prepare_plugin_states(world, setup.plugin, setup.options, states).ok() &&
+        fresh.route(lv2, setup.options, static_cast<uint32_t>(info.channels), quiet).ok() &&
+        fresh.start(lv2, setup.options, rate, states, quiet).ok();
+    const bool same = ready && same_response(excited, fresh.driven(lv2),
+                                             seconds_frames(reset_compare_seconds,
+                                                            info.samplerate));
+    report_instances_to(used.instances, nullptr);
+    return same;
+}
+
+// True when the kept instances may serve a job with their key: the first
+// time, the reset check decides for the rest of the worker's jobs.
+bool kept_instances_reset(World& world, KeptInstances& kept, PluginSetup& setup,
+                          const SF_INFO& info)
+{
+    if (!kept.checked) {
+        kept.checked = true;
+        kept.resets = activation_resets(world, *kept.kept, setup, info);
+    }
+    return kept.resets;
+}
+
+} // namespace
+
+namespace {
 
 // One plugin of the run with what reports for it and what it plays: its
 // messages carry its position in a chain, its readings are taken around
 // its blocks, and its events reach it through its hooks.
+// A plugin side taken over from an earlier file (`taken`) comes with the
+// --set plan of its creation.
 struct RunPlugin {
     PluginSetup& setup;
-    PluginRun run;
+    const bool reused;
+    std::unique_ptr<PluginRun> own;
+    PluginRun& run;
+    ParameterPlan reused_parameters;
     PositionedEvents events;
     EventRun event_run;
     ReadingRecorder recorder;
     ReadingHooks reading_hooks{recorder};
 
-    RunPlugin(PluginSetup& plugin_setup, EventSink& console_events, std::string prefix)
-        : setup(plugin_setup), run(plugin_setup.plugin, plugin_setup.plan),
-          events(console_events, std::move(prefix))
+    RunPlugin(PluginSetup& plugin_setup, EventSink& console_events, std::string prefix,
+              std::unique_ptr<PluginRun> taken = nullptr, ParameterPlan taken_parameters = {})
+        : setup(plugin_setup), reused(taken != nullptr),
+          own(taken ? std::move(taken)
+                    : std::make_unique<PluginRun>(plugin_setup.plugin, plugin_setup.plan)),
+          run(*own), reused_parameters(std::move(taken_parameters)), events(console_events, std::move(prefix))
     {
+        run.plan = &plugin_setup.plan;
     }
     RunPlugin(const RunPlugin&) = delete;
     RunPlugin& operator=(const RunPlugin&) = delete;
@@ -631,7 +789,7 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world,
-                   std::vector<PluginSetup>& plugins, FILE* notes)
+                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept)
 {
     install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -653,13 +811,32 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                           : files.settle_without_input(options, first_plan))) {
         return 1;
     }
+    // A single plugin takes over the instances an earlier file left when
+    // they were made for the same key; other instances are freed first.
+    const bool keeping =
+        kept != nullptr && plugins.size() == 1 && (!kept->checked || kept->resets);
+    if (kept != nullptr && plugins.size() == 1 && !kept->library) {
+        kept->library = std::make_unique<LibraryHold>(plugins.front().plugin);
+    }
+    std::unique_ptr<KeptInstances::Kept> taken;
+    if (keeping && kept->kept) {
+        if (kept->kept->key == InstanceKey(plugins.front(), files.info) &&
+            kept_instances_reset(world, *kept, plugins.front(), files.info)) {
+            taken = std::move(kept->kept);
+        } else {
+            kept->release();
+        }
+    }
     // Each plugin takes the outputs of the one before it as its channels,
     // routed by the rules of a single run over that many channels.
     RunPlugins chain;
     std::size_t channels = static_cast<std::size_t>(files.info.channels);
     for (std::size_t k = 0; k < plugins.size(); ++k) {
-        chain.push_back(std::make_unique<RunPlugin>(plugins[k], console.events,
-                                                    position_prefix(k + 1, plugins.size())));
+        chain.push_back(std::make_unique<RunPlugin>(
+            plugins[k], console.events, position_prefix(k + 1, plugins.size()),
+            taken ? std::move(taken->run) : nullptr,
+            taken ? std::move(taken->parameters) : ParameterPlan{}));
+        taken.reset();
         RunPlugin& part = *chain.back();
         if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
             return 1;
@@ -689,8 +866,12 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     const double rate = static_cast<double>(files.info.samplerate);
     for (const std::unique_ptr<RunPlugin>& part : chain) {
         PluginRun& run = part->run;
-        if (!plugin_succeeded(*part, run.start(lv2, part->setup.options, rate, part->setup.states,
-                                               part->events))) {
+        const Status started =
+            part->reused ? run.restart(lv2, part->setup.options, rate, part->reused_parameters,
+                                       part->events)
+                         : run.start(lv2, part->setup.options, rate, part->setup.states,
+                                     part->events);
+        if (!plugin_succeeded(*part, started)) {
             return 1;
         }
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
@@ -731,7 +912,17 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     for (const std::unique_ptr<RunPlugin>& part : chain) {
         latencies.push_back(midi_latencies(options, part->run));
     }
-    destroy_all();
+    if (keeping && finished) {
+        // The plugin side stays alive (its object does not move) for what
+        // follows here, then waits for the next file.
+        RunPlugin& part = *chain.front();
+        report_instances_to(part.run.instances, nullptr); // the job's console goes
+        kept->kept = std::make_unique<KeptInstances::Kept>(KeptInstances::Kept{
+            InstanceKey(part.setup, files.info), std::move(part.own),
+            part.reused ? part.reused_parameters : part.setup.states.parameters});
+    } else {
+        destroy_all();
+    }
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
             leftover > 0) {
@@ -776,7 +967,7 @@ bool check_block_size(const RunOptions& options)
 }
 
 int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
-                 const MissingFiles& missing, FILE* notes)
+                 const MissingFiles& missing, FILE* notes, KeptInstances* kept)
 {
     std::vector<PluginSetup> plugins(1);
     PluginSetup& setup = plugins.front();
@@ -794,7 +985,7 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
         return 1;
     }
     setup.plan = std::move(plan.value());
-    return run_processing(options, raw, world, plugins, notes);
+    return run_processing(options, raw, world, plugins, notes, kept);
 }
 
 } // namespace tonbrix::cli

@@ -147,6 +147,9 @@ bool write_message(int fd, const Message& message)
             break;
         }
     }
+    if (callbacks.worker_done) {
+        callbacks.worker_done();
+    }
     ::_exit(0);
 }
 

@@ -21,6 +21,8 @@ struct WorkerPoolCallbacks {
     // Runs job `job` in a worker process, with standard output and error
     // captured, and returns its exit status; notes go to `notes`.
     std::function<int(std::size_t job, FILE* notes)> run_job;
+    // In a worker process, when the pool has no more jobs for it.
+    std::function<void()> worker_done;
     // In the run's own process, as each job ends (in any order).
     std::function<void(std::size_t job, JobOutcome&& outcome)> finished;
     // In the run's own process, at least ten times a second while jobs run.

@@ -34,6 +34,24 @@ bool same_values(const std::vector<float>& a, const std::vector<float>& b)
 
 } // namespace
 
+void run_instances_block(const SettleRun& run)
+{
+    const std::vector<WorkerContext*>& workers = *run.workers;
+    for (std::size_t m = 0; m < run.instances->size(); ++m) {
+        InstanceBuffers& own = run.buffers->instances[m];
+        for (AtomBuffer& atoms : own.atom_outputs) {
+            prepare_atom_output(atoms, run.urids->atom_Chunk);
+        }
+        lilv_instance_run((*run.instances)[m], run.shape.block_size);
+        if (m < workers.size() && workers[m] != nullptr) {
+            end_worker_run(*workers[m]);
+        }
+        for (AtomBuffer& atoms : own.atom_inputs) {
+            reset_atom_input(atoms, run.urids->atom_Sequence);
+        }
+    }
+}
+
 SettleResult settle_parameters(const SettleRun& run)
 {
     const BlockShape& s = run.shape;
@@ -51,19 +69,7 @@ SettleResult settle_parameters(const SettleRun& run)
         if (run.stop != nullptr && run.stop->load() != 0) {
             return SettleResult::stopped;
         }
-        for (std::size_t m = 0; m < run.instances->size(); ++m) {
-            InstanceBuffers& own = buffers.instances[m];
-            for (AtomBuffer& atoms : own.atom_outputs) {
-                prepare_atom_output(atoms, run.urids->atom_Chunk);
-            }
-            lilv_instance_run((*run.instances)[m], s.block_size);
-            if (m < workers.size() && workers[m] != nullptr) {
-                end_worker_run(*workers[m]);
-            }
-            for (AtomBuffer& atoms : own.atom_inputs) {
-                reset_atom_input(atoms, run.urids->atom_Sequence);
-            }
-        }
+        run_instances_block(run);
         const uint64_t now_jobs = scheduled_jobs(workers);
         std::vector<float> now_outputs = control_outputs(buffers);
         const bool busy = now_jobs != jobs || !same_values(now_outputs, outputs);

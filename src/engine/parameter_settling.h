@@ -33,6 +33,11 @@ struct SettleRun {
     const std::atomic<int>* stop = nullptr; // when set, the wait ends at once
 };
 
+// Runs every instance once, one block, on what its input buffers hold:
+// atom outputs offered whole before, worker responses delivered and atom
+// inputs emptied after, as a render does.
+void run_instances_block(const SettleRun& run);
+
 // Consecutive quiet blocks after which a plugin counts as settled.
 inline constexpr int settle_quiet_blocks = 4;
 

@@ -241,6 +241,41 @@ void destroy_instances(InstanceSet& set) noexcept
     set.worker_of_instance.clear();
 }
 
+void deactivate_instances(InstanceSet& set) noexcept
+{
+    for (std::size_t i = 0; i < set.instances.size(); ++i) {
+        if (set.activated[i]) {
+            lilv_instance_deactivate(set.instances[i]);
+            set.activated[i] = false;
+        }
+    }
+}
+
+void report_instances_to(InstanceSet& set, EventSink* events)
+{
+    {
+        const std::lock_guard<std::mutex> held(set.features.log.lock);
+        set.features.log.events = events;
+    }
+    for (WorkerContext& worker : set.workers) {
+        worker.events = events;
+    }
+}
+
+void reactivate_instances(InstanceSet& set, EventSink* events, const ConnectPorts& connect)
+{
+    report_instances_to(set, events);
+    for (WorkerContext& worker : set.workers) {
+        worker.responses.clear();
+        worker.scheduled = 0;
+    }
+    for (std::size_t i = 0; i < set.instances.size(); ++i) {
+        connect(set.instances[i], i);
+        lilv_instance_activate(set.instances[i]);
+        set.activated[i] = true;
+    }
+}
+
 InstanceSet::~InstanceSet()
 {
     destroy_instances(*this);

@@ -121,4 +121,18 @@ Status block_length_supported(LilvWorld* world, const LilvPlugin* plugin, int32_
 // Deactivates (where activated) and frees each instance, in ascending order.
 void destroy_instances(InstanceSet& set) noexcept;
 
+// Deactivates every activated instance, in ascending order, so that its
+// ports can be connected anew.
+void deactivate_instances(InstanceSet& set) noexcept;
+
+// Sends the instances' log lines and worker trace to `events` (null: nowhere).
+void report_instances_to(InstanceSet& set, EventSink* events);
+
+// Makes deactivated instances ready for a new file of the same shape:
+// their log lines and worker trace go to `events` from now on, responses
+// their worker still held are dropped, and each is connected (by
+// `connect`) and activated again in ascending order. LV2's activate resets
+// an instance to the state its restore left, as a new instance would be.
+void reactivate_instances(InstanceSet& set, EventSink* events, const ConnectPorts& connect);
+
 } // namespace tonbrix

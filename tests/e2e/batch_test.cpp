@@ -96,18 +96,33 @@ TEST_F(Batch, FolderIsMirroredIntoTheOutputFolder)
     EXPECT_EQ(read_sound(path("flac/sub/b.aiff")).format & SF_FORMAT_TYPEMASK, SF_FORMAT_AIFF);
 }
 
+// How many lines of the lifecycle log start with `event` and a space.
+long events_logged(const std::string& log, const std::string& event)
+{
+    long count = 0;
+    for (const std::string& line : lines_of(log)) {
+        count += line.rfind(event + " ", 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
 TEST_F(Batch, OutputsEqualSingleRunsByteForByte)
 {
     // A stateful plugin over files of mixed rates, channel counts and
-    // formats: each file starts from the plugin's fresh state, as alone.
+    // formats: each file starts from the plugin's fresh state, as alone,
+    // also where a worker's instances served the file before it.
     fs::create_directories(path("in"));
     write_sound(path("in/1.wav"), tone(2, 44100, wav_pcm16, 30000));
+    write_sound(path("in/1b.wav"), tone(2, 44100, wav_pcm16, 12000));
     write_sound(path("in/2.flac"), tone(1, 96000, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 20000));
     write_sound(path("in/3.aiff"), tone(3, 22050, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 9000));
     write_sound(path("in/4.wav"), tone(2, 48000, wav_pcm16, 700));
+    write_sound(path("in/4b.aiff"), tone(2, 48000, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 5000));
     write_sound(path("in/5.caf"), tone(1, 8000, SF_FORMAT_CAF | SF_FORMAT_PCM_32, 5000));
-    const std::vector<std::string> names = {"1.wav", "2.flac", "3.aiff", "4.wav", "5.caf"};
-    const std::vector<std::string> options = {"-p", "delay:300", "--tail=0.01",
+    write_sound(path("in/6.wav"), tone(2, 44100, wav_pcm16, 3000));
+    const std::vector<std::string> names = {"1.wav", "1b.wav", "2.flac", "3.aiff",
+                                            "4.wav", "4b.aiff", "5.caf", "6.wav"};
+    const std::vector<std::string> options = {"-p", "delay:1000", "--tail=0.01",
                                               test_plugin("delay")};
     for (const std::string& name : names) {
         std::vector<std::string> args = {"-q", "-i", path("in/" + name), "-o", path("single-" + name)};
@@ -115,6 +130,7 @@ TEST_F(Batch, OutputsEqualSingleRunsByteForByte)
         ASSERT_EQ(tonbrix(args).status, 0) << name;
     }
     for (const std::string jobs : {"1", "2", "5"}) {
+        fs::remove(log_path());
         std::vector<std::string> args = {"-q", "-j", jobs, "-i", path("in"), "-o", path("out" + jobs)};
         args.insert(args.end(), options.begin(), options.end());
         const CommandResult r = tonbrix(args);
@@ -123,6 +139,115 @@ TEST_F(Batch, OutputsEqualSingleRunsByteForByte)
             EXPECT_TRUE(read_file(path("out" + jobs + "/" + name)) ==
                         read_file(path("single-" + name)))
                 << name << " with -j " << jobs;
+        }
+        if (jobs == "1") {
+            // One worker takes the files in order: 1b and 4b are the shape
+            // of the file before them, so 11 instances serve 15 runs of one,
+            // and 2 more show once that activation resets the plugin; every
+            // instance is freed in the end.
+            const std::string log = read_log();
+            EXPECT_EQ(events_logged(log, "instantiate"), 13) << log;
+            EXPECT_EQ(events_logged(log, "cleanup"), 13) << log;
+        }
+    }
+}
+
+TEST_F(Batch, KeptInstancesTakeEachJobsOwnValues)
+{
+    // Jobs of one shape with their own delays, after a file of another
+    // shape and before a job that fails: each output is the single run's.
+    write_sound(path("a.wav"), tone(2, 44100, wav_pcm16, 6000));
+    write_sound(path("b.wav"), tone(2, 44100, wav_float, 4000));
+    write_sound(path("m.wav"), tone(1, 44100, wav_pcm16, 3000));
+    struct Job {
+        const char* input;
+        const char* output;
+        const char* delay;
+    };
+    const std::vector<Job> jobs = {{"m.wav", "m.wav", "40"},   {"a.wav", "a1.wav", "100"},
+                                   {"b.wav", "b.wav", "500"},  {"missing.wav", "x.wav", "7"},
+                                   {"a.wav", "a2.wav", "250"}, {"a.wav", "a3.wav", "250"}};
+    std::string list;
+    for (const Job& job : jobs) {
+        list += std::string("{\"input\": \"") + job.input + "\", \"output\": \"out/" +
+                job.output + "\", \"parameters\": {\"delay\": " + job.delay + "}}\n";
+    }
+    write_list(list);
+    fs::create_directories(path("out"));
+    const CommandResult r =
+        tonbrix_under({"sh", "-c", "cd \"$1\" && shift && exec \"$@\"", "sh", dir_},
+                      {"--batch=jobs.txt", "-q", "-j", "1", test_plugin("delay")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("missing.wav: ", 0), 0u) << r.err;
+    // One instance for m.wav, two for all of a.wav and b.wav, and two new
+    // ones against which the kept ones are checked once.
+    EXPECT_EQ(events_logged(read_log(), "instantiate"), 5) << read_log();
+    for (const Job& job : jobs) {
+        if (std::string(job.input) == "missing.wav") {
+            continue;
+        }
+        const CommandResult single =
+            tonbrix({"-q", "-i", path(job.input), "-o", path(std::string("single-") + job.output),
+                     "-p", std::string("delay:") + job.delay, test_plugin("delay")});
+        ASSERT_EQ(single.status, 0) << single.err;
+        EXPECT_EQ(read_sound(path(std::string("out/") + job.output)).samples,
+                  read_sound(path(std::string("single-") + job.output)).samples)
+            << job.output;
+    }
+}
+
+TEST_F(Batch, PluginThatActivationDoesNotResetGetsNewInstancesForEachFile)
+{
+    // The plugin's decay would carry from one file into the next if its
+    // instances were kept.
+    fs::create_directories(path("in"));
+    const std::vector<std::string> names = {"1.wav", "2.wav", "3.wav"};
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        write_sound(path("in/" + names[k]), tone(1, 44100, wav_float, 3000 + 1000 * k));
+        ASSERT_EQ(tonbrix({"-q", "-i", path("in/" + names[k]), "-o", path("single-" + names[k]),
+                           test_plugin("stale")})
+                      .status,
+                  0);
+    }
+    fs::remove(log_path());
+    const CommandResult r =
+        tonbrix({"-q", "-j", "1", "-i", path("in"), "-o", path("out"), test_plugin("stale")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    for (const std::string& name : names) {
+        EXPECT_EQ(read_sound(path("out/" + name)).samples,
+                  read_sound(path("single-" + name)).samples)
+            << name;
+    }
+    // One instance a file, and one more for the check that found it out.
+    EXPECT_EQ(events_logged(read_log(), "instantiate"), 4) << read_log();
+    EXPECT_EQ(events_logged(read_log(), "cleanup"), 4) << read_log();
+}
+
+TEST_F(Batch, RealReverbsAndDelaysGiveEachFileAsAlone)
+{
+    // Real plugins of which some clear their delay lines on activation and
+    // some do not: a file never hears the one before it in its worker.
+    fs::create_directories(path("in"));
+    const std::vector<std::string> names = {"1.wav", "2.wav", "3.wav"};
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        write_sound(path("in/" + names[k]), tone(2, 44100, wav_pcm16, 20000 - 5000 * k));
+    }
+    for (const std::string uri :
+         {"http://drobilla.net/plugins/fomp/reverb", "http://plugin.org.uk/swh-plugins/plate",
+          "http://drobilla.net/plugins/mda/DubDelay", "http://calf.sourceforge.net/plugins/Reverb",
+          "http://lsp-plug.in/plugins/lv2/art_delay_stereo"}) {
+        fs::remove_all(path("out"));
+        const CommandResult r = tonbrix_system(
+            {"-q", "--ignore-clipping", "-j", "1", "-i", path("in"), "-o", path("out"), uri});
+        ASSERT_EQ(r.status, 0) << uri << ": " << r.err;
+        for (const std::string& name : names) {
+            const CommandResult single =
+                tonbrix_system({"-q", "--ignore-clipping", "-i", path("in/" + name), "-o",
+                                path("single-" + name), uri});
+            ASSERT_EQ(single.status, 0) << uri << ": " << single.err;
+            EXPECT_TRUE(read_file(path("out/" + name)) == read_file(path("single-" + name)))
+                << uri << " " << name;
         }
     }
 }

@@ -3,6 +3,7 @@
  * the `report` control when that is not -2. */
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <lv2/core/lv2.h>
 
@@ -54,7 +55,14 @@ static void connect_port(LV2_Handle h, uint32_t port, void* data)
     }
 }
 
-static void activate(LV2_Handle h) { tb_log("activate", ((Delay*)h)->k); }
+/* Activation starts the stream again: an empty history from frame 0. */
+static void activate(LV2_Handle h)
+{
+    Delay* self = h;
+    tb_log("activate", self->k);
+    memset(self->history, 0, capacity * sizeof(float));
+    self->frame = 0;
+}
 
 static void run(LV2_Handle h, uint32_t n)
 {
