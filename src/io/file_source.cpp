@@ -9,9 +9,9 @@ namespace tonbrix {
 namespace {
 
 // Whether the file holds plain 16-bit PCM, which libsndfile reads as
-// integers in one system call (as floats, in 8 KiB pieces), and which
-// become the same floats here, scaled by 1/32768, as there. FLAC is
-// decoded either way.
+// integers in one system call per read, but as floats through an 8 KiB
+// buffer of its own; scaled by 1/32768 here they are the same floats as
+// there. FLAC is decoded either way.
 bool plain_pcm16(SNDFILE* file)
 {
     SF_INFO info{};
@@ -79,15 +79,15 @@ SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
     }
     // Otherwise in pieces through a small buffer, so that a chunk is not
     // held twice.
-    const std::size_t piece_size = pcm16_ ? pcm16_piece_frames : piece_frames;
+    const std::size_t piece = std::size_t{piece_frames} * channels_;
     const bool allocated = pcm16_ ? pcm16_frames_.size != 0 : interleaved_.size != 0;
-    if (!allocated && !(pcm16_ ? pcm16_frames_.allocate(piece_size * channels_)
-                               : interleaved_.allocate(piece_size * channels_))) {
+    if (!allocated &&
+        !(pcm16_ ? pcm16_frames_.allocate(piece) : interleaved_.allocate(piece))) {
         return {0, Error{insufficient_memory_message}};
     }
     std::size_t done = 0;
     while (done < frames) {
-        const std::size_t wanted = std::min(piece_size, frames - done);
+        const std::size_t wanted = std::min<std::size_t>(piece_frames, frames - done);
         ReadOutcome outcome;
         if (pcm16_) {
             outcome = read_chunk(file_, pcm16_frames_.data, wanted);

@@ -21,10 +21,8 @@ public:
     bool writes_interleaved() const override { return true; }
 
     // Frames read at once through a buffer: float frames to be separated
-    // into channels, and 16-bit frames to be converted (libsndfile reads
-    // the latter in one system call, the former in 8 KiB pieces).
+    // into channels, or 16-bit frames to be converted.
     static constexpr uint32_t piece_frames = 8192;
-    static constexpr uint32_t pcm16_piece_frames = 32768;
 
 private:
     SNDFILE* file_;
