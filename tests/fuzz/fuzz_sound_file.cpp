@@ -1,8 +1,11 @@
 // A sound file made of arbitrary bytes: opened from memory as the input is,
-// read as floats, clamped, silenced and converted as the write stage does,
+// read by the file source as interleaved frames or plain channels (the
+// input's size chooses), clamped, silenced and converted as the sink does,
 // and written back in its own format to memory, with libsndfile's clipping
 // on for integer formats.
 #include "io/clip_stage.h"
+#include "io/file_source.h"
+#include "io/interleave.h"
 #include "io/memory_file.h"
 #include "io/sound_files.h"
 
@@ -18,7 +21,7 @@ using namespace tonbrix;
 
 namespace {
 
-constexpr sf_count_t chunk_frames = 512;
+constexpr std::size_t chunk_frames = 512;
 constexpr sf_count_t most_frames = 1 << 15;
 
 } // namespace
@@ -45,26 +48,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     }
     const auto channels = static_cast<std::size_t>(info.channels);
+    const bool interleaved = size % 2 == 0;
+    FileSource source(in, static_cast<uint32_t>(channels));
+    const ChunkOutput layout = interleaved ? ChunkOutput{nullptr, 1, channels}
+                                           : ChunkOutput{nullptr, chunk_frames, 1};
     std::vector<float> samples(channels * chunk_frames);
+    std::vector<float> frames(samples.size());
     std::vector<int16_t> pcm16(samples.size());
+    std::vector<const float*> planes(channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        planes[c] = samples.data() + c * chunk_frames;
+    }
     sf_count_t total = 0;
-    sf_count_t n = 0;
-    while (total < most_frames && (n = sf_readf_float(in, samples.data(), chunk_frames)) > 0) {
-        if (n > chunk_frames) {
+    bool more = true;
+    while (total < most_frames && more) {
+        ChunkOutput output = layout;
+        output.data = samples.data();
+        const SourceRead read = source.read(output, chunk_frames);
+        more = read.frames == chunk_frames && !read.error;
+        if (read.frames > chunk_frames) {
             __builtin_trap();
         }
-        const auto count = static_cast<std::size_t>(n) * channels;
-        repair_samples(samples.data(), count, true);
+        if (read.frames == 0) {
+            break;
+        }
+        const std::size_t n = read.frames;
+        const std::size_t count = n * channels;
+        const float* written = samples.data();
+        if (interleaved) {
+            repair_samples(samples.data(), count, true);
+            float_to_pcm16(samples.data(), count, pcm16.data());
+        } else {
+            for (std::size_t c = 0; c < channels; ++c) {
+                repair_samples(samples.data() + c * chunk_frames, n, true);
+            }
+            interleave_pcm16(planes.data(), static_cast<uint32_t>(channels), n, pcm16.data());
+            interleave_channels(n, planes.data(), channels, frames.data());
+            written = frames.data();
+        }
         for (std::size_t i = 0; i < count; ++i) {
-            if (!(samples[i] >= -1.0f && samples[i] <= 1.0f)) {
+            if (!(written[i] >= -1.0f && written[i] <= 1.0f)) {
                 __builtin_trap();
             }
         }
-        float_to_pcm16(samples.data(), count, pcm16.data());
         if (out != nullptr) {
-            sf_writef_float(out, samples.data(), n);
+            sf_writef_float(out, written, static_cast<sf_count_t>(n));
         }
-        total += n;
+        total += static_cast<sf_count_t>(n);
     }
     if (out != nullptr) {
         sf_close(out);
