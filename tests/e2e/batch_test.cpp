@@ -154,8 +154,8 @@ TEST_F(Batch, OutputsEqualSingleRunsByteForByte)
 
 TEST_F(Batch, KeptInstancesTakeEachJobsOwnValues)
 {
-    // Jobs of one shape with their own delays, after a file of another
-    // shape and before a job that fails: each output is the single run's.
+    // Jobs of two shapes in turn, each with its own delay, and a job that
+    // fails: each output is the single run's.
     write_sound(path("a.wav"), tone(2, 44100, wav_pcm16, 6000));
     write_sound(path("b.wav"), tone(2, 44100, wav_float, 4000));
     write_sound(path("m.wav"), tone(1, 44100, wav_pcm16, 3000));
@@ -166,7 +166,8 @@ TEST_F(Batch, KeptInstancesTakeEachJobsOwnValues)
     };
     const std::vector<Job> jobs = {{"m.wav", "m.wav", "40"},   {"a.wav", "a1.wav", "100"},
                                    {"b.wav", "b.wav", "500"},  {"missing.wav", "x.wav", "7"},
-                                   {"a.wav", "a2.wav", "250"}, {"a.wav", "a3.wav", "250"}};
+                                   {"a.wav", "a2.wav", "250"}, {"a.wav", "a3.wav", "250"},
+                                   {"m.wav", "m2.wav", "90"}};
     std::string list;
     for (const Job& job : jobs) {
         list += std::string("{\"input\": \"") + job.input + "\", \"output\": \"out/" +
@@ -179,8 +180,8 @@ TEST_F(Batch, KeptInstancesTakeEachJobsOwnValues)
                       {"--batch=jobs.txt", "-q", "-j", "1", test_plugin("delay")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("missing.wav: ", 0), 0u) << r.err;
-    // One instance for m.wav, two for all of a.wav and b.wav, and two new
-    // ones against which the kept ones are checked once.
+    // One instance for both runs of m.wav, two for all of a.wav and b.wav,
+    // and two new ones against which the kept ones are checked once.
     EXPECT_EQ(events_logged(read_log(), "instantiate"), 5) << read_log();
     for (const Job& job : jobs) {
         if (std::string(job.input) == "missing.wav") {
