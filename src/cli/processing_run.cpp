@@ -329,7 +329,7 @@ struct RunFiles {
             !opened) {
             return opened;
         }
-        set_crash_cleanup_path(output.atomic.temp);
+        add_crash_cleanup_path(output.atomic.temp);
         if (!(settings.raw && options.output == "-")) {
             const std::string warning = extension_mismatch_warning(options.output, output.format);
             if (!warning.empty()) {

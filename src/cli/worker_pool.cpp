@@ -142,7 +142,7 @@ bool write_message(int fd, const Message& message)
         if (notes != nullptr) {
             std::fflush(notes);
         }
-        set_crash_cleanup_path("");
+        clear_crash_cleanup_paths();
         if (!write_message(results, message)) {
             break;
         }
