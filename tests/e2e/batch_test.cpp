@@ -234,18 +234,23 @@ TEST_F(Batch, RealReverbsAndDelaysGiveEachFileAsAlone)
     for (std::size_t k = 0; k < names.size(); ++k) {
         write_sound(path("in/" + names[k]), tone(2, 44100, wav_pcm16, 20000 - 5000 * k));
     }
+    // LSP's delay leaves a few of its buffers unfreed.
+    const auto run = [this](const std::vector<std::string>& args) {
+        return tonbrix(args, "",
+                       {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"},
+                        {"ASAN_OPTIONS", "detect_leaks=0"}});
+    };
     for (const std::string uri :
          {"http://drobilla.net/plugins/fomp/reverb", "http://plugin.org.uk/swh-plugins/plate",
           "http://drobilla.net/plugins/mda/DubDelay", "http://calf.sourceforge.net/plugins/Reverb",
           "http://lsp-plug.in/plugins/lv2/art_delay_stereo"}) {
         fs::remove_all(path("out"));
-        const CommandResult r = tonbrix_system(
-            {"-q", "--ignore-clipping", "-j", "1", "-i", path("in"), "-o", path("out"), uri});
+        const CommandResult r =
+            run({"-q", "--ignore-clipping", "-j", "1", "-i", path("in"), "-o", path("out"), uri});
         ASSERT_EQ(r.status, 0) << uri << ": " << r.err;
         for (const std::string& name : names) {
-            const CommandResult single =
-                tonbrix_system({"-q", "--ignore-clipping", "-i", path("in/" + name), "-o",
-                                path("single-" + name), uri});
+            const CommandResult single = run({"-q", "--ignore-clipping", "-i", path("in/" + name),
+                                              "-o", path("single-" + name), uri});
             ASSERT_EQ(single.status, 0) << uri << ": " << single.err;
             EXPECT_TRUE(read_file(path("out/" + name)) == read_file(path("single-" + name)))
                 << uri << " " << name;
