@@ -356,12 +356,15 @@ TEST_F(Batch, CrashingPluginCostsOneFile)
 {
     fs::create_directories(path("out"));
     write_sound(path("in.wav"), tone(1, 48000, wav_pcm16, 30000));
-    // One worker: the crash takes it, and a new one runs the rest.
+    write_sound(path("stereo.wav"), tone(2, 48000, wav_pcm16, 30000));
+    // One worker: the crash takes it, and a new one runs the rest. The
+    // notes that only the stereo job printed before its crash are kept.
     write_list("in.wav\tout/1.wav\n"
                "{\"input\": \"in.wav\", \"output\": \"out/2.wav\", \"parameters\": {\"signal\": 11}}\n"
                "in.wav\tout/3.wav\n"
                "{\"input\": \"in.wav\", \"output\": \"out/4.wav\", \"parameters\": {\"signal\": 6}}\n"
-               "in.wav\tout/5.wav\n");
+               "in.wav\tout/5.wav\n"
+               "{\"input\": \"stereo.wav\", \"output\": \"out/6.wav\", \"parameters\": {\"signal\": 11}}\n");
     for (const std::string jobs : {"1", "3"}) {
         fs::remove_all(path("out"));
         fs::create_directories(path("out"));
@@ -372,9 +375,13 @@ TEST_F(Batch, CrashingPluginCostsOneFile)
         EXPECT_EQ(r.err, "in.wav: plugin " + test_plugin("raise") +
                              " crashed with signal 11 (SIGSEGV)\n"
                              "in.wav: plugin " + test_plugin("raise") +
-                             " crashed with signal 6 (SIGABRT)\n")
+                             " crashed with signal 6 (SIGABRT)\n"
+                             "stereo.wav: plugin " + test_plugin("raise") +
+                             " crashed with signal 11 (SIGSEGV)\n")
             << jobs;
-        EXPECT_EQ(r.out, one_instance_notes + "Processed 5 files: 3 written, 2 failed.\n") << jobs;
+        EXPECT_EQ(r.out, one_instance_notes + per_channel_notes(2) +
+                             "Processed 6 files: 3 written, 3 failed.\n")
+            << jobs;
         // No temporary file is left, and the others were written whole.
         EXPECT_EQ(folder_entries(path("out")), (std::vector<std::string>{"1.wav", "3.wav", "5.wav"}))
             << jobs;
