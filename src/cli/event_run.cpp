@@ -1,6 +1,7 @@
 #include "cli/event_run.h"
 
 #include "cli/number_text.h"
+#include "cli/signals.h"
 #include "io/midi_writer.h"
 #include "lv2/transport.h"
 
@@ -13,7 +14,11 @@ Status EventRun::open_midi_output(const RunOptions& options)
     if (!options.has_midi_out) {
         return {};
     }
-    return midi_output_.emplace(options.midi_out).open();
+    Status opened = midi_output_.emplace(options.midi_out).open();
+    if (opened) {
+        add_crash_cleanup_path(midi_output_->temporary_path());
+    }
+    return opened;
 }
 
 void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,

@@ -329,7 +329,7 @@ struct RunFiles {
             !opened) {
             return opened;
         }
-        set_crash_cleanup_path(output.atomic.temp);
+        add_crash_cleanup_path(output.atomic.temp);
         if (!(settings.raw && options.output == "-")) {
             const std::string warning = extension_mismatch_warning(options.output, output.format);
             if (!warning.empty()) {
@@ -509,6 +509,10 @@ struct InstanceKey {
 constexpr double reset_excite_seconds = 2.0;
 constexpr double reset_compare_seconds = 0.25;
 
+// The number of shapes whose instances a worker keeps at once: files of a
+// few rates in turn find theirs, and memory stays bounded.
+constexpr std::size_t kept_shapes = 4;
+
 uint64_t seconds_frames(double seconds, int rate)
 {
     return static_cast<uint64_t>(seconds * rate);
@@ -530,7 +534,7 @@ KeptInstances::~KeptInstances() = default;
 
 void KeptInstances::release()
 {
-    kept.reset();
+    kept.clear();
 }
 
 namespace {
@@ -571,16 +575,29 @@ bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& set
     return same;
 }
 
-// True when the kept instances may serve a job with their key: the first
-// time, the reset check decides for the rest of the worker's jobs.
-bool kept_instances_reset(World& world, KeptInstances& kept, PluginSetup& setup,
-                          const SF_INFO& info)
+// Takes the kept plugin side made for this job's key out of `kept`, when
+// there is one and it may serve: the first time, the reset check decides
+// for the rest of the worker's jobs (and when it fails, nothing is kept).
+std::unique_ptr<KeptInstances::Kept> take_kept_instances(World& world, KeptInstances& kept,
+                                                         PluginSetup& setup, const SF_INFO& info)
 {
+    const InstanceKey key(setup, info);
+    const auto found = std::find_if(kept.kept.begin(), kept.kept.end(),
+                                    [&key](const auto& side) { return side->key == key; });
+    if (found == kept.kept.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<KeptInstances::Kept> taken = std::move(*found);
+    kept.kept.erase(found);
     if (!kept.checked) {
         kept.checked = true;
-        kept.resets = activation_resets(world, *kept.kept, setup, info);
+        kept.resets = activation_resets(world, *taken, setup, info);
     }
-    return kept.resets;
+    if (!kept.resets) {
+        kept.release();
+        return nullptr;
+    }
+    return taken;
 }
 
 } // namespace
@@ -818,15 +835,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     if (kept != nullptr && plugins.size() == 1 && !kept->library) {
         kept->library = std::make_unique<LibraryHold>(plugins.front().plugin);
     }
-    std::unique_ptr<KeptInstances::Kept> taken;
-    if (keeping && kept->kept) {
-        if (kept->kept->key == InstanceKey(plugins.front(), files.info) &&
-            kept_instances_reset(world, *kept, plugins.front(), files.info)) {
-            taken = std::move(kept->kept);
-        } else {
-            kept->release();
-        }
-    }
+    std::unique_ptr<KeptInstances::Kept> taken =
+        keeping ? take_kept_instances(world, *kept, plugins.front(), files.info) : nullptr;
     // Each plugin takes the outputs of the one before it as its channels,
     // routed by the rules of a single run over that many channels.
     RunPlugins chain;
@@ -917,9 +927,12 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         // follows here, then waits for the next file.
         RunPlugin& part = *chain.front();
         report_instances_to(part.run.instances, nullptr); // the job's console goes
-        kept->kept = std::make_unique<KeptInstances::Kept>(KeptInstances::Kept{
+        if (kept->kept.size() >= kept_shapes) {
+            kept->kept.erase(kept->kept.begin());
+        }
+        kept->kept.push_back(std::make_unique<KeptInstances::Kept>(KeptInstances::Kept{
             InstanceKey(part.setup, files.info), std::move(part.own),
-            part.reused ? part.reused_parameters : part.setup.states.parameters});
+            part.reused ? part.reused_parameters : part.setup.states.parameters}));
     } else {
         destroy_all();
     }

@@ -12,15 +12,16 @@
 
 namespace tonbrix::cli {
 
-// The plugin side a batch worker keeps from one file to the next: a job
+// The plugin sides a batch worker keeps from one file to the next: a job
 // whose shape (rate, channel count) and instance settings (plugin, block
-// size, routing, preset, --set values) are the last one's takes its
-// instances over, deactivated and activated again; another job frees them
-// and gets new ones. Instances are kept only for a plugin whose activation
-// is found to reset them. Empty until a one-plugin run finishes with it.
+// size, routing, preset, --set values) are those of an earlier job takes
+// its instances over, deactivated and activated again; a job of a new
+// shape gets new ones, and the sides of the last few shapes are kept.
+// Instances are kept only for a plugin whose activation is found to reset
+// them. Empty until a one-plugin run finishes with it.
 struct KeptInstances {
     struct Kept;
-    std::unique_ptr<Kept> kept;
+    std::vector<std::unique_ptr<Kept>> kept; // the most recently used last
     // Whether the plugin's activation was checked to reset its instances
     // (on the first chance to keep them), and what the check found.
     bool checked = false;
@@ -34,7 +35,7 @@ struct KeptInstances {
     KeptInstances& operator=(const KeptInstances&) = delete;
     ~KeptInstances();
 
-    // Frees the instances kept, if any.
+    // Frees every instance kept.
     void release();
 };
 

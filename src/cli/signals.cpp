@@ -17,7 +17,19 @@ namespace {
 // async-signal-safe calls.
 char crash_prefix[2048];
 std::size_t crash_prefix_length = 0;
-char crash_cleanup_path[PATH_MAX];
+// The temporary files to remove, each ended by a null character; the
+// first empty one ends the table.
+char crash_cleanup_paths[8][PATH_MAX];
+
+void remove_crash_cleanup_paths()
+{
+    for (const char* path : crash_cleanup_paths) {
+        if (path[0] == '\0') {
+            return;
+        }
+        ::unlink(path);
+    }
+}
 alignas(16) char crash_stack[1 << 16];
 
 struct SignalName {
@@ -44,9 +56,7 @@ extern "C" void on_stop_signal(int number)
     if (stop_signal.compare_exchange_strong(none, number)) {
         return;
     }
-    if (crash_cleanup_path[0] != '\0') {
-        ::unlink(crash_cleanup_path);
-    }
+    remove_crash_cleanup_paths();
     static constexpr char message[] = "Interrupted.\n";
     [[maybe_unused]] const ssize_t written =
         ::write(STDERR_FILENO, message, sizeof message - 1);
@@ -55,9 +65,7 @@ extern "C" void on_stop_signal(int number)
 
 extern "C" void on_crash_signal(int number)
 {
-    if (crash_cleanup_path[0] != '\0') {
-        ::unlink(crash_cleanup_path);
-    }
+    remove_crash_cleanup_paths();
     char line[sizeof crash_prefix + 64];
     std::size_t length = 0;
     for (std::size_t i = 0; i < crash_prefix_length; ++i) {
@@ -128,12 +136,25 @@ void install_run_signal_handlers(const char* plugin_uri)
     }
 }
 
-void set_crash_cleanup_path(const std::string& path)
+void add_crash_cleanup_path(const std::string& path)
 {
-    // A path too long for the buffer is not removed rather than cut short.
-    const std::size_t length = path.size() < sizeof crash_cleanup_path ? path.size() : 0;
-    std::memcpy(crash_cleanup_path, path.data(), length);
-    crash_cleanup_path[length] = '\0';
+    // A path too long for its place is not removed rather than cut short.
+    if (path.empty() || path.size() >= PATH_MAX) {
+        return;
+    }
+    for (char* place : crash_cleanup_paths) {
+        if (place[0] == '\0') {
+            std::memcpy(place, path.c_str(), path.size() + 1);
+            return;
+        }
+    }
+}
+
+void clear_crash_cleanup_paths()
+{
+    for (char* place : crash_cleanup_paths) {
+        place[0] = '\0';
+    }
 }
 
 std::atomic<int> batch_signal_count{0};

@@ -14,17 +14,21 @@ extern std::atomic<int> stop_signal;
 
 // Installs the handlers of a processing run; a signal that was ignored
 // when the process started stays ignored. The first stop signal sets
-// stop_signal; a second one removes the temporary output file, prints
+// stop_signal; a second one removes the temporary output files, prints
 // "Interrupted." and ends the process at once with 128 + its number.
 // SIGPIPE and SIGXFSZ are ignored, so that a closed pipe or a file size
 // limit fails the write instead of killing the process. A crash (SIGSEGV,
-// SIGBUS, SIGFPE, SIGILL, SIGABRT) removes the temporary output file,
+// SIGBUS, SIGFPE, SIGILL, SIGABRT) removes the temporary output files,
 // prints one line naming `plugin_uri` and the signal, and is re-raised.
 void install_run_signal_handlers(const char* plugin_uri);
 
-// The temporary output file that a crash or a second stop signal removes;
-// empty for none.
-void set_crash_cleanup_path(const std::string& path);
+// Adds a temporary file (the audio output's, a MIDI output's) to those
+// that a crash or a second stop signal removes; a path too long for the
+// handler's table, or past its last place, is not removed.
+void add_crash_cleanup_path(const std::string& path);
+
+// Forgets every such file: a run's files are in place or gone.
+void clear_crash_cleanup_paths();
 
 } // namespace tonbrix::cli
 

@@ -130,6 +130,12 @@ bool write_message(int fd, const Message& message)
     }
     const int notes_fd = ::dup(slot.notes);
     FILE* notes = notes_fd >= 0 ? ::fdopen(notes_fd, "w") : nullptr;
+    // Each line goes out as it is written: a job's lines so far are not
+    // lost when its plugin crashes.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (notes != nullptr) {
+        std::setvbuf(notes, nullptr, _IOLBF, 0);
+    }
     Message message;
     while (read_message(commands, message)) {
         std::fflush(stdout);
@@ -142,7 +148,7 @@ bool write_message(int fd, const Message& message)
         if (notes != nullptr) {
             std::fflush(notes);
         }
-        set_crash_cleanup_path("");
+        clear_crash_cleanup_paths();
         if (!write_message(results, message)) {
             break;
         }

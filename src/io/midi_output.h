@@ -25,6 +25,10 @@ public:
     // (the path then keeps what it held).
     Status commit(std::span<const std::uint8_t> bytes);
 
+    // The temporary file made by open; empty when the path is written in
+    // place.
+    const std::string& temporary_path() const { return atomic_.temp; }
+
 private:
     Error failure(int error) const;
 

@@ -2,6 +2,7 @@
 // on the outputs of the one before it, with their own options and positions.
 #include "support/e2e.h"
 #include "support/messages.h"
+#include "support/midi.h"
 #include "support/samples.h"
 
 #include <cmath>
@@ -343,15 +344,29 @@ TEST_F(Chain, TwoLookAheadLimitersKeepAnImpulseAtItsFrame)
 TEST_F(Chain, ACrashNamesThePluginsOfTheChainAndLeavesNoFile)
 {
     write_sound(path("in.wav"), Sound{1, 48000, wav_float, signal(20000)});
-    const CommandResult r = tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"), thru,
-                                     "--then", "-p", "signal:11,after:4096",
-                                     test_plugin("raise")});
-    EXPECT_EQ(r.status, 128 + 11);
-    EXPECT_EQ(r.err, "tonbrix: plugin " + thru + " or " + test_plugin("raise") +
-                         " crashed with signal 11 (SIGSEGV)\n");
-    EXPECT_FALSE(file_exists(path("out.wav")));
-    for (const std::string& name : folder_entries(dir_)) {
-        EXPECT_TRUE(name == "in.wav" || name == "lifecycle.log") << name;
+    write_bytes(path("in.mid"), midi_file(0, 480, {{{0, {0x90, 60, 64}}, {240, {0x80, 60, 0}}}}));
+    const std::string probe = test_plugin("eventprobe");
+    struct Case {
+        std::vector<std::string> first; // the files and the first plugin
+        std::string names;              // the plugins the crash line names
+    };
+    // The temporary files of the audio output and of a MIDI output go alike.
+    const Case cases[] = {
+        {{"-i", path("in.wav"), thru}, thru},
+        {{"--midi=" + path("in.mid"), "--midi-out=" + path("out.mid"), probe}, probe},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-o", path("out.wav")};
+        args.insert(args.end(), c.first.begin(), c.first.end());
+        args.insert(args.end(), {"--then", "-p", "signal:11,after:4096", test_plugin("raise")});
+        const CommandResult r = tonbrix(args);
+        EXPECT_EQ(r.status, 128 + 11) << c.names;
+        EXPECT_EQ(r.err, "tonbrix: plugin " + c.names + " or " + test_plugin("raise") +
+                             " crashed with signal 11 (SIGSEGV)\n");
+        for (const std::string& name : folder_entries(dir_)) {
+            EXPECT_TRUE(name == "in.wav" || name == "in.mid" || name == "lifecycle.log")
+                << c.names << ": " << name;
+        }
     }
 }
 
