@@ -63,8 +63,19 @@ extern "C" void on_stop_signal(int number)
     ::_exit(128 + number);
 }
 
+// Set by the first thread that crashes: instances on other threads may
+// crash at the same moment, and only one may report and end the process.
+std::atomic<bool> crashing{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 extern "C" void on_crash_signal(int number)
 {
+    if (crashing.exchange(true)) {
+        // Another thread is reporting its crash and ends the process.
+        for (;;) {
+            ::pause();
+        }
+    }
     remove_crash_cleanup_paths();
     char line[sizeof crash_prefix + 64];
     std::size_t length = 0;
@@ -132,7 +143,7 @@ void install_run_signal_handlers(const char* plugin_uri)
     install(SIGPIPE, SIG_IGN, 0);
     install(SIGXFSZ, SIG_IGN, 0);
     for (const SignalName& s : crash_signals) {
-        install(s.number, on_crash_signal, SA_ONSTACK | SA_RESETHAND);
+        install(s.number, on_crash_signal, SA_ONSTACK);
     }
 }
 
