@@ -553,14 +553,19 @@ bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& set
     const double rate = static_cast<double>(info.samplerate);
     PluginRun& used = *kept.run;
     used.plan = &setup.plan;
+    // The kept instances report nowhere once the check is over.
+    const auto found = [&used](bool resets) {
+        report_instances_to(used.instances, nullptr);
+        return resets;
+    };
     if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
-        return false;
+        return found(false);
     }
     SettleRun excited = used.driven(lv2);
     excited.stop = &stop_signal;
     run_on_noise(excited, seconds_frames(reset_excite_seconds, info.samplerate));
     if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
-        return false;
+        return found(false);
     }
     InstanceStates states;
     PluginRun fresh(setup.plugin, setup.plan);
@@ -571,8 +576,7 @@ bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& set
     const bool same = ready && same_response(excited, fresh.driven(lv2),
                                              seconds_frames(reset_compare_seconds,
                                                             info.samplerate));
-    report_instances_to(used.instances, nullptr);
-    return same;
+    return found(same);
 }
 
 // Takes the kept plugin side made for this job's key out of `kept`, when
@@ -606,9 +610,9 @@ namespace {
 
 // One plugin of the run with what reports for it and what it plays: its
 // messages carry its position in a chain, its readings are taken around
-// its blocks, and its events reach it through its hooks.
-// A plugin side taken over from an earlier file (`taken`) comes with the
-// --set plan of its creation.
+// its blocks, and its events reach it through its hooks. A plugin side
+// taken over from an earlier file (`taken`) comes with the --set plan of
+// its creation.
 struct RunPlugin {
     PluginSetup& setup;
     const bool reused;
