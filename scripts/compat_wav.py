@@ -92,6 +92,17 @@ def write_notes(path):
         f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
 
 
+def read_varlen(data, pos):
+    """The variable-length number at pos, and the position after it."""
+    value = 0
+    while True:
+        byte = data[pos]
+        pos += 1
+        value = (value << 7) | (byte & 0x7F)
+        if not byte & 0x80:
+            return value, pos
+
+
 def midi_stats(path):
     with open(path, "rb") as f:
         data = f.read()
@@ -103,27 +114,9 @@ def midi_stats(path):
             pos += 1
         pos += 1
         first = data[pos]
-        if first == 0xFF:
-            length_at = pos + 2
-            pos = length_at
-            length = 0
-            while True:
-                byte = data[pos]
-                pos += 1
-                length = (length << 7) | (byte & 0x7F)
-                if not byte & 0x80:
-                    break
-            pos += length
-            continue
-        if first in (0xF0, 0xF7):
-            pos += 1
-            length = 0
-            while True:
-                byte = data[pos]
-                pos += 1
-                length = (length << 7) | (byte & 0x7F)
-                if not byte & 0x80:
-                    break
+        if first in (0xFF, 0xF0, 0xF7):
+            # A meta event has a type byte before its length.
+            length, pos = read_varlen(data, pos + (2 if first == 0xFF else 1))
             pos += length
             continue
         if first & 0x80:
