@@ -21,6 +21,7 @@
 #include "io/file_source.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
+#include "io/promised_frames.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
@@ -107,6 +108,17 @@ Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t chan
     }
     return Error{"Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
                  "RF64 with --output-format, e.g. --output-format=caf.\n"};
+}
+
+// The message when the output's encoding cannot take the run's rate (Opus
+// takes five rates; tonbrix does not resample), before anything is opened.
+Status refuse_output_rate(int format, int rate)
+{
+    const std::string refusal = output_rate_refusal(format, rate);
+    if (!refusal.empty()) {
+        return Error{refusal};
+    }
+    return {};
 }
 
 // Prints the message of a failure on standard error; false for a failure.
@@ -283,7 +295,7 @@ struct RunFiles {
             }
         }
         output_format = settings.format != 0 ? settings.format : info.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Settles the rate, length and output format of a run without an input
@@ -305,7 +317,7 @@ struct RunFiles {
             return Error{error};
         }
         output_format = settings.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Opens the output with `channels` channels, unless it is the input,
@@ -646,6 +658,7 @@ using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 // one plugin node for each plugin, in chain order.
 struct FileRender {
     std::unique_ptr<Source> source;
+    const FileSource* file_source = nullptr; // the source when it reads the input file
     std::unique_ptr<Sink> sink;
     Graph graph;
     RenderOptions options;
@@ -655,8 +668,10 @@ struct FileRender {
                RunPlugins& plugins, Console& console)
     {
         if (files.input.handle != nullptr) {
-            source = std::make_unique<FileSource>(files.input.handle,
-                                                  static_cast<uint32_t>(files.info.channels));
+            auto reader = std::make_unique<FileSource>(files.input.handle,
+                                                       static_cast<uint32_t>(files.info.channels));
+            file_source = reader.get();
+            source = std::move(reader);
         } else {
             source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
         }
@@ -703,7 +718,10 @@ struct FileRender {
     {
         FileSinkSettings settings;
         settings.file = files.output.handle;
+        settings.written = files.output.written.fd >= 0 ? &files.output.written : nullptr;
+        settings.name = files.output.name;
         settings.pcm16 = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        settings.fixed_pieces = encoding_depends_on_writes(files.output_format);
         if (files.output.segmented_flac) {
             settings.flac_fd = files.output.atomic.fd;
             settings.flac_info = files.output.encoder_info;
@@ -948,6 +966,17 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                       " bytes of an incomplete frame (" +
                                       std::to_string(files.settings.channels * sizeof(float)) +
                                       " bytes each); they were left out.\n");
+        }
+        if (render_files.file_source != nullptr && !raw) {
+            const uint64_t read = render_files.file_source->frames_read();
+            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            if (read < promised) {
+                console.events.report(EventKind::warning,
+                                      "WARNING: The input file ended after " +
+                                          std::to_string(read) + " of the " +
+                                          std::to_string(promised) +
+                                          " frames its header promised; the rest is missing.\n");
+            }
         }
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             console.events.report(EventKind::note, rf64_note);

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -205,10 +206,12 @@ TEST_F(Files, OpenErrors)
     };
     const Case cases[] = {
         {"missing input", path("missing.wav"), path("out.wav"), "thru", "",
-         "Error reading input file: System error.\n"},
+         "Error reading input file: System error.\n" + path("missing.wav") +
+             ": No such file or directory.\n"},
         {"output in a missing folder", path("in.wav"), missing_dir_output, "thru",
          one_instance_notes,
-         "Error reading output file: System error.\n"},
+         "Error reading output file: System error.\n" + missing_dir_output +
+             ": No such file or directory.\n"},
         // No audio outputs: refused before any file is opened.
         {"plugin without audio outputs", path("in.wav"), path("out.wav"), "sink", "",
          sink_output_error},
@@ -284,7 +287,7 @@ TEST_F(Files, FailedWriteIsAnError)
         {"-i", path("in.raw"), "-o", "/dev/full", "-r", "48000", "-n", "1", test_plugin("thru")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, one_instance_notes);
-    EXPECT_EQ(r.err, "Error writing output file: System error : No space left on device.\n");
+    EXPECT_EQ(r.err, "Error writing output file: /dev/full: No space left on device.\n");
     // The instance is still torn down.
     EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n");
 }
@@ -357,4 +360,89 @@ TEST_F(Files, PartialFrameAtTheEndOfARawInputIsWarnedAbout)
         const std::string audio = c.to_stdout ? r.out : read_file(path("out.f32"));
         EXPECT_EQ(from_raw_bytes(audio), samples) << label;
     }
+}
+
+TEST_F(Files, CutShortInputIsWarnedAboutOnceAndNormalFilesNever)
+{
+    // 1000 stereo frames, cut to the header, 300 whole frames and part of
+    // the next one.
+    const auto music = [](long f, int c) {
+        return 0.3f * static_cast<float>(std::sin(static_cast<double>(f * (c + 1)) * 0.05));
+    };
+    struct Case {
+        const char* label;
+        const char* name;
+        int format;
+        long cut_bytes;   // taken off the end; 0: left whole
+        long kept_frames; // what the header promised is 1000
+    };
+    const Case cases[] = {
+        {"WAV 16-bit", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 700 * 4 - 1, 300},
+        {"WAV 24-bit", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 700 * 6 - 2, 300},
+        {"WAV float", "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 700 * 8, 300},
+        {"WAVEX", "in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 700 * 4, 300},
+        {"RF64", "in.wav", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 700 * 4 - 3, 300},
+        {"AIFF", "in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 700 * 4 - 1, 300},
+        {"AU mu-law", "in.au", SF_FORMAT_AU | SF_FORMAT_ULAW, 700 * 2, 300},
+        {"WAV IMA ADPCM (frames in blocks)", "in.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM,
+         1024, 0},
+        // Whole files of every kind, whose length is exact.
+        {"whole WAV", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole FLAC", "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole Ogg Vorbis", "in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0, 1000},
+        {"whole Opus", "in.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 0, 1000},
+        {"whole AIFF", "in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole CAF", "in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole W64", "in.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole RF64", "in.wav", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 0, 1000},
+    };
+    for (const Case& c : cases) {
+        const std::string in = path(c.name);
+        std::remove(in.c_str());
+        write_sound(in, make_sound(2, 1000, 48000, c.format, music));
+        if (c.cut_bytes > 0) {
+            const long size = static_cast<long>(read_file(in).size());
+            ASSERT_EQ(std::system(("truncate -s " + std::to_string(size - c.cut_bytes) + " " +
+                                   in).c_str()),
+                      0);
+        }
+        const CommandResult r =
+            tonbrix({"-q", "-i", in, "-o", path("out.wav"), "--output-format=wav:float",
+                     test_plugin("thru2")});
+        EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+        EXPECT_EQ(r.err, "") << c.label;
+        const long written = read_sound(path("out.wav")).frames();
+        if (c.kept_frames == 1000) {
+            EXPECT_EQ(r.out, "") << c.label;
+            EXPECT_EQ(written, 1000) << c.label;
+        } else {
+            // Compressed frames come in blocks: whatever was read is told.
+            const long kept = c.kept_frames > 0 ? c.kept_frames : written;
+            EXPECT_LT(kept, 1000) << c.label;
+            EXPECT_EQ(written, kept) << c.label;
+            EXPECT_EQ(r.out, "WARNING: The input file ended after " + std::to_string(kept) +
+                                 " of the 1000 frames its header promised; the rest is "
+                                 "missing.\n")
+                << c.label;
+        }
+    }
+
+    // Lengths that no header promised: raw data from a pipe, and a WAV
+    // written to a pipe, whose sizes say "unknown" (0xFFFFFFFF).
+    write_sound(path("in.wav"), make_sound(2, 1000, 48000, wav_pcm16, music));
+    std::string streamed = read_file(path("in.wav"));
+    for (const std::size_t at : {std::size_t{4}, streamed.find("data") + 4}) {
+        streamed.replace(at, 4, "\xff\xff\xff\xff");
+    }
+    write_bytes(path("streamed.wav"), streamed);
+    const CommandResult from_pipe_wav = tonbrix(
+        {"-q", "-i", path("streamed.wav"), "-o", path("out.wav"), test_plugin("thru2")});
+    EXPECT_EQ(from_pipe_wav.status, 0) << from_pipe_wav.err;
+    EXPECT_EQ(from_pipe_wav.out, "");
+    EXPECT_EQ(read_sound(path("out.wav")).frames(), 1000);
+    const CommandResult raw = tonbrix({"-q", "-r", "48000", "-n", "2", "-i", "-", "-o",
+                                       path("out.f32"), test_plugin("thru2")},
+                                      to_raw_bytes(std::vector<float>(2000, 0.25f)));
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    EXPECT_EQ(raw.out, "");
 }
