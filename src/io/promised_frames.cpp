@@ -67,20 +67,6 @@ bool read_shortfall(std::string_view line, std::string_view name, uint64_t& size
            read_number(line.substr(should + 11), left) && size > left;
 }
 
-// The frames of `bytes` of samples, or `frames` scaled by the sizes for an
-// encoding whose frames take no fixed number of bytes.
-uint64_t frames_of(uint64_t bytes, uint64_t left, const SF_INFO& info)
-{
-    if (const uint64_t each = frame_bytes(info); each > 0) {
-        return bytes / each;
-    }
-    if (left == 0 || info.frames <= 0) {
-        return 0;
-    }
-    const long double scale = static_cast<long double>(bytes) / static_cast<long double>(left);
-    return static_cast<uint64_t>(static_cast<long double>(info.frames) * scale + 0.5L);
-}
-
 // Sizes that programs writing to a pipe put in a 32-bit size field for a
 // length they do not know yet (0xFFFFFFFF by ffmpeg, 0x7FFFF000 by sox):
 // they promise nothing.
@@ -126,8 +112,8 @@ uint64_t logged_promised_frames(std::string_view log, const SF_INFO& info)
                 promised = size;
             }
         } else if (read_shortfall(line, chunk, size, left) && size >= chunk_header &&
-                   size < unknown_size) {
-            promised = frames_of(size - chunk_header, left - std::min(left, chunk_header), info);
+                   size < unknown_size && frame_bytes(info) > 0) {
+            promised = (size - chunk_header) / frame_bytes(info);
         }
     }
     return promised > static_cast<uint64_t>(std::max<sf_count_t>(info.frames, 0)) ? promised : 0;
