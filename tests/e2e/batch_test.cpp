@@ -330,11 +330,13 @@ TEST_F(Batch, JobListValuesActAsIfAtTheEndOfTheCommandLine)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     const std::vector<std::string> err = lines_of(r.err);
-    ASSERT_EQ(err.size(), 3u) << r.err;
+    // The missing input's two lines: libsndfile's, then the path and the reason.
+    ASSERT_EQ(err.size(), 4u) << r.err;
     EXPECT_EQ(err[0], "Error: job list line 7: expected INPUT<TAB>OUTPUT or a JSON object");
     EXPECT_EQ(err[1], "Error: job list line 8: unknown key \"gain\" (known: input, output, "
                       "parameters, preset, set)");
     EXPECT_EQ(err[2].rfind("missing.wav: ", 0), 0u) << err[2];
+    EXPECT_EQ(err[3], "missing.wav: missing.wav: No such file or directory.");
     const auto first_three = [&](const std::string& name) {
         const Sound s = read_sound(path(name));
         return std::vector<float>{s.at(0, 0), s.at(1, 0), s.at(2, 0)};
