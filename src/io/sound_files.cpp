@@ -39,13 +39,14 @@ int output_format_error(SF_INFO info)
     return error;
 }
 
-// Opens a path, or the descriptor `fd` for "-" in raw float mode (closed
-// with the file when `close_fd`). Returns libsndfile's error code; the file
-// is open only when it is 0.
+// Opens a path, or the descriptor `fd` for "-" in raw float mode or when
+// the descriptor is the caller's own (closed with the file when
+// `close_fd`). Returns libsndfile's error code; the file is open only when
+// it is 0.
 int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mode,
                SF_INFO& info, SoundFile& file)
 {
-    if (raw && path == "-") {
+    if (path == "-" && (raw || close_fd)) {
         file.handle = sf_open_fd(fd, mode, &info, close_fd ? SF_TRUE : SF_FALSE);
         if (file.handle == nullptr && close_fd) {
             ::close(fd);

@@ -81,8 +81,8 @@ struct SoundFileSettings {
     SoundStrings strings; // the output's title, artist, ...
     // An RF64 output that libsndfile writes as WAV when it fits.
     bool rf64_auto_downgrade = false;
-    // Raw float output "-": the descriptor the audio goes to, closed with
-    // the file (or when the output cannot be opened); -1: standard output.
+    // Output "-": the descriptor the audio goes to, closed with the file
+    // (or when the output cannot be opened); -1: standard output.
     int output_fd = -1;
 };
 
