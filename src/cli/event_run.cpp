@@ -101,6 +101,15 @@ void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Im
             !hooks_.given_outputs.empty();
 }
 
+void EventRun::end_at(uint64_t frame)
+{
+    for (std::optional<EventFeed>* feed : {&midi_feed_, &transport_feed_}) {
+        if (feed->has_value()) {
+            (*feed)->end_at(frame);
+        }
+    }
+}
+
 void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
 {
     if (!midi_feed_) {

@@ -33,6 +33,10 @@ public:
     // in memory.
     bool gives_overflowed() const { return hooks_.overflowed.load(); }
 
+    // Plays nothing at `frame` or later: the end of a run whose length is
+    // known before it starts.
+    void end_at(uint64_t frame);
+
     // The hooks the plugin node calls; null when the run has no events.
     BlockHooks* hooks() { return used_ ? &hooks_ : nullptr; }
 

@@ -904,6 +904,12 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
                               run.instances.instances, run.shape.block_size, rate,
                               given_instances);
+        // A run without an input ends at a frame known now: an event there
+        // or later is outside it, whatever the block size. With latency
+        // compensation the output reaches later frames of the plugins.
+        if (!first_plan.reads_input && !options.compensate_latency) {
+            part->event_run.end_at(static_cast<uint64_t>(files.info.frames) + tail);
+        }
         if (options.report_every_seconds > 0.0) {
             start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());

@@ -47,8 +47,10 @@ void EventFeed::write(std::size_t instance, uint64_t start, uint32_t frames,
     Lane& lane = lanes_[instance];
     const EventSource source{events_, positions_, rate_,
                              takes_given_ ? given : std::span<const StreamEvent>()};
+    const uint32_t before_end =
+        start >= end_ ? 0 : static_cast<uint32_t>(std::min<uint64_t>(frames, end_ - start));
     const BlockEvents block =
-        write_block_events(source, lane.cursor, static_cast<int64_t>(start), frames, urids_,
+        write_block_events(source, lane.cursor, static_cast<int64_t>(start), before_end, urids_,
                            {lane.words.data(), capacity_});
     lane.cursor = block.next;
     lane.cursor.given = 0; // the next block's given events are a list of their own

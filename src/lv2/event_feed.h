@@ -40,6 +40,9 @@ public:
     void write(std::size_t instance, uint64_t start, uint32_t frames,
                std::span<const StreamEvent> given = {}) noexcept;
 
+    // Delivers nothing at `frame` or later: the run ends there.
+    void end_at(uint64_t frame) { end_ = frame; }
+
     // The MIDI events that the instance has not received (those after the
     // last block it ran), and those that did not fit in a block.
     std::size_t undelivered(std::size_t instance) const;
@@ -57,6 +60,7 @@ private:
     std::vector<TransportPosition> positions_;
     double rate_;
     bool takes_given_ = false;
+    uint64_t end_ = UINT64_MAX;
     uint32_t capacity_ = 0;
     EventUrids urids_;
     std::vector<Lane> lanes_;

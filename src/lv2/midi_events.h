@@ -50,6 +50,13 @@ struct AtomRegion {
 // positions, each list in time order, placed at frames of `rate`, and the
 // MIDI events that the plugin before it in a chain gave, at their frames.
 struct EventSource {
+    EventSource(std::span<const TimedMidiEvent> events_in = {},
+                std::span<const TransportPosition> positions_in = {}, double rate_in = 48000.0,
+                std::span<const StreamEvent> given_in = {})
+        : events(events_in), positions(positions_in), rate(rate_in), given(given_in)
+    {
+    }
+
     std::span<const TimedMidiEvent> events;
     std::span<const TransportPosition> positions;
     double rate = 48000.0;

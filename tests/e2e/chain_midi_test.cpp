@@ -176,9 +176,14 @@ TEST_F(ChainMidi, ChainsThatCannotCarryTheMidiAreRefusedBeforeAnyFileIsTouched)
         {{"--tail=1", echo, "--then", "--midi=" + path("in.mid"), probe},
          "2: Error: --midi plays into the first plugin of the chain that takes MIDI, plugin 1 "
          "'Event Echo' (" + echo + "); give it in that part.\n"},
-        {{"--midi=" + path("in.mid"), echo, "--then", test_plugin("thru")},
-         "2: Error: the plugin 'Thru' (" + test_plugin("thru") +
+        {{"--midi=" + path("in.mid"), echo, "--then", test_plugin("described")},
+         "2: Error: the plugin 'Described' (" + test_plugin("described") +
              ") takes audio, and plugin 1 before it gives none (only MIDI).\n"},
+        {{"--midi=" + path("in.mid"), echo, "--then", test_plugin("thru")},
+         "1: Error: the plugin 'Event Echo' (" + echo +
+             ") has no audio outputs and no MIDI output that the next plugin takes, so it has "
+             "nothing to pass on; only the last plugin of a chain may end it (with "
+             "--midi-out=FILE or --report).\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"-q", "-o", path("out.wav")};

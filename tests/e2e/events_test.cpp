@@ -150,6 +150,14 @@ TEST_F(Events, ARenderOfAMidiFileEndsAtItsEndAndAnEventThereFallsOutside)
             EXPECT_DOUBLE_EQ(midi.end_seconds, static_cast<double>(c.frames) / c.rate) << label;
         }
     }
+    // The plugin never receives the note-off at the end, whatever the block
+    // size: not in a last block that runs past the end either.
+    for (const char* block : {"512", "60000", "7"}) {
+        const CommandResult r = tonbrix({"-q", "-o", path("out.wav"), "--midi=" + path("short.mid"),
+                                         "-b", block, "--report", probe});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "meter: 2\n") << "-b " << block;
+    }
 }
 
 TEST_F(Events, TempoChangesTimeTheEventsAndMoveTheTransport)
@@ -187,12 +195,14 @@ TEST_F(Events, TempoChangesTimeTheEventsAndMoveTheTransport)
 
 TEST_F(Events, SystemExclusiveMessagesArriveWholeAndMetaEventsNot)
 {
-    // A text event, a system exclusive message of 6 bytes and a note.
+    // A text event, a system exclusive message of 6 bytes and a note, in a
+    // file that ends after them.
     write_bytes(path("in.mid"),
                 midi_file(0, frame_ticks,
                           {{{100, {0xFF, 0x01, 0x02, 'h', 'i'}},
                             {200, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
-                            {300, {0x90, 60, 100}}}}));
+                            {300, {0x90, 60, 100}}}},
+                          400));
     const CommandResult r = tonbrix({"-o", path("out.wav"), "--midi=" + path("in.mid"),
                                      "--ignore-clipping", "--report", "-q", probe});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -264,7 +274,7 @@ TEST_F(Events, APluginWithoutAudioOutputsWritesItsMidiAloneExactToTheMillisecond
     for (std::uint32_t ms : {0u, 1u, 333u, 999u, 1000u, 1001u, 2718u}) {
         items.push_back({ms, {0x90, static_cast<std::uint8_t>(ms % 128), 64}});
     }
-    write_bytes(path("in.mid"), midi_file(0, 500, {items}));
+    write_bytes(path("in.mid"), midi_file(0, 500, {items}, 3000));
     for (const char* rate : {"48000", "44100"}) {
         const CommandResult r = tonbrix({"--midi=" + path("in.mid"), "--midi-out=" +
                                          path("out.mid"), "-r", rate, "-b", "300", echo});
