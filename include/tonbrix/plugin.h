@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <tonbrix/error.h>
 #include <tonbrix/events.h>
 #include <tonbrix/graph.h>
@@ -44,6 +46,6 @@ struct PluginSettings {
 // pointers into the world, which must outlive it. A plugin with a MIDI
 // input plays the events the node before gives with each chunk, at their
 // frames; one with a MIDI output gives its events to the node after.
-Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings);
+TONBRIX_API Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings);
 
 } // namespace tonbrix
