@@ -32,7 +32,7 @@ struct ChunkInput {
     std::size_t step = 1;
     // What the node before gave with this chunk, in frame order: events
     // within the chunk's blocks (the last block whole).
-    std::span<const StreamEvent> events;
+    std::span<const StreamEvent> events = {};
 
     const float* channel(uint32_t c) const { return data + c * stride; }
     float sample(uint32_t c, std::size_t f) const { return data[c * stride + f * step]; }
