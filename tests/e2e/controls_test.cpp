@@ -3,6 +3,7 @@
 #include "support/e2e.h"
 #include "support/messages.h"
 
+#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -297,6 +298,50 @@ TEST_F(Controls, SampleRateCutoffOfARealFilterStartsInHertz)
         const double ratio = std::sqrt(out_sum / in_sum);
         EXPECT_GE(ratio, c.least_ratio) << c.hertz;
         EXPECT_LE(ratio, c.most_ratio) << c.hertz;
+    }
+}
+
+TEST_F(Controls, SampleRateDefaultsInHertzStayInHertz)
+{
+    // Ports whose bounds are fractions of the rate: a default within them is
+    // a fraction too (the swh IIR filters), one beyond them (440 beside a
+    // maximum of 0.5) is in Hz already. Either way the default run gives
+    // what setting the port to the default in Hz gives, and sound; before,
+    // the oscillators started at 440 x 48000 Hz (silent or at Nyquist) and
+    // the Moog filter wide open.
+    struct Case {
+        const char* plugin;
+        std::string setting; // the default at 48 kHz, as -p gives it
+    };
+    const float iir_cutoff = static_cast<float>(static_cast<double>(0.112575f) * 48000.0);
+    char iir_text[32];
+    std::snprintf(iir_text, sizeof iir_text, "cutoff:%.9g", iir_cutoff);
+    const Case cases[] = {
+        {"http://drobilla.net/plugins/blop/sawtooth", "freq:440"},
+        {"http://drobilla.net/plugins/blop/tracker", "hattack:100,hdecay:100,lattack:100,ldecay:100"},
+        {"http://drobilla.net/plugins/fomp/mvclpf1", "freq:440"},
+        {"http://drobilla.net/plugins/fomp/saw_vco", "freq:440"}, // a CV input
+        {"http://plugin.org.uk/swh-plugins/analogueOsc", "freq:440"},
+        {"http://plugin.org.uk/swh-plugins/butthigh_iir", iir_text},
+    };
+    write_sound(path("in.wav"), make_sound(1, 24000, 48000, wav_float, [](long f, int) {
+                    return static_cast<float>(0.5 * std::sin(f * 0.05) + 0.25 * std::sin(f * 1.3));
+                }));
+    for (const Case& c : cases) {
+        const CommandResult plain =
+            tonbrix_system({"-i", path("in.wav"), "-o", path("default.wav"), "-q", c.plugin});
+        ASSERT_EQ(plain.status, 0) << c.plugin << ": " << plain.err;
+        const CommandResult set = tonbrix_system(
+            {"-i", path("in.wav"), "-o", path("set.wav"), "-q", "-p", c.setting, c.plugin});
+        ASSERT_EQ(set.status, 0) << c.plugin << ": " << set.err;
+        EXPECT_EQ(set.out, "") << c.plugin; // the values lie within the ranges
+        const Sound by_default = read_sound(path("default.wav"));
+        EXPECT_EQ(by_default.samples, read_sound(path("set.wav")).samples) << c.plugin;
+        float peak = 0.0f;
+        for (const float x : by_default.samples) {
+            peak = std::max(peak, std::fabs(x));
+        }
+        EXPECT_GT(peak, 0.01f) << c.plugin;
     }
 }
 
