@@ -9,6 +9,7 @@
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
 #include "cli/progress.h"
+#include "cli/range_warnings.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
@@ -887,6 +888,12 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                      part->events);
         if (!plugin_succeeded(*part, started)) {
             return 1;
+        }
+        if (const std::string warnings = range_warnings(part->setup.options.parameters,
+                                                        part->setup.plan, run.plugin, run.lists,
+                                                        run.ranges);
+            !warnings.empty()) {
+            part->events.report(EventKind::warning, warnings);
         }
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
                               run.instances.instances, run.shape.block_size, rate);
