@@ -9,6 +9,7 @@
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
 #include "cli/progress.h"
+#include "cli/range_warnings.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
@@ -941,6 +942,12 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                      part->events);
         if (!plugin_succeeded(*part, started)) {
             return 1;
+        }
+        if (const std::string warnings = range_warnings(part->setup.options.parameters,
+                                                        part->setup.plan, run.plugin, run.lists,
+                                                        run.ranges);
+            !warnings.empty()) {
+            part->events.report(EventKind::warning, warnings);
         }
         // What the plugin before gives comes from each of its instances.
         const std::size_t given_instances =

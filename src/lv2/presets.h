@@ -35,11 +35,12 @@ struct PresetLabel {
     std::string label;
 };
 
-// Every preset of the plugin that has a label, in lilv's order.
+// Every preset of the plugin that has a label, by label, then by URI.
 std::vector<PresetLabel> preset_labels(LilvWorld* world, const LilvPlugin* plugin,
                                        const UriNodes& nodes);
 
-// The state of the first preset whose first label is `name`, or null.
+// The state of the first preset (in the order of preset_labels) whose first
+// label is `name`, or null.
 StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
                      std::string_view name, LV2_URID_Map* map);
 
