@@ -79,6 +79,10 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.automate = arg_strn(nullptr, "automate", "<symbol>:<time>=<value>[,...]", 0, 200,
                           "Move a control input over time.");
     t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
+    t.save_preset = arg_str0(nullptr, "save-preset", "<label>",
+                             "Save the plugin's state as a preset with this label.");
+    t.preset_dir = arg_str0(nullptr, "preset-dir", "<folder>",
+                            "Save presets in this folder instead of ~/.lv2.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
@@ -86,8 +90,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
-                     t.midi_out, t.automate,    t.batch,  t.plugin,
-                     t.end};
+                     t.midi_out, t.automate,    t.batch,  t.save_preset,
+                     t.preset_dir, t.plugin,    t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -168,6 +172,14 @@ RunOptions read_run_options(const ProcessingTable& t)
     options.has_batch = t.batch->count > 0;
     if (options.has_batch) {
         options.batch = text_or_empty(t.batch->sval[0]);
+    }
+    options.has_save_preset = t.save_preset->count > 0;
+    if (options.has_save_preset) {
+        options.save_preset = text_or_empty(t.save_preset->sval[0]);
+    }
+    options.has_preset_dir = t.preset_dir->count > 0;
+    if (options.has_preset_dir) {
+        options.preset_dir = text_or_empty(t.preset_dir->sval[0]);
     }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;

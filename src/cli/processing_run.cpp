@@ -8,6 +8,7 @@
 #include "cli/listings.h"
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
@@ -293,7 +294,9 @@ struct RunFiles {
     Status settle_without_input(const RunOptions& options, const EventPlan& plan)
     {
         info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
-        info.channels = 0;
+        // Silence for the audio inputs of a plugin that has them (a run that
+        // only saves a preset).
+        info.channels = static_cast<int>(plan.audio_inputs);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         const int named = type_named_by_extension(options.output);
@@ -658,7 +661,8 @@ struct FileRender {
             source = std::make_unique<FileSource>(files.input.handle,
                                                   static_cast<uint32_t>(files.info.channels));
         } else {
-            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+            source = std::make_unique<SilentSource>(static_cast<uint32_t>(files.info.channels),
+                                                    static_cast<uint64_t>(files.info.frames));
         }
         if (files.output.handle != nullptr || files.output.segmented_flac) {
             sink = std::make_unique<FileSink>(sink_settings(files, jobs));
@@ -771,6 +775,19 @@ bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_
     return true;
 }
 
+// True for a run that only saves presets: it reads no input and writes no
+// output, MIDI file or report.
+bool saves_only(const RunOptions& options, const std::vector<PluginSetup>& plugins)
+{
+    if (!options.run_saves_preset || plugins.front().plan.reads_input ||
+        plugins.back().plan.writes_audio || wants_report(options)) {
+        return false;
+    }
+    return std::none_of(plugins.begin(), plugins.end(), [](const PluginSetup& setup) {
+        return setup.options.has_midi_out || setup.options.has_midi;
+    });
+}
+
 // Prints a failure about one plugin after its position; false for a failure.
 bool plugin_succeeded(const RunPlugin& part, const Status& status)
 {
@@ -864,7 +881,7 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                                           : no_routing_notes))) {
             return 1;
         }
-        if (!routed) {
+        if (!routed && !saves_only(options, plugins)) {
             part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
@@ -912,6 +929,26 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             destroy_instances(part->run.instances);
         }
     };
+    // The presets are written after the last block and before the output is
+    // kept: a save that fails fails the run. They are put in place last.
+    std::vector<std::unique_ptr<PresetBundle>> presets(chain.size());
+    for (std::size_t k = 0; k < chain.size() && finished; ++k) {
+        RunPlugin& part = *chain[k];
+        if (!part.setup.preset_target) {
+            continue;
+        }
+        Result<std::unique_ptr<PresetBundle>> saved =
+            save_plugin_preset(lv2, part.setup, part.run.instances, part.run.lists,
+                               part.run.buffers.control_inputs);
+        if (!saved) {
+            static_cast<void>(plugin_succeeded(part, saved.error()));
+            destroy_all();
+            static_cast<void>(close_output_file(files.output, false));
+            static_cast<void>(close_input_file(files.input));
+            return 1;
+        }
+        presets[k] = std::move(saved.value());
+    }
     if (wants_report(options) && finished &&
         !print_reports(options, chain, rendered.frames_written, files.info.samplerate,
                        console.report)) {
@@ -962,6 +999,15 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                         plugin_succeeded(*chain[k], chain[k]->event_run.write_midi_output(
                                                         rendered.frames_written, latencies[k]));
     }
+    for (std::size_t k = 0; k < chain.size() && output_closed; ++k) {
+        if (presets[k]) {
+            output_closed = plugin_succeeded(*chain[k], presets[k]->commit());
+            if (output_closed) {
+                chain[k]->events.report(EventKind::note,
+                                        saved_preset_note(chain[k]->setup, *presets[k]));
+            }
+        }
+    }
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
         std::fputs("Interrupted.\n", stderr);
@@ -991,7 +1037,7 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
     setup.options = options;
     setup.plugin = plugin;
     if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
-        !prepared) {
+        !prepared || !(prepared = plan_preset_saving(world, setup))) {
         std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }

@@ -10,6 +10,7 @@
 #include "cli/option_values.h"
 #include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/processing_run.h"
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
@@ -69,6 +70,12 @@ bool check_option_values(RunOptions& options)
                      "Error: invalid --report-every value '%s': expected a number of seconds "
                      "above 0.\n",
                      options.report_every.c_str());
+        return false;
+    }
+    if (options.has_preset_dir && !options.run_saves_preset) {
+        std::fputs("Error: --preset-dir says where --save-preset saves; give --save-preset "
+                   "too.\n",
+                   stderr);
         return false;
     }
     if (options.has_output_format) {
@@ -151,6 +158,10 @@ int run_chain(int argc, char** argv, World& world)
                                plugins[k].options, &same)) {
             return 1;
         }
+        run.run_saves_preset = run.run_saves_preset || plugins[k].options.has_save_preset;
+    }
+    for (PluginSetup& setup : plugins) {
+        setup.options.run_saves_preset = run.run_saves_preset;
     }
     if (missing.only) {
         const UriNodes& nodes = world.impl().nodes;
@@ -199,7 +210,7 @@ int run_chain(int argc, char** argv, World& world)
         PluginSetup& setup = plugins[k];
         if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
                                                     setup.states);
-            !prepared) {
+            !prepared || !(prepared = plan_preset_saving(world, setup))) {
             std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
                        stderr);
             return 1;
@@ -299,6 +310,7 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    options.run_saves_preset = options.has_save_preset;
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
@@ -326,6 +338,12 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (!list_presets && (options.has_batch || names_folder(options.input))) {
+        if (options.has_save_preset) {
+            std::fputs("Error: --save-preset saves the state of one run; folders and --batch "
+                       "job lists run many files.\n",
+                       stderr);
+            return 1;
+        }
         return run_batch(world, plugin, options, raw == RawFloat::on);
     }
     return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);

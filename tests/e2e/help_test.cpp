@@ -71,7 +71,7 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
           "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
           "-j, --jobs=N", "--batch=FILE", "-i FOLDER -o FOLDER", "--then", "--midi=FILE",
-          "--midi-out=FILE",
+          "--midi-out=FILE", "--save-preset=LABEL", "--preset-dir=DIR",
           "--automate=SYMBOL:TIME=VALUE[,TIME=VALUE...]"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
