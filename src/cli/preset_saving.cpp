@@ -48,6 +48,21 @@ Result<std::unique_ptr<PresetBundle>> save_plugin_preset(World::Impl& world,
     return save_preset(world, setup.plugin, saved, *setup.preset_target);
 }
 
+bool names_empty_preset_label(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word(argv[i]);
+        if (word == "--") {
+            return false;
+        }
+        if (word == "--save-preset=" ||
+            (word == "--save-preset" && i + 1 < argc && argv[i + 1][0] == '\0')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string saved_preset_note(const PluginSetup& setup, const PresetBundle& bundle)
 {
     return "Note: Saved the preset '" + setup.options.save_preset + "' in " + bundle.bundle() +

@@ -8,6 +8,8 @@
 #include <tonbrix/world.h>
 
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace tonbrix::cli {
@@ -25,6 +27,14 @@ Result<std::unique_ptr<PresetBundle>> save_plugin_preset(World::Impl& world,
                                                          InstanceSet& instances,
                                                          const PortIndexLists& lists,
                                                          const std::vector<float>& control_inputs);
+
+// True when the command line gives --save-preset an empty value, which
+// argtable would take for a missing one.
+bool names_empty_preset_label(int argc, char** argv);
+
+// The message for an empty label.
+inline constexpr const char* empty_label_message =
+    "Error: the preset's label is empty; --save-preset needs a name.\n";
 
 // The note that says where the preset went.
 std::string saved_preset_note(const PluginSetup& setup, const PresetBundle& bundle);

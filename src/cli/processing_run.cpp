@@ -196,6 +196,31 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
+// Runs instances with a worker on silence after a preset was restored, until
+// the files it named that they load in the background are in use, as the
+// --set values are. The message when the plugin logs an error or a warning
+// on the way, or is still busy after the longest wait.
+Status settle_preset(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                     World::Impl& lv2, double rate)
+{
+    constexpr int longest_seconds = 10;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped:
+        return {};
+    case SettleResult::plugin_error:
+        return Error{"Error: the plugin reported an error while taking the preset.\n"};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking the preset: still busy after " +
+                     std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
 // When the audio goes to standard output, it gets a descriptor of its own
 // and descriptor 1 becomes standard error: what a plugin prints with printf
 // then cannot get into the audio. -1 (standard output stays as it is) when
@@ -440,6 +465,7 @@ struct PluginRun {
                 static_cast<void>(set_input_values(options));
             }
         };
+        const bool preset_restored = states.preset != nullptr;
         if (Status created =
                 create_instances(world, plugin, settings, states, connect, ranges, instances);
             !created) {
@@ -448,8 +474,15 @@ struct PluginRun {
         if (Status values = set_input_values(options); !values) {
             return values;
         }
-        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
-                                     sample_rate);
+        Status taken = take_parameter_values(states.parameters, shape, buffers, instances, lists,
+                                             world, sample_rate);
+        // A plugin with a worker may still be loading what the preset named;
+        // the --set values' settling waits for that too.
+        if (!taken || !preset_restored || !states.parameters.values.empty() ||
+            instances.workers.empty()) {
+            return taken;
+        }
+        return settle_preset(shape, buffers, instances, world, sample_rate);
     }
 
     // The instances with their buffers, as the settling and the reset
@@ -873,7 +906,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             return 1;
         }
         // Without an input there are no channels to route: one instance plays.
-        const bool routed = k > 0 || first_plan.reads_input;
+        // A run that only saves presets says nothing about its routing.
+        const bool routed = (k > 0 || first_plan.reads_input) && !saves_only(options, plugins);
         NoEvents no_routing_notes;
         if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
                                                    static_cast<uint32_t>(channels),

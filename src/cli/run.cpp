@@ -133,6 +133,10 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
 // and every message about one plugin starts with its position.
 int run_chain(int argc, char** argv, World& world)
 {
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
+    }
     const std::vector<std::string_view> words(argv + 1, argv + argc);
     const Result<ChainCommandLine> split = split_chain(words);
     if (!split) {
@@ -253,6 +257,10 @@ int tonbrix_main(int argc, char** argv)
         return 0;
     case InfoRequest::none:
         break;
+    }
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
     }
 
     ListTable list;

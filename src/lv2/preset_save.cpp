@@ -287,7 +287,7 @@ std::string preset_file_name(std::string_view label)
 Result<PresetTarget> plan_preset_save(World::Impl& world, const LilvPlugin* plugin,
                                       std::string_view label, std::string_view folder)
 {
-    if (label.empty()) {
+    if (label.find_first_not_of(" \t\n\r") == std::string_view::npos) {
         return Error{"Error: the preset's label is empty; --save-preset needs a name.\n"};
     }
     PresetTarget target;

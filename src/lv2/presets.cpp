@@ -145,6 +145,23 @@ std::vector<std::string> preset_files(LilvWorld* world, const LilvNode* preset)
     return files;
 }
 
+// True when a plugin of the world comes from the bundle folder.
+bool holds_a_plugin(LilvWorld* world, const std::string& bundle)
+{
+    const LilvPlugins* plugins = lilv_world_get_all_plugins(world);
+    LILV_FOREACH (plugins, it, plugins) {
+        const LilvPlugin* plugin = lilv_plugins_get(plugins, it);
+        std::string folder = file_uri_path(lilv_plugin_get_bundle_uri(plugin));
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        if (folder == bundle) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The one preset of the plugin in the bundle at `path` (a bundle folder, or
 // a file in one, which must then hold the preset), loading the bundle first;
 // null when there is none or more than one.
@@ -164,11 +181,18 @@ StatePtr preset_at_path(LilvWorld* world, const LilvPlugin* plugin, const UriNod
     const bool folder = std::filesystem::is_directory(status);
     const std::string bundle = folder ? canonical.string() : canonical.parent_path().string();
     const std::string file = folder ? std::string() : canonical.string();
+    // Only a bundle: lilv complains about a folder without a manifest.
+    if (!std::filesystem::is_regular_file(bundle + "/manifest.ttl", error)) {
+        return nullptr;
+    }
     const NodePtr bundle_uri(lilv_new_file_uri(world, nullptr, (bundle + "/").c_str()));
     if (!bundle_uri) {
         return nullptr;
     }
-    lilv_world_load_bundle(world, bundle_uri.get());
+    // A bundle of plugins is loaded already (lilv warns when it reloads one).
+    if (!holds_a_plugin(world, bundle)) {
+        lilv_world_load_bundle(world, bundle_uri.get());
+    }
     const NodesPtr presets(lilv_plugin_get_related(plugin, nodes.preset.get()));
     if (!presets) {
         return nullptr;

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,18 +32,52 @@ std::string noted_bundle(const std::string& out, const std::string& label)
     return out.substr(at + head.size(), end - at - head.size());
 }
 
-// Every file under a folder with its bytes, by path relative to it.
+// Every file under a folder with its bytes, by path relative to it. The
+// lines of a .ttl file are sorted, without the " ;" between properties:
+// lilv writes a state's properties in the order of their URIDs, which
+// differ from one process to the next.
 std::vector<std::pair<std::string, std::string>> folder_files(const std::string& dir)
 {
     std::vector<std::pair<std::string, std::string>> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-        if (!entry.is_directory()) {
-            files.emplace_back(std::filesystem::relative(entry.path(), dir).string(),
-                               entry.is_symlink() ? "a link" : read_file(entry.path().string()));
+        if (entry.is_directory()) {
+            continue;
         }
+        std::string bytes = entry.is_symlink() ? "a link" : read_file(entry.path().string());
+        if (entry.path().extension() == ".ttl") {
+            std::vector<std::string> lines = lines_of(bytes);
+            for (std::string& line : lines) {
+                if (line.ends_with(" ;")) {
+                    line.resize(line.size() - 2); // only the last property has none
+                }
+            }
+            std::sort(lines.begin(), lines.end());
+            bytes.clear();
+            for (const std::string& line : lines) {
+                bytes += line + "\n";
+            }
+        }
+        files.emplace_back(std::filesystem::relative(entry.path(), dir).string(), bytes);
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// The largest difference between two files of raw floats of one length.
+float largest_difference(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size() || a.size() % sizeof(float) != 0) {
+        return 1e30f;
+    }
+    float largest = 0.0f;
+    for (std::size_t at = 0; at < a.size(); at += sizeof(float)) {
+        float x = 0.0f;
+        float y = 0.0f;
+        std::memcpy(&x, a.data() + at, sizeof x);
+        std::memcpy(&y, b.data() + at, sizeof y);
+        largest = std::max(largest, std::abs(x - y));
+    }
+    return largest;
 }
 
 } // namespace
@@ -83,8 +119,10 @@ protected:
 
 // Saving what -p and -s set, without -i and -o, then loading it with -P,
 // gives the bytes of the run with the original options, also after the
-// files the options named are gone (the preset holds copies). Loading it
-// and saving again gives the same bundle.
+// files the options named are gone (the preset holds copies). The LSP
+// convolver computes in FFT blocks whose phase follows the silence it ran
+// on while loading its file: there only rounding may differ. Loading it
+// and saving it again under its label gives the same bundle.
 TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
 {
     const Sound ir = make_sound(1, 200, 48000, wav_float, [](long f, int) {
@@ -96,6 +134,7 @@ TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
         bool system;
         std::vector<std::string> settings;
         bool audio; // eg-params has no audio ports: only its saved state is compared
+        float tolerance = 0.0f; // 0: the same bytes
     };
     const std::vector<Case> cases = {
         {"test plugin with a file and a control", learn, false,
@@ -114,7 +153,7 @@ TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
          true, {"-s", "ir=" + path("ir.wav")}, true},
         {"LSP convolver with an impulse response",
          "http://lsp-plug.in/plugins/lv2/impulse_responses_mono", true,
-         {"-s", "ifn=" + path("ir.wav"), "-p", "cs:1,dry:0"}, true},
+         {"-s", "ifn=" + path("ir.wav"), "-p", "cs:1,dry:0"}, true, 1e-5f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -123,7 +162,6 @@ TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
             continue;
         }
         std::filesystem::remove_all(presets());
-        std::filesystem::remove_all(path("again"));
         std::filesystem::create_directories(presets());
         write_bytes(path("scale.txt"), "0.75\n");
         write_sound(path("ir.wav"), ir);
@@ -143,8 +181,10 @@ TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
         const CommandResult saving = run(save, c.system);
         ASSERT_EQ(saving.status, 0) << saving.err;
         EXPECT_EQ(saving.err, "");
+        // After the worker's trace and what the plugin prints.
         const std::string bundle = noted_bundle(saving.out, "Round Trip");
-        EXPECT_EQ(saving.out, note_prefix + "Round Trip' in " + bundle + "\n");
+        EXPECT_TRUE(saving.out.ends_with(note_prefix + "Round Trip' in " + bundle + "\n"))
+            << saving.out;
         ASSERT_EQ(std::filesystem::path(bundle).parent_path().string(), presets());
         EXPECT_TRUE(bundle.ends_with(".preset.lv2")) << bundle;
         EXPECT_EQ(saved().size(), 1u);
@@ -164,22 +204,29 @@ TEST_F(SavePreset, RoundTripGivesTheBytesOfTheOriginalOptions)
                     c.system);
             ASSERT_EQ(loaded.status, 0) << loaded.err;
             EXPECT_EQ(loaded.err, "");
-            EXPECT_FALSE(read_file(path("a.raw")).empty());
-            EXPECT_TRUE(read_file(path("a.raw")) == read_file(path("b.raw")))
-                << "the preset's output differs from the original's";
+            const std::string original_bytes = read_file(path("a.raw"));
+            const std::string preset_bytes = read_file(path("b.raw"));
+            EXPECT_EQ(original_bytes.size(), 4800u * 2 * sizeof(float));
+            if (c.tolerance == 0.0f) {
+                EXPECT_TRUE(original_bytes == preset_bytes)
+                    << "the preset's output differs from the original's";
+            } else {
+                EXPECT_LE(largest_difference(original_bytes, preset_bytes), c.tolerance);
+            }
         }
-        const CommandResult again = run(
-            {"--preset-dir=" + path("again"), "--save-preset=Round Trip", "-P", "Round Trip",
-             c.plugin},
-            c.system);
-        ASSERT_EQ(again.status, 0) << again.err;
-        const std::string second = noted_bundle(again.out, "Round Trip");
-        ASSERT_FALSE(second.empty()) << again.out;
-        EXPECT_EQ(folder_files(second), folder_files(bundle));
-        for (const auto& [name, bytes] : folder_files(bundle)) {
+        const auto first = folder_files(bundle);
+        for (const auto& [name, bytes] : first) {
             EXPECT_NE(bytes, "a link") << name;
             EXPECT_EQ(bytes.find(dir_), std::string::npos) << name << " names an absolute path";
         }
+        const CommandResult again = run(
+            {"--preset-dir=" + presets(), "--save-preset=Round Trip", "-P", "Round Trip",
+             c.plugin},
+            c.system);
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(noted_bundle(again.out, "Round Trip"), bundle);
+        EXPECT_EQ(folder_files(bundle), first);
+        EXPECT_EQ(saved().size(), 1u);
     }
 }
 
@@ -271,11 +318,11 @@ TEST_F(SavePreset, SavingALabelAgainReplacesItsBundle)
     EXPECT_EQ(lines, (std::vector<std::string>{"Preset: Voice EQ", "Preset: Voice-EQ"}));
 
     write_sound(path("one.wav"), make_sound(1, 4, 48000, wav_float,
-                                            [](long, int) { return 0.125f; }));
+                                            [](long, int) { return 0.0625f; }));
     const CommandResult loaded =
         run({"-q", "-i", path("one.wav"), "-o", path("out.wav"), "-P", "Voice EQ", learn});
     ASSERT_EQ(loaded.status, 0) << loaded.err;
-    EXPECT_EQ(read_sound(path("out.wav")).at(0, 0), 0.125f * 4 * 3);
+    EXPECT_EQ(read_sound(path("out.wav")).at(0, 0), 0.0625f * 4 * 3);
 }
 
 // Everything that stops a save stops it before the preset or the output
@@ -291,6 +338,12 @@ TEST_F(SavePreset, ErrorsStopTheRunBeforeAnythingIsWritten)
     const std::vector<Case> cases = {
         {"empty label",
          {"--save-preset", "", "--preset-dir=" + presets()},
+         "Error: the preset's label is empty; --save-preset needs a name.\n"},
+        {"empty label after =",
+         {"--save-preset=", "--preset-dir=" + presets()},
+         "Error: the preset's label is empty; --save-preset needs a name.\n"},
+        {"blank label",
+         {"--save-preset= ", "--preset-dir=" + presets()},
          "Error: the preset's label is empty; --save-preset needs a name.\n"},
         {"folder that is a file",
          {"--save-preset=X", "--preset-dir=" + path("a file")},
@@ -315,7 +368,8 @@ TEST_F(SavePreset, ErrorsStopTheRunBeforeAnythingIsWritten)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const bool presets_plugin = c.name == "system preset";
-        std::vector<std::string> args = c.options;
+        std::vector<std::string> args = {"-q"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
         if (std::find(args.begin(), args.end(), "-i") == args.end()) {
             args.insert(args.end(), {"-i", path("in.wav"), "-o", path("out.wav")});
         }
@@ -400,7 +454,7 @@ TEST_F(SavePreset, ChainPartsSaveTheirOwnPresets)
               std::string::npos)
         << r.out;
     // Without -i and -o too, and only the notes of the saves.
-    const CommandResult bare = run({"--preset-dir=" + presets(), "-p", "gain:5",
+    const CommandResult bare = run({"--preset-dir=" + presets(), "-p", "gain:3.5",
                                     "--save-preset=Third", learn, "--then", test_plugin("thru")});
     ASSERT_EQ(bare.status, 0) << bare.err;
     EXPECT_EQ(bare.out, "1: " + note_prefix + "Third' in " + presets() +
@@ -408,7 +462,7 @@ TEST_F(SavePreset, ChainPartsSaveTheirOwnPresets)
 
     write_sound(path("one.wav"), make_sound(1, 4, 48000, wav_float,
                                             [](long, int) { return 0.25f; }));
-    for (const auto& [label, gain] : {std::pair{"First", 2.0f}, {"Second", 3.0f}, {"Third", 5.0f}}) {
+    for (const auto& [label, gain] : {std::pair{"First", 2.0f}, {"Second", 3.0f}, {"Third", 3.5f}}) {
         const CommandResult loaded =
             run({"-q", "-i", path("one.wav"), "-o", path("p.wav"), "-P", label, learn});
         ASSERT_EQ(loaded.status, 0) << loaded.err;
