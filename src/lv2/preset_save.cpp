@@ -304,6 +304,8 @@ Result<PresetTarget> plan_preset_save(World::Impl& world, const LilvPlugin* plug
     }
     const std::string canonical_folder = fs::canonical(target.folder, error).string();
     LilvWorld* lilv = world.lilv.get();
+    // The presets saved there before, also when LV2_PATH leaves the folder out.
+    load_bundles_in(lilv, canonical_folder);
 
     // The plugin's presets with this label, and the bundles they are in.
     std::vector<std::string> same_label_uris;

@@ -256,6 +256,25 @@ StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes&
     return preset_at_path(world, plugin, nodes, name, map);
 }
 
+void load_bundles_in(LilvWorld* world, const std::string& folder)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string bundle = it->path().string();
+        std::error_code ignored;
+        if (!it->is_directory(ignored) ||
+            !std::filesystem::is_regular_file(bundle + "/manifest.ttl", ignored) ||
+            holds_a_plugin(world, bundle)) {
+            continue;
+        }
+        const NodePtr uri(lilv_new_file_uri(world, nullptr, (bundle + "/").c_str()));
+        if (uri) {
+            lilv_world_load_bundle(world, uri.get());
+        }
+    }
+}
+
 std::string preset_bundle_folder(LilvWorld* world, const LilvNode* preset)
 {
     const std::vector<std::string> files = preset_files(world, preset);

@@ -47,6 +47,11 @@ std::vector<PresetLabel> preset_labels(LilvWorld* world, const LilvPlugin* plugi
 StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
                      std::string_view name, LV2_URID_Map* map);
 
+// Loads every bundle in the folder (a folder with a manifest.ttl) that the
+// world does not have yet and that holds no plugin the world has: the
+// presets saved there become known even when LV2_PATH leaves the folder out.
+void load_bundles_in(LilvWorld* world, const std::string& folder);
+
 // The folder of the bundle that holds a preset's data (the folder of its
 // file: URI, else of a file its rdfs:seeAlso names), canonical; empty when
 // the data is in no file that can be found.

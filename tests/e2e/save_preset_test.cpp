@@ -312,6 +312,17 @@ TEST_F(SavePreset, SavingALabelAgainReplacesItsBundle)
     ASSERT_EQ(other.status, 0) << other.err;
     EXPECT_EQ(noted_bundle(other.out, "Voice-EQ"), presets() + "/Learn_Voice_EQ_2.preset.lv2");
 
+    // The folder need not be where plugins are looked for.
+    for (int time = 0; time < 2; ++time) {
+        const CommandResult elsewhere = tonbrix(
+            {"--preset-dir=" + path("elsewhere"), "--save-preset=Voice EQ", learn});
+        ASSERT_EQ(elsewhere.status, 0) << elsewhere.err;
+        EXPECT_EQ(noted_bundle(elsewhere.out, "Voice EQ"),
+                  path("elsewhere") + "/Learn_Voice_EQ.preset.lv2");
+    }
+    EXPECT_EQ(folder_entries(path("elsewhere")),
+              std::vector<std::string>{"Learn_Voice_EQ.preset.lv2"});
+
     const CommandResult listed = run({"-L", learn});
     std::vector<std::string> lines = lines_of(listed.out);
     std::sort(lines.begin(), lines.end());
