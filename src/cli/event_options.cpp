@@ -76,6 +76,10 @@ Result<EventPorts> plugin_event_ports(World::Impl& world, const LilvPlugin* plug
 bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
                            const RunOptions& options, bool has_input, bool has_output)
 {
+    // A run that saves a preset needs neither: its audio inputs get silence.
+    if (options.run_saves_preset) {
+        return true;
+    }
     if (!has_input && audio_ports(plugin, nodes, nodes.input_port.get()) > 0) {
         return false;
     }
@@ -119,7 +123,8 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
                      "for its MIDI or --report for its readings.\n"};
     }
     const bool reports = options.report || options.has_report_every || options.json;
-    if (plan.audio_outputs == 0 && !options.has_midi_out && !reports && !place.midi_to_chain) {
+    if (plan.audio_outputs == 0 && !options.has_midi_out && !reports && !place.midi_to_chain &&
+        !options.run_saves_preset) {
         return Error{"Error: the run would write nothing: the plugin " + plugin_title(plugin) +
                      " has no audio outputs; give --midi-out=FILE or --report.\n"};
     }
@@ -131,7 +136,8 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
         return Error{"Error: invalid --rate value '0': expected a sample rate of 1 Hz or "
                      "more.\n"};
     }
-    if (!has_input && !options.has_midi && !place.midi_elsewhere && !options.has_tail) {
+    if (!has_input && !options.has_midi && !place.midi_elsewhere && !options.has_tail &&
+        !options.run_saves_preset) {
         return Error{"Error: without -i the length of the run comes from --midi and --tail; "
                      "give at least one of them (e.g. --tail=4).\n"};
     }

@@ -36,7 +36,7 @@ inline constexpr int default_instrument_rate = 48000;
 
 // True when the plugin lets a run leave out the input (it has no audio
 // inputs) and the output (it has no audio outputs, or --midi-out is given)
-// that the command line leaves out.
+// that the command line leaves out; always for a run that saves a preset.
 bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
                            const RunOptions& options, bool has_input, bool has_output);
 

@@ -81,6 +81,10 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
     t.skip_existing = arg_lit0(nullptr, "skip-existing",
                                "Skip the jobs whose output is not older than their input.");
+    t.save_preset = arg_str0(nullptr, "save-preset", "<label>",
+                             "Save the plugin's state as a preset with this label.");
+    t.preset_dir = arg_str0(nullptr, "preset-dir", "<folder>",
+                            "Save presets in this folder instead of ~/.lv2.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
@@ -89,7 +93,7 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
                      t.midi_out, t.automate,    t.batch,  t.skip_existing,
-                     t.plugin,   t.end};
+                     t.save_preset, t.preset_dir, t.plugin, t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -172,6 +176,14 @@ RunOptions read_run_options(const ProcessingTable& t)
         options.batch = text_or_empty(t.batch->sval[0]);
     }
     options.skip_existing = t.skip_existing->count > 0;
+    options.has_save_preset = t.save_preset->count > 0;
+    if (options.has_save_preset) {
+        options.save_preset = text_or_empty(t.save_preset->sval[0]);
+    }
+    options.has_preset_dir = t.preset_dir->count > 0;
+    if (options.has_preset_dir) {
+        options.preset_dir = text_or_empty(t.preset_dir->sval[0]);
+    }
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
 }

@@ -10,6 +10,7 @@
 #include "cli/option_values.h"
 #include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/processing_run.h"
 #include "cli/report_warning.h"
 #include "lv2/instances.h"
@@ -86,6 +87,12 @@ bool check_option_values(RunOptions& options)
                      "Error: invalid --report-every value '%s': expected a number of seconds "
                      "above 0.\n",
                      options.report_every.c_str());
+        return false;
+    }
+    if (options.has_preset_dir && !options.run_saves_preset) {
+        std::fputs("Error: --preset-dir says where --save-preset saves; give --save-preset "
+                   "too.\n",
+                   stderr);
         return false;
     }
     if (options.has_output_format) {
@@ -220,6 +227,10 @@ Result<std::vector<ChainPlace>> place_chain_midi(World& world, std::vector<Plugi
 // and every message about one plugin starts with its position.
 int run_chain(int argc, char** argv, World& world)
 {
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
+    }
     const std::vector<std::string_view> words(argv + 1, argv + argc);
     const Result<ChainCommandLine> split = split_chain(words);
     if (!split) {
@@ -245,6 +256,10 @@ int run_chain(int argc, char** argv, World& world)
                                plugins[k].options, &same)) {
             return 1;
         }
+        run.run_saves_preset = run.run_saves_preset || plugins[k].options.has_save_preset;
+    }
+    for (PluginSetup& setup : plugins) {
+        setup.options.run_saves_preset = run.run_saves_preset;
     }
     if (missing.only) {
         const UriNodes& nodes = world.impl().nodes;
@@ -316,7 +331,7 @@ int run_chain(int argc, char** argv, World& world)
         PluginSetup& setup = plugins[k];
         if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
                                                     setup.states);
-            !prepared) {
+            !prepared || !(prepared = plan_preset_saving(world, setup))) {
             std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
                        stderr);
             return 1;
@@ -359,6 +374,10 @@ int tonbrix_main(int argc, char** argv)
         return 0;
     case InfoRequest::none:
         break;
+    }
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
     }
 
     ListTable list;
@@ -416,6 +435,7 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    options.run_saves_preset = options.has_save_preset;
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
@@ -452,6 +472,12 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (!list_presets && (options.has_batch || names_folder(options.input))) {
+        if (options.has_save_preset) {
+            std::fputs("Error: --save-preset saves the state of one run; folders and --batch "
+                       "job lists run many files.\n",
+                       stderr);
+            return 1;
+        }
         return run_batch(world, plugin, options, raw == RawFloat::on);
     }
     if (!list_presets && options.skip_existing) {
