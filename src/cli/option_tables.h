@@ -87,9 +87,13 @@ struct ProcessingTable {
     arg_str* midi_out = nullptr;
     arg_str* automate = nullptr;
     arg_str* batch = nullptr;
+    arg_lit* skip_existing = nullptr;
+    // Saving the plugin's state as a preset.
+    arg_str* save_preset = nullptr;
+    arg_str* preset_dir = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<25> owner;
+    ArgArray<28> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -127,6 +131,14 @@ struct RunOptions {
     std::vector<std::string> automate; // --automate values, unchecked, in order
     bool has_batch = false;
     std::string batch; // the job list's path, "-" for standard input
+    bool skip_existing = false; // a batch leaves out jobs whose output is current
+    bool has_save_preset = false;
+    std::string save_preset; // --save-preset: the label, unchecked
+    bool has_preset_dir = false;
+    std::string preset_dir; // --preset-dir: where presets are saved
+    // Set by the run: some plugin of the run saves a preset, which lets the
+    // run leave out -i and -o.
+    bool run_saves_preset = false;
     // Filled by check_option_values.
     double tail_seconds = 0.0;
     double report_every_seconds = 0.0; // 0: one reading, after the last block

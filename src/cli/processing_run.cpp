@@ -8,7 +8,9 @@
 #include "cli/listings.h"
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/progress.h"
+#include "cli/range_warnings.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
@@ -21,6 +23,7 @@
 #include "io/file_source.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
+#include "io/promised_frames.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
@@ -109,6 +112,17 @@ Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t chan
                  "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
+// The message when the output's encoding cannot take the run's rate (Opus
+// takes five rates; tonbrix does not resample), before anything is opened.
+Status refuse_output_rate(int format, int rate)
+{
+    const std::string refusal = output_rate_refusal(format, rate);
+    if (!refusal.empty()) {
+        return Error{refusal};
+    }
+    return {};
+}
+
 // Prints the message of a failure on standard error; false for a failure.
 bool succeeded(const Status& status)
 {
@@ -195,10 +209,36 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
-// When the audio goes to standard output, it gets a descriptor of its own
-// and descriptor 1 becomes standard error: what a plugin prints with printf
-// then cannot get into the audio. -1 (standard output stays as it is) when
-// the descriptors cannot be had.
+// Runs instances with a worker on silence after a preset was restored, until
+// the files it named that they load in the background are in use, as the
+// --set values are. The message when the plugin logs an error or a warning
+// on the way, or is still busy after the longest wait.
+Status settle_preset(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                     World::Impl& lv2, double rate)
+{
+    constexpr int longest_seconds = 10;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped:
+        return {};
+    case SettleResult::plugin_error:
+        return Error{"Error: the plugin reported an error while taking the preset.\n"};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking the preset: still busy after " +
+                     std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
+// When the audio goes to standard output (raw floats, or a sound file that
+// libsndfile streams), it gets a descriptor of its own and descriptor 1
+// becomes standard error: what a plugin prints with printf then cannot get
+// into the audio. -1 (standard output stays as it is) when the descriptors
+// cannot be had.
 int audio_descriptor()
 {
     std::fflush(stdout);
@@ -235,17 +275,25 @@ FILE* document_stream()
 // Where a run's text goes. Standard output carries the audio when the
 // output is "-"; the notes, warnings and report then go to standard error.
 // With --json standard output holds only the report's document: the notes
-// go to standard error. A quiet run prints no notes (null `notes`).
+// go to standard error. A quiet run prints no notes (null `notes`). A
+// report stream given (a batch job's) takes the report alone, and the
+// warnings stay on standard output.
 struct Console {
     FILE* report;
+    bool owns_report;
     FILE* messages;
     FILE* notes;
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
-    Console(const RunOptions& options, FILE* notes_stream)
-        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
-          messages(options.json || options.output == "-" ? stderr : stdout),
+    Console(const RunOptions& options, FILE* notes_stream, FILE* report_stream)
+        : report(report_stream != nullptr ? report_stream
+                 : options.output == "-"  ? stderr
+                 : options.json           ? document_stream()
+                                          : stdout),
+          owns_report(report_stream == nullptr && report != stdout && report != stderr),
+          messages(report_stream == nullptr && (options.json || options.output == "-") ? stderr
+                                                                                        : stdout),
           notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
     {
     }
@@ -253,7 +301,7 @@ struct Console {
     Console& operator=(const Console&) = delete;
     ~Console()
     {
-        if (report != stdout && report != stderr) {
+        if (owns_report) {
             std::fclose(report);
         }
     }
@@ -267,6 +315,17 @@ struct RunFiles {
     SoundFile input{input_close_error};
     SoundFile output{output_close_error};
     int output_format = 0; // the libsndfile format written
+
+    RunFiles() = default;
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+    // Closes the audio descriptor of "-" when the output was never opened.
+    ~RunFiles()
+    {
+        if (settings.output_fd >= 0) {
+            ::close(settings.output_fd);
+        }
+    }
 
     // Opens the input and settles the output's format.
     Status open_input(const RunOptions& options)
@@ -283,7 +342,7 @@ struct RunFiles {
             }
         }
         output_format = settings.format != 0 ? settings.format : info.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Settles the rate, length and output format of a run without an input
@@ -293,7 +352,9 @@ struct RunFiles {
     Status settle_without_input(const RunOptions& options, const EventPlan& plan)
     {
         info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
-        info.channels = 0;
+        // Silence for the audio inputs of a plugin that has them (a run that
+        // only saves a preset).
+        info.channels = static_cast<int>(plan.audio_inputs);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         const int named = type_named_by_extension(options.output);
@@ -305,7 +366,7 @@ struct RunFiles {
             return Error{error};
         }
         output_format = settings.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Opens the output with `channels` channels, unless it is the input,
@@ -322,11 +383,11 @@ struct RunFiles {
             same_existing_file(options.input, options.output)) {
             return Error{"Error: input and output are the same file.\n"};
         }
-        if (settings.raw && options.output == "-") {
-            settings.output_fd = audio_descriptor();
-        }
-        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
-            !opened) {
+        // The audio descriptor is the output's from here on, open or not.
+        const Status opened =
+            open_output_file(settings, info, static_cast<int>(channels), output);
+        settings.output_fd = -1;
+        if (!opened) {
             return opened;
         }
         add_crash_cleanup_path(output.atomic.temp);
@@ -437,6 +498,7 @@ struct PluginRun {
                 static_cast<void>(set_input_values(options));
             }
         };
+        const bool preset_restored = states.preset != nullptr;
         if (Status created =
                 create_instances(world, plugin, settings, states, connect, ranges, instances);
             !created) {
@@ -445,8 +507,15 @@ struct PluginRun {
         if (Status values = set_input_values(options); !values) {
             return values;
         }
-        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
-                                     sample_rate);
+        Status taken = take_parameter_values(states.parameters, shape, buffers, instances, lists,
+                                             world, sample_rate);
+        // A plugin with a worker may still be loading what the preset named;
+        // the --set values' settling waits for that too.
+        if (!taken || !preset_restored || !states.parameters.values.empty() ||
+            instances.workers.empty()) {
+            return taken;
+        }
+        return settle_preset(shape, buffers, instances, world, sample_rate);
     }
 
     // The instances with their buffers, as the settling and the reset
@@ -646,6 +715,7 @@ using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 // one plugin node for each plugin, in chain order.
 struct FileRender {
     std::unique_ptr<Source> source;
+    const FileSource* file_source = nullptr; // the source when it reads the input file
     std::unique_ptr<Sink> sink;
     Graph graph;
     RenderOptions options;
@@ -655,10 +725,13 @@ struct FileRender {
                RunPlugins& plugins, Console& console)
     {
         if (files.input.handle != nullptr) {
-            source = std::make_unique<FileSource>(files.input.handle,
-                                                  static_cast<uint32_t>(files.info.channels));
+            auto reader = std::make_unique<FileSource>(files.input.handle,
+                                                       static_cast<uint32_t>(files.info.channels));
+            file_source = reader.get();
+            source = std::move(reader);
         } else {
-            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+            source = std::make_unique<SilentSource>(static_cast<uint32_t>(files.info.channels),
+                                                    static_cast<uint64_t>(files.info.frames));
         }
         if (files.output.handle != nullptr || files.output.segmented_flac) {
             sink = std::make_unique<FileSink>(sink_settings(files, jobs));
@@ -703,7 +776,10 @@ struct FileRender {
     {
         FileSinkSettings settings;
         settings.file = files.output.handle;
+        settings.written = files.output.written.fd >= 0 ? &files.output.written : nullptr;
+        settings.name = files.output.name;
         settings.pcm16 = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        settings.fixed_pieces = encoding_depends_on_writes(files.output_format);
         if (files.output.segmented_flac) {
             settings.flac_fd = files.output.atomic.fd;
             settings.flac_info = files.output.encoder_info;
@@ -771,6 +847,19 @@ bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_
     return true;
 }
 
+// True for a run that only saves presets: it reads no input and writes no
+// output, MIDI file or report.
+bool saves_only(const RunOptions& options, const std::vector<PluginSetup>& plugins)
+{
+    if (!options.run_saves_preset || plugins.front().plan.reads_input ||
+        plugins.back().plan.writes_audio || wants_report(options)) {
+        return false;
+    }
+    return std::none_of(plugins.begin(), plugins.end(), [](const PluginSetup& setup) {
+        return setup.options.has_midi_out || setup.options.has_midi;
+    });
+}
+
 // Prints a failure about one plugin after its position; false for a failure.
 bool plugin_succeeded(const RunPlugin& part, const Status& status)
 {
@@ -810,7 +899,8 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world,
-                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept)
+                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept,
+                   FILE* report)
 {
     install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -818,18 +908,31 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     const EventPlan& first_plan = plugins.front().plan;
     const EventPlan& last_plan = plugins.back().plan;
 
+    // Audio for standard output goes to a descriptor of its own before any
+    // plugin code runs, so that nothing a plugin prints can reach it.
+    const int audio_fd = options.output == "-" ? audio_descriptor() : -1;
+
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files, then the console its plugins report to.
-    Console console(options, notes);
+    Console console(options, notes, report);
     RunFiles files;
+    files.settings.output_fd = audio_fd;
     files.settings.input = options.input;
     files.settings.output = options.output;
     files.settings.raw = raw;
     files.settings.rate = options.rate;
     files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
+    // Without an input the MIDI file sets the length, whichever plugin plays it.
+    const EventPlan* midi_plan = &first_plan;
+    for (const PluginSetup& setup : plugins) {
+        if (setup.plan.midi) {
+            midi_plan = &setup.plan;
+            break;
+        }
+    }
     if (!succeeded(first_plan.reads_input ? files.open_input(options)
-                                          : files.settle_without_input(options, first_plan))) {
+                                          : files.settle_without_input(options, *midi_plan))) {
         return 1;
     }
     // A single plugin takes over the instances an earlier file left when
@@ -855,8 +958,11 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
             return 1;
         }
-        // Without an input there are no channels to route: one instance plays.
-        const bool routed = k > 0 || first_plan.reads_input;
+        // Without an input, or after a plugin that gives only MIDI, there are
+        // no channels to route: one instance plays. A run that only saves
+        // presets says nothing about its routing.
+        const bool routed =
+            (k > 0 ? channels > 0 : first_plan.reads_input) && !saves_only(options, plugins);
         NoEvents no_routing_notes;
         if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
                                                    static_cast<uint32_t>(channels),
@@ -864,7 +970,7 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                                           : no_routing_notes))) {
             return 1;
         }
-        if (!routed) {
+        if (!routed && !saves_only(options, plugins)) {
             part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
@@ -878,7 +984,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         return 1;
     }
     const double rate = static_cast<double>(files.info.samplerate);
-    for (const std::unique_ptr<RunPlugin>& part : chain) {
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        const std::unique_ptr<RunPlugin>& part = chain[k];
         PluginRun& run = part->run;
         const Status started =
             part->reused ? run.restart(lv2, part->setup.options, rate, part->reused_parameters,
@@ -888,8 +995,24 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(*part, started)) {
             return 1;
         }
+        if (const std::string warnings = range_warnings(part->setup.options.parameters,
+                                                        part->setup.plan, run.plugin, run.lists,
+                                                        run.ranges);
+            !warnings.empty()) {
+            part->events.report(EventKind::warning, warnings);
+        }
+        // What the plugin before gives comes from each of its instances.
+        const std::size_t given_instances =
+            part->setup.plan.midi_from_chain && k > 0 ? chain[k - 1]->run.shape.instances : 0;
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
-                              run.instances.instances, run.shape.block_size, rate);
+                              run.instances.instances, run.shape.block_size, rate,
+                              given_instances);
+        // A run without an input ends at a frame known now: an event there
+        // or later is outside it, whatever the block size. With latency
+        // compensation the output reaches later frames of the plugins.
+        if (!first_plan.reads_input && !options.compensate_latency) {
+            part->event_run.end_at(static_cast<uint64_t>(files.info.frames) + tail);
+        }
         if (options.report_every_seconds > 0.0) {
             start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());
@@ -912,6 +1035,26 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             destroy_instances(part->run.instances);
         }
     };
+    // The presets are written after the last block and before the output is
+    // kept: a save that fails fails the run. They are put in place last.
+    std::vector<std::unique_ptr<PresetBundle>> presets(chain.size());
+    for (std::size_t k = 0; k < chain.size() && finished; ++k) {
+        RunPlugin& part = *chain[k];
+        if (!part.setup.preset_target) {
+            continue;
+        }
+        Result<std::unique_ptr<PresetBundle>> saved =
+            save_plugin_preset(lv2, part.setup, part.run.instances, part.run.lists,
+                               part.run.buffers.control_inputs);
+        if (!saved) {
+            static_cast<void>(plugin_succeeded(part, saved.error()));
+            destroy_all();
+            static_cast<void>(close_output_file(files.output, false));
+            static_cast<void>(close_input_file(files.input));
+            return 1;
+        }
+        presets[k] = std::move(saved.value());
+    }
     if (wants_report(options) && finished &&
         !print_reports(options, chain, rendered.frames_written, files.info.samplerate,
                        console.report)) {
@@ -949,6 +1092,17 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                       std::to_string(files.settings.channels * sizeof(float)) +
                                       " bytes each); they were left out.\n");
         }
+        if (render_files.file_source != nullptr && !raw) {
+            const uint64_t read = render_files.file_source->frames_read();
+            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            if (read < promised) {
+                console.events.report(EventKind::warning,
+                                      "WARNING: The input file ended after " +
+                                          std::to_string(read) + " of the " +
+                                          std::to_string(promised) +
+                                          " frames its header promised; the rest is missing.\n");
+            }
+        }
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             console.events.report(EventKind::note, rf64_note);
         }
@@ -956,11 +1110,28 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             part->event_run.report_leftovers(rendered.frames_written, part->events);
         }
     }
+    if (finished && std::any_of(chain.begin(), chain.end(), [](const auto& part) {
+            return part->event_run.gives_overflowed();
+        })) {
+        std::fputs(insufficient_memory_message, stderr);
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return 1;
+    }
     bool output_closed = succeeded(close_output_file(files.output, finished));
     for (std::size_t k = 0; k < chain.size() && finished; ++k) {
         output_closed = output_closed &&
                         plugin_succeeded(*chain[k], chain[k]->event_run.write_midi_output(
                                                         rendered.frames_written, latencies[k]));
+    }
+    for (std::size_t k = 0; k < chain.size() && output_closed; ++k) {
+        if (presets[k]) {
+            output_closed = plugin_succeeded(*chain[k], presets[k]->commit());
+            if (output_closed) {
+                chain[k]->events.report(EventKind::note,
+                                        saved_preset_note(chain[k]->setup, *presets[k]));
+            }
+        }
     }
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
@@ -984,14 +1155,14 @@ bool check_block_size(const RunOptions& options)
 }
 
 int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
-                 const MissingFiles& missing, FILE* notes, KeptInstances* kept)
+                 const MissingFiles& missing, FILE* notes, KeptInstances* kept, FILE* report)
 {
     std::vector<PluginSetup> plugins(1);
     PluginSetup& setup = plugins.front();
     setup.options = options;
     setup.plugin = plugin;
     if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
-        !prepared) {
+        !prepared || !(prepared = plan_preset_saving(world, setup))) {
         std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }
@@ -1002,7 +1173,7 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
         return 1;
     }
     setup.plan = std::move(plan.value());
-    return run_processing(options, raw, world, plugins, notes, kept);
+    return run_processing(options, raw, world, plugins, notes, kept, report);
 }
 
 } // namespace tonbrix::cli
