@@ -233,13 +233,20 @@ std::optional<std::string> find_uri(const World& world, const PluginName& name)
 
 py::list plugin_list(SharedWorld& shared)
 {
-    const std::vector<std::string> uris =
-        shared.with_world([](World& world) { return world.plugin_uris(); });
+    const std::vector<PluginSummary> summaries =
+        shared.with_world([](World& world) { return world.plugin_summaries(); });
     py::list plugins;
-    for (std::size_t i = 0; i < uris.size(); ++i) {
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        const PluginSummary& plugin = summaries[i];
         py::dict entry;
         entry["number"] = i + 1;
-        entry["uri"] = uris[i];
+        entry["uri"] = plugin.uri;
+        entry["name"] = plugin.name;
+        py::dict plugin_class;
+        plugin_class["uri"] = text_or_none(plugin.class_uri);
+        plugin_class["label"] = text_or_none(plugin.class_label);
+        entry["class"] = std::move(plugin_class);
+        entry["instrument"] = plugin.instrument;
         plugins.append(std::move(entry));
     }
     return plugins;
@@ -308,7 +315,8 @@ loaded.)")
         .def(py::init(&load_world))
         .def("plugins", &plugin_list, R"(
 Every installed plugin in list order, as ``tonbrix --list --json`` gives
-them: a list of dicts ``{"number": n, "uri": uri}``, numbered from 1.)")
+them: a list of dicts with "number" (from 1), "uri", "name", "class"
+({"uri", "label"}) and "instrument".)")
         .def("describe", &describe, py::arg("plugin"), R"(
 What the plugin declares, as ``tonbrix --info --json`` prints it: a dict
 with "uri", "name", "class", "project", "author", "instrument", "ports",

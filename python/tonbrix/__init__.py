@@ -36,7 +36,8 @@ def default_world():
 
 def plugins():
     """Every installed plugin in list order, as ``tonbrix --list --json``:
-    a list of dicts ``{"number": n, "uri": uri}``, numbered from 1."""
+    a list of dicts with "number" (from 1), "uri", "name", "class"
+    ({"uri", "label"}) and "instrument"."""
     return default_world().plugins()
 
 

@@ -12,7 +12,7 @@ class World:
     """The installed LV2 plugins, read once (LV2_PATH, else the standard folders)."""
     def __init__(self) -> None: ...
     def plugins(self) -> List[Dict[str, Any]]:
-        """Every plugin in list order: ``{"number": n, "uri": uri}``."""
+        """Every plugin in list order: number, uri, name, class, instrument."""
     def describe(self, plugin: PluginName) -> Dict[str, Any]:
         """What the plugin declares, as ``tonbrix --info --json``."""
     def presets(self, plugin: PluginName) -> List[Dict[str, str]]:
