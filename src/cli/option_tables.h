@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/automation.h"
-#include "io/output_format.h"
+#include <tonbrix/automation.h>
+#include <tonbrix/sound_file.h>
 
 #include <argtable2.h>
 

@@ -1,20 +1,18 @@
 #include "cli/run.h"
 
-#include "base/buffers.h"
 #include "cli/batch_run.h"
 #include "cli/chain_command_line.h"
-#include "cli/event_options.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
-#include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
-#include "cli/processing_run.h"
-#include "lv2/instances.h"
-#include "lv2/parameters.h"
-#include "lv2/presets.h"
-#include "lv2/world.h"
+#include "cli/run_console.h"
+
+#include <tonbrix/batch.h>
+#include <tonbrix/error.h>
+#include <tonbrix/run.h>
+#include <tonbrix/sound_file.h>
 
 #include <cstdio>
 #include <string>
@@ -26,23 +24,22 @@ namespace tonbrix::cli {
 namespace {
 
 // Everything after the plugin lookup of a list-presets or processing run.
-int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
-                    bool list_presets, bool raw, const MissingFiles& missing)
+int run_with_plugin(World& world, const std::string& uri, const RunOptions& options,
+                    bool list_presets, bool raw)
 {
     if (list_presets) {
-        const Result<std::vector<PresetDescription>> presets =
-            world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        const Result<std::vector<PresetDescription>> presets = world.presets(uri);
         if (!presets) {
             std::fputs(presets.error().message.c_str(), stderr);
             return 1;
         }
-        return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
-                             options.json);
+        return print_presets(uri, presets.value(), options.json);
     }
     if (!check_block_size(options)) {
         return 1;
     }
-    return run_file_job(world, plugin, options, raw, missing);
+    RunSettings settings = run_settings(options, {{options, uri}}, raw);
+    return run_and_print(world, options, settings);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -72,11 +69,12 @@ bool check_option_values(RunOptions& options)
         return false;
     }
     if (options.has_output_format) {
-        std::string error;
-        if (!parse_output_format(options.output_format, options.output_format_request, error)) {
-            std::fputs(error.c_str(), stderr);
+        Result<OutputFormatRequest> request = parse_output_format(options.output_format);
+        if (!request) {
+            std::fputs(request.error().message.c_str(), stderr);
             return false;
         }
+        options.output_format_request = std::move(request.value());
     }
     for (const std::string& text : options.automate) {
         Result<Automation> automation = parse_automation(text);
@@ -144,7 +142,7 @@ int run_chain(int argc, char** argv, World& world)
     if (!parse_chain_words(run_words, {}, run, &missing)) {
         return 1;
     }
-    std::vector<PluginSetup> plugins(count);
+    std::vector<PluginOptions> plugins(count);
     for (std::size_t k = 0; k < count; ++k) {
         MissingFiles same;
         if (!parse_chain_words(segment_words(argv[0], chain, k), position_prefix(k + 1, count),
@@ -153,12 +151,14 @@ int run_chain(int argc, char** argv, World& world)
         }
     }
     if (missing.only) {
-        const UriNodes& nodes = world.impl().nodes;
-        const LilvPlugin* first = find_plugin(plugins.front().options.plugin.c_str(), world);
-        const LilvPlugin* last = find_plugin(plugins.back().options.plugin.c_str(), world);
-        if (first == nullptr || last == nullptr ||
-            !files_may_be_left_out(first, nodes, plugins.front().options, !missing.input, true) ||
-            !files_may_be_left_out(last, nodes, plugins.back().options, true, !missing.output)) {
+        const std::optional<std::string> first =
+            world.find_plugin(plugins.front().options.plugin);
+        const std::optional<std::string> last = world.find_plugin(plugins.back().options.plugin);
+        if (!first || !last ||
+            !files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
+                                   !missing.input, true) ||
+            !files_may_be_left_out(world, *last, plugins.back().options.has_midi_out, true,
+                                   !missing.output)) {
             RunOptions unused;
             static_cast<void>(parse_chain_words(std::move(run_words), {}, unused));
             return 1;
@@ -167,13 +167,13 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_option_values(run)) {
         return 1;
     }
-    if (run.has_batch || names_folder(run.input)) {
+    if (run.has_batch || is_folder(run.input)) {
         std::fputs("Error: folders and --batch job lists run one plugin; a chain of plugins "
                    "runs one file at a time.\n",
                    stderr);
         return 1;
     }
-    for (PluginSetup& setup : plugins) {
+    for (PluginOptions& setup : plugins) {
         if (!check_option_values(setup.options)) {
             return 1;
         }
@@ -185,8 +185,9 @@ int run_chain(int argc, char** argv, World& world)
         return 1;
     }
     for (std::size_t k = 0; k < count; ++k) {
-        plugins[k].plugin = find_plugin(plugins[k].options.plugin.c_str(), world);
-        if (plugins[k].plugin == nullptr) {
+        const std::optional<std::string> uri = world.find_plugin(plugins[k].options.plugin);
+        plugins[k].uri = uri.value_or(std::string());
+        if (!uri) {
             std::fprintf(stderr, "%sNo such plugin %s\n", position_prefix(k + 1, count).c_str(),
                          plugins[k].options.plugin.c_str());
             return 1;
@@ -195,27 +196,8 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        PluginSetup& setup = plugins[k];
-        if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
-                                                    setup.states);
-            !prepared) {
-            std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
-                       stderr);
-            return 1;
-        }
-        // Audio comes from the plugin before and goes on to the one after.
-        Result<EventPlan> plan = plan_events(setup.options, world.impl(), setup.plugin,
-                                             k > 0 || !missing.input,
-                                             k + 1 < count || !missing.output);
-        if (!plan) {
-            std::fputs(with_prefix(position_prefix(k + 1, count), plan.error().message).c_str(),
-                       stderr);
-            return 1;
-        }
-        setup.plan = std::move(plan.value());
-    }
-    return run_processing(run, raw == RawFloat::on, world, plugins);
+    RunSettings settings = run_settings(run, plugins, raw == RawFloat::on);
+    return run_and_print(world, run, settings);
 }
 
 } // namespace
@@ -303,9 +285,9 @@ int tonbrix_main(int argc, char** argv)
         options.json = plugin_tables.json->count > 0;
     }
     if (!list_presets && missing.only) {
-        const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
-        if (plugin == nullptr || !files_may_be_left_out(plugin, world.impl().nodes, options,
-                                                        !missing.input, !missing.output)) {
+        const std::optional<std::string> plugin = world.find_plugin(options.plugin);
+        if (!plugin || !files_may_be_left_out(world, *plugin, options.has_midi_out,
+                                              !missing.input, !missing.output)) {
             print_usage(list, plugin_tables, processing);
             return 1;
         }
@@ -320,15 +302,15 @@ int tonbrix_main(int argc, char** argv)
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
     }
-    const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
-    if (plugin == nullptr) {
+    const std::optional<std::string> plugin = world.find_plugin(options.plugin);
+    if (!plugin) {
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
     }
-    if (!list_presets && (options.has_batch || names_folder(options.input))) {
-        return run_batch(world, plugin, options, raw == RawFloat::on);
+    if (!list_presets && (options.has_batch || is_folder(options.input))) {
+        return run_batch(world, *plugin, options, raw == RawFloat::on);
     }
-    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
+    return run_with_plugin(world, *plugin, options, list_presets, raw == RawFloat::on);
 }
 
 } // namespace tonbrix::cli

@@ -1,18 +1,18 @@
 #pragma once
 
-#include "cli/option_tables.h"
 #include "engine/automation_feed.h"
 #include "io/midi_file.h"
 #include "lv2/event_ports.h"
 #include "lv2/world.h"
 
 #include <tonbrix/error.h>
+#include <tonbrix/run.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 // How a run's events, automation and files fit the plugin, settled before
 // any file is touched.
@@ -27,19 +27,21 @@ struct EventPlan {
     std::optional<MidiFile> midi; // --midi, read
 };
 
-// The sample rate of a run without an input file: -r, else 48000 Hz.
-inline constexpr int default_instrument_rate = 48000;
-
 // True when the plugin lets a run leave out the input (it has no audio
-// inputs) and the output (it has no audio outputs, or --midi-out is given)
-// that the command line leaves out.
-bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
-                           const RunOptions& options, bool has_input, bool has_output);
+// inputs) and the output (it has no audio outputs, or its MIDI output is
+// written) that the run leaves out.
+bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes, bool midi_out,
+                           bool has_input, bool has_output);
 
-// Checks the event options and the files against the plugin and reads the
-// MIDI file; the message of the first that does not fit otherwise.
-Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
-                              const LilvPlugin* plugin, bool has_input, bool has_output);
+// Whether a step's MIDI output is taken, to a file or to memory.
+bool takes_midi_output(const PluginStep& step);
+
+// Checks the step's events and the run's files against the plugin and
+// reads the MIDI file; the message of the first that does not fit
+// otherwise.
+Result<EventPlan> plan_events(const PluginStep& step, const RunSettings& settings,
+                              World::Impl& world, const LilvPlugin* plugin, bool has_input,
+                              bool has_output);
 
 // The frames at `rate` that a run without an input file takes before its
 // tail: up to the end of the MIDI file (its last event or end of track,
@@ -47,4 +49,4 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
 // 0 without a MIDI file.
 uint64_t midi_frames(const EventPlan& plan, int rate);
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

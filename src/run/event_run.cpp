@@ -1,33 +1,34 @@
-#include "cli/event_run.h"
+#include "run/event_run.h"
 
-#include "cli/number_text.h"
-#include "cli/signals.h"
+#include <tonbrix/number_text.h>
 #include "io/midi_writer.h"
 #include "lv2/transport.h"
 
 #include <lv2/atom/atom.h>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
-Status EventRun::open_midi_output(const RunOptions& options)
+Status EventRun::open_midi_output(const PluginStep& step, RunObserver& observer)
 {
-    if (!options.has_midi_out) {
+    midi_memory_ = step.midi_out;
+    if (step.midi_out_file.empty()) {
         return {};
     }
-    Status opened = midi_output_.emplace(options.midi_out).open();
+    Status opened = midi_output_.emplace(step.midi_out_file).open();
     if (opened) {
-        add_crash_cleanup_path(midi_output_->temporary_path());
+        observer.temporary_file(midi_output_->temporary_path());
     }
     return opened;
 }
 
-void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+void EventRun::start(const EventPlan& plan, const PluginStep& step, World::Impl& world,
                        const PortIndexLists& lists, RunBuffers& buffers,
                        const std::vector<LilvInstance*>& instances, uint32_t block_size,
                        double rate)
 {
     rate_ = rate;
-    midi_name_ = options.midi;
+    midi_name_ = step.midi_file.empty() ? std::string("the events in memory")
+                                         : "'" + step.midi_file + "'";
     const EventUrids urids = map_event_urids(*world.urid_table.map_feature());
     const std::size_t count = instances.size();
     const int32_t midi_port = plan.midi ? plan.ports.midi_input : -1;
@@ -72,7 +73,7 @@ void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Im
         }
         hooks_.automation = &*automation_;
     }
-    if (options.has_midi_out) {
+    if (midi_output_ || midi_memory_ != nullptr) {
         std::vector<AtomRegion> outputs;
         for (std::size_t m = 0; m < count; ++m) {
             AtomBuffer& output =
@@ -95,15 +96,15 @@ void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
     if (left > 0) {
         events.report(EventKind::warning,
                       "WARNING: " + std::to_string(left) + " MIDI event" +
-                          (left == 1 ? "" : "s") + " of '" + midi_name_ +
-                          "' came after the end of the run (" + seconds_text(frames, rate_) +
+                          (left == 1 ? "" : "s") + " of " + midi_name_ +
+                          " came after the end of the run (" + seconds_text(frames, rate_) +
                           " s) and " + (left == 1 ? "was" : "were") + " left out.\n");
     }
 }
 
 Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& latencies)
 {
-    if (!midi_output_) {
+    if (!midi_output_ && midi_memory_ == nullptr) {
         return {};
     }
     for (std::size_t m = 0; m < latencies.size(); ++m) {
@@ -114,10 +115,19 @@ Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& l
     if (capture_->overflowed()) {
         return Error{insufficient_memory_message};
     }
-    const std::vector<std::uint8_t> bytes =
-        write_midi_file(capture_->events(), static_cast<double>(frames) / rate_,
-                        ticks_per_quarter_for_rate(rate_));
-    return midi_output_->commit(bytes);
+    std::vector<TimedMidiEvent> events = capture_->events();
+    const double length = static_cast<double>(frames) / rate_;
+    Status written;
+    if (midi_output_) {
+        written = midi_output_->commit(
+            write_midi_file(events, length, ticks_per_quarter_for_rate(rate_)));
+    }
+    if (midi_memory_ != nullptr) {
+        midi_memory_->events = std::move(events);
+        midi_memory_->tempo_changes.clear();
+        midi_memory_->length_seconds = length;
+    }
+    return written;
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

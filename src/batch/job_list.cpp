@@ -1,8 +1,8 @@
-#include "cli/job_list.h"
+#include "batch/job_list.h"
 
 #include <nlohmann/json.hpp>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
@@ -153,4 +153,4 @@ std::vector<Job> parse_job_list(std::string_view text)
     return jobs;
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

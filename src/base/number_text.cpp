@@ -1,9 +1,9 @@
-#include "cli/number_text.h"
+#include <tonbrix/number_text.h>
 
 #include <charconv>
 #include <cstdlib>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
@@ -37,4 +37,4 @@ std::string seconds_text(uint64_t frames, double rate)
     return double_text(static_cast<double>(frames) / rate);
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

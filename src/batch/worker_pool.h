@@ -1,26 +1,22 @@
 #pragma once
 
+#include <tonbrix/batch.h>
+#include <tonbrix/stop.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace tonbrix::cli {
-
-// What one job left: its exit status and what it printed on each stream.
-struct JobOutcome {
-    int status = 1;       // the job's exit status
-    int crash_signal = 0; // the signal that ended its worker during the job; 0 for none
-    std::string out;      // standard output
-    std::string err;      // standard error
-    std::string notes;    // the notes stream
-};
+namespace tonbrix {
 
 struct WorkerPoolCallbacks {
     // Runs job `job` in a worker process, with standard output and error
     // captured, and returns its exit status; notes go to `notes`.
     std::function<int(std::size_t job, FILE* notes)> run_job;
+    // In a worker process, after each job.
+    std::function<void()> after_job;
     // In a worker process, when the pool has no more jobs for it.
     std::function<void()> worker_done;
     // In the run's own process, as each job ends (in any order).
@@ -32,12 +28,13 @@ struct WorkerPoolCallbacks {
 // Runs the jobs in `workers` processes forked from this one, which must run
 // no other thread: each takes the next job when it is done with one. A
 // worker that dies from a signal during a job costs that job
-// (`crash_signal`) and is replaced. A SIGINT, SIGTERM or SIGHUP sent to
-// this process (see install_batch_signal_handlers) is passed to every
+// (`crash_signal`) and is replaced. A request through `stop` (its last
+// reason a signal number, e.g. SIGINT) passes that signal on to every
 // worker, each time one comes, and no further job starts. Returns once no
 // worker is left: 0 when every job ran, else the number of the last stop
 // signal. False in `started` when not even one worker could be made.
 int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
-                    const WorkerPoolCallbacks& callbacks, bool& started);
+                    const WorkerPoolCallbacks& callbacks, const StopRequest* stop,
+                    bool& started);
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

@@ -1,6 +1,4 @@
-#include "cli/worker_pool.h"
-
-#include "cli/signals.h"
+#include "batch/worker_pool.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +13,7 @@
 #include <csignal>
 #include <cstdint>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
@@ -148,7 +146,9 @@ bool write_message(int fd, const Message& message)
         if (notes != nullptr) {
             std::fflush(notes);
         }
-        clear_crash_cleanup_paths();
+        if (callbacks.after_job) {
+            callbacks.after_job();
+        }
         if (!write_message(results, message)) {
             break;
         }
@@ -202,9 +202,15 @@ bool spawn(std::vector<Slot>& slots, std::size_t index, const WorkerPoolCallback
     return true;
 }
 
+// The requests to stop so far; none without a stop request.
+int stop_count(const StopRequest* stop)
+{
+    return stop != nullptr ? stop->count() : 0;
+}
+
 // Waits for a worker to end; its wait status. A stop signal that comes
 // meanwhile is passed on to every worker still there.
-int reap(Slot& slot, std::vector<Slot>& slots, int& signals_seen)
+int reap(Slot& slot, std::vector<Slot>& slots, int& signals_seen, const StopRequest* stop)
 {
     int status = 0;
     while (::waitpid(slot.pid, &status, 0) < 0) {
@@ -212,12 +218,12 @@ int reap(Slot& slot, std::vector<Slot>& slots, int& signals_seen)
             status = 0;
             break;
         }
-        const int count = batch_signal_count.load();
+        const int count = stop_count(stop);
         if (count != signals_seen) {
             signals_seen = count;
             for (const Slot& other : slots) {
                 if (other.pid > 0) {
-                    ::kill(other.pid, batch_last_signal.load());
+                    ::kill(other.pid, stop->last_reason());
                 }
             }
         }
@@ -236,7 +242,7 @@ bool is_stop_signal(int number)
 } // namespace
 
 int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
-                    const WorkerPoolCallbacks& callbacks, bool& started)
+                    const WorkerPoolCallbacks& callbacks, const StopRequest* stop, bool& started)
 {
     started = true;
     if (jobs.empty()) {
@@ -266,7 +272,7 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
         return 0;
     }
 
-    int signals_seen = batch_signal_count.load();
+    int signals_seen = stop_count(stop);
     bool stopping = signals_seen != 0;
     std::size_t next = 0;
     std::size_t done = 0;
@@ -298,7 +304,7 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
         if (callbacks.tick) {
             callbacks.tick();
         }
-        if (batch_signal_count.load() != signals_seen) {
+        if (stop_count(stop) != signals_seen) {
             stopping = true;
             break;
         }
@@ -315,11 +321,11 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
             if (read_message(slot.result, message)) {
                 outcome.status = message.status;
             } else {
-                const int status = reap(slot, slots, signals_seen);
+                const int status = reap(slot, slots, signals_seen, stop);
                 if (WIFSIGNALED(status) && is_stop_signal(WTERMSIG(status))) {
                     // A stop signal for the whole process group reaches
                     // this process too; handle it once that is seen.
-                    if (batch_signal_count.load() != signals_seen) {
+                    if (stop_count(stop) != signals_seen) {
                         stopping = true;
                     }
                 }
@@ -356,20 +362,20 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
     if (stopping) {
         for (const Slot& slot : slots) {
             if (slot.pid > 0) {
-                ::kill(slot.pid, batch_last_signal.load());
+                ::kill(slot.pid, stop->last_reason());
             }
         }
     }
     for (Slot& slot : slots) {
         if (slot.pid > 0) {
-            static_cast<void>(reap(slot, slots, signals_seen));
+            static_cast<void>(reap(slot, slots, signals_seen, stop));
         }
     }
     release();
-    if (stopping || batch_signal_count.load() != 0) {
-        return batch_last_signal.load();
+    if (stopping || stop_count(stop) != 0) {
+        return stop->last_reason();
     }
     return 0;
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

@@ -1,10 +1,10 @@
-#include "cli/option_items.h"
+#include "run/option_items.h"
 
-#include "cli/int_text.h"
+#include "base/int_text.h"
 
 #include <cstdlib>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
@@ -73,4 +73,4 @@ Result<std::vector<ChannelConnection>> read_connections(const std::vector<std::s
     return connections;
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

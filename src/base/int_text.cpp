@@ -1,9 +1,9 @@
-#include "cli/int_text.h"
+#include "base/int_text.h"
 
 #include <cctype>
 #include <climits>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 int saturating_atoi(const char* text) noexcept
 {
@@ -30,4 +30,4 @@ int saturating_atoi(const char* text) noexcept
     return value < -INT_MAX ? INT_MAX : static_cast<int>(-value);
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

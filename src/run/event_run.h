@@ -1,28 +1,29 @@
 #pragma once
 
-#include "cli/event_options.h"
+#include "run/event_plan.h"
 #include "engine/event_hooks.h"
 #include "io/midi_output.h"
 #include "lv2/run_buffers.h"
 
 #include <tonbrix/events.h>
+#include <tonbrix/run.h>
 
 #include <optional>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 // The event side of a run: the MIDI file and the transport fed to the
 // plugin's atom inputs, the automated inputs, and the MIDI output collected
 // into --midi-out.
 class EventRun {
 public:
-    // Makes the --midi-out file's temporary file, if asked for; the message
-    // when it cannot be written.
-    Status open_midi_output(const RunOptions& options);
+    // Makes the MIDI output file's temporary file, if asked for, and tells
+    // the observer of it; the message when it cannot be written.
+    Status open_midi_output(const PluginStep& step, RunObserver& observer);
 
     // Makes the feeds and the capture for the instances, which have taken
     // their --set values, and connects their ports to the feeds' buffers.
-    void start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
+    void start(const EventPlan& plan, const PluginStep& step, World::Impl& world,
                  const PortIndexLists& lists, RunBuffers& buffers,
                  const std::vector<LilvInstance*>& instances, uint32_t block_size, double rate);
 
@@ -33,9 +34,10 @@ public:
     // that came after its end.
     void report_leftovers(uint64_t frames, EventSink& events) const;
 
-    // Writes the --midi-out file, if asked for, with the run's length of
-    // `frames` frames; with `latencies` (by instance, in frames) the events
-    // are moved earlier by them, as the audio is. The message of a failure.
+    // Writes the MIDI output file and fills the step's MIDI output in
+    // memory, if asked for, with the run's length of `frames` frames; with
+    // `latencies` (by instance, in frames) the events are moved earlier by
+    // them, as the audio is. The message of a failure.
     Status write_midi_output(uint64_t frames, const std::vector<double>& latencies);
 
 private:
@@ -48,6 +50,7 @@ private:
     std::optional<AutomationFeed> automation_;
     std::optional<MidiCapture> capture_;
     std::optional<MidiOutput> midi_output_;
+    MidiSequence* midi_memory_ = nullptr;
 };
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

@@ -1,15 +1,8 @@
-#include "cli/processing_run.h"
+#include "run/processing_run.h"
 
-#include "cli/console_events.h"
-#include "cli/event_run.h"
-#include "cli/option_items.h"
-#include "cli/option_values.h"
-#include "cli/json_documents.h"
-#include "cli/listings.h"
-#include "cli/number_text.h"
-#include "cli/positioned_events.h"
-#include "cli/progress.h"
-#include "cli/signals.h"
+#include "base/buffers.h"
+#include "run/event_run.h"
+#include "run/option_items.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
 #include "engine/silent_source.h"
@@ -42,18 +35,13 @@
 
 #include <tonbrix/render.h>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
 constexpr const char* setting_error_message =
     "Error: the plugin reported an error while taking the --set values.\n";
 
-int online_cores()
-{
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    return cores < 1 ? 1 : cores > 1024 ? 1024 : static_cast<int>(cores);
-}
 
 // Seconds at the file's rate, rounded to whole frames; absurd lengths are
 // held at a bound that no run reaches.
@@ -109,23 +97,21 @@ Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t chan
                  "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
-// Prints the message of a failure on standard error; false for a failure.
-bool succeeded(const Status& status)
-{
-    if (!status) {
-        std::fputs(status.error().message.c_str(), stderr);
-    }
-    return status.ok();
-}
-
 // Applies the --parameters items, "symbol:number", comma-separated, in
 // order, to the control and CV inputs alike. The message of the first item
 // without a colon or with an unknown symbol otherwise.
-Status apply_parameters(const std::vector<std::string>& parameters, const LilvPlugin* plugin,
+Status apply_parameters(const PluginStep& step, const LilvPlugin* plugin,
                         const PortIndexLists& lists, std::vector<float>& control_values,
                         std::vector<float>& cv_values)
 {
     Status status;
+    for (const auto& [symbol, value] : step.controls) {
+        status = set_input_value(symbol, value, plugin, lists, control_values, cv_values);
+        if (!status) {
+            return status;
+        }
+    }
+    const std::vector<std::string>& parameters = step.control_items;
     for_each_item(parameters, [&](std::string_view item) {
         ParameterItem parsed;
         if (!parse_parameter_item(item, parsed)) {
@@ -159,7 +145,8 @@ SettleRun instances_run(const BlockShape& shape, RunBuffers& buffers, const Inst
 // an error or a warning on the way, or is still busy after the longest wait.
 Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
                              RunBuffers& buffers, const InstanceSet& instances,
-                             const PortIndexLists& lists, World::Impl& lv2, double rate)
+                             const PortIndexLists& lists, World::Impl& lv2, double rate,
+                             const std::atomic<int>* stop)
 {
     if (plan.values.empty()) {
         return {};
@@ -179,7 +166,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     }
     constexpr int longest_seconds = 10;
     SettleRun run = instances_run(shape, buffers, instances, lv2);
-    run.stop = &stop_signal;
+    run.stop = stop;
     run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
                                             uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
     switch (settle_parameters(run)) {
@@ -212,53 +199,6 @@ int audio_descriptor()
     return -1;
 }
 
-// --report-every and --json ask for the report too.
-bool wants_report(const RunOptions& options)
-{
-    return options.report || options.has_report_every || options.json;
-}
-
-// The JSON document's stream: standard output's descriptor kept apart from
-// descriptor 1, which becomes standard error, so that what a plugin prints
-// with printf cannot get into the document. Standard output itself when
-// that cannot be done.
-FILE* document_stream()
-{
-    const int fd = audio_descriptor();
-    FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
-    if (fd >= 0 && stream == nullptr) {
-        ::close(fd);
-    }
-    return stream != nullptr ? stream : stdout;
-}
-
-// Where a run's text goes. Standard output carries the audio when the
-// output is "-"; the notes, warnings and report then go to standard error.
-// With --json standard output holds only the report's document: the notes
-// go to standard error. A quiet run prints no notes (null `notes`).
-struct Console {
-    FILE* report;
-    FILE* messages;
-    FILE* notes;
-    Progress progress;
-    ConsoleEvents events{notes, messages, &progress};
-
-    Console(const RunOptions& options, FILE* notes_stream)
-        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
-          messages(options.json || options.output == "-" ? stderr : stdout),
-          notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
-    {
-    }
-    Console(const Console&) = delete;
-    Console& operator=(const Console&) = delete;
-    ~Console()
-    {
-        if (report != stdout && report != stderr) {
-            std::fclose(report);
-        }
-    }
-};
-
 // The input and the output of a run. The output is opened once the plugin
 // side knows its channel count.
 struct RunFiles {
@@ -269,15 +209,15 @@ struct RunFiles {
     int output_format = 0; // the libsndfile format written
 
     // Opens the input and settles the output's format.
-    Status open_input(const RunOptions& options)
+    Status open_input(const RunSettings& options)
     {
         if (Status opened = open_input_file(settings, input, info); !opened) {
             return opened;
         }
         settings.strings = read_sound_strings(input.handle);
-        if (options.has_output_format) {
+        if (options.output_format) {
             std::string error;
-            if (!resolve_output_format(options.output_format_request, info.format,
+            if (!resolve_output_format(*options.output_format, info.format,
                                        settings.format, error)) {
                 return Error{error};
             }
@@ -290,17 +230,39 @@ struct RunFiles {
     // file: -r (else 48000 Hz), the MIDI file's length, and the type the
     // output's name says (else WAV) in 32-bit floats where the type holds
     // them, else its natural encoding, unless --output-format says more.
-    Status settle_without_input(const RunOptions& options, const EventPlan& plan)
+    Status settle_without_input(const RunSettings& options, const EventPlan& plan)
     {
-        info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
+        info.samplerate = options.sample_rate > 0 ? options.sample_rate : default_instrument_rate;
         info.channels = 0;
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
-        const int named = type_named_by_extension(options.output);
+        return settle_output_format(options);
+    }
+
+    // Settles the rate and output format of a run from a source in memory
+    // as for a run without an input, its length unknown.
+    Status settle_source(const RunSettings& options)
+    {
+        if (options.sample_rate <= 0) {
+            return Error{"Error: a source in memory needs the run's sample rate.\n"};
+        }
+        info.samplerate = options.sample_rate;
+        info.channels = static_cast<int>(options.source->channels());
+        info.seekable = 0;
+        info.frames = -1;
+        return settle_output_format(options);
+    }
+
+    // The type the output's name says (else WAV) in 32-bit floats where the
+    // type holds them, else its natural encoding, unless the run's output
+    // format says more.
+    Status settle_output_format(const RunSettings& options)
+    {
+        const int named = type_named_by_extension(options.output_file);
         info.format = (named != 0 ? named : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
         std::string error;
-        if (!resolve_output_format(options.has_output_format ? options.output_format_request
-                                                             : OutputFormatRequest{},
+        if (!resolve_output_format(options.output_format ? *options.output_format
+                                                         : OutputFormatRequest{},
                                    info.format, settings.format, error)) {
             return Error{error};
         }
@@ -311,27 +273,29 @@ struct RunFiles {
     // Opens the output with `channels` channels, unless it is the input,
     // in a type that holds the input and `tail` frames more; warns when
     // the name says another type.
-    Status open_output(const RunOptions& options, std::size_t channels, uint64_t tail,
-                       EventSink& events)
+    Status open_output(const RunSettings& options, std::size_t channels, uint64_t tail,
+                       EventSink& events, RunObserver& observer)
     {
         if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
             return fit;
         }
         output_format = settings.format != 0 ? settings.format : info.format;
-        if (options.input != "-" && options.output != "-" &&
-            same_existing_file(options.input, options.output)) {
+        if (!options.input_file.empty() && options.input_file != "-" &&
+            options.output_file != "-" &&
+            same_existing_file(options.input_file, options.output_file)) {
             return Error{"Error: input and output are the same file.\n"};
         }
-        if (settings.raw && options.output == "-") {
+        if (settings.raw && options.output_file == "-") {
             settings.output_fd = audio_descriptor();
         }
         if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
             !opened) {
             return opened;
         }
-        add_crash_cleanup_path(output.atomic.temp);
-        if (!(settings.raw && options.output == "-")) {
-            const std::string warning = extension_mismatch_warning(options.output, output.format);
+        observer.temporary_file(output.atomic.temp);
+        if (!(settings.raw && options.output_file == "-")) {
+            const std::string warning =
+                extension_mismatch_warning(options.output_file, output.format);
             if (!warning.empty()) {
                 events.report(EventKind::warning, warning);
             }
@@ -363,28 +327,29 @@ struct PluginRun {
 
     // Sorts the ports and routes the file's channels to the instances (again,
     // for instances kept from an earlier file, to the same result).
-    Status route(const World::Impl& world, const RunOptions& options, uint32_t channels,
-                 EventSink& events)
+    Status route(const World::Impl& world, const PluginStep& step, uint32_t block_size,
+                 uint32_t channels, EventSink& events)
     {
         lists = PortIndexLists{};
         routing = Routing{};
         if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
             return scanned;
         }
-        std::vector<ChannelConnection> connections;
-        if (!options.connect.empty()) {
-            Result<std::vector<ChannelConnection>> read = read_connections(options.connect);
+        std::vector<ChannelConnection> connections = step.connections;
+        if (!step.connect_items.empty()) {
+            Result<std::vector<ChannelConnection>> read = read_connections(step.connect_items);
             if (!read) {
                 return read.error();
             }
-            connections = std::move(read.value());
+            connections.insert(connections.end(), read.value().begin(), read.value().end());
         }
-        if (Status routed = route_channels(options.connect.empty() ? nullptr : &connections,
-                                           options.mono, channels, lists, plugin, events, routing);
+        const bool connected = !step.connections.empty() || !step.connect_items.empty();
+        if (Status routed = route_channels(connected ? &connections : nullptr, step.mono,
+                                           channels, lists, plugin, events, routing);
             !routed) {
             return routed;
         }
-        shape = {static_cast<uint32_t>(options.blocksize), channels,
+        shape = {block_size, channels,
                  static_cast<uint32_t>(lists.audio_inputs.size()),
                  static_cast<uint32_t>(lists.audio_outputs.size()), routing.instances};
         return {};
@@ -398,15 +363,15 @@ struct PluginRun {
 
     // The control and CV values of the run, from the port ranges, the preset
     // and --parameters.
-    Status set_input_values(const RunOptions& options)
+    Status set_input_values(const PluginStep& step, uint32_t block_size)
     {
         const std::vector<float> start_values = set_control_start_values(
             lists, ranges.start_values, ranges.minimums, ranges.maximums);
         std::copy(start_values.begin(), start_values.end(), buffers.control_inputs.begin());
         buffers.cv_values =
             set_cv_start_values(lists, ranges.start_values, ranges.minimums, ranges.maximums);
-        Status applied = apply_parameters(options.parameters, plugin, lists,
-                                          buffers.control_inputs, buffers.cv_values);
+        Status applied =
+            apply_parameters(step, plugin, lists, buffers.control_inputs, buffers.cv_values);
         // An automated input starts at its first value, over -p and the preset.
         for (std::size_t a = 0; a < plan->automated.size() && applied; ++a) {
             applied = set_input_value(
@@ -414,27 +379,27 @@ struct PluginRun {
                 static_cast<float>(automation_value(plan->automated[a].points, 0.0)), plugin,
                 lists, buffers.control_inputs, buffers.cv_values);
         }
-        fill_cv_inputs(options.blocksize, buffers);
+        fill_cv_inputs(static_cast<int>(block_size), buffers);
         return applied;
     }
 
     // Allocates the port buffers, then creates, connects and activates the
     // instances with their input values and --set values.
-    Status start(World::Impl& world, const RunOptions& options, double sample_rate,
-                 InstanceStates& states, EventSink& events)
+    Status start(World::Impl& world, const PluginStep& step, double sample_rate,
+                 InstanceStates& states, EventSink& events, const std::atomic<int>* stop)
     {
         if (!allocate_port_buffers(shape, lists, world.urids.atom_Sequence, buffers)) {
             return Error{insufficient_memory_message};
         }
-        const InstanceSettings settings{routing.instances, sample_rate, options.blocksize,
-                                        &events};
+        const InstanceSettings settings{routing.instances, sample_rate,
+                                        static_cast<int>(shape.block_size), &events};
         const ConnectPorts connect = [&](LilvInstance* instance, std::size_t m) {
             connect_instance_ports(lists, instance, m, shape, buffers);
             // Plugins may read their inputs in activate: the values are there
             // before the first activation (the preset is restored by then). A
             // bad --parameters item is reported below, once the instances exist.
             if (m == 0) {
-                static_cast<void>(set_input_values(options));
+                static_cast<void>(set_input_values(step, shape.block_size));
             }
         };
         if (Status created =
@@ -442,11 +407,11 @@ struct PluginRun {
             !created) {
             return created;
         }
-        if (Status values = set_input_values(options); !values) {
+        if (Status values = set_input_values(step, shape.block_size); !values) {
             return values;
         }
         return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
-                                     sample_rate);
+                                     sample_rate, stop);
     }
 
     // The instances with their buffers, as the settling and the reset
@@ -457,8 +422,9 @@ struct PluginRun {
     // next one as start readies new ones: fresh port buffers, the input
     // values, activation, then the --set values that go as messages
     // (`parameters` as their creation left it).
-    Status restart(World::Impl& world, const RunOptions& options, double sample_rate,
-                   const ParameterPlan& parameters, EventSink& events)
+    Status restart(World::Impl& world, const PluginStep& step, double sample_rate,
+                   const ParameterPlan& parameters, EventSink& events,
+                   const std::atomic<int>* stop)
     {
         deactivate_instances(instances);
         buffers = RunBuffers{};
@@ -468,14 +434,14 @@ struct PluginRun {
         reactivate_instances(instances, &events, [&](LilvInstance* instance, std::size_t m) {
             connect_instance_ports(lists, instance, m, shape, buffers);
             if (m == 0) {
-                static_cast<void>(set_input_values(options));
+                static_cast<void>(set_input_values(step, shape.block_size));
             }
         });
-        if (Status values = set_input_values(options); !values) {
+        if (Status values = set_input_values(step, shape.block_size); !values) {
             return values;
         }
         return take_parameter_values(parameters, shape, buffers, instances, lists, world,
-                                     sample_rate);
+                                     sample_rate, stop);
     }
 };
 
@@ -485,18 +451,18 @@ struct InstanceKey {
     const LilvPlugin* plugin = nullptr;
     int rate = 0;
     int channels = 0;
-    int block_size = 0;
-    std::vector<std::string> connect;
+    uint32_t block_size = 0;
+    std::vector<ChannelConnection> connections;
+    std::vector<std::string> connect_items;
     bool mono = false;
-    bool has_preset = false;
-    std::string preset;
+    std::optional<std::string> preset;
     std::vector<std::string> set_values;
 
-    InstanceKey(const PluginSetup& setup, const SF_INFO& info)
+    InstanceKey(const PluginSetup& setup, const SF_INFO& info, uint32_t run_block_size)
         : plugin(setup.plugin), rate(info.samplerate), channels(info.channels),
-          block_size(setup.options.blocksize), connect(setup.options.connect),
-          mono(setup.options.mono), has_preset(setup.options.has_preset),
-          preset(setup.options.preset), set_values(setup.options.set_values)
+          block_size(run_block_size), connections(setup.step->connections),
+          connect_items(setup.step->connect_items), mono(setup.step->mono),
+          preset(setup.step->preset), set_values(setup.step->set_values)
     {
     }
     bool operator==(const InstanceKey&) const = default;
@@ -523,32 +489,34 @@ uint64_t seconds_frames(double seconds, int rate)
 // The instances of the last finished run with what they were made for,
 // and the --set plan their creation left (the values still to be sent as
 // messages).
-struct KeptInstances::Kept {
+struct InstanceCache::Impl::Kept {
     InstanceKey key;
     std::unique_ptr<PluginRun> run;
     ParameterPlan parameters;
 };
 
-KeptInstances::KeptInstances() = default;
-KeptInstances::~KeptInstances() = default;
+InstanceCache::Impl::Impl() = default;
+InstanceCache::Impl::~Impl() = default;
 
-void KeptInstances::release()
+void InstanceCache::Impl::release()
 {
     kept.clear();
 }
 
 namespace {
 
+using Kept = InstanceCache::Impl::Kept;
+
 // Tells whether deactivating and activating the kept instances makes them
-// what new ones made for this job would be: the kept instances run on
+// what new ones made for this run would be: the kept instances run on
 // noise and are activated again, then must answer more noise exactly as
 // new instances do. Many plugins do not clear their delay lines or
 // reverb tails when activated; their instances never serve a second file.
 // Nothing is reported; false too when either side cannot be readied.
-bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& setup,
-                       const SF_INFO& info)
+bool activation_resets(World& world, Kept& kept, PluginSetup& setup, const SF_INFO& info,
+                       uint32_t block_size, const std::atomic<int>* stop)
 {
-    World::Impl& lv2 = world.impl();
+    World::Impl& lv2 = WorldAccess::impl(world);
     NoEvents quiet;
     const double rate = static_cast<double>(info.samplerate);
     PluginRun& used = *kept.run;
@@ -558,44 +526,46 @@ bool activation_resets(World& world, KeptInstances::Kept& kept, PluginSetup& set
         report_instances_to(used.instances, nullptr);
         return resets;
     };
-    if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
+    if (!used.restart(lv2, *setup.step, rate, kept.parameters, quiet, stop)) {
         return found(false);
     }
     SettleRun excited = used.driven(lv2);
-    excited.stop = &stop_signal;
+    excited.stop = stop;
     run_on_noise(excited, seconds_frames(reset_excite_seconds, info.samplerate));
-    if (!used.restart(lv2, setup.options, rate, kept.parameters, quiet)) {
+    if (!used.restart(lv2, *setup.step, rate, kept.parameters, quiet, stop)) {
         return found(false);
     }
     InstanceStates states;
     PluginRun fresh(setup.plugin, setup.plan);
     const bool ready =
-        prepare_plugin_states(world, setup.plugin, setup.options, states).ok() &&
-        fresh.route(lv2, setup.options, static_cast<uint32_t>(info.channels), quiet).ok() &&
-        fresh.start(lv2, setup.options, rate, states, quiet).ok();
+        prepare_plugin_states(world, setup.plugin, *setup.step, block_size, states).ok() &&
+        fresh.route(lv2, *setup.step, block_size, static_cast<uint32_t>(info.channels), quiet)
+            .ok() &&
+        fresh.start(lv2, *setup.step, rate, states, quiet, stop).ok();
     const bool same = ready && same_response(excited, fresh.driven(lv2),
                                              seconds_frames(reset_compare_seconds,
                                                             info.samplerate));
     return found(same);
 }
 
-// Takes the kept plugin side made for this job's key out of `kept`, when
+// Takes the kept plugin side made for this run's key out of `kept`, when
 // there is one and it may serve: the first time, the reset check decides
-// for the rest of the worker's jobs (and when it fails, nothing is kept).
-std::unique_ptr<KeptInstances::Kept> take_kept_instances(World& world, KeptInstances& kept,
-                                                         PluginSetup& setup, const SF_INFO& info)
+// for the rest of the cache's runs (and when it fails, nothing is kept).
+std::unique_ptr<Kept> take_kept_instances(World& world, InstanceCache::Impl& kept,
+                                          PluginSetup& setup, const SF_INFO& info,
+                                          uint32_t block_size, const std::atomic<int>* stop)
 {
-    const InstanceKey key(setup, info);
+    const InstanceKey key(setup, info, block_size);
     const auto found = std::find_if(kept.kept.begin(), kept.kept.end(),
                                     [&key](const auto& side) { return side->key == key; });
     if (found == kept.kept.end()) {
         return nullptr;
     }
-    std::unique_ptr<KeptInstances::Kept> taken = std::move(*found);
+    std::unique_ptr<Kept> taken = std::move(*found);
     kept.kept.erase(found);
     if (!kept.checked) {
         kept.checked = true;
-        kept.resets = activation_resets(world, *taken, setup, info);
+        kept.resets = activation_resets(world, *taken, setup, info, block_size, stop);
     }
     if (!kept.resets) {
         kept.release();
@@ -604,66 +574,85 @@ std::unique_ptr<KeptInstances::Kept> take_kept_instances(World& world, KeptInsta
     return taken;
 }
 
-} // namespace
-
-namespace {
+// Passes every event on to the step's own sink, else the run's.
+EventSink& step_events(const PluginStep& step, EventSink& run_events)
+{
+    return step.events != nullptr ? *step.events : run_events;
+}
 
 // One plugin of the run with what reports for it and what it plays: its
-// messages carry its position in a chain, its readings are taken around
-// its blocks, and its events reach it through its hooks. A plugin side
-// taken over from an earlier file (`taken`) comes with the --set plan of
-// its creation.
+// events go to its step's sink, its readings are taken around its blocks,
+// and its events reach it through its hooks. A plugin side taken over from
+// an earlier run (`taken`) comes with the --set plan of its creation.
 struct RunPlugin {
     PluginSetup& setup;
     const bool reused;
     std::unique_ptr<PluginRun> own;
     PluginRun& run;
     ParameterPlan reused_parameters;
-    PositionedEvents events;
+    EventSink& events;
     EventRun event_run;
     ReadingRecorder recorder;
     ReadingHooks reading_hooks{recorder};
 
-    RunPlugin(PluginSetup& plugin_setup, EventSink& console_events, std::string prefix,
+    RunPlugin(PluginSetup& plugin_setup, EventSink& run_events,
               std::unique_ptr<PluginRun> taken = nullptr, ParameterPlan taken_parameters = {})
         : setup(plugin_setup), reused(taken != nullptr),
           own(taken ? std::move(taken)
                     : std::make_unique<PluginRun>(plugin_setup.plugin, plugin_setup.plan)),
-          run(*own), reused_parameters(std::move(taken_parameters)), events(console_events, std::move(prefix))
+          run(*own), reused_parameters(std::move(taken_parameters)),
+          events(step_events(*plugin_setup.step, run_events))
     {
         run.plan = &plugin_setup.plan;
     }
     RunPlugin(const RunPlugin&) = delete;
     RunPlugin& operator=(const RunPlugin&) = delete;
-
-    const std::string& prefix() const { return events.prefix(); }
 };
 
 using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 
-// Everything a render of the files through the plugins needs: the input as
-// a source (or silence), the output as a sink (or nowhere) and a graph of
-// one plugin node for each plugin, in chain order.
+// Tells the observer of the render's progress from the writer's thread.
+struct ObservedProgress {
+    RunObserver* observer;
+    void operator()(uint64_t frames) const { observer->progress(frames); }
+};
+
+// Everything a render through the plugins needs: the input as a source (or
+// silence), the output as a sink (or nowhere) and a graph of one plugin
+// node for each plugin, in chain order.
 struct FileRender {
-    std::unique_ptr<Source> source;
-    std::unique_ptr<Sink> sink;
+    std::unique_ptr<Source> own_source;
+    std::unique_ptr<Sink> own_sink;
+    Source* source = nullptr;
+    Sink* sink = nullptr;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
 
-    FileRender(const RunOptions& run_options, int jobs, const World::Impl& world, RunFiles& files,
-               RunPlugins& plugins, Console& console)
+    FileRender(const RunSettings& settings, unsigned jobs, const World::Impl& world,
+               RunFiles& files, RunPlugins& plugins, EventSink& events, RunObserver& observer)
     {
-        if (files.input.handle != nullptr) {
-            source = std::make_unique<FileSource>(files.input.handle,
-                                                  static_cast<uint32_t>(files.info.channels));
+        if (settings.source != nullptr) {
+            source = settings.source;
+        } else if (files.input.handle != nullptr) {
+            own_source = std::make_unique<FileSource>(
+                files.input.handle, static_cast<uint32_t>(files.info.channels));
         } else {
-            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+            own_source =
+                std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
         }
-        if (files.output.handle != nullptr || files.output.segmented_flac) {
-            sink = std::make_unique<FileSink>(sink_settings(files, jobs));
+        if (source == nullptr) {
+            source = own_source.get();
+        }
+        if (settings.sink != nullptr) {
+            sink = settings.sink;
+        } else if (files.output.handle != nullptr || files.output.segmented_flac) {
+            own_sink = std::make_unique<FileSink>(sink_settings(files, jobs));
         } else {
-            sink = std::make_unique<DiscardSink>();
+            own_sink = std::make_unique<DiscardSink>();
+        }
+        if (sink == nullptr) {
+            sink = own_sink.get();
         }
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
@@ -674,7 +663,7 @@ struct FileRender {
             if (BlockHooks* event_hooks = part->event_run.hooks(); event_hooks != nullptr) {
                 plugin.hooks.push_back(event_hooks);
             }
-            if (run_options.report_every_seconds > 0.0) {
+            if (settings.reading_period_seconds > 0.0) {
                 plugin.hooks.push_back(&part->reading_hooks);
             }
             graph.add(std::make_unique<PluginNode>(plugin));
@@ -682,24 +671,23 @@ struct FileRender {
             workers = workers || !run.instances.workers.empty();
         }
 
-        options.block_size = static_cast<uint32_t>(run_options.blocksize);
-        options.jobs = static_cast<unsigned>(std::max(jobs, 1));
-        options.compensate_latency = run_options.compensate_latency;
-        options.tail_frames = tail_frames(run_options.tail_seconds, files.info.samplerate);
-        options.check_clipping = !run_options.ignore_clipping;
+        options.block_size = settings.block_size;
+        options.jobs = jobs;
+        options.compensate_latency = settings.compensate_latency;
+        options.tail_frames =
+            tail_frames(settings.tail_seconds.value_or(0.0), files.info.samplerate);
+        options.check_clipping = settings.check_clipping;
         // The plugins print lines while they run (the worker's trace): the
         // warnings fall between those lines right after the block they concern.
-        options.block_at_a_time = console.notes != nullptr && workers;
+        options.block_at_a_time = settings.notes && workers;
 
-        Progress* progress = &console.progress;
-        callbacks.events = &console.events;
-        callbacks.progress = [progress](uint64_t frames) {
-            progress_update_callback(progress, frames);
-        };
-        callbacks.stop = [] { return stop_signal.load(std::memory_order_relaxed) != 0; };
+        callbacks.events = &events;
+        callbacks.progress = ObservedProgress{&observer};
+        const StopRequest* stop = settings.stop;
+        callbacks.stop = [stop] { return stop != nullptr && stop->requested(); };
     }
 
-    static FileSinkSettings sink_settings(const RunFiles& files, int jobs)
+    static FileSinkSettings sink_settings(const RunFiles& files, unsigned jobs)
     {
         FileSinkSettings settings;
         settings.file = files.output.handle;
@@ -708,84 +696,39 @@ struct FileRender {
             settings.flac_fd = files.output.atomic.fd;
             settings.flac_info = files.output.encoder_info;
             settings.flac_strings = files.output.encoder_strings;
-            settings.flac_threads = static_cast<std::size_t>(std::max(jobs, 1));
+            settings.flac_threads = std::max<std::size_t>(jobs, 1);
         }
         return settings;
     }
 };
 
-// The crash line's name for the plugins of the run: the URI, or for a
-// chain every URI, "A or B or C", since any of them may have crashed.
-std::string crash_name(const std::vector<PluginSetup>& plugins)
+// The readings of every plugin in chain order: at the end, or over time.
+// False when the readings did not fit in memory.
+bool take_readings(const RunSettings& settings, const RunPlugins& plugins,
+                   uint64_t frames_written, std::vector<PluginReadings>& taken)
 {
-    std::string name;
-    for (const PluginSetup& setup : plugins) {
-        name += (name.empty() ? "" : " or ");
-        name += lilv_node_as_uri(lilv_plugin_get_uri(setup.plugin));
-    }
-    return name;
-}
-
-// Prints the report of every plugin in chain order: the text lines of each
-// after its position, or one JSON document that holds them all. False when
-// the readings did not fit in memory.
-bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_t frames_written,
-                   int rate, FILE* stream)
-{
-    std::vector<std::vector<Reading>> readings(plugins.size());
-    for (std::size_t k = 0; k < plugins.size(); ++k) {
-        const RunPlugin& part = *plugins[k];
-        if (options.report_every_seconds > 0.0) {
-            if (!collect_readings(part.recorder, frames_written, readings[k])) {
+    for (const std::unique_ptr<RunPlugin>& part : plugins) {
+        PluginReadings readings;
+        readings.uri = lilv_node_as_uri(lilv_plugin_get_uri(part->run.plugin));
+        readings.symbols = control_output_symbols(part->run.plugin, part->run.lists);
+        if (settings.reading_period_seconds > 0.0) {
+            if (!collect_readings(part->recorder, frames_written, readings.readings)) {
                 return false;
             }
         } else {
-            readings[k].push_back(final_reading(part.run.buffers, frames_written));
+            readings.readings.push_back(final_reading(part->run.buffers, frames_written));
         }
+        taken.push_back(std::move(readings));
     }
-    if (options.json) {
-        std::vector<PluginReport> reports;
-        for (std::size_t k = 0; k < plugins.size(); ++k) {
-            const PluginRun& run = plugins[k]->run;
-            reports.push_back({lilv_node_as_uri(lilv_plugin_get_uri(run.plugin)),
-                               control_output_symbols(run.plugin, run.lists),
-                               std::move(readings[k])});
-        }
-        write_text(stream, json_text(report_json(rate, reports)));
-        return true;
-    }
-    std::string text;
-    for (std::size_t k = 0; k < plugins.size(); ++k) {
-        const PluginRun& run = plugins[k]->run;
-        const std::vector<std::string> symbols = control_output_symbols(run.plugin, run.lists);
-        std::string lines;
-        for (const Reading& reading : readings[k]) {
-            const std::string time = options.report_every_seconds > 0.0
-                                         ? seconds_text(reading.frame, rate) + " "
-                                         : std::string();
-            lines += reading_text(symbols, reading, time);
-        }
-        text += with_prefix(plugins[k]->prefix(), lines);
-    }
-    write_text(stream, text);
     return true;
 }
 
-// Prints a failure about one plugin after its position; false for a failure.
-bool plugin_succeeded(const RunPlugin& part, const Status& status)
-{
-    if (!status) {
-        std::fputs(with_prefix(part.prefix(), status.error().message).c_str(), stderr);
-    }
-    return status.ok();
-}
-
-// The latency each instance of a plugin reported, which
-// --compensate-latency takes out of its MIDI output as out of the audio.
-std::vector<double> midi_latencies(const RunOptions& options, const PluginRun& run)
+// The latency each instance of a plugin reported, which compensation takes
+// out of its MIDI output as out of the audio.
+std::vector<double> midi_latencies(const RunSettings& settings, const PluginRun& run)
 {
     std::vector<double> latencies;
-    if (options.compensate_latency && run.lists.latency_output >= 0) {
+    if (settings.compensate_latency && run.lists.latency_output >= 0) {
         for (const InstanceBuffers& own : run.buffers.instances) {
             latencies.push_back(
                 own.control_outputs[static_cast<std::size_t>(run.lists.latency_output)]);
@@ -794,215 +737,207 @@ std::vector<double> midi_latencies(const RunOptions& options, const PluginRun& r
     return latencies;
 }
 
-// Starts the progress line when it belongs on the terminal. The frame count
-// of a stream that cannot seek is a guess (for raw data from a pipe, the
-// largest count that fits). The output has the input's length and the tail.
-void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tail,
-                    Progress& progress)
+// The expected output length for the progress: the input's length and the
+// tail; -1 for a stream that cannot seek.
+int64_t expected_frames(const SF_INFO& info, uint64_t tail)
 {
-    if (progress_wanted(options.quiet)) {
-        const bool length_known = info.seekable != 0 && info.frames >= 0;
-        progress_start(progress, length_known ? info.frames + static_cast<int64_t>(tail) : -1,
-                       info.samplerate);
-    }
+    const bool length_known = info.seekable != 0 && info.frames >= 0;
+    return length_known ? info.frames + static_cast<int64_t>(tail) : -1;
 }
+
+unsigned online_cores()
+{
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores < 1 ? 1 : cores > 1024 ? 1024 : static_cast<unsigned>(cores);
+}
+
+// Collects a run's errors in the order they come.
+struct Errors {
+    RunResult& result;
+
+    // Adds a failure; false for a failure.
+    bool check(const Status& status, std::optional<std::size_t> step = std::nullopt)
+    {
+        if (!status) {
+            result.errors.push_back({status.error(), step});
+        }
+        return status.ok();
+    }
+};
 
 } // namespace
 
-int run_processing(const RunOptions& options, bool raw, World& world,
-                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept)
+RunResult run_processing(World& world, const RunSettings& settings,
+                         std::vector<PluginSetup>& plugins, RunObserver& observer,
+                         InstanceCache::Impl* kept)
 {
-    install_run_signal_handlers(crash_name(plugins).c_str());
-    const int jobs = options.job_count > 0 ? options.job_count : online_cores();
-    World::Impl& lv2 = world.impl();
+    RunResult result;
+    Errors errors{result};
+    const unsigned jobs = settings.jobs > 0 ? settings.jobs : online_cores();
+    World::Impl& lv2 = WorldAccess::impl(world);
+    NoEvents no_events;
+    EventSink& events = settings.events != nullptr ? *settings.events : no_events;
+    static const std::atomic<int> never{0};
+    const std::atomic<int>* stop = settings.stop != nullptr ? &settings.stop->flag() : &never;
     const EventPlan& first_plan = plugins.front().plan;
     const EventPlan& last_plan = plugins.back().plan;
 
     // Declared in the order they are needed; the plugin side goes first at
-    // the end, then the files, then the console its plugins report to.
-    Console console(options, notes);
+    // the end, then the files.
     RunFiles files;
-    files.settings.input = options.input;
-    files.settings.output = options.output;
-    files.settings.raw = raw;
-    files.settings.rate = options.rate;
-    files.settings.channels = options.channels;
-    files.settings.segmented_flac = jobs > 1;
-    if (!succeeded(first_plan.reads_input ? files.open_input(options)
-                                          : files.settle_without_input(options, first_plan))) {
-        return 1;
+    files.settings.input = settings.input_file;
+    files.settings.output = settings.output_file;
+    files.settings.raw = settings.raw;
+    files.settings.rate = settings.sample_rate;
+    files.settings.channels = settings.channels;
+    files.settings.segmented_flac = jobs > 1 && settings.sink == nullptr;
+    const Status opened = settings.source != nullptr ? files.settle_source(settings)
+                          : first_plan.reads_input   ? files.open_input(settings)
+                                                     : files.settle_without_input(settings, first_plan);
+    if (!errors.check(opened)) {
+        return result;
     }
-    // A single plugin takes over the instances an earlier file left when
+    result.sample_rate = files.info.samplerate;
+    // A single plugin takes over the instances an earlier run left when
     // they were made for the same key; other instances are freed first.
     const bool keeping =
         kept != nullptr && plugins.size() == 1 && (!kept->checked || kept->resets);
     if (kept != nullptr && plugins.size() == 1 && !kept->library) {
         kept->library = std::make_unique<LibraryHold>(plugins.front().plugin);
     }
-    std::unique_ptr<KeptInstances::Kept> taken =
-        keeping ? take_kept_instances(world, *kept, plugins.front(), files.info) : nullptr;
+    std::unique_ptr<Kept> taken =
+        keeping ? take_kept_instances(world, *kept, plugins.front(), files.info,
+                                      settings.block_size, stop)
+                : nullptr;
     // Each plugin takes the outputs of the one before it as its channels,
     // routed by the rules of a single run over that many channels.
     RunPlugins chain;
     std::size_t channels = static_cast<std::size_t>(files.info.channels);
     for (std::size_t k = 0; k < plugins.size(); ++k) {
         chain.push_back(std::make_unique<RunPlugin>(
-            plugins[k], console.events, position_prefix(k + 1, plugins.size()),
-            taken ? std::move(taken->run) : nullptr,
+            plugins[k], events, taken ? std::move(taken->run) : nullptr,
             taken ? std::move(taken->parameters) : ParameterPlan{}));
         taken.reset();
         RunPlugin& part = *chain.back();
-        if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
-            return 1;
+        if (!errors.check(part.event_run.open_midi_output(*part.setup.step, observer), k)) {
+            return result;
         }
         // Without an input there are no channels to route: one instance plays.
         const bool routed = k > 0 || first_plan.reads_input;
         NoEvents no_routing_notes;
-        if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
-                                                   static_cast<uint32_t>(channels),
-                                                   routed ? static_cast<EventSink&>(part.events)
-                                                          : no_routing_notes))) {
-            return 1;
+        if (!errors.check(part.run.route(lv2, *part.setup.step, settings.block_size,
+                                         static_cast<uint32_t>(channels),
+                                         routed ? part.events : no_routing_notes),
+                          k)) {
+            return result;
         }
         if (!routed) {
             part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
-            std::fputs(insufficient_memory_message, stderr);
-            return 1;
+            errors.check(Error{insufficient_memory_message});
+            return result;
         }
     }
-    const uint64_t tail = tail_frames(options.tail_seconds, files.info.samplerate);
-    if (last_plan.writes_audio &&
-        !succeeded(files.open_output(options, channels, tail, console.events))) {
-        return 1;
+    const uint64_t tail = tail_frames(settings.tail_seconds.value_or(0.0), files.info.samplerate);
+    if (last_plan.writes_audio && settings.sink == nullptr &&
+        !errors.check(files.open_output(settings, channels, tail, events, observer))) {
+        return result;
     }
     const double rate = static_cast<double>(files.info.samplerate);
-    for (const std::unique_ptr<RunPlugin>& part : chain) {
-        PluginRun& run = part->run;
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        RunPlugin& part = *chain[k];
+        PluginRun& run = part.run;
         const Status started =
-            part->reused ? run.restart(lv2, part->setup.options, rate, part->reused_parameters,
-                                       part->events)
-                         : run.start(lv2, part->setup.options, rate, part->setup.states,
-                                     part->events);
-        if (!plugin_succeeded(*part, started)) {
-            return 1;
+            part.reused ? run.restart(lv2, *part.setup.step, rate, part.reused_parameters,
+                                      part.events, stop)
+                        : run.start(lv2, *part.setup.step, rate, part.setup.states, part.events,
+                                    stop);
+        if (!errors.check(started, k)) {
+            return result;
         }
-        part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
-                              run.instances.instances, run.shape.block_size, rate);
-        if (options.report_every_seconds > 0.0) {
-            start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
+        part.event_run.start(part.setup.plan, *part.setup.step, lv2, run.lists, run.buffers,
+                             run.instances.instances, run.shape.block_size, rate);
+        if (settings.reading_period_seconds > 0.0) {
+            start_readings(part.recorder, settings.reading_period_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());
         }
     }
 
-    FileRender render_files(options, jobs, lv2, files, chain, console);
-    start_progress(options, files.info, render_files.options.tail_frames, console.progress);
+    FileRender render_files(settings, jobs, lv2, files, chain, events, observer);
+    observer.render_starting(expected_frames(files.info, render_files.options.tail_frames),
+                             files.info.samplerate);
     const RenderResult rendered = render(*render_files.source, render_files.graph,
                                          *render_files.sink, render_files.options,
                                          render_files.callbacks);
     if (rendered.error) {
-        progress_clear_callback(&console.progress);
-        std::fputs(rendered.error->message.c_str(), stderr);
+        errors.check(*rendered.error);
     }
     const bool finished = rendered.status == RenderStatus::finished;
-    progress_finish(console.progress, finished);
+    observer.render_ended(finished);
+    result.frames_written = rendered.frames_written;
     const auto destroy_all = [&chain] {
         for (const std::unique_ptr<RunPlugin>& part : chain) {
             destroy_instances(part->run.instances);
         }
     };
-    if (wants_report(options) && finished &&
-        !print_reports(options, chain, rendered.frames_written, files.info.samplerate,
-                       console.report)) {
-        std::fputs(insufficient_memory_message, stderr);
-        destroy_all();
-        static_cast<void>(close_output_file(files.output, false));
-        static_cast<void>(close_input_file(files.input));
-        return 1;
+    if (settings.readings && finished) {
+        if (!take_readings(settings, chain, rendered.frames_written, result.readings)) {
+            errors.check(Error{insufficient_memory_message});
+            destroy_all();
+            static_cast<void>(close_output_file(files.output, false));
+            static_cast<void>(close_input_file(files.input));
+            return result;
+        }
+        observer.readings_taken(result.readings);
     }
 
     std::vector<std::vector<double>> latencies;
     for (const std::unique_ptr<RunPlugin>& part : chain) {
-        latencies.push_back(midi_latencies(options, part->run));
+        latencies.push_back(midi_latencies(settings, part->run));
     }
     if (keeping && finished) {
         // The plugin side stays alive (its object does not move) for what
-        // follows here, then waits for the next file.
+        // follows here, then waits for the next run.
         RunPlugin& part = *chain.front();
-        report_instances_to(part.run.instances, nullptr); // the job's console goes
+        report_instances_to(part.run.instances, nullptr); // the run's events go
         if (kept->kept.size() >= kept_shapes) {
             kept->kept.erase(kept->kept.begin());
         }
-        kept->kept.push_back(std::make_unique<KeptInstances::Kept>(KeptInstances::Kept{
-            InstanceKey(part.setup, files.info), std::move(part.own),
-            part.reused ? part.reused_parameters : part.setup.states.parameters}));
+        kept->kept.push_back(std::make_unique<Kept>(
+            Kept{InstanceKey(part.setup, files.info, settings.block_size), std::move(part.own),
+                 part.reused ? part.reused_parameters : part.setup.states.parameters}));
     } else {
         destroy_all();
     }
     if (finished) {
         if (const uint64_t leftover = raw_input_leftover(files.settings, files.input);
             leftover > 0) {
-            console.events.report(EventKind::warning,
-                                  "WARNING: The raw input ended with " + std::to_string(leftover) +
-                                      " bytes of an incomplete frame (" +
-                                      std::to_string(files.settings.channels * sizeof(float)) +
-                                      " bytes each); they were left out.\n");
+            events.report(EventKind::warning,
+                          "WARNING: The raw input ended with " + std::to_string(leftover) +
+                              " bytes of an incomplete frame (" +
+                              std::to_string(files.settings.channels * sizeof(float)) +
+                              " bytes each); they were left out.\n");
         }
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
-            console.events.report(EventKind::note, rf64_note);
+            events.report(EventKind::note, rf64_note);
         }
         for (const std::unique_ptr<RunPlugin>& part : chain) {
             part->event_run.report_leftovers(rendered.frames_written, part->events);
         }
     }
-    bool output_closed = succeeded(close_output_file(files.output, finished));
+    bool output_closed = errors.check(close_output_file(files.output, finished));
     for (std::size_t k = 0; k < chain.size() && finished; ++k) {
         output_closed = output_closed &&
-                        plugin_succeeded(*chain[k], chain[k]->event_run.write_midi_output(
-                                                        rendered.frames_written, latencies[k]));
+                        errors.check(chain[k]->event_run.write_midi_output(
+                                         rendered.frames_written, latencies[k]),
+                                     k);
     }
-    static_cast<void>(succeeded(close_input_file(files.input)));
-    if (rendered.status == RenderStatus::stopped) {
-        std::fputs("Interrupted.\n", stderr);
-        return 128 + stop_signal;
-    }
-    return finished && output_closed ? 0 : 1;
+    static_cast<void>(errors.check(close_input_file(files.input)));
+    result.status = rendered.status == RenderStatus::stopped ? RunStatus::stopped
+                    : finished && output_closed           ? RunStatus::finished
+                                                          : RunStatus::failed;
+    return result;
 }
 
-bool check_block_size(const RunOptions& options)
-{
-    if (options.blocksize < 1) {
-        std::fputs("Error: block size must be at least 1 frame.\n", stderr);
-        return false;
-    }
-    if (options.blocksize > max_block_size) {
-        std::fprintf(stderr, "Error: block size must be at most %d frames.\n", max_block_size);
-        return false;
-    }
-    return true;
-}
-
-int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
-                 const MissingFiles& missing, FILE* notes, KeptInstances* kept)
-{
-    std::vector<PluginSetup> plugins(1);
-    PluginSetup& setup = plugins.front();
-    setup.options = options;
-    setup.plugin = plugin;
-    if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
-        !prepared) {
-        std::fputs(prepared.error().message.c_str(), stderr);
-        return 1;
-    }
-    Result<EventPlan> plan =
-        plan_events(options, world.impl(), plugin, !missing.input, !missing.output);
-    if (!plan) {
-        std::fputs(plan.error().message.c_str(), stderr);
-        return 1;
-    }
-    setup.plan = std::move(plan.value());
-    return run_processing(options, raw, world, plugins, notes, kept);
-}
-
-} // namespace tonbrix::cli
+} // namespace tonbrix

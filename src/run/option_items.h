@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 // Calls visit(item) for every comma-separated item of every value, in
 // order; stops and returns false as soon as visit does. Empty items
@@ -55,4 +55,4 @@ ConnectItemError parse_connect_item(std::string_view item, ConnectItem& parsed);
 // has no colon or a bad instance number.
 Result<std::vector<ChannelConnection>> read_connections(const std::vector<std::string>& values);
 
-} // namespace tonbrix::cli
+} // namespace tonbrix

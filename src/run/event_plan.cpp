@@ -1,12 +1,14 @@
-#include "cli/event_options.h"
+#include "run/event_plan.h"
 
 #include "lv2/ports.h"
 #include "lv2/transport.h"
 
+#include <tonbrix/number_text.h>
+
 #include <algorithm>
 #include <cmath>
 
-namespace tonbrix::cli {
+namespace tonbrix {
 
 namespace {
 
@@ -63,21 +65,47 @@ Result<AutomatedPort> automated_port(const Automation& automation, std::string_v
     return AutomatedPort{index, cv, automation.points};
 }
 
+// The automation as --automate would give it, for messages.
+std::string automation_text(const Automation& automation)
+{
+    if (!automation.text.empty()) {
+        return automation.text;
+    }
+    std::string text = automation.symbol;
+    char separator = ':';
+    for (const AutomationPoint& point : automation.points) {
+        text += separator;
+        text += double_text(point.seconds);
+        text += '=';
+        text += double_text(point.value);
+        separator = ',';
+    }
+    return text;
+}
+
 } // namespace
 
-bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
-                           const RunOptions& options, bool has_input, bool has_output)
+bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes, bool midi_out,
+                           bool has_input, bool has_output)
 {
     if (!has_input && audio_ports(plugin, nodes, nodes.input_port.get()) > 0) {
         return false;
     }
-    return has_output || options.has_midi_out ||
+    return has_output || midi_out ||
            audio_ports(plugin, nodes, nodes.output_port.get()) == 0;
 }
 
-Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
-                              const LilvPlugin* plugin, bool has_input, bool has_output)
+bool takes_midi_output(const PluginStep& step)
 {
+    return !step.midi_out_file.empty() || step.midi_out != nullptr;
+}
+
+Result<EventPlan> plan_events(const PluginStep& step, const RunSettings& settings,
+                              World::Impl& world, const LilvPlugin* plugin, bool has_input,
+                              bool has_output)
+{
+    const bool has_midi = !step.midi_file.empty() || step.midi.has_value();
+    const bool has_midi_out = takes_midi_output(step);
     EventPlan plan;
     plan.reads_input = has_input;
     plan.writes_audio = has_output;
@@ -88,29 +116,28 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
                      " has no audio outputs, so -o has nothing to write; use --midi-out=FILE "
                      "for its MIDI or --report for its readings.\n"};
     }
-    const bool reports = options.report || options.has_report_every || options.json;
-    if (plan.audio_outputs == 0 && !options.has_midi_out && !reports) {
+    if (plan.audio_outputs == 0 && !has_midi_out && !settings.readings) {
         return Error{"Error: the run would write nothing: the plugin " + plugin_title(plugin) +
                      " has no audio outputs; give --midi-out=FILE or --report.\n"};
     }
-    if (!has_input && options.channels >= 0) {
+    if (!has_input && settings.channels >= 0) {
         return Error{"Error: --channels is for raw input; without -i the output has the "
                      "plugin's audio outputs as its channels.\n"};
     }
-    if (!has_input && options.rate == 0) {
+    if (!has_input && settings.sample_rate == 0) {
         return Error{"Error: invalid --rate value '0': expected a sample rate of 1 Hz or "
                      "more.\n"};
     }
-    if (!has_input && !options.has_midi && !options.has_tail) {
+    if (!has_input && !has_midi && !settings.tail_seconds) {
         return Error{"Error: without -i the length of the run comes from --midi and --tail; "
                      "give at least one of them (e.g. --tail=4).\n"};
     }
-    if (options.has_midi_out &&
-        ((has_output && options.midi_out == options.output) ||
-         (options.has_midi && options.midi_out == options.midi) ||
-         (has_input && options.midi_out == options.input))) {
+    const std::string& midi_out = step.midi_out_file;
+    if (!midi_out.empty() && ((has_output && midi_out == settings.output_file) ||
+                              (!step.midi_file.empty() && midi_out == step.midi_file) ||
+                              (has_input && midi_out == settings.input_file))) {
         return Error{"Error: --midi-out names a file that the run also reads or writes: '" +
-                     options.midi_out + "'.\n"};
+                     midi_out + "'.\n"};
     }
 
     PortIndexLists lists;
@@ -118,24 +145,24 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
         return scanned.error();
     }
     plan.ports = find_event_ports(world.lilv.get(), plugin, lists);
-    if (options.has_midi && plan.ports.midi_input < 0) {
+    if (has_midi && plan.ports.midi_input < 0) {
         return Error{"Error: --midi needs a MIDI input, and the plugin " + plugin_title(plugin) +
                      " has none.\n"};
     }
-    if (options.has_midi_out && plan.ports.midi_output < 0) {
+    if (has_midi_out && plan.ports.midi_output < 0) {
         return Error{"Error: --midi-out needs a MIDI output, and the plugin " +
                      plugin_title(plugin) + " has none.\n"};
     }
-    for (std::size_t a = 0; a < options.automations.size(); ++a) {
-        const Automation& automation = options.automations[a];
-        Result<AutomatedPort> port = automated_port(automation, options.automate[a], plugin,
-                                                    world.nodes, lists, world.lilv.get());
+    for (const Automation& automation : step.automation) {
+        const std::string text = automation_text(automation);
+        Result<AutomatedPort> port =
+            automated_port(automation, text, plugin, world.nodes, lists, world.lilv.get());
         if (!port) {
             return port.error();
         }
         for (const AutomatedPort& earlier : plan.automated) {
             if (earlier.index == port.value().index) {
-                return Error{"Error: invalid --automate value '" + options.automate[a] +
+                return Error{"Error: invalid --automate value '" + text +
                              "': the port '" + automation.symbol +
                              "' is already automated by an earlier --automate.\n"};
             }
@@ -143,8 +170,10 @@ Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
         plan.automated.push_back(std::move(port.value()));
         plan.automated_symbols.push_back(automation.symbol);
     }
-    if (options.has_midi) {
-        Result<MidiFile> midi = read_midi_file(options.midi);
+    if (step.midi) {
+        plan.midi = *step.midi;
+    } else if (has_midi) {
+        Result<MidiFile> midi = read_midi_file(step.midi_file);
         if (!midi) {
             return midi.error();
         }
@@ -166,4 +195,4 @@ uint64_t midi_frames(const EventPlan& plan, int rate)
     return static_cast<uint64_t>(std::max<int64_t>(frame_of(end, rate), 0)) + 1;
 }
 
-} // namespace tonbrix::cli
+} // namespace tonbrix
