@@ -1,6 +1,7 @@
 # The two commands of the README: `make demo` and `make test`.
 JOBS ?= 2
-# `make install` puts the program, its man page and its bash completion
+# `make install` puts the program, its man page, its bash completion, the
+# shared library with its public headers and tonbrix.pc
 # under $(DESTDIR)$(PREFIX).
 PREFIX ?= /usr/local
 DESTDIR ?=

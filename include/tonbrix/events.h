@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <string_view>
 
 namespace tonbrix {
@@ -15,7 +17,7 @@ enum class EventKind {
 // Receives the events, each as whole lines of text. Plugins log and
 // schedule work from several threads at once, so an implementation must
 // take calls from any thread; it must not throw.
-class EventSink {
+class TONBRIX_API EventSink {
 public:
     virtual void report(EventKind kind, std::string_view text) noexcept = 0;
 
@@ -24,7 +26,7 @@ protected:
 };
 
 // A sink that drops every event.
-class NoEvents final : public EventSink {
+class TONBRIX_API NoEvents final : public EventSink {
 public:
     void report(EventKind, std::string_view) noexcept override {}
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <tonbrix/error.h>
 
 #include <cstddef>
@@ -48,7 +50,7 @@ struct NodeSetup {
 
 // One step of processing in a graph. A chunk holds whole blocks of the block
 // size except perhaps the last of a stream; a node runs it block by block.
-class Node {
+class TONBRIX_API Node {
 public:
     virtual ~Node() = default;
 
@@ -86,7 +88,7 @@ public:
 // Nodes in a chain from the source to the sink: each node takes all the
 // outputs of the one before it (the source's channels for the first), and
 // the sink takes the outputs of the last (the source's when there is none).
-class Graph {
+class TONBRIX_API Graph {
 public:
     // Appends a node to the chain and returns it.
     Node& add(std::unique_ptr<Node> node);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <tonbrix/error.h>
 #include <tonbrix/events.h>
 #include <tonbrix/graph.h>
@@ -44,6 +46,6 @@ struct PluginSettings {
 // Creates and activates as many instances of the plugin as the channels
 // need, with their controls set, as one node of a graph. The node keeps
 // pointers into the world, which must outlive it.
-Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings);
+TONBRIX_API Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings);
 
 } // namespace tonbrix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <tonbrix/error.h>
 #include <tonbrix/events.h>
 #include <tonbrix/graph.h>
@@ -21,7 +23,7 @@ struct SourceRead {
 };
 
 // Where the audio of a render comes from.
-class Source {
+class TONBRIX_API Source {
 public:
     virtual ~Source() = default;
     virtual uint32_t channels() const = 0;
@@ -36,7 +38,7 @@ public:
 };
 
 // Where the audio of a render goes.
-class Sink {
+class TONBRIX_API Sink {
 public:
     virtual ~Sink() = default;
 
@@ -93,7 +95,7 @@ struct RenderResult {
 // Runs the source through the graph into the sink. Warnings and progress
 // come from one thread and stop is asked on another (the calling thread):
 // none of them is called from two threads at once.
-RenderResult render(Source& source, Graph& graph, Sink& sink, const RenderOptions& options,
+TONBRIX_API RenderResult render(Source& source, Graph& graph, Sink& sink, const RenderOptions& options,
                     const RenderCallbacks& callbacks = {});
 
 } // namespace tonbrix

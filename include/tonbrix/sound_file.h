@@ -40,11 +40,11 @@ struct SoundFileSource {
 };
 
 // Opens a sound file of any format libsndfile reads, as a render's source.
-Result<SoundFileSource> open_sound_file(const std::string& path);
+TONBRIX_API Result<SoundFileSource> open_sound_file(const std::string& path);
 
 // A sink that writes the render's channels to a new file at `path` in
 // `format`. The file takes the path's place only when the render finishes;
 // otherwise nothing is left behind.
-Result<std::unique_ptr<Sink>> create_sound_file(const std::string& path, SoundFormat format);
+TONBRIX_API Result<std::unique_ptr<Sink>> create_sound_file(const std::string& path, SoundFormat format);
 
 } // namespace tonbrix

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/export.h>
+
 #include <tonbrix/error.h>
 
 #include <cstddef>
@@ -96,7 +98,7 @@ struct PluginDescription {
 // that LV2_PATH lists. Worlds are independent: several may live side by
 // side, each used from one thread at a time (lilv's data is not shared
 // between threads).
-class World {
+class TONBRIX_API World {
 public:
     // Loads the plugin data; an error when the LV2 world cannot be made.
     static Result<World> load();
