@@ -1,5 +1,5 @@
 // Plays a MIDI file on an LV2 instrument with the tonbrix library and keeps
-// the sound in memory, as `tonbrix --midi FILE --tail SECONDS -o OUT URI`
+// the sound in memory, as `tonbrix -j 1 --midi FILE --tail SECONDS -o OUT URI`
 // does with a file:
 //   midi_to_memory MIDI-FILE PLUGIN-URI TAIL-SECONDS RAW-OUTPUT
 // The sound is written to RAW-OUTPUT as interleaved 32-bit floats at
@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     settings.plugins.push_back(std::move(instrument));
     settings.sink = &sound;
     settings.tail_seconds = std::strtod(argv[3], nullptr);
+    settings.jobs = 1; // all on the calling thread, as `tonbrix -j 1`
 
     const tonbrix::RunResult result = tonbrix::run(world.value(), settings);
     for (const tonbrix::RunError& error : result.errors) {

@@ -33,25 +33,26 @@ grep -q '^plugin 2: No such plugin http://tonbrix.test/plugins/nosuch$' "$dir/ch
 test ! -e "$dir/none.wav"
 
 # A MIDI file (one note of half a second at 120 bpm, 480 ticks a quarter)
-# played by an instrument into memory: the program's 32-bit float WAV
-# holds the same samples.
+# played by an instrument into memory: the program's raw 32-bit floats
+# are the same samples.
 printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\015\000\220\074\144\203\140\200\074\000\000\377\057\000' \
     > "$dir/note.mid"
 epiano=http://drobilla.net/plugins/mda/EPiano
 "$examples/midi_to_memory" "$dir/note.mid" "$epiano" 0.5 "$dir/midi.raw" > "$dir/midi.txt"
-grep -q '^2 channels, 72001 frames at 48000 Hz, peak ' "$dir/midi.txt" || fail "midi: $(cat "$dir/midi.txt")"
-"$tonbrix" -q --midi "$dir/note.mid" --tail 0.5 -o "$dir/midi.wav" "$epiano"
-sox "$dir/midi.wav" -t f32 "$dir/midi_program.raw"
+grep -q '^2 channels, [0-9]* frames at 48000 Hz, peak ' "$dir/midi.txt" || fail "midi: $(cat "$dir/midi.txt")"
+"$tonbrix" -q -j 1 --midi "$dir/note.mid" --tail 0.5 -o "$dir/midi_program.raw" \
+    --output-format raw:float "$epiano"
 cmp "$dir/midi.raw" "$dir/midi_program.raw"
 
-# A buffer in memory through a plugin whose gain follows points, read
-# every half second: the same samples and the same readings as the
-# program's run on the same floats.
-automation='gain:0=0.5,0.8=2'
-"$examples/buffer_automation" "$mixed" "$automation" "$dir/sine.raw" "$dir/buffer.raw" \
+# A buffer in memory through a plugin whose delay follows points, its
+# latency read every half second: the same samples and the same readings
+# as the program's run on the same floats.
+delay=http://tonbrix.test/plugins/delay
+automation='delay:0=0,0.8=2400'
+"$examples/buffer_automation" "$delay" "$automation" "$dir/sine.raw" "$dir/buffer.raw" \
     > "$dir/buffer.txt"
 "$tonbrix" -q -r 48000 -n 1 -i "$dir/sine.raw" -o "$dir/buffer_program.raw" \
-    --automate "$automation" --report-every 0.5 "$mixed" > "$dir/buffer_program.txt"
+    --automate "$automation" --report-every 0.5 "$delay" > "$dir/buffer_program.txt"
 cmp "$dir/buffer.raw" "$dir/buffer_program.raw"
 cmp "$dir/buffer.txt" "$dir/buffer_program.txt"
-test "$(wc -l < "$dir/buffer.txt")" -eq 3 || fail "readings: $(cat "$dir/buffer.txt")"
+test "$(wc -l < "$dir/buffer.txt")" -ge 2 || fail "readings: $(cat "$dir/buffer.txt")"
