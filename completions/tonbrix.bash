@@ -157,7 +157,7 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= --batch= --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
+            -j --jobs= --batch= --skip-existing --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -28,6 +28,7 @@ struct BatchJob {
     std::vector<std::string> set_values; // "parameter=value", after the run's
     std::size_t line = 0;                // the job list's line number; 0 for a folder's file
     std::string error;                   // the whole message of a line that cannot be read
+    bool skip = false;                   // left out, e.g. when its output is current
 };
 
 // Reads a job list: a line `INPUT<TAB>OUTPUT`, or a JSON object with
@@ -46,12 +47,19 @@ TONBRIX_API bool is_folder(const std::string& path);
 
 // The jobs of an input folder: every sound file under it, into the same
 // relative path under the output folder (with the extension of
-// `output_type`, a libsndfile type, when it is not 0). Files that are not
-// sound files are skipped, each with a note. The message when the folders
+// `output_type`, a libsndfile type, when it is not 0). A file named as a
+// sound file is a job even when it cannot be read, so that it fails and is
+// counted; other files that are not sound files are skipped, each with a
+// note. The message when the folders
 // cannot be used (the output is a file, or inside the input).
 TONBRIX_API Result<std::vector<BatchJob>> folder_jobs(const std::string& input_folder,
                                                       const std::string& output_folder,
                                                       int output_type, EventSink* notes = nullptr);
+
+// True when the job's output exists as a file and is not older than its
+// input: a finished output of an earlier run, since outputs only ever take
+// their path whole.
+TONBRIX_API bool output_is_current(const BatchJob& job);
 
 // The message when two jobs would write one output file.
 TONBRIX_API Status check_job_outputs(const std::vector<BatchJob>& jobs);
@@ -71,16 +79,18 @@ struct JobOutcome {
     std::string out;      // standard output
     std::string err;      // standard error
     std::string notes;    // the notes stream
+    std::string report;   // the report stream
+    bool skipped = false; // the job was left out (BatchJob::skip): nothing ran
 };
 
 struct BatchCallbacks {
     // In a worker process: runs a job's settings with the worker's cache
     // and returns its exit status. What it writes on standard output and
-    // error and to `notes` is captured into the job's outcome. When empty,
-    // run() runs it: status 0 when it wrote its output, else 1 with its
-    // errors on standard error.
+    // error, to `notes` and to `report` is captured into the job's outcome.
+    // When empty, run() runs it: status 0 when it wrote its output, else 1
+    // with its errors on standard error.
     std::function<int(std::size_t job, const RunSettings& settings, InstanceCache& cache,
-                      FILE* notes)>
+                      FILE* notes, FILE* report)>
         run_job;
     // In a worker process, after each job.
     std::function<void()> after_job;

@@ -193,4 +193,17 @@ TONBRIX_API RunResult run(World& world, const RunSettings& settings, RunObserver
 TONBRIX_API bool files_may_be_left_out(const World& world, std::string_view uri, bool midi_out,
                                        bool has_input, bool has_output);
 
+// The message for a run that leaves out the output although the plugin's
+// audio outputs need it: what to give instead. Empty when the missing
+// input is the fault (the plugin has audio inputs), or there is no such
+// plugin.
+TONBRIX_API std::string missing_output_message(const World& world, std::string_view uri,
+                                               bool has_input);
+
+// The warning for readings asked of plugins (by URI, in chain order) none
+// of which has control outputs (meters that send their readings as atom
+// messages): there would be none. Empty when one of them has one.
+TONBRIX_API std::string empty_report_warning(const World& world,
+                                             const std::vector<std::string>& uris);
+
 } // namespace tonbrix

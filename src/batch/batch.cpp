@@ -99,7 +99,7 @@ Result<std::vector<BatchJob>> folder_jobs(const std::string& input_folder,
     for (const std::string& relative : files.value()) {
         BatchJob job;
         job.input = (std::filesystem::path(input_folder) / relative).string();
-        if (!is_sound_file(job.input)) {
+        if (!has_sound_file_extension(job.input) && !is_sound_file(job.input)) {
             if (notes != nullptr) {
                 notes->report(EventKind::note,
                               "Note: " + job.input + " is not a sound file; skipped.\n");
@@ -112,6 +112,19 @@ Result<std::vector<BatchJob>> folder_jobs(const std::string& input_folder,
         jobs.push_back(std::move(job));
     }
     return jobs;
+}
+
+bool output_is_current(const BatchJob& job)
+{
+    struct stat input {};
+    struct stat output {};
+    if (::stat(job.input.c_str(), &input) != 0 || ::stat(job.output.c_str(), &output) != 0 ||
+        !S_ISREG(output.st_mode)) {
+        return false;
+    }
+    const timespec& in = input.st_mtim;
+    const timespec& out = output.st_mtim;
+    return out.tv_sec > in.tv_sec || (out.tv_sec == in.tv_sec && out.tv_nsec >= in.tv_nsec);
 }
 
 Status check_job_outputs(const std::vector<BatchJob>& jobs)
@@ -174,19 +187,24 @@ BatchResult run_batch(World& world, const RunSettings& batch, const std::vector<
     };
     std::vector<std::size_t> runnable;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (jobs[i].error.empty()) {
-            runnable.push_back(i);
-        } else {
+        if (!jobs[i].error.empty()) {
             finished(i, JobOutcome{});
+        } else if (jobs[i].skip) {
+            JobOutcome skipped;
+            skipped.status = 0;
+            skipped.skipped = true;
+            finished(i, std::move(skipped));
+        } else {
+            runnable.push_back(i);
         }
     }
     // Each worker has its own copy, which keeps its last job's instances
     // for the next job of the same shape.
     InstanceCache cache;
     WorkerPoolCallbacks pool;
-    pool.run_job = [&](std::size_t job, FILE* notes) {
+    pool.run_job = [&](std::size_t job, FILE* notes, FILE* report) {
         const RunSettings settings = job_settings(batch, jobs[job]);
-        return callbacks.run_job ? callbacks.run_job(job, settings, cache, notes)
+        return callbacks.run_job ? callbacks.run_job(job, settings, cache, notes, report)
                                  : run_quietly(world, settings, cache);
     };
     pool.after_job = callbacks.after_job;

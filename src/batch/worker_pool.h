@@ -13,8 +13,9 @@ namespace tonbrix {
 
 struct WorkerPoolCallbacks {
     // Runs job `job` in a worker process, with standard output and error
-    // captured, and returns its exit status; notes go to `notes`.
-    std::function<int(std::size_t job, FILE* notes)> run_job;
+    // captured, and returns its exit status; notes go to `notes`, the
+    // report's document to `report`.
+    std::function<int(std::size_t job, FILE* notes, FILE* report)> run_job;
     // In a worker process, after each job.
     std::function<void()> after_job;
     // In a worker process, when the pool has no more jobs for it.

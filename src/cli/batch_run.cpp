@@ -39,6 +39,26 @@ void write_prefixed(FILE* stream, std::string_view prefix, std::string_view text
     }
 }
 
+// The warning of a run that found nothing to do.
+std::string no_jobs_warning(const RunOptions& options)
+{
+    if (!options.has_batch) {
+        return "WARNING: No sound files in " + options.input + "; nothing to process.\n";
+    }
+    return "WARNING: The job list " +
+           (options.batch == "-" ? std::string("on standard input") : options.batch) +
+           " holds no jobs; nothing to process.\n";
+}
+
+// Text without its last newline.
+std::string without_last_newline(std::string text)
+{
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
 // True for the line a worker's crash handler prints; the batch prints its
 // own with the input path.
 bool is_crash_line(std::string_view line)
@@ -59,10 +79,18 @@ public:
     {
         if (options.json) {
             documents_.resize(jobs.size());
+            errors_.resize(jobs.size());
         }
     }
 
     FILE* notes() const { return notes_; }
+
+    // Counts a job that --skip-existing leaves out; it prints nothing.
+    void skip(std::size_t job)
+    {
+        skipped_.insert(job);
+        finished(job, JobOutcome{});
+    }
 
     void finished(std::size_t job, JobOutcome&& outcome)
     {
@@ -88,6 +116,13 @@ public:
                 entry["output"] = jobs_[i].output;
                 entry["written"] = written_.count(i) > 0;
                 entry["report"] = documents_[i] ? *documents_[i] : Json();
+                entry["error"] = errors_[i] ? Json(*errors_[i]) : Json();
+                if (options_.has_batch) {
+                    entry["line"] = jobs_[i].line;
+                }
+                if (options_.skip_existing) {
+                    entry["skipped"] = skipped_.count(i) > 0;
+                }
                 files.push_back(std::move(entry));
             }
             Json document;
@@ -96,8 +131,11 @@ public:
             const std::string text = json_text(document);
             std::fwrite(text.data(), 1, text.size(), stdout);
         }
-        const std::size_t failed = jobs_.size() - written_.size();
-        if (notes_ != nullptr) {
+        const std::size_t failed = jobs_.size() - written_.size() - skipped_.size();
+        if (notes_ != nullptr && options_.skip_existing) {
+            std::fprintf(notes_, "Processed %zu files: %zu written, %zu skipped, %zu failed.\n",
+                         jobs_.size(), written_.size(), skipped_.size(), failed);
+        } else if (notes_ != nullptr) {
             std::fprintf(notes_, "Processed %zu files: %zu written, %zu failed.\n", jobs_.size(),
                          written_.size(), failed);
         }
@@ -111,8 +149,12 @@ private:
         batch_progress_clear(progress_);
         const BatchJob& job = jobs_[index];
         const JobOutcome& outcome = *outcomes_[index];
+        if (skipped_.count(index) > 0) {
+            return;
+        }
         if (!job.error.empty()) {
             std::fputs(job.error.c_str(), stderr);
+            note_error(index, job.error);
             return;
         }
         const std::string prefix = job.input + ": ";
@@ -125,15 +167,17 @@ private:
                 std::fprintf(notes_, "%s\n", line.c_str());
             }
         }
+        // With --json the job's report comes apart from its other lines,
+        // which go where the messages go.
         if (options_.json) {
-            const Json document = Json::parse(outcome.out, nullptr, false);
+            const Json document = Json::parse(outcome.report, nullptr, false);
             if (!document.is_discarded()) {
                 documents_[index] = document;
             }
-        } else {
-            write_prefixed(stdout, prefix, outcome.out);
         }
-        std::fflush(stdout);
+        write_prefixed(messages_, prefix, outcome.out);
+        std::fflush(messages_);
+        std::string error;
         std::string_view errors = outcome.err;
         while (!errors.empty()) {
             const std::size_t end = errors.find('\n');
@@ -141,15 +185,30 @@ private:
             errors = end == std::string_view::npos ? std::string_view() : errors.substr(end + 1);
             if (!is_crash_line(line)) {
                 write_prefixed(stderr, prefix, line);
+                error.append(line).append("\n");
             }
         }
         if (outcome.crash_signal != 0) {
-            std::fprintf(stderr, "%splugin %s crashed with signal %d (%s)\n", prefix.c_str(),
-                         plugin_uri_.c_str(), outcome.crash_signal,
-                         signal_name(outcome.crash_signal).c_str());
+            const std::string crash = "plugin " + plugin_uri_ + " crashed with signal " +
+                                      std::to_string(outcome.crash_signal) + " (" +
+                                      signal_name(outcome.crash_signal) + ")\n";
+            std::fprintf(stderr, "%s%s", prefix.c_str(), crash.c_str());
+            error += crash;
         }
         if (outcome.status == 0 && outcome.crash_signal == 0) {
             written_.insert(index);
+        } else {
+            note_error(index, error.empty() ? "Error: the job ended with status " +
+                                                  std::to_string(outcome.status) + ".\n"
+                                            : error);
+        }
+    }
+
+    // Keeps the message of a failed job for the JSON document.
+    void note_error(std::size_t index, const std::string& text)
+    {
+        if (options_.json) {
+            errors_[index] = without_last_newline(text);
         }
     }
 
@@ -159,8 +218,10 @@ private:
     BatchProgress& progress_;
     std::vector<std::optional<JobOutcome>> outcomes_;
     std::vector<std::optional<Json>> documents_;
+    std::vector<std::optional<std::string>> errors_; // with --json, of the failed jobs
     std::set<std::string> printed_notes_;
     std::set<std::size_t> written_;
+    std::set<std::size_t> skipped_;
     std::size_t next_ = 0;
     FILE* messages_;
     FILE* notes_;
@@ -211,6 +272,14 @@ int run_batch(World& world, const std::string& plugin_uri, const RunOptions& opt
         std::fputs(outputs.error().message.c_str(), stderr);
         return 1;
     }
+    FILE* messages = options.json ? stderr : stdout;
+    if (jobs.empty()) {
+        std::fputs(no_jobs_warning(options).c_str(), messages);
+    }
+    if (options.report || options.has_report_every) {
+        const std::string warning = empty_report_warning(world, {plugin_uri});
+        std::fputs(warning.c_str(), messages);
+    }
     if (!options.has_batch) {
         make_output_folders(options.output, jobs);
     }
@@ -223,23 +292,33 @@ int run_batch(World& world, const std::string& plugin_uri, const RunOptions& opt
     job_options.job_count = 1;
     job_options.has_batch = false;
     const RunSettings batch = run_settings(job_options, {{job_options, plugin_uri}}, raw);
+    std::vector<BatchJob> runs = jobs;
+    for (BatchJob& job : runs) {
+        job.skip = job.error.empty() && options.skip_existing && output_is_current(job);
+    }
     BatchCallbacks callbacks;
+    // With --json the report's document has a stream of its own.
     callbacks.run_job = [&](std::size_t job, const RunSettings& settings, InstanceCache& cache,
-                            FILE* job_notes) {
+                            FILE* job_notes, FILE* job_report) {
         RunOptions printed = job_options;
         printed.input = jobs[job].input;
         printed.output = jobs[job].output;
         RunSettings run = settings;
-        return run_and_print(world, printed, run, job_notes, &cache);
+        return run_and_print(world, printed, run, job_notes, &cache,
+                             options.json ? job_report : nullptr);
     };
     callbacks.after_job = [] { clear_crash_cleanup_paths(); };
     callbacks.finished = [&](std::size_t job, JobOutcome&& outcome) {
-        printer.finished(job, std::move(outcome));
+        if (outcome.skipped) {
+            printer.skip(job);
+        } else {
+            printer.finished(job, std::move(outcome));
+        }
     };
     callbacks.tick = [&] { batch_progress_draw(progress); };
     const std::size_t workers = options.job_count > 0 ? static_cast<std::size_t>(options.job_count)
                                                       : 0;
-    const BatchResult result = tonbrix::run_batch(world, batch, jobs, workers, callbacks,
+    const BatchResult result = tonbrix::run_batch(world, batch, runs, workers, callbacks,
                                                   &batch_stop);
     if (!result.started) {
         batch_progress_clear(progress);

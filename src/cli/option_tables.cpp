@@ -79,6 +79,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.automate = arg_strn(nullptr, "automate", "<symbol>:<time>=<value>[,...]", 0, 200,
                           "Move a control input over time.");
     t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
+    t.skip_existing = arg_lit0(nullptr, "skip-existing",
+                               "Skip the jobs whose output is not older than their input.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
@@ -86,8 +88,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
-                     t.midi_out, t.automate,    t.batch,  t.plugin,
-                     t.end};
+                     t.midi_out, t.automate,    t.batch,  t.skip_existing,
+                     t.plugin,   t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -169,6 +171,7 @@ RunOptions read_run_options(const ProcessingTable& t)
     if (options.has_batch) {
         options.batch = text_or_empty(t.batch->sval[0]);
     }
+    options.skip_existing = t.skip_existing->count > 0;
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
 }
@@ -217,12 +220,33 @@ void print_errors(struct arg_end* end, std::string_view prefix)
     std::free(text);
 }
 
+// True when a word that argtable found in excess of the one plugin names a
+// plugin too (a URI or a list number): two plugins without --then between.
+bool names_excess_plugin(const ProcessingTable& table)
+{
+    const struct arg_end* end = table.end;
+    for (int e = 0; e < end->count; ++e) {
+        const std::string_view word = end->argval[e] != nullptr ? end->argval[e] : "";
+        const bool uri = word.find(':') != std::string_view::npos;
+        const bool number = !word.empty() && word.find_first_not_of("0123456789") == word.npos;
+        if (end->parent[e] == table.plugin && (uri || number)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing,
                  std::string_view error_prefix)
 {
     print_errors(processing.end, error_prefix);
+    if (names_excess_plugin(processing)) {
+        std::fputs("tonbrix: a run names one plugin; plugins are chained with --then "
+                   "(PLUGIN --then PLUGIN).\n",
+                   stderr);
+    }
     std::fputs("usage:\ntonbrix\t", stderr);
     arg_print_syntaxv(stderr, list.usage_view.data(), "\n\t");
     arg_print_syntaxv(stderr, plugin_tables.list_presets_usage.data(), "\n\t");

@@ -87,9 +87,10 @@ struct ProcessingTable {
     arg_str* midi_out = nullptr;
     arg_str* automate = nullptr;
     arg_str* batch = nullptr;
+    arg_lit* skip_existing = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<25> owner;
+    ArgArray<26> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -127,6 +128,7 @@ struct RunOptions {
     std::vector<std::string> automate; // --automate values, unchecked, in order
     bool has_batch = false;
     std::string batch; // the job list's path, "-" for standard input
+    bool skip_existing = false; // a batch leaves out jobs whose output is current
     // Filled by check_option_values.
     double tail_seconds = 0.0;
     double report_every_seconds = 0.0; // 0: one reading, after the last block

@@ -23,6 +23,20 @@ namespace tonbrix::cli {
 
 namespace {
 
+constexpr const char* skip_existing_refused =
+    "Error: --skip-existing is for folder and --batch runs, which write many files.\n";
+
+// Prints the warning of a report asked of plugins that have nothing to
+// report, where the run's warnings go.
+void warn_when_nothing_to_report(World& world, const std::vector<std::string>& uris,
+                                 const RunOptions& options)
+{
+    if (options.report || options.has_report_every || options.json) {
+        const std::string warning = empty_report_warning(world, uris);
+        std::fputs(warning.c_str(), options.json || options.output == "-" ? stderr : stdout);
+    }
+}
+
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const std::string& uri, const RunOptions& options,
                     bool list_presets, bool raw)
@@ -38,6 +52,7 @@ int run_with_plugin(World& world, const std::string& uri, const RunOptions& opti
     if (!check_block_size(options)) {
         return 1;
     }
+    warn_when_nothing_to_report(world, {uri}, options);
     RunSettings settings = run_settings(options, {{options, uri}}, raw);
     return run_and_print(world, options, settings);
 }
@@ -154,11 +169,19 @@ int run_chain(int argc, char** argv, World& world)
         const std::optional<std::string> first =
             world.find_plugin(plugins.front().options.plugin);
         const std::optional<std::string> last = world.find_plugin(plugins.back().options.plugin);
-        if (!first || !last ||
-            !files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
-                                   !missing.input, true) ||
+        const bool first_fits =
+            first && files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
+                                           !missing.input, true);
+        if (first_fits && last &&
             !files_may_be_left_out(world, *last, plugins.back().options.has_midi_out, true,
                                    !missing.output)) {
+            std::fputs(with_prefix(position_prefix(count, count),
+                                   missing_output_message(world, *last, true))
+                           .c_str(),
+                       stderr);
+            return 1;
+        }
+        if (!first_fits || !last) {
             RunOptions unused;
             static_cast<void>(parse_chain_words(std::move(run_words), {}, unused));
             return 1;
@@ -171,6 +194,10 @@ int run_chain(int argc, char** argv, World& world)
         std::fputs("Error: folders and --batch job lists run one plugin; a chain of plugins "
                    "runs one file at a time.\n",
                    stderr);
+        return 1;
+    }
+    if (run.skip_existing) {
+        std::fputs(skip_existing_refused, stderr);
         return 1;
     }
     for (PluginOptions& setup : plugins) {
@@ -196,6 +223,11 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
+    std::vector<std::string> chained;
+    for (const PluginOptions& setup : plugins) {
+        chained.push_back(setup.uri);
+    }
+    warn_when_nothing_to_report(world, chained, run);
     RunSettings settings = run_settings(run, plugins, raw == RawFloat::on);
     return run_and_print(world, run, settings);
 }
@@ -288,7 +320,16 @@ int tonbrix_main(int argc, char** argv)
         const std::optional<std::string> plugin = world.find_plugin(options.plugin);
         if (!plugin || !files_may_be_left_out(world, *plugin, options.has_midi_out,
                                               !missing.input, !missing.output)) {
-            print_usage(list, plugin_tables, processing);
+            // An output that only the plugin's audio outputs need is named.
+            const std::string message =
+                plugin && missing.output
+                    ? missing_output_message(world, *plugin, !missing.input)
+                    : std::string();
+            if (!message.empty()) {
+                std::fputs(message.c_str(), stderr);
+            } else {
+                print_usage(list, plugin_tables, processing);
+            }
             return 1;
         }
     }
@@ -309,6 +350,10 @@ int tonbrix_main(int argc, char** argv)
     }
     if (!list_presets && (options.has_batch || is_folder(options.input))) {
         return run_batch(world, *plugin, options, raw == RawFloat::on);
+    }
+    if (!list_presets && options.skip_existing) {
+        std::fputs(skip_existing_refused, stderr);
+        return 1;
     }
     return run_with_plugin(world, *plugin, options, list_presets, raw == RawFloat::on);
 }

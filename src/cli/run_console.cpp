@@ -46,17 +46,25 @@ bool wants_report(const RunOptions& options)
 // Where a run's text goes. Standard output carries the audio when the
 // output is "-"; the notes, warnings and report then go to standard error.
 // With --json standard output holds only the report's document: the notes
-// go to standard error. A quiet run prints no notes (null `notes`).
+// go to standard error. A quiet run prints no notes (null `notes`). A
+// report stream given (a batch job's) takes the report alone, and the
+// warnings stay on standard output.
 struct Console {
     FILE* report;
+    bool owns_report;
     FILE* messages;
     FILE* notes;
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
-    Console(const RunOptions& options, FILE* notes_stream)
-        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
-          messages(options.json || options.output == "-" ? stderr : stdout),
+    Console(const RunOptions& options, FILE* notes_stream, FILE* report_stream)
+        : report(report_stream != nullptr ? report_stream
+                 : options.output == "-"  ? stderr
+                 : options.json           ? document_stream()
+                                          : stdout),
+          owns_report(report_stream == nullptr && report != stdout && report != stderr),
+          messages(report_stream == nullptr && (options.json || options.output == "-") ? stderr
+                                                                                        : stdout),
           notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
     {
     }
@@ -64,7 +72,7 @@ struct Console {
     Console& operator=(const Console&) = delete;
     ~Console()
     {
-        if (report != stdout && report != stderr) {
+        if (owns_report) {
             std::fclose(report);
         }
     }
@@ -206,10 +214,10 @@ bool check_block_size(const RunOptions& options)
 }
 
 int run_and_print(World& world, const RunOptions& options, RunSettings& settings, FILE* notes,
-                  InstanceCache* cache)
+                  InstanceCache* cache, FILE* report)
 {
     install_run_signal_handlers(crash_name(settings).c_str());
-    Console console(options, notes);
+    Console console(options, notes, report);
     const std::size_t count = settings.plugins.size();
     std::vector<std::unique_ptr<PositionedEvents>> positioned;
     for (std::size_t k = 0; k < count; ++k) {

@@ -33,8 +33,10 @@ bool check_block_size(const RunOptions& options);
 // always printed it: notes, warnings and the progress line as they come,
 // the report of a finished run, then the errors, each about one plugin of
 // a chain after its position. Notes go to `notes` when it is not null
-// (else where the options send them). Returns the exit status.
+// (else where the options send them); with `report` (a batch job's), the
+// report goes there and the warnings to standard output, whatever --json
+// says. Returns the exit status.
 int run_and_print(World& world, const RunOptions& options, RunSettings& settings,
-                  FILE* notes = nullptr, InstanceCache* cache = nullptr);
+                  FILE* notes = nullptr, InstanceCache* cache = nullptr, FILE* report = nullptr);
 
 } // namespace tonbrix::cli

@@ -33,6 +33,12 @@ struct EventPlan {
 bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes, bool midi_out,
                            bool has_input, bool has_output);
 
+// The message for a run that leaves out -o although the plugin's audio
+// outputs need it: what to give instead. Empty when the missing input is
+// the fault (the plugin has audio inputs), which the usage text names.
+std::string missing_output_message(const LilvPlugin* plugin, World::Impl& world,
+                                   bool has_input);
+
 // Whether a step's MIDI output is taken, to a file or to memory.
 bool takes_midi_output(const PluginStep& step);
 

@@ -14,6 +14,7 @@
 #include "io/file_source.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
+#include "io/promised_frames.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
@@ -95,6 +96,17 @@ Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t chan
     }
     return Error{"Error: The output is too long for AIFF (4 GiB at most); choose CAF, W64 or "
                  "RF64 with --output-format, e.g. --output-format=caf.\n"};
+}
+
+// The message when the output's encoding cannot take the run's rate (Opus
+// takes five rates; tonbrix does not resample), before anything is opened.
+Status refuse_output_rate(int format, int rate)
+{
+    const std::string refusal = output_rate_refusal(format, rate);
+    if (!refusal.empty()) {
+        return Error{refusal};
+    }
+    return {};
 }
 
 // Applies the --parameters items, "symbol:number", comma-separated, in
@@ -182,10 +194,11 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
-// When the audio goes to standard output, it gets a descriptor of its own
-// and descriptor 1 becomes standard error: what a plugin prints with printf
-// then cannot get into the audio. -1 (standard output stays as it is) when
-// the descriptors cannot be had.
+// When the audio goes to standard output (raw floats, or a sound file that
+// libsndfile streams), it gets a descriptor of its own and descriptor 1
+// becomes standard error: what a plugin prints with printf then cannot get
+// into the audio. -1 (standard output stays as it is) when the descriptors
+// cannot be had.
 int audio_descriptor()
 {
     std::fflush(stdout);
@@ -208,6 +221,17 @@ struct RunFiles {
     SoundFile output{output_close_error};
     int output_format = 0; // the libsndfile format written
 
+    RunFiles() = default;
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+    // Closes the audio descriptor of "-" when the output was never opened.
+    ~RunFiles()
+    {
+        if (settings.output_fd >= 0) {
+            ::close(settings.output_fd);
+        }
+    }
+
     // Opens the input and settles the output's format.
     Status open_input(const RunSettings& options)
     {
@@ -223,7 +247,7 @@ struct RunFiles {
             }
         }
         output_format = settings.format != 0 ? settings.format : info.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Settles the rate, length and output format of a run without an input
@@ -267,7 +291,7 @@ struct RunFiles {
             return Error{error};
         }
         output_format = settings.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Opens the output with `channels` channels, unless it is the input,
@@ -285,11 +309,11 @@ struct RunFiles {
             same_existing_file(options.input_file, options.output_file)) {
             return Error{"Error: input and output are the same file.\n"};
         }
-        if (settings.raw && options.output_file == "-") {
-            settings.output_fd = audio_descriptor();
-        }
-        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
-            !opened) {
+        // The audio descriptor is the output's from here on, open or not.
+        const Status opened =
+            open_output_file(settings, info, static_cast<int>(channels), output);
+        settings.output_fd = -1;
+        if (!opened) {
             return opened;
         }
         observer.temporary_file(output.atomic.temp);
@@ -622,6 +646,7 @@ struct ObservedProgress {
 // node for each plugin, in chain order.
 struct FileRender {
     std::unique_ptr<Source> own_source;
+    const FileSource* file_source = nullptr; // the source when it reads the input file
     std::unique_ptr<Sink> own_sink;
     Source* source = nullptr;
     Sink* sink = nullptr;
@@ -635,8 +660,10 @@ struct FileRender {
         if (settings.source != nullptr) {
             source = settings.source;
         } else if (files.input.handle != nullptr) {
-            own_source = std::make_unique<FileSource>(
-                files.input.handle, static_cast<uint32_t>(files.info.channels));
+            auto reader = std::make_unique<FileSource>(files.input.handle,
+                                                       static_cast<uint32_t>(files.info.channels));
+            file_source = reader.get();
+            own_source = std::move(reader);
         } else {
             own_source =
                 std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
@@ -691,7 +718,10 @@ struct FileRender {
     {
         FileSinkSettings settings;
         settings.file = files.output.handle;
+        settings.written = files.output.written.fd >= 0 ? &files.output.written : nullptr;
+        settings.name = files.output.name;
         settings.pcm16 = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        settings.fixed_pieces = encoding_depends_on_writes(files.output_format);
         if (files.output.segmented_flac) {
             settings.flac_fd = files.output.atomic.fd;
             settings.flac_info = files.output.encoder_info;
@@ -782,9 +812,15 @@ RunResult run_processing(World& world, const RunSettings& settings,
     const EventPlan& first_plan = plugins.front().plan;
     const EventPlan& last_plan = plugins.back().plan;
 
+    // Audio for standard output goes to a descriptor of its own before any
+    // plugin code runs, so that nothing a plugin prints can reach it.
+    const int audio_fd =
+        settings.output_file == "-" && settings.sink == nullptr ? audio_descriptor() : -1;
+
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files.
     RunFiles files;
+    files.settings.output_fd = audio_fd;
     files.settings.input = settings.input_file;
     files.settings.output = settings.output_file;
     files.settings.raw = settings.raw;
@@ -918,6 +954,16 @@ RunResult run_processing(World& world, const RunSettings& settings,
                               " bytes of an incomplete frame (" +
                               std::to_string(files.settings.channels * sizeof(float)) +
                               " bytes each); they were left out.\n");
+        }
+        if (render_files.file_source != nullptr && !settings.raw) {
+            const uint64_t read = render_files.file_source->frames_read();
+            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            if (read < promised) {
+                events.report(EventKind::warning,
+                              "WARNING: The input file ended after " + std::to_string(read) +
+                                  " of the " + std::to_string(promised) +
+                                  " frames its header promised; the rest is missing.\n");
+            }
         }
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             events.report(EventKind::note, rf64_note);

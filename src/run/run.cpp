@@ -126,4 +126,11 @@ bool files_may_be_left_out(const World& world, std::string_view uri, bool midi_o
            files_may_be_left_out(plugin, lv2.nodes, midi_out, has_input, has_output);
 }
 
+std::string missing_output_message(const World& world, std::string_view uri, bool has_input)
+{
+    World::Impl& lv2 = WorldAccess::impl(world);
+    const LilvPlugin* plugin = find_lilv_plugin(lv2, uri);
+    return plugin != nullptr ? missing_output_message(plugin, lv2, has_input) : std::string();
+}
+
 } // namespace tonbrix
