@@ -1,0 +1,87 @@
+#include "io/loudness.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace tonbrix {
+
+bool Loudness::silent() const
+{
+    return !std::isfinite(integrated_lufs);
+}
+
+void LoudnessMeter::Free::operator()(ebur128_state* state) const noexcept
+{
+    ebur128_destroy(&state);
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate)
+{
+    channels_ = channels;
+    state_.reset(ebur128_init(channels, static_cast<unsigned long>(rate),
+                              EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK));
+    if (!state_) {
+        return Error{"Error: the loudness of " + std::to_string(channels) + " channels at " +
+                     std::to_string(rate) + " Hz cannot be measured.\n"};
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> LoudnessMeter::add(const float* interleaved, std::size_t frames)
+{
+    if (ebur128_add_frames_float(state_.get(), interleaved, frames) != EBUR128_SUCCESS) {
+        return Error{"Error: the loudness measurement failed.\n"};
+    }
+    return std::nullopt;
+}
+
+Loudness LoudnessMeter::result() const
+{
+    Loudness loudness;
+    double integrated = 0.0;
+    if (ebur128_loudness_global(state_.get(), &integrated) != EBUR128_SUCCESS) {
+        integrated = -HUGE_VAL;
+    }
+    loudness.integrated_lufs = std::isfinite(integrated)
+                                   ? integrated
+                                   : -std::numeric_limits<double>::infinity();
+    double range = 0.0;
+    loudness.range_lu = ebur128_loudness_range(state_.get(), &range) == EBUR128_SUCCESS ? range
+                                                                                       : 0.0;
+    double peak = 0.0;
+    for (uint32_t c = 0; c < channels_; ++c) {
+        double one = 0.0;
+        if (ebur128_true_peak(state_.get(), c, &one) == EBUR128_SUCCESS) {
+            peak = std::max(peak, one);
+        }
+    }
+    loudness.true_peak_dbtp =
+        peak > 0.0 ? 20.0 * std::log10(peak) : -std::numeric_limits<double>::infinity();
+    return loudness;
+}
+
+LoudnessGain loudness_gain(const Loudness& measured, double target_lufs, double ceiling_dbtp)
+{
+    LoudnessGain gain;
+    gain.reached = measured;
+    if (measured.silent()) {
+        gain.silent = true;
+        return gain;
+    }
+    gain.gain_db = target_lufs - measured.integrated_lufs;
+    if (measured.true_peak_dbtp + gain.gain_db > ceiling_dbtp) {
+        gain.gain_db = ceiling_dbtp - measured.true_peak_dbtp;
+        gain.limited = true;
+    }
+    gain.reached.integrated_lufs += gain.gain_db;
+    gain.reached.true_peak_dbtp += gain.gain_db;
+    return gain;
+}
+
+} // namespace tonbrix

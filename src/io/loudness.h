@@ -1,0 +1,59 @@
+#pragma once
+
+#include <tonbrix/error.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+struct ebur128_state;
+
+namespace tonbrix {
+
+// What a measurement by BS.1770-4 / EBU R128 found: the integrated
+// loudness (-infinity for audio below the absolute gate), the loudness
+// range and the largest true peak of the channels.
+struct Loudness {
+    double integrated_lufs = 0.0;
+    double range_lu = 0.0;
+    double true_peak_dbtp = 0.0;
+
+    // Whether the audio is silence to the measurement (below the gate).
+    bool silent() const;
+};
+
+// Measures interleaved float frames of one rate and channel count.
+class LoudnessMeter {
+public:
+    LoudnessMeter() = default;
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+    ~LoudnessMeter();
+
+    // The failure's message when libebur128 cannot measure such audio.
+    std::optional<Error> start(uint32_t channels, int rate);
+    std::optional<Error> add(const float* interleaved, std::size_t frames);
+    Loudness result() const;
+
+private:
+    struct Free {
+        void operator()(ebur128_state* state) const noexcept;
+    };
+    std::unique_ptr<ebur128_state, Free> state_;
+    uint32_t channels_ = 0;
+};
+
+// The gain a normalisation applies and what it reaches.
+struct LoudnessGain {
+    double gain_db = 0.0;
+    bool limited = false; // lowered so that the true peak meets the ceiling
+    bool silent = false;  // nothing to measure: written unscaled
+    Loudness reached;     // the measurement of the scaled audio
+};
+
+// The gain that brings `measured` to `target_lufs`, lowered when the
+// true peak would rise above `ceiling_dbtp`.
+LoudnessGain loudness_gain(const Loudness& measured, double target_lufs, double ceiling_dbtp);
+
+} // namespace tonbrix

@@ -1,0 +1,184 @@
+#include "io/loudness_sink.h"
+
+#include "io/interleave.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace tonbrix {
+
+namespace {
+
+Error spill_error(int error)
+{
+    return Error{std::string("Error writing the temporary file of the output's loudness "
+                             "normalisation: ") +
+                 std::strerror(error) + ".\n"};
+}
+
+} // namespace
+
+LoudnessSink::LoudnessSink(Sink& inner, LoudnessSinkSettings settings)
+    : inner_(inner), settings_(std::move(settings))
+{
+}
+
+LoudnessSink::~LoudnessSink()
+{
+    if (spill_fd_ >= 0) {
+        ::close(spill_fd_);
+    }
+}
+
+std::optional<Error> LoudnessSink::prepare(uint32_t channels, std::size_t frames, unsigned jobs)
+{
+    channels_ = channels;
+    if (std::optional<Error> error = meter_.start(channels, settings_.rate)) {
+        return error;
+    }
+    std::size_t size = 0;
+    if (!checked_product({std::max<std::size_t>(frames, 1), channels}, size) ||
+        !plain_.allocate(channels, settings_.normalise ? piece_frames : 1)) {
+        return Error{insufficient_memory_message};
+    }
+    try {
+        interleaved_.resize(size);
+    } catch (const std::bad_alloc&) {
+        return Error{insufficient_memory_message};
+    }
+    return inner_.prepare(channels, settings_.normalise ? piece_frames : frames, jobs);
+}
+
+std::optional<Error> LoudnessSink::write(const float* const* channels, uint32_t count,
+                                         std::size_t frames)
+{
+    const std::size_t capacity = interleaved_.size() / std::max<uint32_t>(count, 1);
+    for (std::size_t done = 0; done < frames; done += capacity) {
+        const std::size_t piece = std::min(capacity, frames - done);
+        std::vector<const float*> sources(channels, channels + count);
+        for (const float*& source : sources) {
+            source += done;
+        }
+        interleave_channels(piece, sources.data(), count, interleaved_.data());
+        if (std::optional<Error> error = meter_.add(interleaved_.data(), piece)) {
+            return error;
+        }
+        if (settings_.normalise) {
+            if (std::optional<Error> error = keep(interleaved_.data(), piece * count)) {
+                return error;
+            }
+        } else if (std::optional<Error> error = inner_.write(sources.data(), count, piece)) {
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Error> LoudnessSink::keep(const float* interleaved, std::size_t samples)
+{
+    const std::size_t room = settings_.memory_bytes / sizeof(float) > kept_.size()
+                                 ? settings_.memory_bytes / sizeof(float) - kept_.size()
+                                 : 0;
+    const std::size_t in_memory = spill_fd_ < 0 ? std::min(room, samples) : 0;
+    try {
+        kept_.insert(kept_.end(), interleaved, interleaved + in_memory);
+    } catch (const std::bad_alloc&) {
+        return Error{insufficient_memory_message};
+    }
+    if (in_memory == samples) {
+        return std::nullopt;
+    }
+    if (spill_fd_ < 0) {
+        std::string path = settings_.spill_folder + "/.tonbrix-loudness-XXXXXX";
+        spill_fd_ = ::mkostemp(path.data(), O_CLOEXEC);
+        if (spill_fd_ < 0) {
+            return spill_error(errno);
+        }
+        ::unlink(path.c_str());
+    }
+    const char* bytes = reinterpret_cast<const char*>(interleaved + in_memory);
+    std::size_t left = (samples - in_memory) * sizeof(float);
+    while (left > 0) {
+        const ssize_t written = ::write(spill_fd_, bytes, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return spill_error(written < 0 ? errno : ENOSPC);
+        }
+        bytes += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    spilled_ += samples - in_memory;
+    return std::nullopt;
+}
+
+std::optional<Error> LoudnessSink::finish()
+{
+    const Loudness measured = meter_.result();
+    if (!settings_.normalise) {
+        LoudnessGain gain;
+        gain.reached = measured;
+        gain.silent = measured.silent();
+        outcome_ = gain;
+        return inner_.finish();
+    }
+    outcome_ = loudness_gain(measured, settings_.target_lufs, settings_.ceiling_dbtp);
+    if (std::optional<Error> error = write_back(std::pow(10.0, outcome_->gain_db / 20.0))) {
+        return error;
+    }
+    return inner_.finish();
+}
+
+std::optional<Error> LoudnessSink::write_back(double gain)
+{
+    const std::size_t count = channels_;
+    const float scale = static_cast<float>(gain);
+    std::vector<float> piece(piece_frames * count);
+    const uint64_t total = kept_.size() + spilled_;
+    for (uint64_t at = 0; at < total;) {
+        const std::size_t samples =
+            static_cast<std::size_t>(std::min<uint64_t>(piece.size(), total - at));
+        // From memory first, then from the file, in the order written.
+        std::size_t filled = 0;
+        if (at < kept_.size()) {
+            filled = std::min<std::size_t>(samples, kept_.size() - static_cast<std::size_t>(at));
+            std::memcpy(piece.data(), kept_.data() + at, filled * sizeof(float));
+        }
+        while (filled < samples) {
+            const uint64_t offset = (at + filled - kept_.size()) * sizeof(float);
+            const ssize_t got = ::pread(spill_fd_, piece.data() + filled,
+                                        (samples - filled) * sizeof(float),
+                                        static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return spill_error(got < 0 ? errno : EIO);
+            }
+            filled += static_cast<std::size_t>(got) / sizeof(float);
+        }
+        const std::size_t frames = samples / count;
+        for (std::size_t c = 0; c < count; ++c) {
+            float* out = plain_.channels[c];
+            for (std::size_t f = 0; f < frames; ++f) {
+                out[f] = piece[f * count + c] * scale;
+            }
+        }
+        if (std::optional<Error> error =
+                inner_.write(plain_.channels.data(), static_cast<uint32_t>(count), frames)) {
+            return error;
+        }
+        at += samples;
+    }
+    return std::nullopt;
+}
+
+} // namespace tonbrix
