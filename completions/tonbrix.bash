@@ -27,7 +27,8 @@ _tonbrix_plugin_on_line()
             --) continue ;;
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
-                --output-format | --report-every | --midi | --midi-out | --automate | --batch)
+                --output-format | --report-every | --midi | --midi-out | --automate | --batch | \
+                --output-rate | --plugin-rate | --loudness | --true-peak)
                 ((i++))
                 ;;
             -n)
@@ -88,7 +89,16 @@ _tonbrix()
             __ltrim_colon_completions "$cur"
             return
             ;;
-        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every)
+        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every | \
+            --loudness | --true-peak)
+            return
+            ;;
+        --output-rate | --plugin-rate)
+            mapfile -t COMPREPLY < <(compgen -W "16000 22050 44100 48000 88200 96000" -- "$cur")
+            return
+            ;;
+        --dither)
+            mapfile -t COMPREPLY < <(compgen -W "triangular shaped" -- "$cur")
             return
             ;;
         -n | --nameports | -L | --list-presets | -I | --info)
@@ -157,7 +167,9 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= --batch= --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
+            -j --jobs= --batch= --midi= --midi-out= --automate= --dither --dither=
+            --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness --then
+            -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -6,6 +6,7 @@
 #include "cli/option_values.h"
 #include "cli/json_documents.h"
 #include "cli/listings.h"
+#include "cli/master_steps.h"
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
 #include "cli/progress.h"
@@ -267,6 +268,26 @@ struct RunFiles {
     SoundFile input{input_close_error};
     SoundFile output{output_close_error};
     int output_format = 0; // the libsndfile format written
+    RunRates rates; // the input's, the plugins' (info's, once settled) and the output's
+
+    // Settles the rates: the plugins run at theirs, so `info` takes that
+    // rate and the length the input has at it.
+    Status settle_rates(const RunOptions& options, bool reads_input)
+    {
+        if (!reads_input && options.master.plugin_rate > 0) {
+            return Error{"Error: --plugin-rate converts the input; without one, -r sets the "
+                         "plugins' rate.\n"};
+        }
+        rates = run_rates(options.master, info.samplerate);
+        if (rates.plugins != rates.input) {
+            if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
+                info.frames = static_cast<sf_count_t>(converted_frames(
+                    static_cast<uint64_t>(info.frames), rates.input, rates.plugins));
+            }
+            info.samplerate = rates.plugins;
+        }
+        return {};
+    }
 
     // Opens the input and settles the output's format.
     Status open_input(const RunOptions& options)
@@ -314,7 +335,17 @@ struct RunFiles {
     Status open_output(const RunOptions& options, std::size_t channels, uint64_t tail,
                        EventSink& events)
     {
-        if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
+        // The output has its own rate and the length it has at that rate.
+        SF_INFO shaped = info;
+        if (rates.output != info.samplerate) {
+            if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
+                shaped.frames = static_cast<sf_count_t>(converted_frames(
+                    static_cast<uint64_t>(info.frames), info.samplerate, rates.output));
+            }
+            shaped.samplerate = rates.output;
+            tail = converted_frames(tail, info.samplerate, rates.output);
+        }
+        if (Status fit = fit_output_to_length(shaped, tail, channels, events, settings); !fit) {
             return fit;
         }
         output_format = settings.format != 0 ? settings.format : info.format;
@@ -325,7 +356,7 @@ struct RunFiles {
         if (settings.raw && options.output == "-") {
             settings.output_fd = audio_descriptor();
         }
-        if (Status opened = open_output_file(settings, info, static_cast<int>(channels), output);
+        if (Status opened = open_output_file(settings, shaped, static_cast<int>(channels), output);
             !opened) {
             return opened;
         }
@@ -647,6 +678,9 @@ using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 struct FileRender {
     std::unique_ptr<Source> source;
     std::unique_ptr<Sink> sink;
+    MasterStages stages; // around the source and the sink, as the options ask
+    Source* run_source = nullptr;
+    Sink* run_sink = nullptr;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
@@ -665,6 +699,9 @@ struct FileRender {
         } else {
             sink = std::make_unique<DiscardSink>();
         }
+        run_source = &stages.source(*source, files.rates);
+        run_sink = &stages.sink(*sink, run_options.master, files.rates, files.output_format,
+                                spill_folder_of(run_options.output), console.events);
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
@@ -730,7 +767,7 @@ std::string crash_name(const std::vector<PluginSetup>& plugins)
 // after its position, or one JSON document that holds them all. False when
 // the readings did not fit in memory.
 bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_t frames_written,
-                   int rate, FILE* stream)
+                   int rate, FILE* stream, const std::optional<Loudness>& loudness)
 {
     std::vector<std::vector<Reading>> readings(plugins.size());
     for (std::size_t k = 0; k < plugins.size(); ++k) {
@@ -751,7 +788,11 @@ bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_
                                control_output_symbols(run.plugin, run.lists),
                                std::move(readings[k])});
         }
-        write_text(stream, json_text(report_json(rate, reports)));
+        Json document = report_json(rate, reports);
+        if (loudness) {
+            document["loudness"] = loudness_json(*loudness);
+        }
+        write_text(stream, json_text(document));
         return true;
     }
     std::string text;
@@ -767,8 +808,33 @@ bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_
         }
         text += with_prefix(plugins[k]->prefix(), lines);
     }
+    if (loudness) {
+        text += loudness_text(*loudness);
+    }
     write_text(stream, text);
     return true;
+}
+
+// Tells what the loudness normalisation could not do as asked: a gain held
+// down by the true-peak ceiling, or silence left as it was.
+void report_loudness(const MasterSteps& steps, const LoudnessGain& gain, EventSink& events)
+{
+    if (!steps.loudness_lufs) {
+        return;
+    }
+    char text[256];
+    if (gain.silent) {
+        events.report(EventKind::warning,
+                      "WARNING: The output is silence to the loudness measurement (below its "
+                      "absolute gate); it was written without normalisation.\n");
+    } else if (gain.limited) {
+        std::snprintf(text, sizeof text,
+                      "Note: The true-peak ceiling of %.1f dBTP holds the gain to %.2f dB; the "
+                      "output's loudness is %.2f LUFS (target %.2f).\n",
+                      steps.ceiling_dbtp, gain.gain_db, gain.reached.integrated_lufs,
+                      *steps.loudness_lufs);
+        events.report(EventKind::note, text);
+    }
 }
 
 // Prints a failure about one plugin after its position; false for a failure.
@@ -830,6 +896,9 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     files.settings.segmented_flac = jobs > 1;
     if (!succeeded(first_plan.reads_input ? files.open_input(options)
                                           : files.settle_without_input(options, first_plan))) {
+        return 1;
+    }
+    if (!succeeded(files.settle_rates(options, first_plan.reads_input))) {
         return 1;
     }
     // A single plugin takes over the instances an earlier file left when
@@ -898,9 +967,10 @@ int run_processing(const RunOptions& options, bool raw, World& world,
 
     FileRender render_files(options, jobs, lv2, files, chain, console);
     start_progress(options, files.info, render_files.options.tail_frames, console.progress);
-    const RenderResult rendered = render(*render_files.source, render_files.graph,
-                                         *render_files.sink, render_files.options,
+    const RenderResult rendered = render(*render_files.run_source, render_files.graph,
+                                         *render_files.run_sink, render_files.options,
                                          render_files.callbacks);
+    const std::optional<LoudnessGain> loudness = render_files.stages.loudness();
     if (rendered.error) {
         progress_clear_callback(&console.progress);
         std::fputs(rendered.error->message.c_str(), stderr);
@@ -912,9 +982,20 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             destroy_instances(part->run.instances);
         }
     };
+    // The output's loudness, for the report when asked for.
+    std::optional<Loudness> reported_loudness;
+    if (finished && loudness) {
+        report_loudness(options.master, *loudness, console.events);
+        if (options.master.measure_loudness || wants_report(options)) {
+            reported_loudness = loudness->reached;
+        }
+    }
+    if (reported_loudness && !wants_report(options)) {
+        write_text(console.report, loudness_text(*reported_loudness));
+    }
     if (wants_report(options) && finished &&
         !print_reports(options, chain, rendered.frames_written, files.info.samplerate,
-                       console.report)) {
+                       console.report, reported_loudness)) {
         std::fputs(insufficient_memory_message, stderr);
         destroy_all();
         static_cast<void>(close_output_file(files.output, false));

@@ -6,6 +6,7 @@
 #include "cli/event_options.h"
 #include "cli/help.h"
 #include "cli/listings.h"
+#include "cli/master_steps.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/plugin_setup.h"
@@ -85,6 +86,10 @@ bool check_option_values(RunOptions& options)
             return false;
         }
         options.automations.push_back(std::move(automation.value()));
+    }
+    if (Status steps = read_master_steps(options); !steps) {
+        std::fputs(steps.error().message.c_str(), stderr);
+        return false;
     }
     return true;
 }
