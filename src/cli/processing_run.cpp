@@ -700,8 +700,11 @@ struct FileRender {
             sink = std::make_unique<DiscardSink>();
         }
         run_source = &stages.source(*source, files.rates);
-        run_sink = &stages.sink(*sink, run_options.master, files.rates, files.output_format,
-                                spill_folder_of(run_options.output), console.events);
+        const bool writes = files.output.handle != nullptr || files.output.segmented_flac;
+        run_sink = writes ? &stages.sink(*sink, run_options.master, files.rates,
+                                         files.output_format, spill_folder_of(run_options.output),
+                                         console.events)
+                          : sink.get();
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;

@@ -14,9 +14,19 @@ bool Loudness::silent() const
     return !std::isfinite(integrated_lufs);
 }
 
-void LoudnessMeter::Free::operator()(ebur128_state* state) const noexcept
+namespace {
+
+ebur128_state* state_of(const std::unique_ptr<void, LoudnessMeter::Free>& owner)
 {
-    ebur128_destroy(&state);
+    return static_cast<ebur128_state*>(owner.get());
+}
+
+} // namespace
+
+void LoudnessMeter::Free::operator()(void* state) const noexcept
+{
+    auto* typed = static_cast<ebur128_state*>(state);
+    ebur128_destroy(&typed);
 }
 
 LoudnessMeter::~LoudnessMeter() = default;
@@ -35,7 +45,7 @@ std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate)
 
 std::optional<Error> LoudnessMeter::add(const float* interleaved, std::size_t frames)
 {
-    if (ebur128_add_frames_float(state_.get(), interleaved, frames) != EBUR128_SUCCESS) {
+    if (ebur128_add_frames_float(state_of(state_), interleaved, frames) != EBUR128_SUCCESS) {
         return Error{"Error: the loudness measurement failed.\n"};
     }
     return std::nullopt;
@@ -45,19 +55,19 @@ Loudness LoudnessMeter::result() const
 {
     Loudness loudness;
     double integrated = 0.0;
-    if (ebur128_loudness_global(state_.get(), &integrated) != EBUR128_SUCCESS) {
+    if (ebur128_loudness_global(state_of(state_), &integrated) != EBUR128_SUCCESS) {
         integrated = -HUGE_VAL;
     }
     loudness.integrated_lufs = std::isfinite(integrated)
                                    ? integrated
                                    : -std::numeric_limits<double>::infinity();
     double range = 0.0;
-    loudness.range_lu = ebur128_loudness_range(state_.get(), &range) == EBUR128_SUCCESS ? range
+    loudness.range_lu = ebur128_loudness_range(state_of(state_), &range) == EBUR128_SUCCESS ? range
                                                                                        : 0.0;
     double peak = 0.0;
     for (uint32_t c = 0; c < channels_; ++c) {
         double one = 0.0;
-        if (ebur128_true_peak(state_.get(), c, &one) == EBUR128_SUCCESS) {
+        if (ebur128_true_peak(state_of(state_), c, &one) == EBUR128_SUCCESS) {
             peak = std::max(peak, one);
         }
     }

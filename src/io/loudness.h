@@ -7,8 +7,6 @@
 #include <memory>
 #include <optional>
 
-struct ebur128_state;
-
 namespace tonbrix {
 
 // What a measurement by BS.1770-4 / EBU R128 found: the integrated
@@ -36,11 +34,13 @@ public:
     std::optional<Error> add(const float* interleaved, std::size_t frames);
     Loudness result() const;
 
-private:
+    // Frees libebur128's state (an unnamed struct there, so held untyped here).
     struct Free {
-        void operator()(ebur128_state* state) const noexcept;
+        void operator()(void* state) const noexcept;
     };
-    std::unique_ptr<ebur128_state, Free> state_;
+
+private:
+    std::unique_ptr<void, Free> state_;
     uint32_t channels_ = 0;
 };
 

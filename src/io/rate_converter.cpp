@@ -70,8 +70,10 @@ std::optional<Error> RateConverter::convert(const float* const* input, std::size
     std::size_t out_done = 0;
     const soxr_error_t error =
         input != nullptr
-            ? soxr_process(soxr_.get(), input, frames, &taken, output, capacity, &out_done)
-            : soxr_process(soxr_.get(), nullptr, 0, nullptr, output, capacity, &out_done);
+            ? soxr_process(soxr_.get(), input, frames, &taken, const_cast<float**>(output), capacity,
+                           &out_done)
+            : soxr_process(soxr_.get(), nullptr, 0, nullptr, const_cast<float**>(output), capacity,
+                           &out_done);
     if (error != nullptr) {
         return Error{std::string("Error: the sample-rate conversion failed: ") + error + ".\n"};
     }

@@ -332,7 +332,7 @@ TEST_F(MasterSteps, RateConversionGivesExactFrameCounts)
                 continue;
             }
             const long expected = std::lround(static_cast<double>(frames) * out / in);
-            for (const std::string& option : {"--output-rate=", "--plugin-rate="}) {
+            for (const std::string option : {"--output-rate=", "--plugin-rate="}) {
                 const CommandResult r =
                     thru(path("in.wav"), path("out.wav"), {option + std::to_string(out)}, 2);
                 ASSERT_EQ(r.status, 0) << r.err;
