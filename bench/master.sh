@@ -30,11 +30,11 @@ mkdir -p "$data" "$out"
 tb="$data/tonbrix-master"
 cp "$TONBRIX" "$tb"
 
-# Ten minutes of music-like stereo at 48 kHz: pink noise with a slow
-# loudness swell and two tones, 24-bit.
+# Ten minutes of stereo at 48 kHz: pink noise with a slow loudness
+# swell (tremolo), 24-bit.
 input="$data/stereo-10min-48k.wav"
 if [ ! -f "$input" ]; then
-    sox -n -r 48000 -c 2 -b 24 "$input" synth 600 pinknoise mix sine 110 mix sine 2500 \
+    sox -n -r 48000 -c 2 -b 24 "$input" synth 600 pinknoise \
         tremolo 0.05 60 gain -12
 fi
 

@@ -83,14 +83,22 @@ std::optional<Error> LoudnessSink::write(const float* const* channels, uint32_t 
 
 std::optional<Error> LoudnessSink::keep(const float* interleaved, std::size_t samples)
 {
-    const std::size_t room = settings_.memory_bytes / sizeof(float) > kept_.size()
-                                 ? settings_.memory_bytes / sizeof(float) - kept_.size()
-                                 : 0;
+    const std::size_t limit = settings_.memory_bytes / sizeof(float);
+    const std::size_t room = limit > kept_ ? limit - kept_ : 0;
     const std::size_t in_memory = spill_fd_ < 0 ? std::min(room, samples) : 0;
-    try {
-        kept_.insert(kept_.end(), interleaved, interleaved + in_memory);
-    } catch (const std::bad_alloc&) {
-        return Error{insufficient_memory_message};
+    for (std::size_t done = 0; done < in_memory;) {
+        const std::size_t offset = kept_ % block_samples;
+        if (offset == 0) {
+            float* block = new (std::nothrow) float[block_samples];
+            if (block == nullptr) {
+                return Error{insufficient_memory_message};
+            }
+            blocks_.emplace_back(block);
+        }
+        const std::size_t piece = std::min(block_samples - offset, in_memory - done);
+        std::memcpy(blocks_.back().get() + offset, interleaved + done, piece * sizeof(float));
+        kept_ += piece;
+        done += piece;
     }
     if (in_memory == samples) {
         return std::nullopt;
@@ -142,18 +150,23 @@ std::optional<Error> LoudnessSink::write_back(double gain)
     const std::size_t count = channels_;
     const float scale = static_cast<float>(gain);
     std::vector<float> piece(piece_frames * count);
-    const uint64_t total = kept_.size() + spilled_;
+    const uint64_t total = kept_ + spilled_;
     for (uint64_t at = 0; at < total;) {
         const std::size_t samples =
             static_cast<std::size_t>(std::min<uint64_t>(piece.size(), total - at));
         // From memory first, then from the file, in the order written.
         std::size_t filled = 0;
-        if (at < kept_.size()) {
-            filled = std::min<std::size_t>(samples, kept_.size() - static_cast<std::size_t>(at));
-            std::memcpy(piece.data(), kept_.data() + at, filled * sizeof(float));
+        while (at + filled < kept_ && filled < samples) {
+            const std::size_t from = static_cast<std::size_t>(at) + filled;
+            const std::size_t offset = from % block_samples;
+            const std::size_t part =
+                std::min({samples - filled, block_samples - offset, kept_ - from});
+            std::memcpy(piece.data() + filled, blocks_[from / block_samples].get() + offset,
+                        part * sizeof(float));
+            filled += part;
         }
         while (filled < samples) {
-            const uint64_t offset = (at + filled - kept_.size()) * sizeof(float);
+            const uint64_t offset = (at + filled - kept_) * sizeof(float);
             const ssize_t got = ::pread(spill_fd_, piece.data() + filled,
                                         (samples - filled) * sizeof(float),
                                         static_cast<off_t>(offset));

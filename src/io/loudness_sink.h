@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,7 +56,10 @@ private:
     LoudnessMeter meter_;
     uint32_t channels_ = 0;
     std::vector<float> interleaved_; // one write's frames
-    std::vector<float> kept_;        // the output in memory
+    // The output in memory, in blocks of block_samples (never moved).
+    static constexpr std::size_t block_samples = std::size_t{1} << 20;
+    std::vector<std::unique_ptr<float[]>> blocks_;
+    std::size_t kept_ = 0; // samples in the blocks
     int spill_fd_ = -1;              // beyond it, in this file
     uint64_t spilled_ = 0;           // samples in the file
     ChannelBuffers plain_;           // frames written back
