@@ -95,7 +95,8 @@ p=http://tonbrix.test/plugins
 
 # Options.
 expect "tonbrix --comp" --compensate-latency
-expect "tonbrix --outp" --output-format=
+expect "tonbrix --output-f" --output-format=
+expect "tonbrix --outp" --output-format= --output-rate=
 expect "tonbrix -j" -j
 expect "tonbrix --ver" --version
 expect "tonbrix --dither=s" shaped
