@@ -31,11 +31,14 @@ void LoudnessMeter::Free::operator()(void* state) const noexcept
 
 LoudnessMeter::~LoudnessMeter() = default;
 
-std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate)
+std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate, Measures measures)
 {
     channels_ = channels;
-    state_.reset(ebur128_init(channels, static_cast<unsigned long>(rate),
-                              EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK));
+    const int mode = measures == Measures::loudness    ? EBUR128_MODE_I | EBUR128_MODE_LRA
+                     : measures == Measures::true_peak ? EBUR128_MODE_TRUE_PEAK
+                                                       : EBUR128_MODE_I | EBUR128_MODE_LRA |
+                                                             EBUR128_MODE_TRUE_PEAK;
+    state_.reset(ebur128_init(channels, static_cast<unsigned long>(rate), mode));
     if (!state_) {
         return Error{"Error: the loudness of " + std::to_string(channels) + " channels at " +
                      std::to_string(rate) + " Hz cannot be measured.\n"};

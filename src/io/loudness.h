@@ -29,8 +29,12 @@ public:
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
     ~LoudnessMeter();
 
+    // What a meter measures: the loudness (integrated and range), the
+    // true peak (oversampled four times, the costly part), or both.
+    enum class Measures { loudness, true_peak, both };
+
     // The failure's message when libebur128 cannot measure such audio.
-    std::optional<Error> start(uint32_t channels, int rate);
+    std::optional<Error> start(uint32_t channels, int rate, Measures measures = Measures::both);
     std::optional<Error> add(const float* interleaved, std::size_t frames);
     Loudness result() const;
 

@@ -7,7 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,15 +53,41 @@ public:
 private:
     std::optional<Error> keep(const float* interleaved, std::size_t samples);
     std::optional<Error> write_back(double gain);
+    // Where the kept samples are: the first `in_memory` in the blocks, the
+    // rest up to `total` in the file `fd`.
+    struct Kept {
+        uint64_t in_memory = 0;
+        uint64_t total = 0;
+        int fd = -1;
+    };
+    // Lets the peak thread see what was kept so far.
+    void publish();
+    // Copies `samples` kept samples from `at` on; safe on the peak thread
+    // for samples already published.
+    std::optional<Error> copy_kept(const Kept& kept, uint64_t at, std::size_t samples,
+                                   float* out) const;
+    // The peak thread: measures the true peak of the kept samples as they
+    // are published, until the sink closes.
+    void measure_peaks();
+    void stop_peak_thread();
 
     Sink& inner_;
     LoudnessSinkSettings settings_;
     LoudnessMeter meter_;
+    // Normalising, the true peak is measured on a thread of its own from
+    // what was kept, while the loudness is measured here.
+    LoudnessMeter peak_meter_;
+    std::thread peak_thread_;
+    std::mutex mutex_;
+    std::condition_variable published_changed_;
+    Kept published_; // what the peak thread may read
+    bool closing_ = false;
+    std::optional<Error> peak_error_;
     uint32_t channels_ = 0;
     std::vector<float> interleaved_; // one write's frames
     // The output in memory, in blocks of block_samples (never moved).
     static constexpr std::size_t block_samples = std::size_t{1} << 20;
-    std::vector<std::unique_ptr<float[]>> blocks_;
+    std::vector<std::unique_ptr<float[]>> blocks_; // sized once, at prepare()
     std::size_t kept_ = 0; // samples in the blocks
     int spill_fd_ = -1;              // beyond it, in this file
     uint64_t spilled_ = 0;           // samples in the file
