@@ -167,7 +167,7 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= --batch= --midi= --midi-out= --automate= --dither --dither=
+            -j --jobs= --batch= --skip-existing --midi= --midi-out= --automate= --dither --dither=
             --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness --then
             -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace

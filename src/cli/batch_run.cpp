@@ -4,6 +4,7 @@
 #include "cli/job_list.h"
 #include "cli/json_documents.h"
 #include "cli/processing_run.h"
+#include "cli/report_warning.h"
 #include "cli/signals.h"
 #include "cli/worker_pool.h"
 #include "io/output_format.h"
@@ -89,8 +90,10 @@ Result<std::vector<Job>> list_jobs(const std::string& path)
 
 // The jobs of an input folder: every sound file under it, into the same
 // relative path under the output folder (with the extension of the
-// --output-format type). Files that are not sound files are skipped, each
-// with one note. The message when the folders cannot be used.
+// --output-format type). A file named as a sound file is a job even when
+// it cannot be read, so that it fails and is counted; other files that are
+// not sound files are skipped, each with one note. The message when the
+// folders cannot be used.
 Result<std::vector<Job>> folder_jobs(const RunOptions& options, FILE* notes)
 {
     struct stat st {};
@@ -112,7 +115,7 @@ Result<std::vector<Job>> folder_jobs(const RunOptions& options, FILE* notes)
     for (const std::string& relative : files.value()) {
         Job job;
         job.input = (std::filesystem::path(options.input) / relative).string();
-        if (!is_sound_file(job.input)) {
+        if (!has_sound_file_extension(job.input) && !is_sound_file(job.input)) {
             if (notes != nullptr) {
                 std::fprintf(notes, "Note: %s is not a sound file; skipped.\n", job.input.c_str());
             }
@@ -166,6 +169,42 @@ void write_prefixed(FILE* stream, std::string_view prefix, std::string_view text
     }
 }
 
+// True when the job's output exists as a file and is not older than its
+// input: a finished output of an earlier run, since outputs only ever take
+// their path whole.
+bool output_is_current(const Job& job)
+{
+    struct stat input {};
+    struct stat output {};
+    if (::stat(job.input.c_str(), &input) != 0 || ::stat(job.output.c_str(), &output) != 0 ||
+        !S_ISREG(output.st_mode)) {
+        return false;
+    }
+    const timespec& in = input.st_mtim;
+    const timespec& out = output.st_mtim;
+    return out.tv_sec > in.tv_sec || (out.tv_sec == in.tv_sec && out.tv_nsec >= in.tv_nsec);
+}
+
+// The warning of a run that found nothing to do.
+std::string no_jobs_warning(const RunOptions& options)
+{
+    if (!options.has_batch) {
+        return "WARNING: No sound files in " + options.input + "; nothing to process.\n";
+    }
+    return "WARNING: The job list " +
+           (options.batch == "-" ? std::string("on standard input") : options.batch) +
+           " holds no jobs; nothing to process.\n";
+}
+
+// Text without its last newline.
+std::string without_last_newline(std::string text)
+{
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
 // True for the line a worker's crash handler prints; the batch prints its
 // own with the input path.
 bool is_crash_line(std::string_view line)
@@ -186,10 +225,18 @@ public:
     {
         if (options.json) {
             documents_.resize(jobs.size());
+            errors_.resize(jobs.size());
         }
     }
 
     FILE* notes() const { return notes_; }
+
+    // Counts a job that --skip-existing leaves out; it prints nothing.
+    void skip(std::size_t job)
+    {
+        skipped_.insert(job);
+        finished(job, JobOutcome{});
+    }
 
     void finished(std::size_t job, JobOutcome&& outcome)
     {
@@ -215,6 +262,13 @@ public:
                 entry["output"] = jobs_[i].output;
                 entry["written"] = written_.count(i) > 0;
                 entry["report"] = documents_[i] ? *documents_[i] : Json();
+                entry["error"] = errors_[i] ? Json(*errors_[i]) : Json();
+                if (options_.has_batch) {
+                    entry["line"] = jobs_[i].line;
+                }
+                if (options_.skip_existing) {
+                    entry["skipped"] = skipped_.count(i) > 0;
+                }
                 files.push_back(std::move(entry));
             }
             Json document;
@@ -223,8 +277,11 @@ public:
             const std::string text = json_text(document);
             std::fwrite(text.data(), 1, text.size(), stdout);
         }
-        const std::size_t failed = jobs_.size() - written_.size();
-        if (notes_ != nullptr) {
+        const std::size_t failed = jobs_.size() - written_.size() - skipped_.size();
+        if (notes_ != nullptr && options_.skip_existing) {
+            std::fprintf(notes_, "Processed %zu files: %zu written, %zu skipped, %zu failed.\n",
+                         jobs_.size(), written_.size(), skipped_.size(), failed);
+        } else if (notes_ != nullptr) {
             std::fprintf(notes_, "Processed %zu files: %zu written, %zu failed.\n", jobs_.size(),
                          written_.size(), failed);
         }
@@ -238,8 +295,12 @@ private:
         batch_progress_clear(progress_);
         const Job& job = jobs_[index];
         const JobOutcome& outcome = *outcomes_[index];
+        if (skipped_.count(index) > 0) {
+            return;
+        }
         if (!job.error.empty()) {
             std::fputs(job.error.c_str(), stderr);
+            note_error(index, job.error);
             return;
         }
         const std::string prefix = job.input + ": ";
@@ -252,15 +313,17 @@ private:
                 std::fprintf(notes_, "%s\n", line.c_str());
             }
         }
+        // With --json the job's report comes apart from its other lines,
+        // which go where the messages go.
         if (options_.json) {
-            const Json document = Json::parse(outcome.out, nullptr, false);
+            const Json document = Json::parse(outcome.report, nullptr, false);
             if (!document.is_discarded()) {
                 documents_[index] = document;
             }
-        } else {
-            write_prefixed(stdout, prefix, outcome.out);
         }
-        std::fflush(stdout);
+        write_prefixed(messages_, prefix, outcome.out);
+        std::fflush(messages_);
+        std::string error;
         std::string_view errors = outcome.err;
         while (!errors.empty()) {
             const std::size_t end = errors.find('\n');
@@ -268,15 +331,30 @@ private:
             errors = end == std::string_view::npos ? std::string_view() : errors.substr(end + 1);
             if (!is_crash_line(line)) {
                 write_prefixed(stderr, prefix, line);
+                error.append(line).append("\n");
             }
         }
         if (outcome.crash_signal != 0) {
-            std::fprintf(stderr, "%splugin %s crashed with signal %d (%s)\n", prefix.c_str(),
-                         plugin_uri_.c_str(), outcome.crash_signal,
-                         signal_name(outcome.crash_signal).c_str());
+            const std::string crash = "plugin " + plugin_uri_ + " crashed with signal " +
+                                      std::to_string(outcome.crash_signal) + " (" +
+                                      signal_name(outcome.crash_signal) + ")\n";
+            std::fprintf(stderr, "%s%s", prefix.c_str(), crash.c_str());
+            error += crash;
         }
         if (outcome.status == 0 && outcome.crash_signal == 0) {
             written_.insert(index);
+        } else {
+            note_error(index, error.empty() ? "Error: the job ended with status " +
+                                                  std::to_string(outcome.status) + ".\n"
+                                            : error);
+        }
+    }
+
+    // Keeps the message of a failed job for the JSON document.
+    void note_error(std::size_t index, const std::string& text)
+    {
+        if (options_.json) {
+            errors_[index] = without_last_newline(text);
         }
     }
 
@@ -286,8 +364,10 @@ private:
     BatchProgress& progress_;
     std::vector<std::optional<JobOutcome>> outcomes_;
     std::vector<std::optional<Json>> documents_;
+    std::vector<std::optional<std::string>> errors_; // with --json, of the failed jobs
     std::set<std::string> printed_notes_;
     std::set<std::size_t> written_;
+    std::set<std::size_t> skipped_;
     std::size_t next_ = 0;
     FILE* messages_;
     FILE* notes_;
@@ -342,6 +422,14 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
         std::fputs(shared.c_str(), stderr);
         return 1;
     }
+    FILE* messages = options.json ? stderr : stdout;
+    if (jobs.empty()) {
+        std::fputs(no_jobs_warning(options).c_str(), messages);
+    }
+    if (options.report || options.has_report_every) {
+        const std::string warning = empty_report_warning({plugin}, world.impl().nodes);
+        std::fputs(warning.c_str(), messages);
+    }
     if (!options.has_batch) {
         std::error_code ignored; // a folder that cannot be made fails its jobs
         std::filesystem::create_directories(options.output, ignored);
@@ -357,10 +445,12 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
     JobPrinter printer(options, jobs, plugin_uri, progress);
     std::vector<std::size_t> runnable;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (jobs[i].error.empty()) {
-            runnable.push_back(i);
-        } else {
+        if (!jobs[i].error.empty()) {
             printer.finished(i, JobOutcome{});
+        } else if (options.skip_existing && output_is_current(jobs[i])) {
+            printer.skip(i);
+        } else {
+            runnable.push_back(i);
         }
     }
 
@@ -369,9 +459,10 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
     // Each worker has its own copy, which keeps its last job's instances
     // for the next job of the same shape.
     KeptInstances kept;
-    callbacks.run_job = [&](std::size_t job, FILE* job_notes) {
+    // With --json the report's document has a stream of its own.
+    callbacks.run_job = [&](std::size_t job, FILE* job_notes, FILE* job_report) {
         return run_file_job(world, plugin, job_options(options, jobs[job]), raw, MissingFiles{},
-                            job_notes, &kept);
+                            job_notes, &kept, options.json ? job_report : nullptr);
     };
     callbacks.worker_done = [&kept] { kept.release(); };
     callbacks.finished = [&](std::size_t job, JobOutcome&& outcome) {

@@ -22,7 +22,7 @@ struct OptionSpec {
 // Every option of the processing run and of the other modes. -n is read
 // by its value: a number is the channel count, anything else a plugin to
 // list the ports of.
-constexpr std::array<OptionSpec, 34> option_specs{{
+constexpr std::array<OptionSpec, 35> option_specs{{
     {'i', "", true, Role::run},
     {'o', "", true, Role::run},
     {'r', "rate", true, Role::run},
@@ -37,6 +37,7 @@ constexpr std::array<OptionSpec, 34> option_specs{{
     {0, "report", false, Role::run},
     {0, "report-every", true, Role::run},
     {0, "json", false, Role::run},
+    {0, "skip-existing", false, Role::run},
     {0, "dither", false, Role::run}, // its kind only after '='
     {0, "output-rate", true, Role::run},
     {0, "plugin-rate", true, Role::run},

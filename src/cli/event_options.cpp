@@ -75,6 +75,19 @@ bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
            audio_ports(plugin, nodes, nodes.output_port.get()) == 0;
 }
 
+std::string missing_output_message(const LilvPlugin* plugin, World::Impl& world, bool has_input)
+{
+    if (!has_input && audio_ports(plugin, world.nodes, world.nodes.input_port.get()) > 0) {
+        return {};
+    }
+    PortIndexLists lists;
+    const bool midi_output = scan_ports(plugin, world.nodes, lists).ok() &&
+                             find_event_ports(world.lilv.get(), plugin, lists).midi_output >= 0;
+    return "Error: the plugin " + plugin_title(plugin) +
+           " has audio outputs, so the run needs -o FILE to write them" +
+           (midi_output ? " (or --midi-out=FILE to write only its MIDI output)" : "") + ".\n";
+}
+
 Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,
                               const LilvPlugin* plugin, bool has_input, bool has_output)
 {

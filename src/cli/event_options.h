@@ -36,6 +36,12 @@ inline constexpr int default_instrument_rate = 48000;
 bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes,
                            const RunOptions& options, bool has_input, bool has_output);
 
+// The message for a run that leaves out -o although the plugin's audio
+// outputs need it: what to give instead. Empty when the missing input is
+// the fault (the plugin has audio inputs), which the usage text names.
+std::string missing_output_message(const LilvPlugin* plugin, World::Impl& world,
+                                   bool has_input);
+
 // Checks the event options and the files against the plugin and reads the
 // MIDI file; the message of the first that does not fit otherwise.
 Result<EventPlan> plan_events(const RunOptions& options, World::Impl& world,

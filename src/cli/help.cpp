@@ -88,17 +88,20 @@ The last steps of the output:
                           the default) or shaped (noise-shaped TPDF)
 
 Many files in one run:
-  -i FOLDER -o FOLDER     run every sound file under FOLDER (hidden ones and
-                          other files skipped) into the same path under the
-                          output folder, which is made when missing
+  -i FOLDER -o FOLDER     run every sound file under FOLDER into the same path
+                          under the output folder, which is made when missing;
+                          hidden files are left out, other files skipped, and
+                          an unreadable file named as a sound file fails
       --batch=FILE        run the jobs of FILE ("-": standard input), one a
                           line: INPUT<TAB>OUTPUT or a JSON object with "input",
                           "output" and optionally "parameters", "preset" and
                           "set", which act as if at the end of the line
   -j, --jobs=N            in a batch: worker processes (default: one per
                           core); a worker that crashes costs only its file
+      --skip-existing     in a batch: skip the jobs whose output exists and is
+                          not older than their input, to resume a run
   Messages of a file start with its input path; one line counts the files.
-  Exit status 0 when every file was written.
+  Exit status 0 when every file was written or skipped.
 
 Events over time:
       --midi=FILE         play a Standard MIDI File into the plugin's MIDI

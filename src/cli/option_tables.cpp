@@ -79,6 +79,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.automate = arg_strn(nullptr, "automate", "<symbol>:<time>=<value>[,...]", 0, 200,
                           "Move a control input over time.");
     t.batch = arg_str0(nullptr, "batch", "<file>", "Run the jobs of a job list.");
+    t.skip_existing = arg_lit0(nullptr, "skip-existing",
+                               "Skip the jobs whose output is not older than their input.");
     t.dither = arg_str0(nullptr, "dither", "<kind>",
                         "Dither a conversion to fewer than 32 bits (triangular or shaped).");
     t.output_rate = arg_str0(nullptr, "output-rate", "<Hz>", "Convert the output to this rate.");
@@ -95,8 +97,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.mono,   t.ignore_clipping, t.set,  t.compensate_latency,
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
-                     t.midi_out, t.automate,    t.batch,  t.dither,
-                     t.output_rate, t.plugin_rate, t.loudness, t.true_peak,
+                     t.midi_out, t.automate,    t.batch,  t.skip_existing,
+                     t.dither, t.output_rate, t.plugin_rate, t.loudness, t.true_peak,
                      t.measure_loudness, t.plugin, t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
@@ -182,6 +184,7 @@ RunOptions read_run_options(const ProcessingTable& t)
     if (options.has_batch) {
         options.batch = text_or_empty(t.batch->sval[0]);
     }
+    options.skip_existing = t.skip_existing->count > 0;
     const auto text_of = [](const arg_str* entry, bool& given, std::string& text) {
         given = entry->count > 0;
         if (given) {
@@ -242,12 +245,33 @@ void print_errors(struct arg_end* end, std::string_view prefix)
     std::free(text);
 }
 
+// True when a word that argtable found in excess of the one plugin names a
+// plugin too (a URI or a list number): two plugins without --then between.
+bool names_excess_plugin(const ProcessingTable& table)
+{
+    const struct arg_end* end = table.end;
+    for (int e = 0; e < end->count; ++e) {
+        const std::string_view word = end->argval[e] != nullptr ? end->argval[e] : "";
+        const bool uri = word.find(':') != std::string_view::npos;
+        const bool number = !word.empty() && word.find_first_not_of("0123456789") == word.npos;
+        if (end->parent[e] == table.plugin && (uri || number)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void print_usage(ListTable& list, PluginTables& plugin_tables, ProcessingTable& processing,
                  std::string_view error_prefix)
 {
     print_errors(processing.end, error_prefix);
+    if (names_excess_plugin(processing)) {
+        std::fputs("tonbrix: a run names one plugin; plugins are chained with --then "
+                   "(PLUGIN --then PLUGIN).\n",
+                   stderr);
+    }
     std::fputs("usage:\ntonbrix\t", stderr);
     arg_print_syntaxv(stderr, list.usage_view.data(), "\n\t");
     arg_print_syntaxv(stderr, plugin_tables.list_presets_usage.data(), "\n\t");

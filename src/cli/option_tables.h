@@ -88,6 +88,7 @@ struct ProcessingTable {
     arg_str* midi_out = nullptr;
     arg_str* automate = nullptr;
     arg_str* batch = nullptr;
+    arg_lit* skip_existing = nullptr;
     // The last steps of the output: dither, rates and loudness.
     arg_str* dither = nullptr;
     arg_str* output_rate = nullptr;
@@ -97,7 +98,7 @@ struct ProcessingTable {
     arg_lit* measure_loudness = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<31> owner;
+    ArgArray<32> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -135,6 +136,7 @@ struct RunOptions {
     std::vector<std::string> automate; // --automate values, unchecked, in order
     bool has_batch = false;
     std::string batch; // the job list's path, "-" for standard input
+    bool skip_existing = false; // a batch leaves out jobs whose output is current
     bool has_dither = false;
     std::string dither; // the kind, "" for the default; unchecked
     bool has_output_rate = false;

@@ -22,6 +22,7 @@
 #include "io/file_source.h"
 #include "io/output_format.h"
 #include "io/output_size.h"
+#include "io/promised_frames.h"
 #include "io/sound_files.h"
 #include "lv2/parameter_messages.h"
 #include "engine/parameter_settling.h"
@@ -110,6 +111,17 @@ Status fit_output_to_length(const SF_INFO& info, uint64_t tail, std::size_t chan
                  "RF64 with --output-format, e.g. --output-format=caf.\n"};
 }
 
+// The message when the output's encoding cannot take the run's rate (Opus
+// takes five rates; tonbrix does not resample), before anything is opened.
+Status refuse_output_rate(int format, int rate)
+{
+    const std::string refusal = output_rate_refusal(format, rate);
+    if (!refusal.empty()) {
+        return Error{refusal};
+    }
+    return {};
+}
+
 // Prints the message of a failure on standard error; false for a failure.
 bool succeeded(const Status& status)
 {
@@ -196,10 +208,11 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
-// When the audio goes to standard output, it gets a descriptor of its own
-// and descriptor 1 becomes standard error: what a plugin prints with printf
-// then cannot get into the audio. -1 (standard output stays as it is) when
-// the descriptors cannot be had.
+// When the audio goes to standard output (raw floats, or a sound file that
+// libsndfile streams), it gets a descriptor of its own and descriptor 1
+// becomes standard error: what a plugin prints with printf then cannot get
+// into the audio. -1 (standard output stays as it is) when the descriptors
+// cannot be had.
 int audio_descriptor()
 {
     std::fflush(stdout);
@@ -236,17 +249,25 @@ FILE* document_stream()
 // Where a run's text goes. Standard output carries the audio when the
 // output is "-"; the notes, warnings and report then go to standard error.
 // With --json standard output holds only the report's document: the notes
-// go to standard error. A quiet run prints no notes (null `notes`).
+// go to standard error. A quiet run prints no notes (null `notes`). A
+// report stream given (a batch job's) takes the report alone, and the
+// warnings stay on standard output.
 struct Console {
     FILE* report;
+    bool owns_report;
     FILE* messages;
     FILE* notes;
     Progress progress;
     ConsoleEvents events{notes, messages, &progress};
 
-    Console(const RunOptions& options, FILE* notes_stream)
-        : report(options.output == "-" ? stderr : options.json ? document_stream() : stdout),
-          messages(options.json || options.output == "-" ? stderr : stdout),
+    Console(const RunOptions& options, FILE* notes_stream, FILE* report_stream)
+        : report(report_stream != nullptr ? report_stream
+                 : options.output == "-"  ? stderr
+                 : options.json           ? document_stream()
+                                          : stdout),
+          owns_report(report_stream == nullptr && report != stdout && report != stderr),
+          messages(report_stream == nullptr && (options.json || options.output == "-") ? stderr
+                                                                                        : stdout),
           notes(options.quiet ? nullptr : notes_stream != nullptr ? notes_stream : messages)
     {
     }
@@ -254,7 +275,7 @@ struct Console {
     Console& operator=(const Console&) = delete;
     ~Console()
     {
-        if (report != stdout && report != stderr) {
+        if (owns_report) {
             std::fclose(report);
         }
     }
@@ -289,6 +310,17 @@ struct RunFiles {
         return {};
     }
 
+    RunFiles() = default;
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+    // Closes the audio descriptor of "-" when the output was never opened.
+    ~RunFiles()
+    {
+        if (settings.output_fd >= 0) {
+            ::close(settings.output_fd);
+        }
+    }
+
     // Opens the input and settles the output's format.
     Status open_input(const RunOptions& options)
     {
@@ -304,7 +336,7 @@ struct RunFiles {
             }
         }
         output_format = settings.format != 0 ? settings.format : info.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Settles the rate, length and output format of a run without an input
@@ -326,7 +358,7 @@ struct RunFiles {
             return Error{error};
         }
         output_format = settings.format;
-        return {};
+        return refuse_output_rate(output_format, info.samplerate);
     }
 
     // Opens the output with `channels` channels, unless it is the input,
@@ -353,11 +385,11 @@ struct RunFiles {
             same_existing_file(options.input, options.output)) {
             return Error{"Error: input and output are the same file.\n"};
         }
-        if (settings.raw && options.output == "-") {
-            settings.output_fd = audio_descriptor();
-        }
-        if (Status opened = open_output_file(settings, shaped, static_cast<int>(channels), output);
-            !opened) {
+        // The audio descriptor is the output's from here on, open or not.
+        const Status opened =
+            open_output_file(settings, shaped, static_cast<int>(channels), output);
+        settings.output_fd = -1;
+        if (!opened) {
             return opened;
         }
         add_crash_cleanup_path(output.atomic.temp);
@@ -677,6 +709,7 @@ using RunPlugins = std::vector<std::unique_ptr<RunPlugin>>;
 // one plugin node for each plugin, in chain order.
 struct FileRender {
     std::unique_ptr<Source> source;
+    const FileSource* file_source = nullptr; // the source when it reads the input file
     std::unique_ptr<Sink> sink;
     MasterStages stages; // around the source and the sink, as the options ask
     Source* run_source = nullptr;
@@ -689,8 +722,10 @@ struct FileRender {
                RunPlugins& plugins, Console& console)
     {
         if (files.input.handle != nullptr) {
-            source = std::make_unique<FileSource>(files.input.handle,
-                                                  static_cast<uint32_t>(files.info.channels));
+            auto reader = std::make_unique<FileSource>(files.input.handle,
+                                                       static_cast<uint32_t>(files.info.channels));
+            file_source = reader.get();
+            source = std::move(reader);
         } else {
             source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
         }
@@ -743,7 +778,10 @@ struct FileRender {
     {
         FileSinkSettings settings;
         settings.file = files.output.handle;
+        settings.written = files.output.written.fd >= 0 ? &files.output.written : nullptr;
+        settings.name = files.output.name;
         settings.pcm16 = (files.output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        settings.fixed_pieces = encoding_depends_on_writes(files.output_format);
         if (files.output.segmented_flac) {
             settings.flac_fd = files.output.atomic.fd;
             settings.flac_info = files.output.encoder_info;
@@ -879,7 +917,8 @@ void start_progress(const RunOptions& options, const SF_INFO& info, uint64_t tai
 } // namespace
 
 int run_processing(const RunOptions& options, bool raw, World& world,
-                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept)
+                   std::vector<PluginSetup>& plugins, FILE* notes, KeptInstances* kept,
+                   FILE* report)
 {
     install_run_signal_handlers(crash_name(plugins).c_str());
     const int jobs = options.job_count > 0 ? options.job_count : online_cores();
@@ -887,10 +926,15 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     const EventPlan& first_plan = plugins.front().plan;
     const EventPlan& last_plan = plugins.back().plan;
 
+    // Audio for standard output goes to a descriptor of its own before any
+    // plugin code runs, so that nothing a plugin prints can reach it.
+    const int audio_fd = options.output == "-" ? audio_descriptor() : -1;
+
     // Declared in the order they are needed; the plugin side goes first at
     // the end, then the files, then the console its plugins report to.
-    Console console(options, notes);
+    Console console(options, notes, report);
     RunFiles files;
+    files.settings.output_fd = audio_fd;
     files.settings.input = options.input;
     files.settings.output = options.output;
     files.settings.raw = raw;
@@ -1033,6 +1077,17 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                       std::to_string(files.settings.channels * sizeof(float)) +
                                       " bytes each); they were left out.\n");
         }
+        if (render_files.file_source != nullptr && !raw) {
+            const uint64_t read = render_files.file_source->frames_read();
+            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            if (read < promised) {
+                console.events.report(EventKind::warning,
+                                      "WARNING: The input file ended after " +
+                                          std::to_string(read) + " of the " +
+                                          std::to_string(promised) +
+                                          " frames its header promised; the rest is missing.\n");
+            }
+        }
         if (files.settings.rf64_auto_downgrade && output_written_as_rf64(files.output)) {
             console.events.report(EventKind::note, rf64_note);
         }
@@ -1068,7 +1123,7 @@ bool check_block_size(const RunOptions& options)
 }
 
 int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
-                 const MissingFiles& missing, FILE* notes, KeptInstances* kept)
+                 const MissingFiles& missing, FILE* notes, KeptInstances* kept, FILE* report)
 {
     std::vector<PluginSetup> plugins(1);
     PluginSetup& setup = plugins.front();
@@ -1086,7 +1141,7 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
         return 1;
     }
     setup.plan = std::move(plan.value());
-    return run_processing(options, raw, world, plugins, notes, kept);
+    return run_processing(options, raw, world, plugins, notes, kept, report);
 }
 
 } // namespace tonbrix::cli

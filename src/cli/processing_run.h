@@ -46,10 +46,11 @@ struct KeptInstances {
 // Returns the exit status; every error has been printed, those about one
 // plugin of a chain after its position. With `kept`, a run of one plugin
 // takes over the instances kept there when it can, and leaves its own
-// there when it finishes.
+// there when it finishes. With `report` (a batch job's), the report goes
+// there and the warnings to standard output, whatever --json says.
 int run_processing(const RunOptions& options, bool raw, World& world,
                    std::vector<PluginSetup>& plugins, FILE* notes = nullptr,
-                   KeptInstances* kept = nullptr);
+                   KeptInstances* kept = nullptr, FILE* report = nullptr);
 
 // True when the block size is one that a run takes; prints the message and
 // returns false otherwise.
@@ -60,10 +61,11 @@ bool check_block_size(const RunOptions& options);
 // these options, then runs the file (`missing` tells which of -i and -o the
 // run goes without). Notes go to `notes` when it is not null (else where
 // the options send them). With `kept`, instances are kept from one such
-// job to the next (see KeptInstances). Returns the exit status; every
-// error has been printed.
+// job to the next (see KeptInstances). The report goes to `report` when it
+// is not null (see run_processing). Returns the exit status; every error
+// has been printed.
 int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw,
                  const MissingFiles& missing = {}, FILE* notes = nullptr,
-                 KeptInstances* kept = nullptr);
+                 KeptInstances* kept = nullptr, FILE* report = nullptr);
 
 } // namespace tonbrix::cli

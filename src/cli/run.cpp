@@ -12,6 +12,7 @@
 #include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
 #include "cli/processing_run.h"
+#include "cli/report_warning.h"
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
 #include "lv2/presets.h"
@@ -25,6 +26,20 @@
 namespace tonbrix::cli {
 
 namespace {
+
+constexpr const char* skip_existing_refused =
+    "Error: --skip-existing is for folder and --batch runs, which write many files.\n";
+
+// Prints the warning of a report asked of plugins that have nothing to
+// report, where the run's warnings go.
+void warn_when_nothing_to_report(World& world, const std::vector<const LilvPlugin*>& plugins,
+                                 const RunOptions& options)
+{
+    if (options.report || options.has_report_every || options.json) {
+        const std::string warning = empty_report_warning(plugins, world.impl().nodes);
+        std::fputs(warning.c_str(), options.json || options.output == "-" ? stderr : stdout);
+    }
+}
 
 // Everything after the plugin lookup of a list-presets or processing run.
 int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
@@ -43,6 +58,7 @@ int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& op
     if (!check_block_size(options)) {
         return 1;
     }
+    warn_when_nothing_to_report(world, {plugin}, options);
     return run_file_job(world, plugin, options, raw, missing);
 }
 
@@ -161,9 +177,18 @@ int run_chain(int argc, char** argv, World& world)
         const UriNodes& nodes = world.impl().nodes;
         const LilvPlugin* first = find_plugin(plugins.front().options.plugin.c_str(), world);
         const LilvPlugin* last = find_plugin(plugins.back().options.plugin.c_str(), world);
-        if (first == nullptr || last == nullptr ||
-            !files_may_be_left_out(first, nodes, plugins.front().options, !missing.input, true) ||
+        const bool first_fits =
+            first != nullptr &&
+            files_may_be_left_out(first, nodes, plugins.front().options, !missing.input, true);
+        if (first_fits && last != nullptr &&
             !files_may_be_left_out(last, nodes, plugins.back().options, true, !missing.output)) {
+            std::fputs(with_prefix(position_prefix(count, count),
+                                   missing_output_message(last, world.impl(), true))
+                           .c_str(),
+                       stderr);
+            return 1;
+        }
+        if (!first_fits || last == nullptr) {
             RunOptions unused;
             static_cast<void>(parse_chain_words(std::move(run_words), {}, unused));
             return 1;
@@ -176,6 +201,10 @@ int run_chain(int argc, char** argv, World& world)
         std::fputs("Error: folders and --batch job lists run one plugin; a chain of plugins "
                    "runs one file at a time.\n",
                    stderr);
+        return 1;
+    }
+    if (run.skip_existing) {
+        std::fputs(skip_existing_refused, stderr);
         return 1;
     }
     for (PluginSetup& setup : plugins) {
@@ -200,6 +229,11 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
+    std::vector<const LilvPlugin*> chained;
+    for (const PluginSetup& setup : plugins) {
+        chained.push_back(setup.plugin);
+    }
+    warn_when_nothing_to_report(world, chained, run);
     for (std::size_t k = 0; k < count; ++k) {
         PluginSetup& setup = plugins[k];
         if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
@@ -311,7 +345,16 @@ int tonbrix_main(int argc, char** argv)
         const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
         if (plugin == nullptr || !files_may_be_left_out(plugin, world.impl().nodes, options,
                                                         !missing.input, !missing.output)) {
-            print_usage(list, plugin_tables, processing);
+            // An output that only the plugin's audio outputs need is named.
+            const std::string message =
+                plugin != nullptr && missing.output
+                    ? missing_output_message(plugin, world.impl(), !missing.input)
+                    : std::string();
+            if (!message.empty()) {
+                std::fputs(message.c_str(), stderr);
+            } else {
+                print_usage(list, plugin_tables, processing);
+            }
             return 1;
         }
     }
@@ -332,6 +375,10 @@ int tonbrix_main(int argc, char** argv)
     }
     if (!list_presets && (options.has_batch || names_folder(options.input))) {
         return run_batch(world, plugin, options, raw == RawFloat::on);
+    }
+    if (!list_presets && options.skip_existing) {
+        std::fputs(skip_existing_refused, stderr);
+        return 1;
     }
     return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
 }

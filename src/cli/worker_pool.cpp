@@ -32,9 +32,10 @@ struct Slot {
     pid_t pid = -1;
     int command = -1; // write end: job numbers to the worker
     int result = -1;  // read end: statuses from the worker
-    int out = -1;     // captures of standard output, standard error and notes
+    int out = -1;     // captures of standard output, standard error, notes and report
     int err = -1;
     int notes = -1;
+    int report = -1;
     bool busy = false;
     std::size_t job = 0;
 };
@@ -128,8 +129,16 @@ bool write_message(int fd, const Message& message)
     if (::getppid() == 1) {
         ::_exit(1);
     }
-    const int notes_fd = ::dup(slot.notes);
-    FILE* notes = notes_fd >= 0 ? ::fdopen(notes_fd, "w") : nullptr;
+    const auto open_capture = [](int capture) {
+        const int fd = ::dup(capture);
+        FILE* stream = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+        if (fd >= 0 && stream == nullptr) {
+            ::close(fd);
+        }
+        return stream;
+    };
+    FILE* notes = open_capture(slot.notes);
+    FILE* report = open_capture(slot.report);
     // Each line goes out as it is written: a job's lines so far are not
     // lost when its plugin crashes.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -141,12 +150,14 @@ bool write_message(int fd, const Message& message)
         std::fflush(stdout);
         ::dup2(slot.out, STDOUT_FILENO);
         ::dup2(slot.err, STDERR_FILENO);
-        message.status =
-            callbacks.run_job(static_cast<std::size_t>(message.job), notes ? notes : stdout);
+        message.status = callbacks.run_job(static_cast<std::size_t>(message.job),
+                                           notes ? notes : stdout, report ? report : stdout);
         std::fflush(stdout);
         std::fflush(stderr);
-        if (notes != nullptr) {
-            std::fflush(notes);
+        for (FILE* stream : {notes, report}) {
+            if (stream != nullptr) {
+                std::fflush(stream);
+            }
         }
         clear_crash_cleanup_paths();
         if (!write_message(results, message)) {
@@ -248,8 +259,9 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
         slots[i].out = make_capture("tonbrix-out");
         slots[i].err = make_capture("tonbrix-err");
         slots[i].notes = make_capture("tonbrix-notes");
+        slots[i].report = make_capture("tonbrix-report");
         if (slots[i].out >= 0 && slots[i].err >= 0 && slots[i].notes >= 0 &&
-            spawn(slots, i, callbacks)) {
+            slots[i].report >= 0 && spawn(slots, i, callbacks)) {
             ++live;
         }
     }
@@ -258,6 +270,7 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
             close_fd(slot.out);
             close_fd(slot.err);
             close_fd(slot.notes);
+            close_fd(slot.report);
         }
     };
     if (live == 0) {
@@ -334,6 +347,7 @@ int run_worker_pool(const std::vector<std::size_t>& jobs, std::size_t workers,
             outcome.out = take_capture(slot.out);
             outcome.err = take_capture(slot.err);
             outcome.notes = take_capture(slot.notes);
+            outcome.report = take_capture(slot.report);
             if (!stopping) {
                 ++done;
                 callbacks.finished(slot.job, std::move(outcome));

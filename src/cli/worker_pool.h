@@ -15,12 +15,14 @@ struct JobOutcome {
     std::string out;      // standard output
     std::string err;      // standard error
     std::string notes;    // the notes stream
+    std::string report;   // the report stream
 };
 
 struct WorkerPoolCallbacks {
     // Runs job `job` in a worker process, with standard output and error
-    // captured, and returns its exit status; notes go to `notes`.
-    std::function<int(std::size_t job, FILE* notes)> run_job;
+    // captured, and returns its exit status; notes go to `notes`, the
+    // report's document to `report`.
+    std::function<int(std::size_t job, FILE* notes, FILE* report)> run_job;
     // In a worker process, when the pool has no more jobs for it.
     std::function<void()> worker_done;
     // In the run's own process, as each job ends (in any order).

@@ -70,6 +70,13 @@ FileSource::FileSource(SNDFILE* file, uint32_t channels)
 
 SourceRead FileSource::read(const ChunkOutput& output, std::size_t frames)
 {
+    SourceRead result = read_frames(output, frames);
+    frames_read_ += result.frames;
+    return result;
+}
+
+SourceRead FileSource::read_frames(const ChunkOutput& output, std::size_t frames)
+{
     const bool as_stored = output.step == channels_ && (channels_ == 1 || output.stride == 1);
     if (as_stored && !pcm16_) {
         // The frames as the file gives them, straight into the output.

@@ -41,9 +41,19 @@ Status MidiOutput::open()
         return {};
     }
     // No temporary file (a device, a FIFO, a folder that takes no new
-    // file): the path must be there and writable.
+    // file): the path must be there and writable, or else its folder must
+    // take a new file; the reason of the one that refuses is told.
     if (::access(path_.c_str(), W_OK) != 0) {
-        return failure(errno);
+        if (errno != ENOENT) {
+            return failure(errno);
+        }
+        const std::size_t slash = path_.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "."
+                                   : slash == 0               ? "/"
+                                                              : path_.substr(0, slash);
+        if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+            return failure(errno);
+        }
     }
     in_place_ = true;
     return {};

@@ -2,8 +2,10 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -251,6 +253,34 @@ int type_named_by_extension(std::string_view path)
         }
     }
     return 0;
+}
+
+std::string output_rate_refusal(int format, int rate)
+{
+    struct RateLimits {
+        int encoding;
+        const char* name;
+        std::initializer_list<int> rates;
+        const char* rates_text;
+    };
+    static const RateLimits limits[] = {
+        {SF_FORMAT_OPUS, "Opus", {8000, 12000, 16000, 24000, 48000},
+         "8000, 12000, 16000, 24000 and 48000 Hz"},
+        {SF_FORMAT_MPEG_LAYER_III, "MP3", {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100,
+                                           48000},
+         "8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100 and 48000 Hz"},
+    };
+    for (const RateLimits& limit : limits) {
+        if ((format & SF_FORMAT_SUBMASK) != limit.encoding ||
+            std::find(limit.rates.begin(), limit.rates.end(), rate) != limit.rates.end()) {
+            continue;
+        }
+        return std::string("Error: ") + limit.name + " output takes only the sample rates " +
+               limit.rates_text + ", not " + std::to_string(rate) +
+               " Hz, and tonbrix does not resample; choose another encoding with "
+               "--output-format, e.g. --output-format=flac.\n";
+    }
+    return "";
 }
 
 std::string extension_mismatch_warning(std::string_view path, int written_type)

@@ -37,6 +37,11 @@ int type_named_by_extension(std::string_view path);
 // type, and for raw data.
 std::string extension_mismatch_warning(std::string_view path, int written_type);
 
+// The message that refuses an output of `format` at `rate` frames per
+// second when its encoding takes only certain rates (Opus: 8000, 12000,
+// 16000, 24000 and 48000); "" when it takes this one.
+std::string output_rate_refusal(int format, int rate);
+
 // The name --output-format uses for a type or an encoding; "" when none.
 std::string_view output_type_name(int type);
 std::string_view output_encoding_name(int encoding);

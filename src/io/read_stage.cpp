@@ -1,5 +1,7 @@
 #include "io/read_stage.h"
 
+#include "io/sound_errors.h"
+
 #include <string>
 
 namespace tonbrix {
@@ -32,7 +34,7 @@ ReadOutcome read_chunk(SNDFILE* input, int16_t* buffer, std::size_t frames)
 
 Error read_error(int error)
 {
-    return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
+    return Error{"Error reading input file: " + sound_error_text(error) + "\n"};
 }
 
 } // namespace tonbrix

@@ -41,7 +41,10 @@ public:
         }
         FileSinkSettings settings;
         settings.file = file.handle;
+        settings.written = file.written.fd >= 0 ? &file.written : nullptr;
+        settings.name = file.name;
         settings.pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+        settings.fixed_pieces = encoding_depends_on_writes(file.format);
         writer.emplace(settings);
         return writer->prepare(channels, frames, jobs);
     }

@@ -2,6 +2,7 @@
 
 #include "io/memory_file.h"
 #include "io/output_size.h"
+#include "io/sound_errors.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,13 +39,14 @@ int output_format_error(SF_INFO info)
     return error;
 }
 
-// Opens a path, or the descriptor `fd` for "-" in raw float mode (closed
-// with the file when `close_fd`). Returns libsndfile's error code; the file
-// is open only when it is 0.
+// Opens a path, or the descriptor `fd` for "-" in raw float mode or when
+// the descriptor is the caller's own (closed with the file when
+// `close_fd`). Returns libsndfile's error code; the file is open only when
+// it is 0.
 int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mode,
                SF_INFO& info, SoundFile& file)
 {
-    if (raw && path == "-") {
+    if (path == "-" && (raw || close_fd)) {
         file.handle = sf_open_fd(fd, mode, &info, close_fd ? SF_TRUE : SF_FALSE);
         if (file.handle == nullptr && close_fd) {
             ::close(fd);
@@ -56,6 +58,45 @@ int open_sound(const std::string& path, bool raw, int fd, bool close_fd, int mod
     if (error != 0 && file.handle != nullptr) {
         sf_close(file.handle);
         file.handle = nullptr;
+    }
+    return error;
+}
+
+// Why libsndfile could not open the input path when it failed with a
+// system error: the errno of opening it again (a folder is EISDIR); 0 when
+// the reason cannot be told.
+int input_open_reason(const SoundFileSettings& settings, int error)
+{
+    if (error != SF_ERR_SYSTEM || (settings.raw && settings.input == "-")) {
+        return 0;
+    }
+    const int fd = ::open(settings.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat st {};
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return folder ? EISDIR : 0;
+}
+
+// Opens the output on `fd` (which stays the caller's): through the checked
+// descriptor when it can seek, else with libsndfile's own descriptor I/O,
+// which knows that a pipe cannot go back to a header. Returns libsndfile's
+// error code; the file is open only when it is 0.
+int open_written_output(int fd, SF_INFO& info, SoundFile& output)
+{
+    if (descriptor_seeks(fd)) {
+        output.written.fd = fd;
+        SF_VIRTUAL_IO io = checked_descriptor_io();
+        output.handle = sf_open_virtual(&io, SFM_WRITE, &info, &output.written);
+    } else {
+        output.handle = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    }
+    const int error = sf_error(output.handle);
+    if (error != 0 && output.handle != nullptr) {
+        sf_close(output.handle);
+        output.handle = nullptr;
     }
     return error;
 }
@@ -105,7 +146,11 @@ Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_I
                            input);
     }
     if (error != 0) {
-        return Error{std::string("Error reading input file: ") + sf_error_number(error) + "\n"};
+        std::string message = "Error reading input file: " + sound_error_text(error) + "\n";
+        if (const int reason = input_open_reason(settings, error); reason != 0) {
+            message += reason_line(settings.input, reason);
+        }
+        return Error{message};
     }
     return {};
 }
@@ -135,17 +180,22 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
     if (settings.format != 0) {
         info.format = settings.format;
     }
+    const std::string first_line = "Error reading output file: ";
     // A format or channel count that cannot be written is refused before
     // the path is touched, so an existing file there is not truncated.
     if (const int error = output_format_error(info); error != 0) {
         if (settings.output_fd >= 0) {
             ::close(settings.output_fd);
         }
-        return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
+        return Error{first_line + sound_error_text(error) + "\n"};
     }
+    output.name = settings.output;
     int error = 0;
-    if (!(settings.raw && settings.output == "-") &&
-        begin_atomic_output(settings.output, output.atomic)) {
+    if (settings.raw && settings.output == "-") {
+        const bool own = settings.output_fd >= 0;
+        error = open_sound(settings.output, settings.raw, own ? settings.output_fd : STDOUT_FILENO,
+                           own, SFM_WRITE, info, output);
+    } else if (begin_atomic_output(settings.output, output.atomic)) {
         output.format = info.format;
         if (settings.segmented_flac && is_segmented_flac(info.format)) {
             output.segmented_flac = true;
@@ -153,22 +203,26 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
             output.encoder_strings = settings.strings;
             return {};
         }
-        output.handle = sf_open_fd(output.atomic.fd, SFM_WRITE, &info, SF_FALSE);
-        error = sf_error(output.handle);
-        if (error != 0 && output.handle != nullptr) {
-            sf_close(output.handle);
-            output.handle = nullptr;
-        }
+        error = open_written_output(output.atomic.fd, info, output);
         if (error != 0) {
             discard_atomic_output(output.atomic);
         }
     } else {
-        const bool own = settings.output_fd >= 0;
-        error = open_sound(settings.output, settings.raw, own ? settings.output_fd : STDOUT_FILENO,
-                           own, SFM_WRITE, info, output);
+        // In place, with the flags libsndfile's own open uses.
+        output.in_place_fd =
+            ::open(settings.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (output.in_place_fd < 0) {
+            return Error{first_line + sound_error_text(SF_ERR_SYSTEM) + "\n" +
+                         reason_line(settings.output, errno)};
+        }
+        error = open_written_output(output.in_place_fd, info, output);
     }
     if (error != 0) {
-        return Error{std::string("Error reading output file: ") + sf_error_number(error) + "\n"};
+        std::string message = first_line + sound_error_text(error) + "\n";
+        if (output.written.error != 0) {
+            message += reason_line(settings.output, output.written.error);
+        }
+        return Error{message};
     }
     output.format = info.format;
     if (settings.rf64_auto_downgrade) {
@@ -192,13 +246,29 @@ Status close_output_file(SoundFile& output, bool complete)
         sf_command(output.handle, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     }
     Status closed = close_sound_file(output);
+    // Encoders write their last pages at the close: a failure there counts
+    // as a failed write, and so does a failed close of our descriptor.
+    int failed_write = output.written.error;
+    if (output.in_place_fd >= 0) {
+        const int fd = output.in_place_fd;
+        output.in_place_fd = -1;
+        if (::close(fd) != 0 && failed_write == 0) {
+            failed_write = errno;
+        }
+    }
+    if (failed_write != 0) {
+        discard_atomic_output(output.atomic);
+        if (!complete) {
+            return {};
+        }
+        return write_error(output.name, failed_write);
+    }
     if (!closed || !complete) {
         discard_atomic_output(output.atomic);
         return closed;
     }
     if (!commit_atomic_output(output.atomic)) {
-        const int error = errno;
-        return Error{std::string("Error writing output file: ") + std::strerror(error) + ".\n"};
+        return write_error(output.name, errno);
     }
     return {};
 }

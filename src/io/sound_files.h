@@ -1,6 +1,7 @@
 #pragma once
 
 #include "io/atomic_output.h"
+#include "io/checked_descriptor.h"
 #include "io/counted_stream.h"
 #include "io/sound_strings.h"
 
@@ -10,11 +11,14 @@
 
 #include <string>
 
+#include <unistd.h>
+
 namespace tonbrix {
 
 // An open sound file that is closed when it goes out of scope (on a path
-// that has failed already, so a failing close goes unreported there). An output written under a temporary name is removed
-// then, unless close_output_file committed it.
+// that has failed already, so a failing close goes unreported there). An
+// output written under a temporary name is removed then, unless
+// close_output_file committed it.
 struct SoundFile {
     SNDFILE* handle = nullptr;
     // A 16-bit FLAC output left to the segment encoder: `handle` stays
@@ -27,12 +31,23 @@ struct SoundFile {
     // Raw floats from a stream that cannot seek, read through this.
     bool counted = false;
     CountedStream stream;
-    AtomicOutput atomic; // released after the handle is closed
+    // An output that can seek is written through this, which keeps the
+    // first failed write whatever the encoder makes of it; fd -1 otherwise.
+    CheckedDescriptor written;
+    int in_place_fd = -1; // our descriptor of an output written in place
+    std::string name;     // the path as given, for messages
+    AtomicOutput atomic;  // released after the handle is closed
 
     explicit SoundFile(const char* close_message) : close_error(close_message) {}
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
-    ~SoundFile() { static_cast<void>(close_sound_file(*this)); }
+    ~SoundFile()
+    {
+        static_cast<void>(close_sound_file(*this));
+        if (in_place_fd >= 0) {
+            ::close(in_place_fd);
+        }
+    }
 
     // Closes an open file; its close message when the close fails. A file
     // that is not open is left alone.
@@ -66,8 +81,8 @@ struct SoundFileSettings {
     SoundStrings strings; // the output's title, artist, ...
     // An RF64 output that libsndfile writes as WAV when it fits.
     bool rf64_auto_downgrade = false;
-    // Raw float output "-": the descriptor the audio goes to, closed with
-    // the file (or when the output cannot be opened); -1: standard output.
+    // Output "-": the descriptor the audio goes to, closed with the file
+    // (or when the output cannot be opened); -1: standard output.
     int output_fd = -1;
 };
 
@@ -75,7 +90,9 @@ inline constexpr const char* output_close_error = "Error closing output file!\n"
 inline constexpr const char* input_close_error = "Error closing input file!\n";
 
 // Opens the input by its header, or as headerless floats in raw float mode
-// ("-" is standard input there). Fills `info`.
+// ("-" is standard input there). Fills `info`. A failure's message is
+// libsndfile's line, followed by the path and the system's reason when the
+// file cannot be opened.
 Status open_input_file(const SoundFileSettings& settings, SoundFile& input, SF_INFO& info);
 
 // The bytes of a partial frame at the end of a raw float input that was
@@ -84,13 +101,16 @@ uint64_t raw_input_leftover(const SoundFileSettings& settings, const SoundFile& 
 
 // Opens the output with the settings' format (else the input's), the
 // input's rate and `channels` channels ("-" is standard output in raw float
-// mode).
+// mode). An output that can seek is written through a CheckedDescriptor.
+// A failure's message is libsndfile's line, followed by the path and the
+// system's reason when the path cannot be opened or written.
 Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int channels,
                       SoundFile& output);
 
-// Closes the output. When `complete` and the close succeeded, a file
-// written under a temporary name replaces the output path; otherwise the
-// temporary file is removed. The message of a failure otherwise.
+// Closes the output. When `complete`, the close succeeded and no write
+// failed, a file written under a temporary name replaces the output path;
+// otherwise the temporary file is removed. The message of a failure
+// otherwise (a failed write of an incomplete run was told already).
 Status close_output_file(SoundFile& output, bool complete);
 Status close_input_file(SoundFile& input);
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -85,6 +86,42 @@ bool is_sound_file(const std::string& path)
     }
     sf_close(file);
     return true;
+}
+
+bool has_sound_file_extension(std::string_view path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) {
+        return false;
+    }
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    // Spellings of libsndfile's types that its own lists leave out.
+    for (const char* alias : {"aif", "snd", "mp2"}) {
+        if (extension == alias) {
+            return true;
+        }
+    }
+    const auto listed = [&extension](int count_command, int info_command) {
+        int count = 0;
+        sf_command(nullptr, count_command, &count, sizeof count);
+        for (int i = 0; i < count; ++i) {
+            SF_FORMAT_INFO info{};
+            info.format = i;
+            if (sf_command(nullptr, info_command, &info, sizeof info) == 0 &&
+                (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_RAW && info.extension != nullptr &&
+                extension == info.extension) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return listed(SFC_GET_FORMAT_MAJOR_COUNT, SFC_GET_FORMAT_MAJOR) ||
+           listed(SFC_GET_SIMPLE_FORMAT_COUNT, SFC_GET_SIMPLE_FORMAT);
 }
 
 std::string with_type_extension(std::string_view path, int type)

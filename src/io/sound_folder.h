@@ -17,6 +17,12 @@ Result<std::vector<std::string>> folder_files(const std::string& folder);
 // True when libsndfile opens the file for reading.
 bool is_sound_file(const std::string& path);
 
+// True when the name ends in the extension of a type that libsndfile reads
+// by its header (".wav", ".flac", ".ogg", ".opus", ".aif", ... in any case):
+// such a file that does not open is a broken sound file, not another kind
+// of file. Headerless types (".raw", ".vox") do not count.
+bool has_sound_file_extension(std::string_view path);
+
 // The path with its extension replaced by the usual one of a libsndfile
 // type (".wav", ".aiff", ".flac", ".oga", ...); the path as it is for a
 // type without one. A name without an extension gets one.

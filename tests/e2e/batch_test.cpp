@@ -8,6 +8,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -330,11 +332,13 @@ TEST_F(Batch, JobListValuesActAsIfAtTheEndOfTheCommandLine)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     const std::vector<std::string> err = lines_of(r.err);
-    ASSERT_EQ(err.size(), 3u) << r.err;
+    // The missing input's two lines: libsndfile's, then the path and the reason.
+    ASSERT_EQ(err.size(), 4u) << r.err;
     EXPECT_EQ(err[0], "Error: job list line 7: expected INPUT<TAB>OUTPUT or a JSON object");
     EXPECT_EQ(err[1], "Error: job list line 8: unknown key \"gain\" (known: input, output, "
                       "parameters, preset, set)");
     EXPECT_EQ(err[2].rfind("missing.wav: ", 0), 0u) << err[2];
+    EXPECT_EQ(err[3], "missing.wav: missing.wav: No such file or directory.");
     const auto first_three = [&](const std::string& name) {
         const Sound s = read_sound(path(name));
         return std::vector<float>{s.at(0, 0), s.at(1, 0), s.at(2, 0)};
@@ -422,8 +426,8 @@ TEST_F(Batch, MessagesStartWithTheInputAndDoNotDependOnTheWorkers)
         fs::remove_all(path("out"));
         const CommandResult r = tonbrix({"-i", path("in"), "-o", path("out"), "-j", jobs, "-p",
                                          "gain:1.5", "--report", test_plugin("mixed")});
-        // A file that is no sound file is skipped, not failed.
-        EXPECT_EQ(r.status, 0);
+        // A broken file named as a sound file fails.
+        EXPECT_EQ(r.status, 1);
         if (jobs == "1") {
             first = r;
             continue;
@@ -434,7 +438,7 @@ TEST_F(Batch, MessagesStartWithTheInputAndDoNotDependOnTheWorkers)
     // Clipping warnings and report lines carry their input; notes come once.
     const std::string in = path("in/");
     EXPECT_EQ(first.out,
-              "Note: " + in + "5.wav is not a sound file; skipped.\n" + one_instance_notes +
+              one_instance_notes +
                   in + "0.wav: level: 0.75\n" +
                   in + "1.wav: WARNING: Clipping output.\n" + in +
                   "1.wav: Try changing parameters of the plugin to lower the output volume, or if "
@@ -444,8 +448,11 @@ TEST_F(Batch, MessagesStartWithTheInputAndDoNotDependOnTheWorkers)
                   "3.wav: Try changing parameters of the plugin to lower the output volume, or if "
                   "that's not possible, try lowering the volume of the input before processing.\n" +
                   in + "3.wav: level: 1.35\n" + in + "4.wav: level: 0.75\n" +
-                  "Processed 5 files: 5 written, 0 failed.\n");
-    EXPECT_EQ(first.err, "");
+                  "Processed 6 files: 5 written, 1 failed.\n");
+    ASSERT_FALSE(first.err.empty());
+    for (const std::string& line : lines_of(first.err)) {
+        EXPECT_EQ(line.rfind(in + "5.wav: ", 0), 0u) << line;
+    }
 }
 
 TEST_F(Batch, JsonReportIsOneDocumentWithEveryFile)
@@ -510,6 +517,222 @@ TEST_F(Batch, StopSignalsEndEveryWorkerAndKeepFinishedFiles)
             EXPECT_EQ(read_sound(out + "/" + name).frames(), 4800) << label << " " << name;
         }
     }
+}
+
+TEST_F(Batch, UnreadableFileNamedAsASoundFileFailsOthersAreSkipped)
+{
+    // A data set with broken files among good ones: every file named as a
+    // sound file is processed or reported, also in a quiet run.
+    fs::create_directories(path("in/deep"));
+    write_sound(path("in/good.wav"), tone(1, 48000, wav_pcm16));
+    write_bytes(path("in/broken.wav"), "RIFF....WAVEjunk");
+    write_bytes(path("in/deep/empty.FLAC"), "");
+    write_bytes(path("in/take.aif"), "FORM");
+    write_bytes(path("in/clip.ogg"), std::string(300, 'x'));
+    write_bytes(path("in/notes.txt"), "not a sound\n");
+    write_bytes(path("in/data.raw"), std::string(64, '\0'));
+    write_bytes(path("in/README"), "no extension\n");
+    const std::vector<std::string> failed = {"broken.wav", "clip.ogg", "deep/empty.FLAC",
+                                             "take.aif"};
+    std::string skipped;
+    for (const std::string name : {"README", "data.raw", "notes.txt"}) {
+        skipped += "Note: " + path("in/" + name) + " is not a sound file; skipped.\n";
+    }
+    for (const bool quiet : {false, true}) {
+        fs::remove_all(path("out"));
+        std::vector<std::string> args = {"-i", path("in"), "-o", path("out"), "-j", "2",
+                                         test_plugin("thru")};
+        if (quiet) {
+            args.insert(args.begin(), "-q");
+        }
+        const CommandResult r = tonbrix(args);
+        EXPECT_EQ(r.status, 1) << quiet;
+        EXPECT_EQ(r.out, quiet ? "" : skipped + one_instance_notes +
+                                          "Processed 5 files: 1 written, 4 failed.\n");
+        // Each says why, in the order of the files.
+        std::size_t at = 0;
+        for (const std::string& name : failed) {
+            at = r.err.find(path("in/" + name) + ": Error", at);
+            EXPECT_NE(at, std::string::npos) << name << ": " << r.err;
+        }
+        for (const std::string& line : lines_of(r.err)) {
+            EXPECT_TRUE(std::any_of(failed.begin(), failed.end(), [&](const std::string& name) {
+                return line.rfind(path("in/" + name) + ": ", 0) == 0;
+            })) << line;
+        }
+        EXPECT_EQ(tree(path("out")), (std::vector<std::string>{"deep", "good.wav"}));
+    }
+
+    // A job list names its files: one that cannot be read fails whatever its name.
+    write_list(path("in/notes.txt") + "\t" + path("a.wav") + "\n" + path("in/good.wav") + "\t" +
+               path("b.wav") + "\n");
+    const CommandResult listed = tonbrix({"--batch=" + path("jobs.txt"), "-q", test_plugin("thru")});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.err.rfind(path("in/notes.txt") + ": Error", 0), 0u) << listed.err;
+    EXPECT_FALSE(file_exists(path("a.wav")));
+    EXPECT_TRUE(file_exists(path("b.wav")));
+}
+
+TEST_F(Batch, NothingToProcessIsWarnedAboutAndEndsWithZero)
+{
+    // Scripts run over folders that may be empty: the run says so, even
+    // when quiet, and succeeds.
+    fs::create_directories(path("empty"));
+    fs::create_directories(path("texts"));
+    write_bytes(path("texts/a.txt"), "text\n");
+    write_bytes(path("comments.txt"), "# nothing yet\n\n");
+    write_bytes(path("nothing.txt"), "");
+    const std::string closing = "Processed 0 files: 0 written, 0 failed.\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string warning;
+        std::string notes = {};
+    };
+    const std::vector<Case> cases = {
+        {{"-i", path("empty"), "-o", path("out")},
+         "WARNING: No sound files in " + path("empty") + "; nothing to process.\n"},
+        {{"-i", path("texts"), "-o", path("out")},
+         "WARNING: No sound files in " + path("texts") + "; nothing to process.\n",
+         "Note: " + path("texts/a.txt") + " is not a sound file; skipped.\n"},
+        {{"--batch=" + path("comments.txt")},
+         "WARNING: The job list " + path("comments.txt") + " holds no jobs; nothing to process.\n"},
+        {{"--batch=" + path("nothing.txt")},
+         "WARNING: The job list " + path("nothing.txt") + " holds no jobs; nothing to process.\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool quiet : {false, true}) {
+            std::vector<std::string> args = c.args;
+            args.push_back(test_plugin("thru"));
+            if (quiet) {
+                args.insert(args.begin(), "-q");
+            }
+            const CommandResult r = tonbrix(args);
+            EXPECT_EQ(r.status, 0) << c.warning;
+            EXPECT_EQ(r.out, quiet ? c.warning : c.notes + c.warning + closing);
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    // Standard input names itself; with --json the document lists no file.
+    const CommandResult piped = tonbrix({"--batch=-", "--json", test_plugin("thru")}, "");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "WARNING: The job list on standard input holds no jobs; nothing to "
+                         "process.\n" + closing);
+    EXPECT_EQ(nlohmann::json::parse(piped.out)["files"], nlohmann::json::array());
+}
+
+TEST_F(Batch, JsonGivesEveryFailedJobItsMessageAndEveryJobItsLine)
+{
+    write_sound(path("in.wav"), tone(1, 48000, wav_pcm16, 30000));
+    write_bytes(path("broken.wav"), "broken");
+    write_list("# jobs\n" + path("in.wav") + "\t" + path("a.wav") + "\n" +
+               path("in.wav") + " " + path("b.wav") + "\n" +
+               "{\"input\": \"" + path("in.wav") + "\", \"output\": \"" + path("c.wav") +
+               "\", \"parameters\": {\"signal\": 11}}\n" +
+               path("broken.wav") + "\t" + path("d.wav") + "\n" +
+               "{\"input\": \"" + path("in.wav") + "\", \"output\": \"" + path("e.wav") +
+               "\", \"parameters\": {\"nothing\": 1}}\n");
+    const CommandResult r = tonbrix({"--batch=" + path("jobs.txt"), "--json", "-q", "-p",
+                                     "after:20000", test_plugin("raise")});
+    EXPECT_EQ(r.status, 1);
+    const nlohmann::json files = nlohmann::json::parse(r.out)["files"];
+    ASSERT_EQ(files.size(), 5u) << r.out;
+    const auto error = [&](std::size_t k) { return files[k]["error"].get<std::string>(); };
+    // The fields that were there come first, as before.
+    std::vector<std::string> keys;
+    const nlohmann::ordered_json in_order = nlohmann::ordered_json::parse(r.out);
+    for (const auto& item : in_order["files"][0].items()) {
+        keys.push_back(item.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"input", "output", "written", "report", "error",
+                                              "line"}));
+    EXPECT_EQ(files[0]["line"], 2);
+    EXPECT_EQ(files[0]["written"], true);
+    EXPECT_TRUE(files[0]["error"].is_null());
+    EXPECT_EQ(files[1]["line"], 3);
+    EXPECT_EQ(files[1]["input"], "");
+    EXPECT_EQ(error(1), "Error: job list line 3: expected INPUT<TAB>OUTPUT or a JSON object");
+    EXPECT_EQ(files[2]["line"], 4);
+    EXPECT_EQ(error(2), "plugin " + test_plugin("raise") + " crashed with signal 11 (SIGSEGV)");
+    EXPECT_EQ(files[3]["line"], 5);
+    EXPECT_EQ(error(3).rfind("Error", 0), 0u) << error(3);
+    EXPECT_EQ(files[4]["line"], 6);
+    EXPECT_EQ(error(4), "Error: Port with symbol nothing does not exist.");
+    // Each message is the one standard error gives after the input.
+    for (const std::size_t k : {2, 4}) {
+        EXPECT_NE(r.err.find(path("in.wav") + ": " + error(k) + "\n"), std::string::npos)
+            << r.err;
+    }
+    EXPECT_NE(r.err.find(path("broken.wav") + ": " + lines_of(error(3)).front() + "\n"),
+              std::string::npos)
+        << r.err;
+
+    // A folder run has no lines; a plugin that prints keeps the document whole.
+    fs::create_directories(path("in"));
+    write_sound(path("in/a.wav"), tone(1, 48000, wav_pcm16, 3000));
+    write_bytes(path("in/b.wav"), "broken");
+    const CommandResult folder = tonbrix({"-i", path("in"), "-o", path("out"), "--json", "-q",
+                                          test_plugin("chatty")});
+    EXPECT_EQ(folder.status, 1);
+    const nlohmann::json entries = nlohmann::json::parse(folder.out)["files"];
+    ASSERT_EQ(entries.size(), 2u) << folder.out;
+    EXPECT_FALSE(entries[0].contains("line"));
+    EXPECT_TRUE(entries[0]["error"].is_null());
+    EXPECT_TRUE(entries[0]["report"].is_object());
+    EXPECT_EQ(entries[1]["error"].get<std::string>().rfind("Error", 0), 0u) << entries[1];
+    EXPECT_NE(folder.err.find(path("in/a.wav") + ": chatty: run of 512 frames\n"),
+              std::string::npos)
+        << folder.err;
+}
+
+TEST_F(Batch, SkipExistingLeavesOutTheJobsWhoseOutputIsCurrent)
+{
+    fs::create_directories(path("in"));
+    for (const std::string name : {"current.wav", "older.wav", "missing.wav", "same.wav"}) {
+        write_sound(path("in/" + name), tone(1, 48000, wav_pcm16, 3000));
+    }
+    ASSERT_EQ(tonbrix({"-q", "-i", path("in"), "-o", path("out"), test_plugin("thru")}).status, 0);
+    const auto at = [](const std::string& file, int seconds) {
+        fs::last_write_time(file, fs::file_time_type::clock::now() + std::chrono::seconds(seconds));
+    };
+    // A current output is never read or written again: its bytes show it.
+    write_bytes(path("out/current.wav"), "kept as it is");
+    at(path("in/current.wav"), -100);
+    at(path("out/current.wav"), -50);
+    // An input changed since its output was written is run again.
+    at(path("out/older.wav"), -100);
+    at(path("in/older.wav"), -50);
+    fs::remove(path("out/missing.wav"));
+    // An output as old as its input counts as current.
+    fs::last_write_time(path("out/same.wav"), fs::last_write_time(path("in/same.wav")));
+    write_bytes(path("in/broken.wav"), "broken");
+
+    const CommandResult r = tonbrix({"--skip-existing", "-i", path("in"), "-o", path("out"),
+                                     "-j", "2", test_plugin("thru")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, one_instance_notes + "Processed 5 files: 2 written, 2 skipped, 1 failed.\n");
+    EXPECT_EQ(r.err.rfind(path("in/broken.wav") + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(read_file(path("out/current.wav")), "kept as it is");
+    EXPECT_EQ(read_sound(path("out/older.wav")).samples, read_sound(path("in/older.wav")).samples);
+    EXPECT_EQ(read_sound(path("out/missing.wav")).samples,
+              read_sound(path("in/missing.wav")).samples);
+    EXPECT_FALSE(file_exists(path("out/broken.wav")));
+
+    // A job list resumes the same way; --json marks each job; all skipped is success.
+    write_list(path("in/current.wav") + "\t" + path("out/current.wav") + "\n" +
+               path("in/older.wav") + "\t" + path("out/older.wav") + "\n");
+    const CommandResult listed =
+        tonbrix({"--skip-existing", "--batch=" + path("jobs.txt"), "--json", test_plugin("thru")});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.err, "Processed 2 files: 0 written, 2 skipped, 0 failed.\n");
+    const nlohmann::json files = nlohmann::json::parse(listed.out)["files"];
+    ASSERT_EQ(files.size(), 2u);
+    for (const nlohmann::json& file : files) {
+        EXPECT_EQ(file["skipped"], true) << file;
+        EXPECT_EQ(file["written"], false) << file;
+        EXPECT_TRUE(file["error"].is_null()) << file;
+        EXPECT_TRUE(file["report"].is_null()) << file;
+    }
+    EXPECT_EQ(read_file(path("out/current.wav")), "kept as it is");
 }
 
 } // namespace

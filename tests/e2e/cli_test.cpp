@@ -55,6 +55,46 @@ TEST_F(Cli, OptionsOfTwoTablesMatchNone)
     EXPECT_EQ(r.err, "tonbrix: invalid option \"-l\"\n" + golden("usage.txt"));
 }
 
+TEST_F(Cli, TwoPluginsWithoutThenAreToldAboutThen)
+{
+    // A second word that names a plugin (a URI or a list number) gets one
+    // line on --then before the usage; any other extra word does not.
+    const std::string hint =
+        "tonbrix: a run names one plugin; plugins are chained with --then (PLUGIN --then "
+        "PLUGIN).\n";
+    struct Case {
+        std::string extra;
+        bool hinted;
+    };
+    const Case cases[] = {
+        {test_plugin("thru"), true}, {"2", true}, {"urn:other", true}, {"b.wav", false}};
+    for (const Case& c : cases) {
+        const CommandResult r = tonbrix({"-i", "in.wav", "-o", "out.wav", test_plugin("thru"), c.extra});
+        EXPECT_EQ(r.status, 1) << c.extra;
+        EXPECT_EQ(r.out, "") << c.extra;
+        EXPECT_EQ(r.err, "tonbrix: excess option " + c.extra + "\n" + (c.hinted ? hint : "") +
+                             golden("usage.txt"))
+            << c.extra;
+    }
+}
+
+TEST_F(Cli, SkipExistingIsForFolderAndJobListRunsOnly)
+{
+    write_sound(path("in.wav"), make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--skip-existing", "-i", path("in.wav"), "-o", path("out.wav"),
+                                   test_plugin("thru")},
+          std::vector<std::string>{"-i", path("in.wav"), "-o", path("out.wav"), test_plugin("thru"),
+                                   "--then", "--skip-existing", test_plugin("thru")}}) {
+        const CommandResult r = tonbrix(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Error: --skip-existing is for folder and --batch runs, which write many "
+                         "files.\n");
+        EXPECT_FALSE(file_exists(path("out.wav")));
+    }
+}
+
 TEST_F(Cli, ListPrintsEveryPluginNumberedInCollectionOrder)
 {
     const std::vector<std::string> uris = installed_uris();

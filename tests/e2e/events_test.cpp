@@ -321,11 +321,25 @@ TEST_F(Events, BadEventOptionsAreRefusedBeforeAnyFileIsTouched)
 TEST_F(Events, RunsThatLeaveOutTheirFilesSayWhatIsMissing)
 {
     const std::string echo_title = "'Event Echo' (http://tonbrix.test/plugins/eventecho)";
+    const std::string probe_title = "'Event Probe' (http://tonbrix.test/plugins/eventprobe)";
     struct Case {
         std::vector<std::string> args;
         std::string err;
     };
     const Case cases[] = {
+        // An instrument's audio needs -o; --midi-out is named where it has a MIDI output.
+        {{"--tail=1", probe},
+         "Error: the plugin " + probe_title +
+             " has audio outputs, so the run needs -o FILE to write them (or --midi-out=FILE "
+             "to write only its MIDI output).\n"},
+        {{"--tail=1", "--report", probe},
+         "Error: the plugin " + probe_title +
+             " has audio outputs, so the run needs -o FILE to write them (or --midi-out=FILE "
+             "to write only its MIDI output).\n"},
+        {{"--tail=1", echo, "--then", probe},
+         "2: Error: the plugin " + probe_title +
+             " has audio outputs, so the run needs -o FILE to write them (or --midi-out=FILE "
+             "to write only its MIDI output).\n"},
         {{"-o", path("out.wav"), "--tail=1", echo},
          "Error: the plugin " + echo_title +
              " has no audio outputs, so -o has nothing to write; use --midi-out=FILE for its "
@@ -347,14 +361,23 @@ TEST_F(Events, RunsThatLeaveOutTheirFilesSayWhatIsMissing)
         EXPECT_EQ(r.err, c.err);
         EXPECT_TRUE(files_made().empty());
     }
-    // A plugin with audio inputs still needs -i, and one with audio outputs
-    // -o: the usage as before.
+    // A plugin with audio inputs still needs -i: the usage as before.
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-o", path("out.wav"), test_plugin("thru")},
-          std::vector<std::string>{"--tail=1", probe}}) {
+          std::vector<std::string>{test_plugin("thru")}}) {
         const CommandResult r = tonbrix(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err.rfind("tonbrix: missing option -i input\n", 0), 0u) << r.err;
+    }
+    // A real instrument without a MIDI output is told to give -o alone.
+    if (file_exists("/usr/lib/lv2/mda.lv2")) {
+        write_bytes(path("song.mid"), midi_file(0, 480, {{{0, {0x90, 60, 100}}}}, 480));
+        const CommandResult r = tonbrix_system(
+            {"--midi=" + path("song.mid"), "http://drobilla.net/plugins/mda/DX10"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Error: the plugin 'MDA DX10' (http://drobilla.net/plugins/mda/DX10) "
+                         "has audio outputs, so the run needs -o FILE to write them.\n");
     }
 }
 

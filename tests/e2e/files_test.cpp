@@ -2,11 +2,13 @@
 // open, write and same-file errors, and a bit exact 16-bit round trip.
 #include "support/e2e.h"
 #include "support/messages.h"
+#include "support/midi.h"
 
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -205,10 +207,12 @@ TEST_F(Files, OpenErrors)
     };
     const Case cases[] = {
         {"missing input", path("missing.wav"), path("out.wav"), "thru", "",
-         "Error reading input file: System error.\n"},
+         "Error reading input file: System error.\n" + path("missing.wav") +
+             ": No such file or directory.\n"},
         {"output in a missing folder", path("in.wav"), missing_dir_output, "thru",
          one_instance_notes,
-         "Error reading output file: System error.\n"},
+         "Error reading output file: System error.\n" + missing_dir_output +
+             ": No such file or directory.\n"},
         // No audio outputs: refused before any file is opened.
         {"plugin without audio outputs", path("in.wav"), path("out.wav"), "sink", "",
          sink_output_error},
@@ -284,23 +288,76 @@ TEST_F(Files, FailedWriteIsAnError)
         {"-i", path("in.raw"), "-o", "/dev/full", "-r", "48000", "-n", "1", test_plugin("thru")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, one_instance_notes);
-    EXPECT_EQ(r.err, "Error writing output file: System error : No space left on device.\n");
+    EXPECT_EQ(r.err, "Error writing output file: /dev/full: No space left on device.\n");
     // The instance is still torn down.
     EXPECT_EQ(read_log(), "instantiate 0\nactivate 0\ndeactivate 0\ncleanup 0\n");
 }
 
 TEST_F(Files, WhatAPluginPrintsNeverGetsIntoAudioOnStandardOutput)
 {
+    // Plugins that print with printf when they are made and in every run:
+    // whatever carries the audio to standard output, it holds exactly the
+    // bytes the same run writes to a file, and the plugins' lines go to
+    // standard error.
     std::vector<float> samples;
     for (int f = 0; f < 3000; ++f) {
         samples.push_back(static_cast<float>(f % 200) / 400.0f);
     }
-    const CommandResult r = tonbrix({"-r", "48000", "-n", "1", "-i", "-", "-o", "-", "-b", "1000",
-                                     test_plugin("chatty")},
-                                    to_raw_bytes(samples));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(from_raw_bytes(r.out), samples);
-    EXPECT_NE(r.err.find("chatty: run of 1000 frames\n"), std::string::npos) << r.err;
+    write_bytes(path("in.raw"), to_raw_bytes(samples));
+    write_sound(path("in.wav"), make_sound(1, 3000, 48000, wav_pcm16, [](long f, int) {
+                    return static_cast<float>(f % 200) / 400.0f;
+                }));
+    // Many overlapping notes: mda Piano prints a line for each voice it takes over.
+    std::vector<MidiItem> notes;
+    for (std::uint32_t k = 0; k < 200; ++k) {
+        notes.push_back({k * 30, {0x90, static_cast<std::uint8_t>(30 + k * 7 % 60), 100}});
+    }
+    write_bytes(path("dense.mid"), midi_file(0, 480, {notes}, 6500));
+    const std::string chatty = test_plugin("chatty");
+    const std::string piano = "http://drobilla.net/plugins/mda/Piano";
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        std::string stdin_data = {};
+        bool system = false;
+    };
+    const std::vector<Case> cases = {
+        {"raw floats through a pipe", {"-r", "48000", "-n", "1", "-i", "-", chatty},
+         to_raw_bytes(samples)},
+        {"raw floats from a file", {"-r", "48000", "-n", "1", "-i", path("in.raw"), chatty}},
+        {"a sound file to a raw type",
+         {"-i", path("in.wav"), "--output-format=raw:float", chatty}},
+        {"a chain", {"-i", path("in.wav"), "--output-format=raw:pcm16", chatty, "--then", chatty}},
+        {"an instrument without input",
+         {"--midi=" + path("dense.mid"), "--ignore-clipping", "--output-format=raw:float", piano},
+         "", true},
+    };
+    for (const Case& c : cases) {
+        if (c.system && !file_exists("/usr/lib/lv2/mda.lv2")) {
+            continue; // mda-lv2 is not installed
+        }
+        const auto run = [&](const std::string& output) {
+            // Small blocks: more lines than standard output's buffer holds.
+            std::vector<std::string> args = {"-q", "-b", "8", "-o", output};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            return c.system ? tonbrix(args, c.stdin_data,
+                                      {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"}})
+                            : tonbrix(args, c.stdin_data);
+        };
+        const CommandResult file = run(path("out.raw"));
+        ASSERT_EQ(file.status, 0) << c.label << ": " << file.err;
+        const CommandResult streamed = run("-");
+        EXPECT_EQ(streamed.status, 0) << c.label << ": " << streamed.err;
+        EXPECT_TRUE(streamed.out == read_file(path("out.raw")))
+            << c.label << ": " << streamed.out.size() << " bytes on standard output, "
+            << read_file(path("out.raw")).size() << " in the file";
+        EXPECT_FALSE(streamed.err.empty()) << c.label;
+        if (!c.system) {
+            EXPECT_NE(streamed.err.find("chatty: instance 0 at 48000 Hz\n"), std::string::npos)
+                << c.label << ": " << streamed.err;
+            EXPECT_NE(streamed.err.find("chatty: run of "), std::string::npos) << c.label;
+        }
+    }
 }
 
 TEST_F(Files, NameThatSaysAnotherTypeIsWarnedAboutOnceEvenWhenQuiet)
@@ -357,4 +414,84 @@ TEST_F(Files, PartialFrameAtTheEndOfARawInputIsWarnedAbout)
         const std::string audio = c.to_stdout ? r.out : read_file(path("out.f32"));
         EXPECT_EQ(from_raw_bytes(audio), samples) << label;
     }
+}
+
+TEST_F(Files, CutShortInputIsWarnedAboutOnceAndNormalFilesNever)
+{
+    // 1000 stereo frames, cut to 300 whole frames and part of the next one.
+    const auto music = [](long f, int c) {
+        return 0.3f * static_cast<float>(std::sin(static_cast<double>(f * (c + 1)) * 0.05));
+    };
+    struct Case {
+        const char* label;
+        const char* name;
+        int format;
+        long cut_bytes; // taken off the end; 0: left whole
+        long kept;      // frames read from what is left
+    };
+    const Case cases[] = {
+        {"WAV 16-bit", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 700 * 4 - 1, 300},
+        {"WAV 24-bit", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 700 * 6 - 2, 300},
+        {"WAV float", "in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 700 * 8, 300},
+        {"WAVEX", "in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 700 * 4, 300},
+        {"RF64", "in.wav", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 700 * 4 - 3, 300},
+        {"AIFF", "in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 700 * 4 - 1, 300},
+        {"AU mu-law", "in.au", SF_FORMAT_AU | SF_FORMAT_ULAW, 700 * 2, 300},
+        // Whole files of every kind, whose length is exact.
+        {"whole WAV", "in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole FLAC", "in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole Ogg Vorbis", "in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0, 1000},
+        {"whole Opus", "in.opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 0, 1000},
+        {"whole AIFF", "in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole CAF", "in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole W64", "in.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, 0, 1000},
+        {"whole RF64", "in.wav", SF_FORMAT_RF64 | SF_FORMAT_PCM_16, 0, 1000},
+    };
+    for (const Case& c : cases) {
+        const std::string in = path(c.name);
+        std::remove(in.c_str());
+        write_sound(in, make_sound(2, 1000, 48000, c.format, music));
+        const long promised = read_sound(in).frames();
+        if (c.cut_bytes > 0) {
+            const long size = static_cast<long>(read_file(in).size());
+            ASSERT_EQ(std::system(("truncate -s " + std::to_string(size - c.cut_bytes) + " " +
+                                   in).c_str()),
+                      0);
+        }
+        const CommandResult r =
+            tonbrix({"-q", "-i", in, "-o", path("out.wav"), "--output-format=wav:float",
+                     test_plugin("thru2")});
+        EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+        EXPECT_EQ(r.err, "") << c.label;
+        const long written = read_sound(path("out.wav")).frames();
+        if (c.cut_bytes == 0) {
+            EXPECT_EQ(r.out, "") << c.label;
+            EXPECT_EQ(written, 1000) << c.label;
+            continue;
+        }
+        EXPECT_EQ(written, c.kept) << c.label;
+        EXPECT_EQ(r.out, "WARNING: The input file ended after " + std::to_string(c.kept) +
+                             " of the " + std::to_string(promised) +
+                             " frames its header promised; the rest is missing.\n")
+            << c.label;
+    }
+
+    // Lengths that no header promised: raw data from a pipe, and a WAV
+    // written to a pipe, whose sizes say "unknown" (0xFFFFFFFF).
+    write_sound(path("in.wav"), make_sound(2, 1000, 48000, wav_pcm16, music));
+    std::string streamed = read_file(path("in.wav"));
+    for (const std::size_t at : {std::size_t{4}, streamed.find("data") + 4}) {
+        streamed.replace(at, 4, "\xff\xff\xff\xff");
+    }
+    write_bytes(path("streamed.wav"), streamed);
+    const CommandResult from_pipe_wav = tonbrix(
+        {"-q", "-i", path("streamed.wav"), "-o", path("out.wav"), test_plugin("thru2")});
+    EXPECT_EQ(from_pipe_wav.status, 0) << from_pipe_wav.err;
+    EXPECT_EQ(from_pipe_wav.out, "");
+    EXPECT_EQ(read_sound(path("out.wav")).frames(), 1000);
+    const CommandResult raw = tonbrix({"-q", "-r", "48000", "-n", "2", "-i", "-", "-o",
+                                       path("out.f32"), test_plugin("thru2")},
+                                      to_raw_bytes(std::vector<float>(2000, 0.25f)));
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    EXPECT_EQ(raw.out, "");
 }

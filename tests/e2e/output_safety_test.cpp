@@ -88,7 +88,7 @@ TEST_F(OutputSafety, FailedRunsLeaveTheOldOutputOrNoneAndNoTemporaryFile)
          crash_line(SIGSEGV, "SIGSEGV")},
         // 64 blocks of 512 bytes: the header fits, the samples do not.
         {"file size limit", shell_with("ulimit -f 64; trap '' XFSZ"), {test_plugin("thru")}, 1,
-         "Error writing output file: System error : File too large.\n"},
+         "Error writing output file: " + path("out.wav") + ": File too large.\n"},
     };
     for (const Case& c : cases) {
         for (const bool old : {true, false}) {

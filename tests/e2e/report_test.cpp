@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 class Report : public E2E {};
 
@@ -54,14 +55,72 @@ TEST_F(Report, GoesToStandardErrorWhenTheAudioIsOnStandardOutput)
     EXPECT_EQ(r.err, one_instance_notes + "level: 0.375\n");
 }
 
-TEST_F(Report, NothingForAPluginWithoutControlOutputs)
+TEST_F(Report, APluginWithoutControlOutputsIsWarnedAbout)
 {
+    // A report asked of plugins that have no control outputs says so once,
+    // where the warnings go, also when quiet; a chain warns only when no
+    // plugin of it has one.
     write_sound(path("in.wav"), make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    std::filesystem::create_directories(path("in"));
+    write_sound(path("in/a.wav"), make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    write_sound(path("in/b.wav"), make_sound(1, 10, 48000, wav_float, [](long, int) { return 0.5f; }));
+    const std::string thru = test_plugin("thru");
+    const std::string single = "WARNING: The plugin " + thru + " has no control outputs to report.\n";
+    const std::string chain = "WARNING: No plugin of the chain has control outputs to report.\n";
+    const std::vector<float> raw_in{0.25f, 0.5f};
+    struct Case {
+        const char* label;
+        std::vector<std::string> args;
+        std::string out;
+        std::string err;
+        std::string stdin_data = {};
+    };
+    const std::vector<Case> cases = {
+        {"report", {"-i", path("in.wav"), "-o", path("out.wav"), "--report", thru},
+         single + one_instance_notes, ""},
+        {"quiet", {"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report-every=1", thru},
+         single, ""},
+        {"audio on standard output",
+         {"-q", "-r", "48000", "-n", "1", "-i", "-", "-o", "-", "--report", thru},
+         to_raw_bytes(raw_in), single, to_raw_bytes(raw_in)},
+        {"chain", {"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report", thru, "--then", thru},
+         chain, ""},
+        {"chain with a control output",
+         {"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report", thru, "--then",
+          test_plugin("delay")},
+         "2: latency: 64\n", ""},
+        {"folder: once for all files",
+         {"-q", "-i", path("in"), "-o", path("out"), "--report", thru}, single, ""},
+        {"no report asked for", {"-q", "-i", path("in.wav"), "-o", path("out.wav"), thru}, "", ""},
+    };
+    for (const Case& c : cases) {
+        const CommandResult r = tonbrix(c.args, c.stdin_data);
+        EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.label;
+        EXPECT_EQ(r.err, c.err) << c.label;
+    }
+    // With --json the warning goes to standard error, beside the document.
+    const CommandResult json =
+        tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--json", thru});
+    EXPECT_EQ(json.err, single);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["readings"][0]["instances"][0],
+              nlohmann::json::object());
+}
+
+TEST_F(Report, RealMeterWithoutControlOutputsIsWarnedAbout)
+{
+    // x42's EBU R128 meter sends its readings to its user interface as
+    // atom messages.
+    const std::string uri = "http://gareus.org/oss/lv2/meters#EBUr128";
+    if (!file_exists("/usr/lib/lv2/meters.lv2")) {
+        GTEST_SKIP() << "x42-plugins is not installed";
+    }
+    write_sound(path("in.wav"),
+                make_sound(2, 4800, 48000, wav_float, [](long f, int) { return (f % 48) / 96.0f; }));
     const CommandResult r =
-        tonbrix({"-i", path("in.wav"), "-o", path("out.wav"), "--report", test_plugin("thru")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, one_instance_notes);
-    EXPECT_EQ(r.err, "");
+        tonbrix_system({"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report", uri});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "WARNING: The plugin " + uri + " has no control outputs to report.\n");
 }
 
 TEST_F(Report, RealCorrelationMeter)

@@ -76,6 +76,6 @@ TEST_F(SegmentedFlac, FailedWriteLeavesNothing)
                       {"-i", path("in.wav"), "-o", path("out.flac"), "--output-format", "flac", "-j",
                        "2", test_plugin("thru2")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Error writing output file: System error : File too large.\n");
+    EXPECT_EQ(r.err, "Error writing output file: " + path("out.flac") + ": File too large.\n");
     EXPECT_EQ(folder_entries(dir_), (std::vector<std::string>{"in.wav", "lifecycle.log"}));
 }

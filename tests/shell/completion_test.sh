@@ -101,11 +101,12 @@ expect "tonbrix -j" -j
 expect "tonbrix --ver" --version
 expect "tonbrix --dither=s" shaped
 expect "tonbrix --output-rate=441" 44100
+expect "tonbrix --sk" --skip-existing
 complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
-    --report-every= --json -I --info= --quiet --jobs= --batch= --midi= --midi-out= --automate= \
+    --report-every= --json -I --info= --quiet --jobs= --batch= --skip-existing --midi= --midi-out= --automate= \
     --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness \
     --then --help \
     --version; do

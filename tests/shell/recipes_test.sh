@@ -72,6 +72,15 @@ for name in a b "take 3"; do
     awk -v p="$(peak "$out")" 'BEGIN { exit !(p > 0.24 && p < 0.26) }' ||
         { echo "peak of $out is $(peak "$out")"; status=1; }
 done
+# Resumed: the outputs of the run above are current, save one whose input
+# changed since.
+block=$(recipe batch-resume)
+[ -n "$block" ] || { echo "no batch-resume recipe in the README"; exit 1; }
+touch -d '+1 minute' "$folder/in/b.wav"
+(cd "$folder" && bash -e -o pipefail -c "$block") >"$work/resume.out" ||
+    { echo "batch-resume recipe failed"; status=1; }
+grep -qx "Processed 3 files: 1 written, 2 skipped, 0 failed." "$work/resume.out" ||
+    { echo "batch-resume recipe: wrong closing line"; cat "$work/resume.out"; status=1; }
 if command -v jq >/dev/null; then
     block=$(recipe batch-jq)
     [ -n "$block" ] || { echo "no batch-jq recipe in the README"; exit 1; }

@@ -34,6 +34,27 @@ TEST(SoundFolder, TypeExtensionReplacesTheLastOne)
     }
 }
 
+TEST(SoundFolder, SoundFileExtensionsAreThoseLibsndfileReadsByTheirHeader)
+{
+    struct Case {
+        const char* path;
+        bool sound;
+    };
+    const Case cases[] = {
+        {"a.wav", true},         {"in/take 1.FLAC", true}, {"x.Ogg", true},
+        {"x.opus", true},        {"x.oga", true},          {"x.aiff", true},
+        {"x.aif", true},         {"x.aifc", true},         {"x.caf", true},
+        {"x.w64", true},         {"x.rf64", true},         {"x.au", true},
+        {"x.snd", true},         {"x.mp3", true},          {"dir.wav/x.txt", false},
+        {"x.raw", false},        {"x.vox", false},         {"x.txt", false},
+        {"wav", false},          {"x.", false},            {".wav", false},
+        {"x.wav.bak", false},    {"x.mid", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tonbrix::has_sound_file_extension(c.path), c.sound) << c.path;
+    }
+}
+
 TEST(SoundFolder, PathWithinFollowsLinksAndDots)
 {
     char pattern[] = "/tmp/tonbrix-folder-XXXXXX";

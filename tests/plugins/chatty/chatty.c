@@ -1,5 +1,5 @@
-/* chatty: out = in * gain, and every run prints a line on standard output, as
- * some real plugins do. */
+/* chatty: out = in * gain; instantiate and every run print a line on standard
+ * output, as some real plugins do. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,13 +18,14 @@ typedef struct {
 static LV2_Handle instantiate(const LV2_Descriptor* d, double rate, const char* path,
                               const LV2_Feature* const* features)
 {
-    (void)d, (void)rate, (void)path, (void)features;
+    (void)d, (void)path, (void)features;
     Chatty* self = calloc(1, sizeof(Chatty));
     if (self == NULL) {
         return NULL;
     }
     self->k = tb_next_instance();
     tb_log("instantiate", self->k);
+    printf("chatty: instance %d at %g Hz\n", self->k, rate);
     return self;
 }
 
