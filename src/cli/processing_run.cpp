@@ -290,6 +290,7 @@ struct RunFiles {
     SoundFile output{output_close_error};
     int output_format = 0; // the libsndfile format written
     RunRates rates; // the input's, the plugins' (info's, once settled) and the output's
+    SF_INFO input_info{}; // the input's own, before the plugins' rate settled `info`
 
     // Settles the rates: the plugins run at theirs, so `info` takes that
     // rate and the length the input has at it.
@@ -299,6 +300,7 @@ struct RunFiles {
             return Error{"Error: --plugin-rate converts the input; without one, -r sets the "
                          "plugins' rate.\n"};
         }
+        input_info = info;
         rates = run_rates(options.master, info.samplerate);
         if (rates.plugins != rates.input) {
             if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
@@ -1079,7 +1081,7 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         }
         if (render_files.file_source != nullptr && !raw) {
             const uint64_t read = render_files.file_source->frames_read();
-            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            const uint64_t promised = promised_frames(files.input.handle, files.input_info);
             if (read < promised) {
                 console.events.report(EventKind::warning,
                                       "WARNING: The input file ended after " +
