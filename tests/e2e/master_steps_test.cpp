@@ -413,6 +413,7 @@ TEST_F(MasterSteps, PluginRateRunsThePluginsThere)
         const CommandResult r = tonbrix(args);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.out.find(c.seen), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("WARNING"), std::string::npos) << r.out;
         const Sound out = read_sound(path("out.wav"));
         EXPECT_EQ(out.rate, c.rate);
         EXPECT_EQ(out.frames(), c.frames);
