@@ -46,7 +46,7 @@ cat > "$data/loudnorm.sh" <<'SCRIPT'
 #!/usr/bin/env bash
 set -eu
 in=$1 out=$2
-m=$(ffmpeg -nostdin -hide_banner -i "$in" -af loudnorm=I=-16:TP=-1:LRA=20:print_format=json \
+m=$(ffmpeg -nostdin -hide_banner -nostats -i "$in" -af loudnorm=I=-16:TP=-1:LRA=20:print_format=json \
     -f null - 2>&1 | sed -n '/^{/,/^}/p')
 get() { printf '%s' "$m" | jq -r ".$1"; }
 ffmpeg -nostdin -hide_banner -loglevel error -y -i "$in" -af \

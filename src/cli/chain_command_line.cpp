@@ -22,7 +22,7 @@ struct OptionSpec {
 // Every option of the processing run and of the other modes. -n is read
 // by its value: a number is the channel count, anything else a plugin to
 // list the ports of.
-constexpr std::array<OptionSpec, 35> option_specs{{
+constexpr std::array<OptionSpec, 37> option_specs{{
     {'i', "", true, Role::run},
     {'o', "", true, Role::run},
     {'r', "rate", true, Role::run},
@@ -52,6 +52,8 @@ constexpr std::array<OptionSpec, 35> option_specs{{
     {0, "midi", true, Role::plugin},
     {0, "midi-out", true, Role::plugin},
     {0, "automate", true, Role::plugin},
+    {0, "save-preset", true, Role::plugin},
+    {0, "preset-dir", true, Role::run},
     {'l', "list", false, Role::refused},
     {'L', "list-presets", false, Role::refused},
     {0, "nameports", false, Role::refused},

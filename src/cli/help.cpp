@@ -17,6 +17,7 @@ constexpr const char* help_text = R"(Usage:
   tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN
   tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... PLUGIN
   tonbrix -i FOLDER -o FOLDER | --batch=FILE [OPTION]... PLUGIN
+  tonbrix [-i INPUT] [-o OUTPUT] --save-preset=LABEL [OPTION]... PLUGIN
   tonbrix -I|--info PLUGIN
   tonbrix -h|--help
   tonbrix -V|--version
@@ -43,7 +44,8 @@ Processing options:
   -n, --channels=N        channel count of raw float data; with both -r and -n
                           above 0, input and output are headerless 32-bit
                           floats and "-" means standard input or output
-  -P, --preset=NAME       load the plugin preset with this label first
+  -P, --preset=NAME       load the plugin preset with this label (or URI, or
+                          the path of its bundle) first
   -p, --parameters=SYMBOL:VALUE[,...]
                           set control input ports; may be repeated, later
                           values win, also over a preset
@@ -103,6 +105,14 @@ Many files in one run:
   Messages of a file start with its input path; one line counts the files.
   Exit status 0 when every file was written or skipped.
 
+Presets:
+      --save-preset=LABEL save the plugin's state as a preset with this label:
+                          its control values, -s values and what it learned;
+                          after the run, or without -i and -o right after -P,
+                          -p and -s; replaces the user's preset of that label
+      --preset-dir=DIR    save presets in DIR instead of ~/.lv2
+  With --then, --save-preset belongs to the plugin of its part.
+
 Events over time:
       --midi=FILE         play a Standard MIDI File into the plugin's MIDI
                           input, each event at its exact frame
@@ -132,6 +142,7 @@ Examples:
       http://gareus.org/oss/lv2/onsettrigger#bassdrum_mono
   tonbrix -i in.wav -o fade.wav --automate=gain:0=-30,2=0 \
       http://lv2plug.in/plugins/eg-amp
+  tonbrix --save-preset="Quiet" -p gain:-12 http://lv2plug.in/plugins/eg-amp
 )";
 
 // The options whose value may come as the next argument.
@@ -141,7 +152,8 @@ bool takes_value(std::string_view arg)
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
                                     "--output-format", "-I", "--info", "--report-every",
-                                    "--midi", "--midi-out", "--automate", "--batch"}) {
+                                    "--midi", "--midi-out", "--automate", "--batch",
+                                    "--save-preset", "--preset-dir"}) {
         if (arg == option) {
             return true;
         }

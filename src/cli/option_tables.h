@@ -89,6 +89,9 @@ struct ProcessingTable {
     arg_str* automate = nullptr;
     arg_str* batch = nullptr;
     arg_lit* skip_existing = nullptr;
+    // Saving the plugin's state as a preset.
+    arg_str* save_preset = nullptr;
+    arg_str* preset_dir = nullptr;
     // The last steps of the output: dither, rates and loudness.
     arg_str* dither = nullptr;
     arg_str* output_rate = nullptr;
@@ -98,7 +101,7 @@ struct ProcessingTable {
     arg_lit* measure_loudness = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<32> owner;
+    ArgArray<34> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -137,6 +140,13 @@ struct RunOptions {
     bool has_batch = false;
     std::string batch; // the job list's path, "-" for standard input
     bool skip_existing = false; // a batch leaves out jobs whose output is current
+    bool has_save_preset = false;
+    std::string save_preset; // --save-preset: the label, unchecked
+    bool has_preset_dir = false;
+    std::string preset_dir; // --preset-dir: where presets are saved
+    // Set by the run: some plugin of the run saves a preset, which lets the
+    // run leave out -i and -o.
+    bool run_saves_preset = false;
     bool has_dither = false;
     std::string dither; // the kind, "" for the default; unchecked
     bool has_output_rate = false;

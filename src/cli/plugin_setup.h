@@ -3,19 +3,23 @@
 #include "cli/event_options.h"
 #include "cli/option_tables.h"
 #include "lv2/instances.h"
+#include "lv2/preset_save.h"
 
 #include <tonbrix/world.h>
+
+#include <optional>
 
 namespace tonbrix::cli {
 
 // One plugin of a run: the options of its part of the command line (with
 // the run's), the plugin, the states its instances restore and the events
-// it plays.
+// it plays, and where its preset goes when it saves one.
 struct PluginSetup {
     RunOptions options;
     const LilvPlugin* plugin = nullptr;
     InstanceStates states;
     EventPlan plan;
+    std::optional<PresetTarget> preset_target;
 };
 
 // Takes what a plugin's instances will restore before any file is opened:

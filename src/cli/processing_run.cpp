@@ -9,7 +9,9 @@
 #include "cli/master_steps.h"
 #include "cli/number_text.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/progress.h"
+#include "cli/range_warnings.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
@@ -208,6 +210,31 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     return {};
 }
 
+// Runs instances with a worker on silence after a preset was restored, until
+// the files it named that they load in the background are in use, as the
+// --set values are. The message when the plugin logs an error or a warning
+// on the way, or is still busy after the longest wait.
+Status settle_preset(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                     World::Impl& lv2, double rate)
+{
+    constexpr int longest_seconds = 10;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped:
+        return {};
+    case SettleResult::plugin_error:
+        return Error{"Error: the plugin reported an error while taking the preset.\n"};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking the preset: still busy after " +
+                     std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
 // When the audio goes to standard output (raw floats, or a sound file that
 // libsndfile streams), it gets a descriptor of its own and descriptor 1
 // becomes standard error: what a plugin prints with printf then cannot get
@@ -348,7 +375,9 @@ struct RunFiles {
     Status settle_without_input(const RunOptions& options, const EventPlan& plan)
     {
         info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
-        info.channels = 0;
+        // Silence for the audio inputs of a plugin that has them (a run that
+        // only saves a preset).
+        info.channels = static_cast<int>(plan.audio_inputs);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         const int named = type_named_by_extension(options.output);
@@ -502,6 +531,7 @@ struct PluginRun {
                 static_cast<void>(set_input_values(options));
             }
         };
+        const bool preset_restored = states.preset != nullptr;
         if (Status created =
                 create_instances(world, plugin, settings, states, connect, ranges, instances);
             !created) {
@@ -510,8 +540,15 @@ struct PluginRun {
         if (Status values = set_input_values(options); !values) {
             return values;
         }
-        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
-                                     sample_rate);
+        Status taken = take_parameter_values(states.parameters, shape, buffers, instances, lists,
+                                             world, sample_rate);
+        // A plugin with a worker may still be loading what the preset named;
+        // the --set values' settling waits for that too.
+        if (!taken || !preset_restored || !states.parameters.values.empty() ||
+            instances.workers.empty()) {
+            return taken;
+        }
+        return settle_preset(shape, buffers, instances, world, sample_rate);
     }
 
     // The instances with their buffers, as the settling and the reset
@@ -729,7 +766,8 @@ struct FileRender {
             file_source = reader.get();
             source = std::move(reader);
         } else {
-            source = std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+            source = std::make_unique<SilentSource>(static_cast<uint32_t>(files.info.channels),
+                                                    static_cast<uint64_t>(files.info.frames));
         }
         if (files.output.handle != nullptr || files.output.segmented_flac) {
             sink = std::make_unique<FileSink>(sink_settings(files, jobs));
@@ -858,6 +896,19 @@ bool print_reports(const RunOptions& options, const RunPlugins& plugins, uint64_
     return true;
 }
 
+// True for a run that only saves presets: it reads no input and writes no
+// output, MIDI file or report.
+bool saves_only(const RunOptions& options, const std::vector<PluginSetup>& plugins)
+{
+    if (!options.run_saves_preset || plugins.front().plan.reads_input ||
+        plugins.back().plan.writes_audio || wants_report(options)) {
+        return false;
+    }
+    return std::none_of(plugins.begin(), plugins.end(), [](const PluginSetup& setup) {
+        return setup.options.has_midi_out || setup.options.has_midi;
+    });
+}
+
 // Tells what the loudness normalisation could not do as asked: a gain held
 // down by the true-peak ceiling, or silence left as it was.
 void report_loudness(const MasterSteps& steps, const LoudnessGain& gain, EventSink& events)
@@ -943,8 +994,16 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     files.settings.rate = options.rate;
     files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
+    // Without an input the MIDI file sets the length, whichever plugin plays it.
+    const EventPlan* midi_plan = &first_plan;
+    for (const PluginSetup& setup : plugins) {
+        if (setup.plan.midi) {
+            midi_plan = &setup.plan;
+            break;
+        }
+    }
     if (!succeeded(first_plan.reads_input ? files.open_input(options)
-                                          : files.settle_without_input(options, first_plan))) {
+                                          : files.settle_without_input(options, *midi_plan))) {
         return 1;
     }
     if (!succeeded(files.settle_rates(options, first_plan.reads_input))) {
@@ -973,8 +1032,11 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
             return 1;
         }
-        // Without an input there are no channels to route: one instance plays.
-        const bool routed = k > 0 || first_plan.reads_input;
+        // Without an input, or after a plugin that gives only MIDI, there are
+        // no channels to route: one instance plays. A run that only saves
+        // presets says nothing about its routing.
+        const bool routed =
+            (k > 0 ? channels > 0 : first_plan.reads_input) && !saves_only(options, plugins);
         NoEvents no_routing_notes;
         if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
                                                    static_cast<uint32_t>(channels),
@@ -982,7 +1044,7 @@ int run_processing(const RunOptions& options, bool raw, World& world,
                                                           : no_routing_notes))) {
             return 1;
         }
-        if (!routed) {
+        if (!routed && !saves_only(options, plugins)) {
             part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
@@ -996,7 +1058,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         return 1;
     }
     const double rate = static_cast<double>(files.info.samplerate);
-    for (const std::unique_ptr<RunPlugin>& part : chain) {
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        const std::unique_ptr<RunPlugin>& part = chain[k];
         PluginRun& run = part->run;
         const Status started =
             part->reused ? run.restart(lv2, part->setup.options, rate, part->reused_parameters,
@@ -1006,8 +1069,24 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(*part, started)) {
             return 1;
         }
+        if (const std::string warnings = range_warnings(part->setup.options.parameters,
+                                                        part->setup.plan, run.plugin, run.lists,
+                                                        run.ranges);
+            !warnings.empty()) {
+            part->events.report(EventKind::warning, warnings);
+        }
+        // What the plugin before gives comes from each of its instances.
+        const std::size_t given_instances =
+            part->setup.plan.midi_from_chain && k > 0 ? chain[k - 1]->run.shape.instances : 0;
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
-                              run.instances.instances, run.shape.block_size, rate);
+                              run.instances.instances, run.shape.block_size, rate,
+                              given_instances);
+        // A run without an input ends at a frame known now: an event there
+        // or later is outside it, whatever the block size. With latency
+        // compensation the output reaches later frames of the plugins.
+        if (!first_plan.reads_input && !options.compensate_latency) {
+            part->event_run.end_at(static_cast<uint64_t>(files.info.frames) + tail);
+        }
         if (options.report_every_seconds > 0.0) {
             start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());
@@ -1031,6 +1110,26 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             destroy_instances(part->run.instances);
         }
     };
+    // The presets are written after the last block and before the output is
+    // kept: a save that fails fails the run. They are put in place last.
+    std::vector<std::unique_ptr<PresetBundle>> presets(chain.size());
+    for (std::size_t k = 0; k < chain.size() && finished; ++k) {
+        RunPlugin& part = *chain[k];
+        if (!part.setup.preset_target) {
+            continue;
+        }
+        Result<std::unique_ptr<PresetBundle>> saved =
+            save_plugin_preset(lv2, part.setup, part.run.instances, part.run.lists,
+                               part.run.buffers.control_inputs);
+        if (!saved) {
+            static_cast<void>(plugin_succeeded(part, saved.error()));
+            destroy_all();
+            static_cast<void>(close_output_file(files.output, false));
+            static_cast<void>(close_input_file(files.input));
+            return 1;
+        }
+        presets[k] = std::move(saved.value());
+    }
     // The output's loudness, for the report when asked for.
     std::optional<Loudness> reported_loudness;
     if (finished && loudness) {
@@ -1097,11 +1196,28 @@ int run_processing(const RunOptions& options, bool raw, World& world,
             part->event_run.report_leftovers(rendered.frames_written, part->events);
         }
     }
+    if (finished && std::any_of(chain.begin(), chain.end(), [](const auto& part) {
+            return part->event_run.gives_overflowed();
+        })) {
+        std::fputs(insufficient_memory_message, stderr);
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return 1;
+    }
     bool output_closed = succeeded(close_output_file(files.output, finished));
     for (std::size_t k = 0; k < chain.size() && finished; ++k) {
         output_closed = output_closed &&
                         plugin_succeeded(*chain[k], chain[k]->event_run.write_midi_output(
                                                         rendered.frames_written, latencies[k]));
+    }
+    for (std::size_t k = 0; k < chain.size() && output_closed; ++k) {
+        if (presets[k]) {
+            output_closed = plugin_succeeded(*chain[k], presets[k]->commit());
+            if (output_closed) {
+                chain[k]->events.report(EventKind::note,
+                                        saved_preset_note(chain[k]->setup, *presets[k]));
+            }
+        }
     }
     static_cast<void>(succeeded(close_input_file(files.input)));
     if (rendered.status == RenderStatus::stopped) {
@@ -1132,7 +1248,7 @@ int run_file_job(World& world, const LilvPlugin* plugin, const RunOptions& optio
     setup.options = options;
     setup.plugin = plugin;
     if (Status prepared = prepare_plugin_states(world, plugin, options, setup.states);
-        !prepared) {
+        !prepared || !(prepared = plan_preset_saving(world, setup))) {
         std::fputs(prepared.error().message.c_str(), stderr);
         return 1;
     }

@@ -11,11 +11,13 @@
 #include "cli/option_values.h"
 #include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/processing_run.h"
 #include "cli/report_warning.h"
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
 #include "lv2/presets.h"
+#include "lv2/event_ports.h"
 #include "lv2/world.h"
 
 #include <cstdio>
@@ -88,6 +90,12 @@ bool check_option_values(RunOptions& options)
                      options.report_every.c_str());
         return false;
     }
+    if (options.has_preset_dir && !options.run_saves_preset) {
+        std::fputs("Error: --preset-dir says where --save-preset saves; give --save-preset "
+                   "too.\n",
+                   stderr);
+        return false;
+    }
     if (options.has_output_format) {
         std::string error;
         if (!parse_output_format(options.output_format, options.output_format_request, error)) {
@@ -141,12 +149,93 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
     return true;
 }
 
+// Settles how MIDI goes along a chain: each plugin's MIDI output feeds
+// the next plugin's MIDI input when both exist, and --midi, wherever it
+// stands, plays into the first plugin that takes MIDI (it moves there from
+// the part of a plugin without a MIDI input). A plugin that gives no audio
+// cannot feed one that takes audio. The place of each plugin, or the
+// message of a chain that cannot run: --midi in two parts, or in the part
+// of a later plugin that takes MIDI.
+Result<std::vector<ChainPlace>> place_chain_midi(World& world, std::vector<PluginSetup>& plugins)
+{
+    World::Impl& lv2 = world.impl();
+    const std::size_t count = plugins.size();
+    std::vector<EventPorts> ports;
+    for (std::size_t k = 0; k < count; ++k) {
+        Result<EventPorts> found = plugin_event_ports(lv2, plugins[k].plugin);
+        if (!found) {
+            return Error{with_prefix(position_prefix(k + 1, count), found.error().message)};
+        }
+        ports.push_back(found.value());
+    }
+    std::vector<ChainPlace> places(count);
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        places[k].feeds_next = true;
+        if (ports[k].midi_output >= 0 && ports[k + 1].midi_input >= 0) {
+            places[k].midi_to_chain = true;
+            places[k + 1].midi_from_chain = true;
+        }
+    }
+    for (std::size_t k = 1; k < count; ++k) {
+        const uint32_t inputs = lilv_plugin_get_num_ports_of_class(
+            plugins[k].plugin, lv2.nodes.audio_port.get(), lv2.nodes.input_port.get(), nullptr);
+        const uint32_t outputs =
+            lilv_plugin_get_num_ports_of_class(plugins[k - 1].plugin, lv2.nodes.audio_port.get(),
+                                               lv2.nodes.output_port.get(), nullptr);
+        if (inputs > 0 && outputs == 0 && places[k - 1].midi_to_chain) {
+            return Error{position_prefix(k + 1, count) + "Error: the plugin " +
+                         plugin_title(plugins[k].plugin) + " takes audio, and plugin " +
+                         std::to_string(k) + " before it gives none (only MIDI).\n"};
+        }
+    }
+    std::size_t first_taker = count;
+    std::size_t given = count;
+    for (std::size_t k = count; k-- > 0;) {
+        if (ports[k].midi_input >= 0) {
+            first_taker = k;
+        }
+        if (plugins[k].options.has_midi) {
+            if (given != count) {
+                return Error{"Error: --midi is given in parts " + std::to_string(k + 1) + " and " +
+                             std::to_string(given + 1) +
+                             " of the chain; a chain plays one MIDI file, into its first "
+                             "plugin that takes MIDI.\n"};
+            }
+            given = k;
+        }
+    }
+    if (given != count && first_taker != count && given != first_taker) {
+        if (ports[given].midi_input >= 0) {
+            return Error{position_prefix(given + 1, count) +
+                         "Error: --midi plays into the first plugin of the chain that takes "
+                         "MIDI, plugin " + std::to_string(first_taker + 1) + " " +
+                         plugin_title(plugins[first_taker].plugin) + "; give it in that part.\n"};
+        }
+        RunOptions& from = plugins[given].options;
+        RunOptions& to = plugins[first_taker].options;
+        to.midi = std::move(from.midi);
+        to.has_midi = true;
+        from.midi.clear();
+        from.has_midi = false;
+    }
+    if (given != count) {
+        for (std::size_t k = 0; k < count; ++k) {
+            places[k].midi_elsewhere = !plugins[k].options.has_midi;
+        }
+    }
+    return places;
+}
+
 // A processing run through the plugins of a chain, joined by --then. The
 // run's options are parsed once with the first plugin, then each part's
 // with the run's; each plugin is looked up and prepared in chain order,
 // and every message about one plugin starts with its position.
 int run_chain(int argc, char** argv, World& world)
 {
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
+    }
     const std::vector<std::string_view> words(argv + 1, argv + argc);
     const Result<ChainCommandLine> split = split_chain(words);
     if (!split) {
@@ -172,6 +261,10 @@ int run_chain(int argc, char** argv, World& world)
                                plugins[k].options, &same)) {
             return 1;
         }
+        run.run_saves_preset = run.run_saves_preset || plugins[k].options.has_save_preset;
+    }
+    for (PluginSetup& setup : plugins) {
+        setup.options.run_saves_preset = run.run_saves_preset;
     }
     if (missing.only) {
         const UriNodes& nodes = world.impl().nodes;
@@ -229,6 +322,11 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
+    const Result<std::vector<ChainPlace>> places = place_chain_midi(world, plugins);
+    if (!places) {
+        std::fputs(places.error().message.c_str(), stderr);
+        return 1;
+    }
     std::vector<const LilvPlugin*> chained;
     for (const PluginSetup& setup : plugins) {
         chained.push_back(setup.plugin);
@@ -238,7 +336,7 @@ int run_chain(int argc, char** argv, World& world)
         PluginSetup& setup = plugins[k];
         if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
                                                     setup.states);
-            !prepared) {
+            !prepared || !(prepared = plan_preset_saving(world, setup))) {
             std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
                        stderr);
             return 1;
@@ -246,7 +344,7 @@ int run_chain(int argc, char** argv, World& world)
         // Audio comes from the plugin before and goes on to the one after.
         Result<EventPlan> plan = plan_events(setup.options, world.impl(), setup.plugin,
                                              k > 0 || !missing.input,
-                                             k + 1 < count || !missing.output);
+                                             k + 1 < count || !missing.output, places.value()[k]);
         if (!plan) {
             std::fputs(with_prefix(position_prefix(k + 1, count), plan.error().message).c_str(),
                        stderr);
@@ -281,6 +379,10 @@ int tonbrix_main(int argc, char** argv)
         return 0;
     case InfoRequest::none:
         break;
+    }
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
     }
 
     ListTable list;
@@ -338,6 +440,7 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    options.run_saves_preset = options.has_save_preset;
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
@@ -374,6 +477,12 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (!list_presets && (options.has_batch || names_folder(options.input))) {
+        if (options.has_save_preset) {
+            std::fputs("Error: --save-preset saves the state of one run; folders and --batch "
+                       "job lists run many files.\n",
+                       stderr);
+            return 1;
+        }
         return run_batch(world, plugin, options, raw == RawFloat::on);
     }
     if (!list_presets && options.skip_existing) {

@@ -107,6 +107,7 @@ for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-pres
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
     --report-every= --json -I --info= --quiet --jobs= --batch= --skip-existing --midi= --midi-out= --automate= \
+    --save-preset= --preset-dir= \
     --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness \
     --then --help \
     --version; do
@@ -157,6 +158,12 @@ expect "tonbrix -i a.wav -o b.wav -P "
 expect "tonbrix --preset="
 expect "tonbrix -i a.wav -o b.wav -s "
 expect "tonbrix --set="
+
+# A new label is typed, not completed; the preset folder is a folder. The
+# values do not count as the plugin.
+expect "tonbrix $p/mixed --save-preset "
+expect "tonbrix --save-preset Loud $p/mixed -p " gain: bias:
+expect "tonbrix --preset-dir /tmp $p/mixed -p " gain: bias:
 
 # Preset labels, each once.
 expect "tonbrix -i a.wav -o b.wav $p/presets -P T" Twin
