@@ -22,15 +22,20 @@ Status EventRun::open_midi_output(const RunOptions& options)
 }
 
 void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Impl& world,
-                       const PortIndexLists& lists, RunBuffers& buffers,
-                       const std::vector<LilvInstance*>& instances, uint32_t block_size,
-                       double rate)
+                     const PortIndexLists& lists, RunBuffers& buffers,
+                     const std::vector<LilvInstance*>& instances, uint32_t block_size,
+                     double rate, std::size_t given_instances)
 {
     rate_ = rate;
     midi_name_ = options.midi;
     const EventUrids urids = map_event_urids(*world.urid_table.map_feature());
     const std::size_t count = instances.size();
-    const int32_t midi_port = plan.midi ? plan.ports.midi_input : -1;
+    const int32_t midi_port =
+        plan.midi || plan.midi_from_chain ? plan.ports.midi_input : -1;
+    // Room for what the plugin before writes into its MIDI outputs in a block.
+    const bool takes_given = plan.midi_from_chain;
+    const std::size_t given_bytes =
+        takes_given ? given_instances * std::size_t{atom_body_capacity} : 0;
     const int32_t transport_port = plan.ports.transport_input;
     std::vector<TimedMidiEvent> events =
         plan.midi ? deliverable_midi(plan.midi->events) : std::vector<TimedMidiEvent>{};
@@ -51,12 +56,12 @@ void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Im
     };
     if (midi_port >= 0 && midi_port == transport_port) {
         connect(midi_feed_.emplace(std::move(events), std::move(positions), rate, count,
-                                   block_size, urids),
+                                   block_size, urids, takes_given, given_bytes),
                 midi_port);
     } else {
         if (midi_port >= 0) {
             connect(midi_feed_.emplace(std::move(events), std::vector<TransportPosition>{}, rate,
-                                       count, block_size, urids),
+                                       count, block_size, urids, takes_given, given_bytes),
                     midi_port);
         }
         if (transport_port >= 0) {
@@ -83,7 +88,26 @@ void EventRun::start(const EventPlan& plan, const RunOptions& options, World::Im
         capture_.emplace(std::move(outputs), rate, urids);
         hooks_.capture = &*capture_;
     }
-    used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr;
+    if (plan.midi_to_chain) {
+        hooks_.urids = urids;
+        for (std::size_t m = 0; m < count; ++m) {
+            AtomBuffer& output =
+                buffers.instances[m].atom_outputs[static_cast<std::size_t>(plan.ports.midi_output)];
+            hooks_.given_outputs.push_back(
+                {output.data(), static_cast<uint32_t>(sizeof(LV2_Atom) + atom_body_capacity)});
+        }
+    }
+    used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr ||
+            !hooks_.given_outputs.empty();
+}
+
+void EventRun::end_at(uint64_t frame)
+{
+    for (std::optional<EventFeed>* feed : {&midi_feed_, &transport_feed_}) {
+        if (feed->has_value()) {
+            (*feed)->end_at(frame);
+        }
+    }
 }
 
 void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
@@ -91,7 +115,9 @@ void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
     if (!midi_feed_) {
         return;
     }
-    const std::size_t left = midi_feed_->undelivered(0);
+    // An event at the run's last frame + 1 lies at its end: outside, but
+    // not after it (the note-offs at the end of a MIDI file).
+    const std::size_t left = midi_feed_->after(frames);
     if (left > 0) {
         events.report(EventKind::warning,
                       "WARNING: " + std::to_string(left) + " MIDI event" +
@@ -114,8 +140,13 @@ Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& l
     if (capture_->overflowed()) {
         return Error{insufficient_memory_message};
     }
+    // The file ends where the run ends: what came at its end or later is outside.
+    std::vector<TimedMidiEvent> events = capture_->events();
+    std::erase_if(events, [&](const TimedMidiEvent& event) {
+        return frame_of(event.seconds, rate_) >= static_cast<std::int64_t>(frames);
+    });
     const std::vector<std::uint8_t> bytes =
-        write_midi_file(capture_->events(), static_cast<double>(frames) / rate_,
+        write_midi_file(events, static_cast<double>(frames) / rate_,
                         ticks_per_quarter_for_rate(rate_));
     return midi_output_->commit(bytes);
 }

@@ -10,6 +10,7 @@
 #include "cli/positioned_events.h"
 #include "cli/preset_saving.h"
 #include "cli/progress.h"
+#include "cli/range_warnings.h"
 #include "cli/signals.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
@@ -348,12 +349,13 @@ struct RunFiles {
     // file: -r (else 48000 Hz), the MIDI file's length, and the type the
     // output's name says (else WAV) in 32-bit floats where the type holds
     // them, else its natural encoding, unless --output-format says more.
-    Status settle_without_input(const RunOptions& options, const EventPlan& plan)
+    // The silence has `channels` channels: the audio inputs of the first
+    // plugin (which has some only in a run that saves a preset).
+    Status settle_without_input(const RunOptions& options, const EventPlan& plan,
+                                uint32_t channels)
     {
         info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
-        // Silence for the audio inputs of a plugin that has them (a run that
-        // only saves a preset).
-        info.channels = static_cast<int>(plan.audio_inputs);
+        info.channels = static_cast<int>(channels);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         const int named = type_named_by_extension(options.output);
@@ -922,8 +924,17 @@ int run_processing(const RunOptions& options, bool raw, World& world,
     files.settings.rate = options.rate;
     files.settings.channels = options.channels;
     files.settings.segmented_flac = jobs > 1;
+    // Without an input the MIDI file sets the length, whichever plugin plays it.
+    const EventPlan* midi_plan = &first_plan;
+    for (const PluginSetup& setup : plugins) {
+        if (setup.plan.midi) {
+            midi_plan = &setup.plan;
+            break;
+        }
+    }
     if (!succeeded(first_plan.reads_input ? files.open_input(options)
-                                          : files.settle_without_input(options, first_plan))) {
+                                          : files.settle_without_input(options, *midi_plan,
+                                                                      first_plan.audio_inputs))) {
         return 1;
     }
     // A single plugin takes over the instances an earlier file left when
@@ -949,9 +960,11 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(part, part.event_run.open_midi_output(part.setup.options))) {
             return 1;
         }
-        // Without an input there are no channels to route: one instance plays.
-        // A run that only saves presets says nothing about its routing.
-        const bool routed = (k > 0 || first_plan.reads_input) && !saves_only(options, plugins);
+        // Without an input, or after a plugin that gives only MIDI, there are
+        // no channels to route: one instance plays. A run that only saves
+        // presets says nothing about its routing.
+        const bool routed =
+            (k > 0 ? channels > 0 : first_plan.reads_input) && !saves_only(options, plugins);
         NoEvents no_routing_notes;
         if (!plugin_succeeded(part, part.run.route(lv2, part.setup.options,
                                                    static_cast<uint32_t>(channels),
@@ -973,7 +986,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         return 1;
     }
     const double rate = static_cast<double>(files.info.samplerate);
-    for (const std::unique_ptr<RunPlugin>& part : chain) {
+    for (std::size_t k = 0; k < chain.size(); ++k) {
+        const std::unique_ptr<RunPlugin>& part = chain[k];
         PluginRun& run = part->run;
         const Status started =
             part->reused ? run.restart(lv2, part->setup.options, rate, part->reused_parameters,
@@ -983,8 +997,24 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         if (!plugin_succeeded(*part, started)) {
             return 1;
         }
+        if (const std::string warnings = range_warnings(part->setup.options.parameters,
+                                                        part->setup.plan, run.plugin, run.lists,
+                                                        run.ranges);
+            !warnings.empty()) {
+            part->events.report(EventKind::warning, warnings);
+        }
+        // What the plugin before gives comes from each of its instances.
+        const std::size_t given_instances =
+            part->setup.plan.midi_from_chain && k > 0 ? chain[k - 1]->run.shape.instances : 0;
         part->event_run.start(part->setup.plan, part->setup.options, lv2, run.lists, run.buffers,
-                              run.instances.instances, run.shape.block_size, rate);
+                              run.instances.instances, run.shape.block_size, rate,
+                              given_instances);
+        // A run without an input ends at a frame known now: an event there
+        // or later is outside it, whatever the block size. With latency
+        // compensation the output reaches later frames of the plugins.
+        if (!first_plan.reads_input && !options.compensate_latency) {
+            part->event_run.end_at(static_cast<uint64_t>(files.info.frames) + tail);
+        }
         if (options.report_every_seconds > 0.0) {
             start_readings(part->recorder, options.report_every_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());
@@ -1081,6 +1111,14 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         for (const std::unique_ptr<RunPlugin>& part : chain) {
             part->event_run.report_leftovers(rendered.frames_written, part->events);
         }
+    }
+    if (finished && std::any_of(chain.begin(), chain.end(), [](const auto& part) {
+            return part->event_run.gives_overflowed();
+        })) {
+        std::fputs(insufficient_memory_message, stderr);
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return 1;
     }
     bool output_closed = succeeded(close_output_file(files.output, finished));
     for (std::size_t k = 0; k < chain.size() && finished; ++k) {

@@ -16,6 +16,7 @@
 #include "lv2/instances.h"
 #include "lv2/parameters.h"
 #include "lv2/presets.h"
+#include "lv2/event_ports.h"
 #include "lv2/world.h"
 
 #include <cstdio>
@@ -143,6 +144,83 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
     return true;
 }
 
+// Settles how MIDI goes along a chain: each plugin's MIDI output feeds
+// the next plugin's MIDI input when both exist, and --midi, wherever it
+// stands, plays into the first plugin that takes MIDI (it moves there from
+// the part of a plugin without a MIDI input). A plugin that gives no audio
+// cannot feed one that takes audio. The place of each plugin, or the
+// message of a chain that cannot run: --midi in two parts, or in the part
+// of a later plugin that takes MIDI.
+Result<std::vector<ChainPlace>> place_chain_midi(World& world, std::vector<PluginSetup>& plugins)
+{
+    World::Impl& lv2 = world.impl();
+    const std::size_t count = plugins.size();
+    std::vector<EventPorts> ports;
+    for (std::size_t k = 0; k < count; ++k) {
+        Result<EventPorts> found = plugin_event_ports(lv2, plugins[k].plugin);
+        if (!found) {
+            return Error{with_prefix(position_prefix(k + 1, count), found.error().message)};
+        }
+        ports.push_back(found.value());
+    }
+    std::vector<ChainPlace> places(count);
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        places[k].feeds_next = true;
+        if (ports[k].midi_output >= 0 && ports[k + 1].midi_input >= 0) {
+            places[k].midi_to_chain = true;
+            places[k + 1].midi_from_chain = true;
+        }
+    }
+    for (std::size_t k = 1; k < count; ++k) {
+        const uint32_t inputs = lilv_plugin_get_num_ports_of_class(
+            plugins[k].plugin, lv2.nodes.audio_port.get(), lv2.nodes.input_port.get(), nullptr);
+        const uint32_t outputs =
+            lilv_plugin_get_num_ports_of_class(plugins[k - 1].plugin, lv2.nodes.audio_port.get(),
+                                               lv2.nodes.output_port.get(), nullptr);
+        if (inputs > 0 && outputs == 0 && places[k - 1].midi_to_chain) {
+            return Error{position_prefix(k + 1, count) + "Error: the plugin " +
+                         plugin_title(plugins[k].plugin) + " takes audio, and plugin " +
+                         std::to_string(k) + " before it gives none (only MIDI).\n"};
+        }
+    }
+    std::size_t first_taker = count;
+    std::size_t given = count;
+    for (std::size_t k = count; k-- > 0;) {
+        if (ports[k].midi_input >= 0) {
+            first_taker = k;
+        }
+        if (plugins[k].options.has_midi) {
+            if (given != count) {
+                return Error{"Error: --midi is given in parts " + std::to_string(k + 1) + " and " +
+                             std::to_string(given + 1) +
+                             " of the chain; a chain plays one MIDI file, into its first "
+                             "plugin that takes MIDI.\n"};
+            }
+            given = k;
+        }
+    }
+    if (given != count && first_taker != count && given != first_taker) {
+        if (ports[given].midi_input >= 0) {
+            return Error{position_prefix(given + 1, count) +
+                         "Error: --midi plays into the first plugin of the chain that takes "
+                         "MIDI, plugin " + std::to_string(first_taker + 1) + " " +
+                         plugin_title(plugins[first_taker].plugin) + "; give it in that part.\n"};
+        }
+        RunOptions& from = plugins[given].options;
+        RunOptions& to = plugins[first_taker].options;
+        to.midi = std::move(from.midi);
+        to.has_midi = true;
+        from.midi.clear();
+        from.has_midi = false;
+    }
+    if (given != count) {
+        for (std::size_t k = 0; k < count; ++k) {
+            places[k].midi_elsewhere = !plugins[k].options.has_midi;
+        }
+    }
+    return places;
+}
+
 // A processing run through the plugins of a chain, joined by --then. The
 // run's options are parsed once with the first plugin, then each part's
 // with the run's; each plugin is looked up and prepared in chain order,
@@ -239,6 +317,11 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
+    const Result<std::vector<ChainPlace>> places = place_chain_midi(world, plugins);
+    if (!places) {
+        std::fputs(places.error().message.c_str(), stderr);
+        return 1;
+    }
     std::vector<const LilvPlugin*> chained;
     for (const PluginSetup& setup : plugins) {
         chained.push_back(setup.plugin);
@@ -256,7 +339,7 @@ int run_chain(int argc, char** argv, World& world)
         // Audio comes from the plugin before and goes on to the one after.
         Result<EventPlan> plan = plan_events(setup.options, world.impl(), setup.plugin,
                                              k > 0 || !missing.input,
-                                             k + 1 < count || !missing.output);
+                                             k + 1 < count || !missing.output, places.value()[k]);
         if (!plan) {
             std::fputs(with_prefix(position_prefix(k + 1, count), plan.error().message).c_str(),
                        stderr);

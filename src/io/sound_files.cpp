@@ -191,10 +191,12 @@ Status open_output_file(const SoundFileSettings& settings, SF_INFO info, int cha
     }
     output.name = settings.output;
     int error = 0;
-    if (settings.raw && settings.output == "-") {
+    if (settings.output == "-") {
+        // Standard output, or the descriptor the caller keeps for the audio
+        // while plugins' own text goes elsewhere.
         const bool own = settings.output_fd >= 0;
-        error = open_sound(settings.output, settings.raw, own ? settings.output_fd : STDOUT_FILENO,
-                           own, SFM_WRITE, info, output);
+        error = open_sound(settings.output, true, own ? settings.output_fd : STDOUT_FILENO, own,
+                           SFM_WRITE, info, output);
     } else if (begin_atomic_output(settings.output, output.atomic)) {
         output.format = info.format;
         if (settings.segmented_flac && is_segmented_flac(info.format)) {

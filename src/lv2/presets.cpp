@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 namespace tonbrix {
 
@@ -70,8 +72,11 @@ extern "C" void set_port_value(const char* port_symbol, void* user_data, const v
 
 namespace {
 
-// Calls visit(preset, label) for every preset with a label, in lilv's order,
-// until it returns false.
+// Calls visit(preset, label) for every preset with a label, by label and
+// presets of one label by URI, until it returns false. lilv gives them in
+// the order of its nodes' addresses, which differs from one process to the
+// next with the heap's history (argv, the bundles' paths): one fixed order
+// makes every listing and -P agree.
 template <class Visit>
 void for_each_labelled_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
                               Visit visit)
@@ -80,12 +85,27 @@ void for_each_labelled_preset(LilvWorld* world, const LilvPlugin* plugin, const 
     if (!presets) {
         return;
     }
+    struct Labelled {
+        const LilvNode* preset;
+        std::string label;
+    };
+    std::vector<Labelled> found;
     LILV_FOREACH (nodes, it, presets.get()) {
         const LilvNode* preset = lilv_nodes_get(presets.get(), it);
         lilv_world_load_resource(world, preset);
         NodesPtr labels(lilv_world_find_nodes(world, preset, nodes.rdfs_label.get(), nullptr));
         const LilvNode* first = labels ? lilv_nodes_get_first(labels.get()) : nullptr;
-        if (first != nullptr && !visit(preset, lilv_node_as_string(first))) {
+        if (first != nullptr) {
+            found.push_back({preset, lilv_node_as_string(first)});
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const Labelled& a, const Labelled& b) {
+        const int by_label = a.label.compare(b.label);
+        return by_label != 0 ? by_label < 0
+                             : std::strcmp(lilv_node_as_uri(a.preset), lilv_node_as_uri(b.preset)) < 0;
+    });
+    for (const Labelled& preset : found) {
+        if (!visit(preset.preset, preset.label.c_str())) {
             return;
         }
     }
