@@ -372,12 +372,13 @@ struct RunFiles {
     // file: -r (else 48000 Hz), the MIDI file's length, and the type the
     // output's name says (else WAV) in 32-bit floats where the type holds
     // them, else its natural encoding, unless --output-format says more.
-    Status settle_without_input(const RunOptions& options, const EventPlan& plan)
+    // The silence has `channels` channels: the audio inputs of the first
+    // plugin (which has some only in a run that saves a preset).
+    Status settle_without_input(const RunOptions& options, const EventPlan& plan,
+                                uint32_t channels)
     {
         info.samplerate = options.rate > 0 ? options.rate : default_instrument_rate;
-        // Silence for the audio inputs of a plugin that has them (a run that
-        // only saves a preset).
-        info.channels = static_cast<int>(plan.audio_inputs);
+        info.channels = static_cast<int>(channels);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         const int named = type_named_by_extension(options.output);
@@ -1003,7 +1004,8 @@ int run_processing(const RunOptions& options, bool raw, World& world,
         }
     }
     if (!succeeded(first_plan.reads_input ? files.open_input(options)
-                                          : files.settle_without_input(options, *midi_plan))) {
+                                          : files.settle_without_input(options, *midi_plan,
+                                                                      first_plan.audio_inputs))) {
         return 1;
     }
     if (!succeeded(files.settle_rates(options, first_plan.reads_input))) {
