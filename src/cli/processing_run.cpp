@@ -168,6 +168,31 @@ SettleRun instances_run(const BlockShape& shape, RunBuffers& buffers, const Inst
     return run;
 }
 
+// Runs the instances on silence until they are done with what they were
+// given (`what`, for the messages): no work scheduled and no control output
+// changing for a few blocks. The message when the plugin logs an error or a
+// warning on the way, or is still busy after the longest wait.
+Status settle_on_silence(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                         World::Impl& lv2, double rate, const std::string& what)
+{
+    constexpr int longest_seconds = 10;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
+    run.stop = &stop_signal;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped: // the render ends the run as interrupted
+        return {};
+    case SettleResult::plugin_error:
+        return Error{"Error: the plugin reported an error while taking " + what + ".\n"};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking " + what + ": still busy after " +
+                     std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
 // Gives the instances the --set values that their restore left, as
 // patch:Set messages, and runs them on silence until they have taken every
 // value. The message when a value cannot reach the plugin, the plugin logs
@@ -192,22 +217,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     if (!queued) {
         return queued;
     }
-    constexpr int longest_seconds = 10;
-    SettleRun run = instances_run(shape, buffers, instances, lv2);
-    run.stop = &stop_signal;
-    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
-                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
-    switch (settle_parameters(run)) {
-    case SettleResult::settled:
-    case SettleResult::stopped: // the render ends the run as interrupted
-        return {};
-    case SettleResult::plugin_error:
-        return Error{setting_error_message};
-    case SettleResult::unfinished:
-        return Error{"Error: the plugin did not finish taking the --set values: still busy "
-                     "after " + std::to_string(longest_seconds) + " seconds of silence.\n"};
-    }
-    return {};
+    return settle_on_silence(shape, buffers, instances, lv2, rate, "the --set values");
 }
 
 // Runs instances with a worker on silence after a preset was restored, until
@@ -217,22 +227,7 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
 Status settle_preset(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
                      World::Impl& lv2, double rate)
 {
-    constexpr int longest_seconds = 10;
-    SettleRun run = instances_run(shape, buffers, instances, lv2);
-    run.stop = &stop_signal;
-    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
-                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
-    switch (settle_parameters(run)) {
-    case SettleResult::settled:
-    case SettleResult::stopped:
-        return {};
-    case SettleResult::plugin_error:
-        return Error{"Error: the plugin reported an error while taking the preset.\n"};
-    case SettleResult::unfinished:
-        return Error{"Error: the plugin did not finish taking the preset: still busy after " +
-                     std::to_string(longest_seconds) + " seconds of silence.\n"};
-    }
-    return {};
+    return settle_on_silence(shape, buffers, instances, lv2, rate, "the preset");
 }
 
 // When the audio goes to standard output (raw floats, or a sound file that
