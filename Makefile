@@ -7,7 +7,7 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 BUILD_DIR ?= build
 
-.PHONY: all deps build build-asan build-tsan demo install test unit-test asan-test bench compat fuzz clean
+.PHONY: all deps build build-asan build-tsan demo install test unit-test asan-test bench compat compat-update fuzz clean
 
 all: build
 
@@ -63,10 +63,15 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh build-fuzz
 
-# Runs every installed LV2 plugin once and sorts the outcomes (not part of
-# the test suite; see scripts/compat.sh).
+# Runs every installed LV2 plugin once, sorts the outcomes and fails when a
+# plugin's output differs from scripts/compat-baseline.tsv (not part of the
+# test suite; see scripts/compat.sh). compat-update records the changed
+# outputs in the baseline with REASON, the reason of the change.
 compat: build
 	JOBS=$(JOBS) ./scripts/compat.sh
+
+compat-update: build
+	JOBS=$(JOBS) UPDATE=1 REASON="$(REASON)" ./scripts/compat.sh
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -2,8 +2,9 @@
 #
 # Options; plugin URIs (from `tonbrix --list`) for the plugin and after
 # -n/-L/-I; control port symbols of the plugin on the line after -p and
-# --automate; its preset labels after -P; its parameter names after -s; file
-# names after -i, -o, --midi and --midi-out.
+# --automate; its preset labels (and preset bundles) after -P; its parameter
+# names after -s; file names after -i, -o, --midi and --midi-out; folders
+# after --preset-dir; nothing after --save-preset (a new label).
 # In a chain (plugins joined by --then) the plugin is the one of the part the
 # cursor is in. Without a plugin there, -p, -P and -s offer nothing.
 
@@ -27,7 +28,9 @@ _tonbrix_plugin_on_line()
             --) continue ;;
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
-                --output-format | --report-every | --midi | --midi-out | --automate | --batch)
+                --output-format | --report-every | --midi | --midi-out | --automate | --batch | \
+                --save-preset | --preset-dir | --output-rate | --plugin-rate | --loudness | \
+                --true-peak)
                 ((i++))
                 ;;
             -n)
@@ -88,7 +91,20 @@ _tonbrix()
             __ltrim_colon_completions "$cur"
             return
             ;;
-        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every)
+        --preset-dir)
+            _filedir -d
+            return
+            ;;
+        -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every | \
+            --save-preset | --loudness | --true-peak)
+            return
+            ;;
+        --output-rate | --plugin-rate)
+            mapfile -t COMPREPLY < <(compgen -W "16000 22050 44100 48000 88200 96000" -- "$cur")
+            return
+            ;;
+        --dither)
+            mapfile -t COMPREPLY < <(compgen -W "triangular shaped" -- "$cur")
             return
             ;;
         -n | --nameports | -L | --list-presets | -I | --info)
@@ -157,7 +173,9 @@ _tonbrix()
             -i -o -r --rate= --channels= -P --preset= -p --parameters= -c --connect= -s
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
-            -j --jobs= --batch= --skip-existing --midi= --midi-out= --automate= --then -h --help -V --version' -- "$cur")
+            -j --jobs= --batch= --skip-existing --midi= --midi-out= --automate= --save-preset=
+            --preset-dir= --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak=
+            --measure-loudness --then -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -8,12 +8,23 @@
 # failed (first error line), crashed (signal), hung (timeout). Where
 # ffmpeg's lv2 filter also runs the plugin, the two outputs are compared.
 #
+# It also guards against changes of plugin output: each plugin's output gets
+# a digest (compat_wav.py digest: a sketch of the samples that float noise
+# does not move), compared with scripts/compat-baseline.tsv; a plugin whose
+# digest differs is run once more, and one whose two runs differ is random.
+# The sweep ends with status 1 when an output changed, or when the baseline's
+# history has a change without a reason (compat_baseline.py). With UPDATE=1
+# it writes the changed digests into the baseline instead, with the reason
+# REASON (`make compat-update REASON=...`).
+#
 # Environment: TONBRIX (binary, default build/tonbrix), TIMEOUT (seconds per
 # run, default 20), JOBS (parallel runs, default 2), COMPAT_DIR (work folder,
 # default build/compat), SKIP_INSTALL=1 (do not install missing packages),
 # TOLERANCE (largest sample difference counted as the same, default 1e-5),
 # BLOCK (frames per plugin run for both tonbrix and ffmpeg, default 512),
-# PLUGINS (a grep -E pattern: sweep only the URIs that match).
+# PLUGINS (a grep -E pattern: sweep only the URIs that match),
+# BASELINE (default scripts/compat-baseline.tsv), UPDATE=1 and REASON (update
+# the baseline), FFMPEG=0 (leave out the comparison with ffmpeg).
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,20 +34,27 @@ JOBS=${JOBS:-2}
 COMPAT_DIR=${COMPAT_DIR:-$here/build/compat}
 TOLERANCE=${TOLERANCE:-1e-5}
 BLOCK=${BLOCK:-512}
-export TONBRIX TIMEOUT COMPAT_DIR TOLERANCE BLOCK
+BASELINE=${BASELINE:-$here/scripts/compat-baseline.tsv}
+FFMPEG=${FFMPEG:-1}
+export TONBRIX TIMEOUT COMPAT_DIR TOLERANCE BLOCK BASELINE FFMPEG
 wav_tool="$here/scripts/compat_wav.py"
+baseline_tool="$here/scripts/compat_baseline.py"
 
-# One plugin: compat.sh one NUMBER URI. Writes results/NUMBER as
-# "URI|outcome|detail|ffmpeg comparison".
-if [ "${1:-}" = one ]; then
+# One plugin: compat.sh one NUMBER URI runs it into runs/NUMBER/out.* and
+# writes results/NUMBER as "URI|outcome|detail|ffmpeg comparison|MIDI
+# input|digest"; for a run that went well the detail and the digest are "-"
+# until compat_baseline.py digests fills them in (one Python process for all
+# runs: starting one per plugin took most of the sweep's time).
+# compat.sh second NUMBER URI runs it once more, into runs/NUMBER/second.*.
+if [ "${1:-}" = one ] || [ "${1:-}" = second ]; then
+    mode=$1
     number=$2
     uri=$3
     dir="$COMPAT_DIR/runs/$number"
-    rm -rf "$dir"
+    [ "$mode" = second ] || rm -rf "$dir"
     mkdir -p "$dir"
-    inputs=$("$TONBRIX" --nameports "$uri" 2>/dev/null |
-        awk '/^==Audio Ports==$/ {a = 1; next} /^==/ {a = 0} a' | wc -l)
     info=$("$TONBRIX" --info "$uri" 2>/dev/null || true)
+    inputs=$(printf '%s\n' "$info" | grep -c '^    audio input' || true)
     midi_in=no
     printf '%s\n' "$info" | grep -q 'atom input (.*MIDI' && midi_in=yes
     midi_out=no
@@ -56,12 +74,15 @@ if [ "${1:-}" = one ]; then
     if [ "$midi_in" = no ] || [ "$inputs" -ge 1 ]; then
         set -- "$@" -i "$input"
     fi
+    # The output: run_plugin gives the option that its extension calls for.
+    name=out
+    [ "$mode" = one ] || name=second
     if [ "$outputs" -ge 1 ]; then
-        set -- "$@" -o "$dir/out.wav"
+        out="$dir/$name.wav"
     elif [ "$midi_out" = yes ]; then
-        set -- "$@" --midi-out="$dir/out.mid"
+        out="$dir/$name.mid"
     else
-        set -- "$@" --report
+        out="$dir/$name.report"
     fi
     if [ ! -f "$input" ]; then
         # Made under a temporary name, then renamed: parallel runs may race.
@@ -71,21 +92,30 @@ if [ "${1:-}" = one ]; then
         mv -f "$input.$number.wav" "$input"
     fi
 
+    # run_plugin OUT OPTIONS...: one run of the plugin writing OUT; its status.
+    run_plugin() {
+        target=$1
+        shift
+        case $target in
+        *.report) timeout -k 5 "$TIMEOUT" "$TONBRIX" "$@" --report "$uri" \
+            >"$target" 2>"$dir/stderr" </dev/null ;;
+        *.mid) timeout -k 5 "$TIMEOUT" "$TONBRIX" "$@" --midi-out="$target" "$uri" \
+            >"$dir/stdout" 2>"$dir/stderr" </dev/null ;;
+        *) timeout -k 5 "$TIMEOUT" "$TONBRIX" "$@" -o "$target" "$uri" \
+            >"$dir/stdout" 2>"$dir/stderr" </dev/null ;;
+        esac
+    }
+
     status=0
-    timeout -k 5 "$TIMEOUT" "$TONBRIX" "$@" "$uri" \
-        >"$dir/stdout" 2>"$dir/stderr" </dev/null || status=$?
+    run_plugin "$out" "$@" || status=$?
+    [ "$mode" = one ] || exit 0
     ffmpeg_result=-
     if [ "$status" -eq 0 ]; then
         outcome=ok
-        if [ -f "$dir/out.wav" ]; then
-            detail=$("$wav_tool" stats "$dir/out.wav")
-        elif [ -f "$dir/out.mid" ]; then
-            detail=$("$wav_tool" midistats "$dir/out.mid")
-        else
-            detail=report
-        fi
+        detail=-
+        digest=-
         # ffmpeg's filter gives plugins no MIDI: only audio runs compare.
-        if [ "$inputs" -ge 1 ] && [ "$midi_in" = no ] && [ "$outputs" -ge 1 ] &&
+        if [ "$FFMPEG" = 1 ] && [ "$inputs" -ge 1 ] && [ "$midi_in" = no ] && [ "$outputs" -ge 1 ] &&
             command -v ffmpeg >/dev/null 2>&1; then
             # Colons separate filter options: escaped within the quotes.
             # Many plugins work per run, so ffmpeg runs them with the same
@@ -112,27 +142,27 @@ if [ "${1:-}" = one ]; then
     elif [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
         outcome=hung
         detail="no end after ${TIMEOUT}s"
+        digest=hung
     elif [ "$status" -gt 128 ]; then
         outcome=crashed
         detail="signal $((status - 128))"
+        digest="crashed $detail"
     else
+        # Only the outcome: the wording of messages is not the plugin's output.
+        digest=failed
         outcome=failed
         detail=$(grep -m1 -E '^(Error|Failed|No such|--rate)' "$dir/stderr" ||
             tail -n1 "$dir/stderr")
         [ -n "$detail" ] || detail="status $status, no message"
     fi
-    printf '%s|%s|%s|%s|%s\n' "$uri" "$outcome" "$detail" "$ffmpeg_result" "$midi_in" \
-        >"$COMPAT_DIR/results/$number"
-    # Keep the folder only where there is something to look at.
-    case $outcome/$ffmpeg_result in
-    ok/differ* | ok/shape*) ;;
-    ok/*) rm -rf "$dir" ;;
-    esac
+    printf '%s|%s|%s|%s|%s|%s\n' "$uri" "$outcome" "$detail" "$ffmpeg_result" "$midi_in" \
+        "$digest" >"$COMPAT_DIR/results/$number"
     exit 0
 fi
 
-packages="lv2-examples swh-lv2 mda-lv2 x42-plugins lsp-plugins-lv2 calf-plugins
-invada-studio-plugins-lv2 zam-plugins fomp blop-lv2 lilv-utils sox ffmpeg python3"
+plugin_packages="lv2-examples swh-lv2 mda-lv2 x42-plugins lsp-plugins-lv2 calf-plugins
+invada-studio-plugins-lv2 zam-plugins fomp blop-lv2"
+packages="$plugin_packages lilv-utils sox ffmpeg python3"
 if [ "${SKIP_INSTALL:-0}" != 1 ]; then
     missing=""
     for p in $packages; do
@@ -165,6 +195,12 @@ echo "compat: $total plugins, $JOBS at a time, ${TIMEOUT}s each at most"
 started=$(date +%s)
 awk '{print NR, $0}' "$COMPAT_DIR/plugins.txt" |
     xargs -P "$JOBS" -L 1 sh "$here/scripts/compat.sh" one
+# The digests; a plugin whose digest is not the baseline's is run again, and
+# one whose two runs differ is random by design. Run folders are kept only
+# where there is something to look at.
+"$baseline_tool" digests "$COMPAT_DIR" "$BASELINE" >"$COMPAT_DIR/again.txt"
+xargs -r -P "$JOBS" -L 1 sh "$here/scripts/compat.sh" second <"$COMPAT_DIR/again.txt"
+"$baseline_tool" seconds "$COMPAT_DIR"
 elapsed=$(($(date +%s) - started))
 
 summary="$COMPAT_DIR/summary.md"
@@ -221,3 +257,21 @@ awk -F'|' -v date="$(date -u '+%Y-%m-%d %H:%M UTC')" -v elapsed="$elapsed" '
     }' "$COMPAT_DIR/results.txt" >"$summary"
 cat "$summary"
 echo "compat: details in $COMPAT_DIR/results.txt"
+
+# The guard: the outputs against the baseline, and the baseline's reasons.
+for p in $plugin_packages; do
+    printf '%s=%s\n' "$p" "$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null || echo missing)"
+done >"$COMPAT_DIR/packages.txt"
+partial=""
+[ -z "${PLUGINS:-}" ] || partial=--partial
+guard=0
+if [ "${UPDATE:-0}" = 1 ]; then
+    "$baseline_tool" update "$BASELINE" "$COMPAT_DIR/results.txt" "$COMPAT_DIR/packages.txt" \
+        "${REASON:-}" $partial || guard=1
+else
+    "$baseline_tool" check "$BASELINE" "$COMPAT_DIR/results.txt" "$COMPAT_DIR/packages.txt" \
+        $partial | tee "$COMPAT_DIR/changes.txt" || guard=1
+    grep -q '^- ' "$COMPAT_DIR/changes.txt" && guard=1
+fi
+"$baseline_tool" history "$BASELINE" || guard=1
+exit "$guard"

@@ -8,9 +8,18 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tonbrix {
+
+// A MIDI message that one node of a chain gives the next, at a frame of the
+// stream (0 is the first frame of the input; frames after its end go on
+// counting).
+struct StreamEvent {
+    uint64_t frame = 0;
+    std::vector<uint8_t> bytes;
+};
 
 // The channels a node reads: frame f of channel c is data[c * stride + f * step].
 // Plain channels have step 1; interleaved frames (only for a node that
@@ -21,6 +30,9 @@ struct ChunkInput {
     std::size_t stride = 0;
     std::size_t frames = 0;
     std::size_t step = 1;
+    // What the node before gave with this chunk, in frame order: events
+    // within the chunk's blocks (the last block whole).
+    std::span<const StreamEvent> events = {};
 
     const float* channel(uint32_t c) const { return data + c * stride; }
     float sample(uint32_t c, std::size_t f) const { return data[c * stride + f * step]; }
@@ -33,6 +45,10 @@ struct ChunkOutput {
     float* data = nullptr;
     std::size_t stride = 0;
     std::size_t step = 1;
+    // Where a node's part appends the events it gives the next node with
+    // this chunk, in frame order; the parts' lists are merged by frame (at
+    // one frame, part by part in order). Null where nothing takes them.
+    std::vector<StreamEvent>* events = nullptr;
 
     float* channel(uint32_t c) const { return data + c * stride; }
 };

@@ -45,7 +45,9 @@ struct PluginSettings {
 
 // Creates and activates as many instances of the plugin as the channels
 // need, with their controls set, as one node of a graph. The node keeps
-// pointers into the world, which must outlive it.
+// pointers into the world, which must outlive it. A plugin with a MIDI
+// input plays the events the node before gives with each chunk, at their
+// frames; one with a MIDI output gives its events to the node after.
 TONBRIX_API Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings);
 
 } // namespace tonbrix

@@ -4,6 +4,7 @@
 
 #include <tonbrix/error.h>
 #include <tonbrix/automation.h>
+#include <tonbrix/mastering.h>
 #include <tonbrix/events.h>
 #include <tonbrix/midi.h>
 #include <tonbrix/plugin.h>
@@ -56,6 +57,13 @@ struct PluginStep {
     std::string midi_out_file;
     MidiSequence* midi_out = nullptr;
     std::vector<Automation> automation;
+    // Saves the plugin's state after a finished run (its first instance's,
+    // with the control values it ran with) as a preset with this label in
+    // the run's preset folder: a new bundle, or the one that holds the
+    // plugin's preset of this label, replaced. A run whose plugins save
+    // presets may leave out the input and the output (its audio inputs get
+    // silence).
+    std::optional<std::string> save_preset;
     // Where this plugin's notes, warnings and log lines go; the run's
     // events when null.
     EventSink* events = nullptr;
@@ -95,6 +103,21 @@ struct RunSettings {
     Sink* sink = nullptr;
     std::optional<OutputFormatRequest> output_format;
 
+    // The last steps of the output: the input converted to the plugins'
+    // rate (`plugin_rate`, 0: the input's) and the output to its own
+    // (`output_rate`, 0: the input's), both from lowest_conversion_rate to
+    // highest_conversion_rate; the output normalised to `loudness_lufs`
+    // under a true-peak ceiling, or only measured, then dithered when it is
+    // written as integers of 8 to 24 bits. Without them the run is as before.
+    int plugin_rate = 0;
+    int output_rate = 0;
+    std::optional<double> loudness_lufs;
+    double true_peak_dbtp = -1.0;
+    bool measure_loudness = false;
+    std::optional<DitherKind> dither;
+    // The folder the plugins' presets are saved in; empty: ~/.lv2.
+    std::string preset_folder;
+
     uint32_t block_size = default_block_size; // 1 up to max_block_size
     unsigned jobs = 0;         // threads of the render; 0: one per online core
     std::optional<double> tail_seconds; // run on silence after the input's end
@@ -124,9 +147,12 @@ struct RunError {
 
 struct RunResult {
     RunStatus status = RunStatus::failed;
-    uint64_t frames_written = 0;
-    int sample_rate = 0;
+    uint64_t frames_written = 0; // the frames the plugins gave, at their rate
+    int sample_rate = 0;         // the output's rate (the plugins' without conversions)
     std::vector<PluginReadings> readings; // by chain position, when asked for
+    // The output's loudness, when measured or normalised (after the
+    // normalisation), of a finished run.
+    std::optional<Loudness> loudness;
     std::vector<RunError> errors;         // in the order they came
     bool ok() const { return status == RunStatus::finished && errors.empty(); }
 };
@@ -144,6 +170,9 @@ public:
     virtual void progress(uint64_t) {}
     // The render ended, finished or not.
     virtual void render_ended(bool) {}
+    // The output's loudness of a finished run that measured it (with
+    // measure_loudness or readings asked for), before its readings.
+    virtual void loudness_measured(const Loudness&) {}
     // The readings of a finished run, before the closing notes and warnings.
     virtual void readings_taken(const std::vector<PluginReadings>&) {}
 

@@ -87,11 +87,21 @@ struct PluginDescription {
     std::vector<PortDescription> ports; // by index
     std::optional<uint32_t> latency_port; // the control output that reports latency
     std::vector<ParameterDescription> parameters; // by URI
-    std::vector<PresetDescription> presets; // the labelled ones, in the order found
+    std::vector<PresetDescription> presets; // the labelled ones, by label, then by URI
     std::vector<std::string> required_features;
     std::vector<std::string> optional_features;
     // The required and optional features tonbrix does not provide.
     std::vector<std::string> unprovided_features;
+};
+
+// What the plugin list tells of a plugin, enough to choose one without
+// describing every plugin.
+struct PluginSummary {
+    std::string uri;
+    std::string name; // "" when the data gives none
+    std::string class_uri;
+    std::string class_label;
+    bool instrument = false; // a MIDI input and no audio input
 };
 
 // Every installed LV2 plugin, from the standard locations or the folders
@@ -109,6 +119,8 @@ public:
 
     // The URIs of every plugin, in list order (numbered from 1 by the tools).
     std::vector<std::string> plugin_uris() const;
+    // The summary of every plugin, in list order.
+    std::vector<PluginSummary> plugin_summaries() const;
     // The URI of the plugin with this list number (from 1), if any.
     std::optional<std::string> plugin_uri(std::size_t number) const;
     // True when a plugin has this URI.

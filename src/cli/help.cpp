@@ -17,6 +17,7 @@ constexpr const char* help_text = R"(Usage:
   tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN
   tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... PLUGIN
   tonbrix -i FOLDER -o FOLDER | --batch=FILE [OPTION]... PLUGIN
+  tonbrix [-i INPUT] [-o OUTPUT] --save-preset=LABEL [OPTION]... PLUGIN
   tonbrix -I|--info PLUGIN
   tonbrix -h|--help
   tonbrix -V|--version
@@ -43,7 +44,8 @@ Processing options:
   -n, --channels=N        channel count of raw float data; with both -r and -n
                           above 0, input and output are headerless 32-bit
                           floats and "-" means standard input or output
-  -P, --preset=NAME       load the plugin preset with this label first
+  -P, --preset=NAME       load the plugin preset with this label (or URI, or
+                          the path of its bundle) first
   -p, --parameters=SYMBOL:VALUE[,...]
                           set control input ports; may be repeated, later
                           values win, also over a preset
@@ -72,6 +74,21 @@ Processing options:
                           (default: one per core)
       --then              run the output through the next plugin and its options
 
+The last steps of the output:
+      --output-rate=HZ    convert the output to HZ (libsoxr, very high quality)
+      --plugin-rate=HZ    run the plugins at HZ: the input is converted to it
+                          and the output back to the input's rate (or to
+                          --output-rate)
+      --loudness=LUFS     normalise the output to this integrated loudness
+                          (EBU R128) by one gain, in one pass of the plugins
+      --true-peak=DBTP    the true-peak ceiling of --loudness (default -1.0);
+                          a gain held down by it is noted, nothing is limited
+      --measure-loudness  print the output's integrated loudness, loudness
+                          range and true peak (with --report, and in --json)
+      --dither[=KIND]     add dither before the rounding to an integer
+                          encoding shorter than 32 bits: triangular (TPDF,
+                          the default) or shaped (noise-shaped TPDF)
+
 Many files in one run:
   -i FOLDER -o FOLDER     run every sound file under FOLDER into the same path
                           under the output folder, which is made when missing;
@@ -87,6 +104,14 @@ Many files in one run:
                           not older than their input, to resume a run
   Messages of a file start with its input path; one line counts the files.
   Exit status 0 when every file was written or skipped.
+
+Presets:
+      --save-preset=LABEL save the plugin's state as a preset with this label:
+                          its control values, -s values and what it learned;
+                          after the run, or without -i and -o right after -P,
+                          -p and -s; replaces the user's preset of that label
+      --preset-dir=DIR    save presets in DIR instead of ~/.lv2
+  With --then, --save-preset belongs to the plugin of its part.
 
 Events over time:
       --midi=FILE         play a Standard MIDI File into the plugin's MIDI
@@ -117,6 +142,7 @@ Examples:
       http://gareus.org/oss/lv2/onsettrigger#bassdrum_mono
   tonbrix -i in.wav -o fade.wav --automate=gain:0=-30,2=0 \
       http://lv2plug.in/plugins/eg-amp
+  tonbrix --save-preset="Quiet" -p gain:-12 http://lv2plug.in/plugins/eg-amp
 )";
 
 // The options whose value may come as the next argument.
@@ -126,7 +152,8 @@ bool takes_value(std::string_view arg)
                                     "--rate", "--channels", "--preset", "--parameters",
                                     "--connect", "--blocksize", "--set", "--jobs", "--tail",
                                     "--output-format", "-I", "--info", "--report-every",
-                                    "--midi", "--midi-out", "--automate", "--batch"}) {
+                                    "--midi", "--midi-out", "--automate", "--batch",
+                                    "--save-preset", "--preset-dir"}) {
         if (arg == option) {
             return true;
         }

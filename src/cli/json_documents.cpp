@@ -122,11 +122,17 @@ void add_features(Json& list, const PluginDescription& plugin,
 
 } // namespace
 
-Json plugin_list_json(const std::vector<std::string>& uris)
+Json plugin_list_json(const std::vector<PluginSummary>& summaries)
 {
     Json plugins = Json::array();
-    for (std::size_t i = 0; i < uris.size(); ++i) {
-        plugins.push_back({{"number", i + 1}, {"uri", uris[i]}});
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        const PluginSummary& plugin = summaries[i];
+        plugins.push_back({{"number", i + 1},
+                           {"uri", plugin.uri},
+                           {"name", plugin.name},
+                           {"class", {{"uri", text_or_null(plugin.class_uri)},
+                                      {"label", text_or_null(plugin.class_label)}}},
+                           {"instrument", plugin.instrument}});
     }
     Json out;
     out["plugins"] = std::move(plugins);

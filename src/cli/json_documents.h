@@ -17,8 +17,9 @@ namespace tonbrix::cli {
 // leaves out are null.
 using Json = nlohmann::ordered_json;
 
-// --list: every plugin with its list number.
-Json plugin_list_json(const std::vector<std::string>& uris);
+// --list: every plugin with its list number, name, class and whether it is
+// an instrument.
+Json plugin_list_json(const std::vector<PluginSummary>& plugins);
 
 // --nameports: the audio inputs, the control and CV inputs and the
 // writable parameters.

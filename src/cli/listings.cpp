@@ -118,7 +118,7 @@ int print_plugin_list(const World& world, bool json)
         list_plugins(world);
         return 1;
     }
-    print(json_text(plugin_list_json(world.plugin_uris())), stdout);
+    print(json_text(plugin_list_json(world.plugin_summaries())), stdout);
     return 0;
 }
 

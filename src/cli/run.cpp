@@ -4,9 +4,11 @@
 #include "cli/chain_command_line.h"
 #include "cli/help.h"
 #include "cli/listings.h"
+#include "cli/master_steps.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 #include "cli/positioned_events.h"
+#include "cli/preset_saving.h"
 #include "cli/run_console.h"
 
 #include <tonbrix/batch.h>
@@ -83,6 +85,12 @@ bool check_option_values(RunOptions& options)
                      options.report_every.c_str());
         return false;
     }
+    if (options.has_preset_dir && !options.run_saves_preset) {
+        std::fputs("Error: --preset-dir says where --save-preset saves; give --save-preset "
+                   "too.\n",
+                   stderr);
+        return false;
+    }
     if (options.has_output_format) {
         Result<OutputFormatRequest> request = parse_output_format(options.output_format);
         if (!request) {
@@ -98,6 +106,10 @@ bool check_option_values(RunOptions& options)
             return false;
         }
         options.automations.push_back(std::move(automation.value()));
+    }
+    if (Status steps = read_master_steps(options); !steps) {
+        std::fputs(steps.error().message.c_str(), stderr);
+        return false;
     }
     return true;
 }
@@ -139,6 +151,10 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
 // and every message about one plugin starts with its position.
 int run_chain(int argc, char** argv, World& world)
 {
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
+    }
     const std::vector<std::string_view> words(argv + 1, argv + argc);
     const Result<ChainCommandLine> split = split_chain(words);
     if (!split) {
@@ -164,15 +180,21 @@ int run_chain(int argc, char** argv, World& world)
                                plugins[k].options, &same)) {
             return 1;
         }
+        run.run_saves_preset = run.run_saves_preset || plugins[k].options.has_save_preset;
+    }
+    for (PluginOptions& setup : plugins) {
+        setup.options.run_saves_preset = run.run_saves_preset;
     }
     if (missing.only) {
         const std::optional<std::string> first =
             world.find_plugin(plugins.front().options.plugin);
         const std::optional<std::string> last = world.find_plugin(plugins.back().options.plugin);
+        // A run that saves a preset needs neither: its audio inputs get silence.
         const bool first_fits =
-            first && files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
-                                           !missing.input, true);
-        if (first_fits && last &&
+            first && (run.run_saves_preset ||
+                      files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
+                                            !missing.input, true));
+        if (first_fits && last && !run.run_saves_preset &&
             !files_may_be_left_out(world, *last, plugins.back().options.has_midi_out, true,
                                    !missing.output)) {
             std::fputs(with_prefix(position_prefix(count, count),
@@ -257,6 +279,10 @@ int tonbrix_main(int argc, char** argv)
     case InfoRequest::none:
         break;
     }
+    if (names_empty_preset_label(argc, argv)) {
+        std::fputs(empty_label_message, stderr);
+        return 1;
+    }
 
     ListTable list;
     if (!build_list_table(list)) {
@@ -313,13 +339,15 @@ int tonbrix_main(int argc, char** argv)
     const bool list_presets = list_presets_errors == 0;
 
     RunOptions options = read_run_options(processing);
+    options.run_saves_preset = options.has_save_preset;
     if (list_presets) {
         options.json = plugin_tables.json->count > 0;
     }
     if (!list_presets && missing.only) {
         const std::optional<std::string> plugin = world.find_plugin(options.plugin);
-        if (!plugin || !files_may_be_left_out(world, *plugin, options.has_midi_out,
-                                              !missing.input, !missing.output)) {
+        if (!plugin || !(options.run_saves_preset ||
+                         files_may_be_left_out(world, *plugin, options.has_midi_out,
+                                               !missing.input, !missing.output))) {
             // An output that only the plugin's audio outputs need is named.
             const std::string message =
                 plugin && missing.output
@@ -349,6 +377,12 @@ int tonbrix_main(int argc, char** argv)
         return 1;
     }
     if (!list_presets && (options.has_batch || is_folder(options.input))) {
+        if (options.has_save_preset) {
+            std::fputs("Error: --save-preset saves the state of one run; folders and --batch "
+                       "job lists run many files.\n",
+                       stderr);
+            return 1;
+        }
         return run_batch(world, *plugin, options, raw == RawFloat::on);
     }
     if (!list_presets && options.skip_existing) {

@@ -3,6 +3,7 @@
 #include "cli/console_events.h"
 #include "cli/json_documents.h"
 #include "cli/listings.h"
+#include "cli/master_steps.h"
 #include "cli/positioned_events.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <optional>
 
 namespace tonbrix::cli {
 
@@ -91,16 +93,21 @@ std::string crash_name(const RunSettings& settings)
 }
 
 // Prints the report of every plugin in chain order: the text lines of each
-// after its position, or one JSON document that holds them all.
+// after its position, or one JSON document that holds them all; then the
+// output's loudness when it was measured.
 void print_reports(const RunOptions& options, const std::vector<PluginReadings>& plugins,
-                   int rate, FILE* stream)
+                   int rate, FILE* stream, const std::optional<Loudness>& loudness)
 {
     if (options.json) {
         std::vector<PluginReport> reports;
         for (const PluginReadings& plugin : plugins) {
             reports.push_back({plugin.uri, plugin.symbols, plugin.readings});
         }
-        write_text(stream, json_text(report_json(rate, reports)));
+        Json document = report_json(rate, reports);
+        if (loudness) {
+            document["loudness"] = loudness_json(*loudness);
+        }
+        write_text(stream, json_text(document));
         return;
     }
     std::string text;
@@ -113,6 +120,9 @@ void print_reports(const RunOptions& options, const std::vector<PluginReadings>&
             lines += reading_text(plugins[k].symbols, reading, time);
         }
         text += with_prefix(position_prefix(k + 1, plugins.size()), lines);
+    }
+    if (loudness) {
+        text += loudness_text(*loudness);
     }
     write_text(stream, text);
 }
@@ -144,10 +154,19 @@ public:
 
     void render_ended(bool finished) override { progress_finish(console_.progress, finished); }
 
+    // The loudness goes into the report, or alone where the report goes.
+    void loudness_measured(const Loudness& loudness) override
+    {
+        loudness_ = loudness;
+        if (!wants_report(options_)) {
+            write_text(console_.report, loudness_text(loudness));
+        }
+    }
+
     void readings_taken(const std::vector<PluginReadings>& readings) override
     {
         if (wants_report(options_)) {
-            print_reports(options_, readings, rate_, console_.report);
+            print_reports(options_, readings, rate_, console_.report, loudness_);
         }
     }
 
@@ -155,6 +174,7 @@ private:
     const RunOptions& options_;
     Console& console_;
     int rate_ = 0;
+    std::optional<Loudness> loudness_;
 };
 
 } // namespace
@@ -181,6 +201,9 @@ RunSettings run_settings(const RunOptions& run, const std::vector<PluginOptions>
             step.midi_out_file = options.midi_out;
         }
         step.automation = options.automations;
+        if (options.has_save_preset) {
+            step.save_preset = options.save_preset;
+        }
         settings.plugins.push_back(std::move(step));
     }
     settings.input_file = run.input;
@@ -197,6 +220,15 @@ RunSettings run_settings(const RunOptions& run, const std::vector<PluginOptions>
         settings.tail_seconds = run.tail_seconds;
     }
     settings.compensate_latency = run.compensate_latency;
+    settings.plugin_rate = run.master.plugin_rate;
+    settings.output_rate = run.master.output_rate;
+    settings.loudness_lufs = run.master.loudness_lufs;
+    settings.true_peak_dbtp = run.master.ceiling_dbtp;
+    settings.measure_loudness = run.master.measure_loudness;
+    settings.dither = run.master.dither;
+    if (run.has_preset_dir) {
+        settings.preset_folder = run.preset_dir;
+    }
     settings.check_clipping = !run.ignore_clipping;
     settings.readings = wants_report(run);
     settings.reading_period_seconds = run.report_every_seconds;

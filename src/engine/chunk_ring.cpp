@@ -3,7 +3,8 @@
 namespace tonbrix {
 
 bool ChunkRing::allocate(std::size_t depth, uint32_t channels, std::size_t frames,
-                         std::size_t writers, std::size_t readers, bool interleaved)
+                         std::size_t writers, std::size_t readers, bool interleaved,
+                         std::size_t parts)
 {
     channels_ = channels;
     stride_ = interleaved ? 1 : frames;
@@ -19,6 +20,7 @@ bool ChunkRing::allocate(std::size_t depth, uint32_t channels, std::size_t frame
     slots_.resize(depth);
     for (std::size_t i = 0; i < depth; ++i) {
         slots_[i].samples = samples_.data + i * per_slot;
+        slots_[i].part_events.resize(parts);
     }
     writers_left_.assign(depth, writers);
     readers_left_.assign(depth, readers);

@@ -35,6 +35,11 @@ struct ChunkInfo {
 struct RingSlot {
     float* samples = nullptr; // frame f of channel c at samples[c * stride + f * step]
     ChunkInfo info;
+    // The events the chunk carries to the next lane, in frame order, and
+    // by part of the writing node those its parts give, merged into
+    // `events` by the last writer.
+    std::vector<StreamEvent> events;
+    std::vector<std::vector<StreamEvent>> part_events;
 };
 
 // Chunks in flight from one lane to the next, `depth` at most: chunk k sits in
@@ -49,9 +54,10 @@ public:
     ChunkRing& operator=(const ChunkRing&) = delete;
 
     // False when the samples cannot be had. Each slot holds `frames` frames
-    // of plain channels, or of interleaved frames.
+    // of plain channels, or of interleaved frames, and an event list for
+    // each of `parts` parts of the writing node.
     bool allocate(std::size_t depth, uint32_t channels, std::size_t frames, std::size_t writers,
-                  std::size_t readers, bool interleaved = false);
+                  std::size_t readers, bool interleaved = false, std::size_t parts = 0);
 
     uint32_t channels() const { return channels_; }
     std::size_t stride() const { return stride_; }

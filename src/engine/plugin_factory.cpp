@@ -1,4 +1,7 @@
+#include "engine/event_hooks.h"
 #include "engine/plugin_node.h"
+#include "lv2/event_feed.h"
+#include "lv2/event_ports.h"
 #include "engine/routing.h"
 #include "lv2/instances.h"
 #include "lv2/port_connections.h"
@@ -8,9 +11,15 @@
 
 #include <tonbrix/plugin.h>
 
+#include <optional>
+
 namespace tonbrix {
 
 namespace {
+
+// The MIDI outputs of the node before whose events, in one block, a node's
+// MIDI input has room for; more are left out.
+constexpr std::size_t given_midi_outputs = 8;
 
 // A plugin node with everything its instances point into, released in
 // reverse order: the instances before their buffers and states.
@@ -23,6 +32,8 @@ public:
     RunBuffers buffers;
     InstanceStates states;
     PortRanges ranges;
+    std::optional<EventFeed> midi_feed; // what the node before gives, into the MIDI input
+    EventHooks hooks;
     InstanceSet instances;
     std::unique_ptr<PluginNode> node;
 
@@ -123,8 +134,37 @@ Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSetting
     if (Status status = set_values(); !status) {
         return status.error();
     }
-    n.node = std::make_unique<PluginNode>(plugin_instances(
-        n.shape, n.routing, n.buffers, n.instances, lv2.urids, n.lists.latency_output));
+    PluginInstances node = plugin_instances(n.shape, n.routing, n.buffers, n.instances,
+                                            lv2.urids, n.lists.latency_output);
+    // MIDI goes along a chain: into the MIDI input from what the node
+    // before gives, and from the MIDI output on to the node after.
+    const EventPorts ports = find_event_ports(lv2.lilv.get(), plugin, n.lists);
+    const EventUrids urids = map_event_urids(*lv2.urid_table.map_feature());
+    if (ports.midi_input >= 0) {
+        n.midi_feed.emplace(std::vector<TimedMidiEvent>{}, std::vector<TransportPosition>{},
+                            settings.sample_rate, n.instances.instances.size(),
+                            settings.block_size, urids, true,
+                            given_midi_outputs * std::size_t{atom_body_capacity});
+        for (std::size_t m = 0; m < n.instances.instances.size(); ++m) {
+            lilv_instance_connect_port(
+                n.instances.instances[m],
+                n.lists.atom_inputs[static_cast<std::size_t>(ports.midi_input)],
+                n.midi_feed->buffer(m));
+        }
+        n.hooks.feeds.push_back(&*n.midi_feed);
+    }
+    if (ports.midi_output >= 0) {
+        n.hooks.urids = urids;
+        for (InstanceBuffers& own : n.buffers.instances) {
+            AtomBuffer& output = own.atom_outputs[static_cast<std::size_t>(ports.midi_output)];
+            n.hooks.given_outputs.push_back(
+                {output.data(), static_cast<uint32_t>(sizeof(LV2_Atom) + atom_body_capacity)});
+        }
+    }
+    if (ports.midi_input >= 0 || ports.midi_output >= 0) {
+        node.hooks.push_back(&n.hooks);
+    }
+    n.node = std::make_unique<PluginNode>(node);
     return std::unique_ptr<Node>(std::move(owned));
 }
 

@@ -62,6 +62,8 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
     if (prefetch && input.frames > 0) {
         fetch(0);
     }
+    // The events given with the chunk, handed out block by block.
+    std::size_t given = 0;
     for (std::size_t offset = 0; offset < input.frames; offset += s.block_size) {
         const std::size_t frames = std::min<std::size_t>(s.block_size, input.frames - offset);
         const std::size_t next = offset + s.block_size;
@@ -86,8 +88,14 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
             prepare_atom_output(atoms, plugin_.chunk_type);
         }
         const uint64_t start = positions_[m];
+        const std::size_t first_given = given;
+        while (given < input.events.size() && input.events[given].frame < start + s.block_size) {
+            ++given;
+        }
+        const std::span<const StreamEvent> block_events =
+            input.events.subspan(first_given, given - first_given);
         for (BlockHooks* hooks : plugin_.hooks) {
-            hooks->before_block(m, start, s.block_size);
+            hooks->before_block(m, start, s.block_size, block_events);
         }
         lilv_instance_run(instance, s.block_size);
         if (plugin_.workers != nullptr && (*plugin_.workers)[m] != nullptr) {
@@ -97,7 +105,7 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
             reset_atom_input(atoms, plugin_.sequence_type);
         }
         for (BlockHooks* hooks : plugin_.hooks) {
-            hooks->after_block(m, start, s.block_size);
+            hooks->after_block(m, start, s.block_size, output.events);
         }
         positions_[m] = start + s.block_size;
         if (ran_[m] == 0) {

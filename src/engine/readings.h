@@ -41,7 +41,8 @@ void record_block(void* recorder, std::size_t instance, uint32_t frames) noexcep
 class ReadingHooks final : public BlockHooks {
 public:
     explicit ReadingHooks(ReadingRecorder& recorder) : recorder_(recorder) {}
-    void after_block(std::size_t instance, uint64_t, uint32_t frames) noexcept override
+    void after_block(std::size_t instance, uint64_t, uint32_t frames,
+                     std::vector<StreamEvent>*) noexcept override
     {
         record_block(&recorder_, instance, frames);
     }

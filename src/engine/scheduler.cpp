@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -65,8 +66,9 @@ std::optional<Error> Scheduler::prepare()
     for (std::size_t n = 0; n <= lanes_.size(); ++n) {
         const std::size_t writers = n == 0 ? 1 : lanes_[n - 1].threads;
         const std::size_t readers = n < lanes_.size() ? lanes_[n].threads : 1;
+        const std::size_t parts = n == 0 ? 0 : lanes_[n - 1].node->parts();
         if (!rings_.emplace_back().allocate(depth, channels, chunk_frames_, writers, readers,
-                                            n == 0 && interleaved)) {
+                                            n == 0 && interleaved, parts)) {
             return Error{insufficient_memory_message};
         }
         if (n < lanes_.size()) {
@@ -291,9 +293,10 @@ bool Scheduler::node_step(std::size_t n, std::size_t thread, uint64_t k)
     const bool last = in->info.last;
     if (!last && k < lane.failed_at.load(std::memory_order_relaxed)) {
         const ChunkInput input{in->info.silent ? nullptr : in->samples, in_ring.stride(),
-                               in->info.frames, in_ring.step()};
-        const ChunkOutput output{out->samples, out_ring.stride()};
+                               in->info.frames, in_ring.step(), in->events};
         for (std::size_t p = thread; p < lane.node->parts(); p += lane.threads) {
+            // Each part gives its events into a list of its own.
+            const ChunkOutput output{out->samples, out_ring.stride(), 1, &out->part_events[p]};
             if (auto error = lane.node->run(p, input, output)) {
                 std::lock_guard lock(lane.failure_mutex);
                 const uint64_t failed_at = lane.failed_at.load(std::memory_order_relaxed);
@@ -319,7 +322,17 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
     NodeLane& lane = lanes_[n];
     out.info = in.info;
     out.info.silent = false; // the node's outputs are samples, whatever its input was
+    // The parts' events go on with the chunk, in frame order, part by part
+    // at one frame.
+    out.events.clear();
+    for (std::vector<StreamEvent>& given : out.part_events) {
+        std::move(given.begin(), given.end(), std::back_inserter(out.events));
+        given.clear();
+    }
+    std::stable_sort(out.events.begin(), out.events.end(),
+                     [](const StreamEvent& a, const StreamEvent& b) { return a.frame < b.frame; });
     if (out.info.last) {
+        out.events.clear();
         return;
     }
     {
@@ -328,6 +341,7 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
             out.info.last = true;
             out.info.frames = 0;
             out.info.error = lane.failure;
+            out.events.clear();
             return;
         }
     }

@@ -24,19 +24,30 @@ std::vector<TimedMidiEvent> deliverable_midi(std::span<const TimedMidiEvent> eve
 class EventFeed {
 public:
     // `events` and `positions` in time order; buffers hold the fullest block
-    // of `block_size` frames wherever a block starts.
+    // of `block_size` frames wherever a block starts, and `given_bytes` more
+    // for the events given by the plugin before in a chain (as many bytes
+    // as its MIDI outputs hold in one block), which the feed takes only
+    // when `takes_given`.
     EventFeed(std::vector<TimedMidiEvent> events, std::vector<TransportPosition> positions,
-              double rate, std::size_t instances, uint32_t block_size, const EventUrids& urids);
+              double rate, std::size_t instances, uint32_t block_size, const EventUrids& urids,
+              bool takes_given = false, std::size_t given_bytes = 0);
 
     // The buffer to connect the instance's port to; it never moves.
     void* buffer(std::size_t instance) { return lanes_[instance].words.data(); }
 
-    // Writes the sequence of the block of `frames` frames from `start`.
-    void write(std::size_t instance, uint64_t start, uint32_t frames) noexcept;
+    // Writes the sequence of the block of `frames` frames from `start`,
+    // with the events given for that block when the feed takes them.
+    void write(std::size_t instance, uint64_t start, uint32_t frames,
+               std::span<const StreamEvent> given = {}) noexcept;
+
+    // Delivers nothing at `frame` or later: the run ends there.
+    void end_at(uint64_t frame) { end_ = frame; }
 
     // The MIDI events that the instance has not received (those after the
     // last block it ran), and those that did not fit in a block.
     std::size_t undelivered(std::size_t instance) const;
+    // The MIDI events whose frame comes after `frame`.
+    std::size_t after(uint64_t frame) const;
     std::size_t left_out(std::size_t instance) const { return lanes_[instance].left_out; }
 
 private:
@@ -48,6 +59,8 @@ private:
     std::vector<TimedMidiEvent> events_;
     std::vector<TransportPosition> positions_;
     double rate_;
+    bool takes_given_ = false;
+    uint64_t end_ = UINT64_MAX;
     uint32_t capacity_ = 0;
     EventUrids urids_;
     std::vector<Lane> lanes_;

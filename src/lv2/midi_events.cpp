@@ -73,41 +73,62 @@ void forge_midi(LV2_Atom_Forge& forge, const EventUrids& urids, std::int64_t off
     lv2_atom_forge_write(&forge, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
+enum class ItemKind { position, event, given };
+
 // The next item of the source, in the order the sequence takes them.
 struct NextItem {
     std::int64_t frame = no_frame;
-    bool is_position = false;
+    ItemKind kind = ItemKind::position;
 };
 
 NextItem next_item(const EventSource& source, EventCursor cursor)
 {
     NextItem item;
     if (cursor.position < source.positions.size()) {
-        item = {source.positions[cursor.position].frame, true};
+        item = {source.positions[cursor.position].frame, ItemKind::position};
     }
     if (cursor.event < source.events.size()) {
         const std::int64_t frame = frame_of(source.events[cursor.event].seconds, source.rate);
         if (frame < item.frame) {
-            item = {frame, false};
+            item = {frame, ItemKind::event};
+        }
+    }
+    if (cursor.given < source.given.size()) {
+        const std::uint64_t given = source.given[cursor.given].frame;
+        const std::int64_t frame =
+            given >= static_cast<std::uint64_t>(no_frame) ? no_frame - 1
+                                                          : static_cast<std::int64_t>(given);
+        if (frame < item.frame) {
+            item = {frame, ItemKind::given};
         }
     }
     return item;
 }
 
+// The MIDI bytes of an event item.
+std::span<const std::uint8_t> item_midi(const EventSource& source, EventCursor cursor,
+                                        ItemKind kind)
+{
+    return kind == ItemKind::event ? std::span<const std::uint8_t>(source.events[cursor.event].bytes)
+                                   : std::span<const std::uint8_t>(source.given[cursor.given].bytes);
+}
+
 // The bytes an item takes in a sequence; 0 for an empty MIDI event, which is
 // never written.
-std::size_t item_bytes(const EventSource& source, EventCursor cursor, bool is_position)
+std::size_t item_bytes(const EventSource& source, EventCursor cursor, ItemKind kind)
 {
-    if (is_position) {
+    if (kind == ItemKind::position) {
         return position_event_bytes();
     }
-    const std::size_t size = source.events[cursor.event].bytes.size();
+    const std::size_t size = item_midi(source, cursor, kind).size();
     return size == 0 ? 0 : midi_event_bytes(size);
 }
 
-void advance(EventCursor& cursor, bool is_position)
+void advance(EventCursor& cursor, ItemKind kind)
 {
-    ++(is_position ? cursor.position : cursor.event);
+    ++(kind == ItemKind::position ? cursor.position
+       : kind == ItemKind::event  ? cursor.event
+                                  : cursor.given);
 }
 
 } // namespace
@@ -161,24 +182,24 @@ BlockEvents write_block_events(const EventSource& source, EventCursor cursor,
     }
     for (NextItem item = next_item(source, cursor); item.frame < block_end;
          item = next_item(source, cursor)) {
-        const std::size_t bytes = item_bytes(source, cursor, item.is_position);
+        const std::size_t bytes = item_bytes(source, cursor, item.kind);
         if (bytes == 0) {
-            advance(cursor, item.is_position);
+            advance(cursor, item.kind);
             continue;
         }
         if (!usable || bytes > forge.size - forge.offset) {
             ++result.left_out;
-            advance(cursor, item.is_position);
+            advance(cursor, item.kind);
             continue;
         }
         const std::int64_t offset = std::max<std::int64_t>(item.frame - block_start, 0);
-        if (item.is_position) {
+        if (item.kind == ItemKind::position) {
             forge_position(forge, urids, offset, source.positions[cursor.position]);
         } else {
-            forge_midi(forge, urids, offset, source.events[cursor.event].bytes);
+            forge_midi(forge, urids, offset, item_midi(source, cursor, item.kind));
         }
         ++result.written;
-        advance(cursor, item.is_position);
+        advance(cursor, item.kind);
     }
     if (usable) {
         lv2_atom_forge_pop(&forge, &sequence);
@@ -201,9 +222,9 @@ std::size_t sequence_capacity_needed(const EventSource& source, std::uint32_t fr
             block = item_block;
             filled = 0;
         }
-        filled += item_bytes(source, cursor, item.is_position);
+        filled += item_bytes(source, cursor, item.kind);
         fullest = std::max(fullest, filled);
-        advance(cursor, item.is_position);
+        advance(cursor, item.kind);
     }
     return sizeof(LV2_Atom_Sequence) + fullest;
 }
@@ -218,8 +239,13 @@ void reset_output_sequence(AtomRegion buffer, const EventUrids& urids)
     std::memcpy(buffer.data, &chunk, sizeof chunk);
 }
 
-void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_t frames,
-                       double rate, const EventUrids& urids, std::vector<TimedMidiEvent>& out)
+namespace {
+
+// Calls `take(frame in the block, bytes)` for each MIDI event of the output
+// sequence in `buffer`, as read_block_events reads them.
+template <class Take>
+void for_each_block_event(AtomRegion buffer, std::uint32_t frames, const EventUrids& urids,
+                          Take take)
 {
     if (buffer.data == nullptr || buffer.capacity < sizeof(LV2_Atom_Sequence)) {
         return;
@@ -242,12 +268,33 @@ void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_
             break;
         }
         if (event.body.type == urids.midi_MidiEvent && event.body.size > 0) {
-            const std::int64_t frame = block_start + std::clamp<std::int64_t>(event.time.frames, 0, last_frame);
-            out.push_back({static_cast<double>(frame) / rate,
-                           std::vector<std::uint8_t>(bytes + body, bytes + body + event.body.size)});
+            take(std::clamp<std::int64_t>(event.time.frames, 0, last_frame),
+                 std::span<const std::uint8_t>(bytes + body, event.body.size));
         }
         at = body + padded(event.body.size);
     }
+}
+
+} // namespace
+
+void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_t frames,
+                       double rate, const EventUrids& urids, std::vector<TimedMidiEvent>& out)
+{
+    for_each_block_event(buffer, frames, urids,
+                         [&](std::int64_t frame, std::span<const std::uint8_t> bytes) {
+                             out.push_back({static_cast<double>(block_start + frame) / rate,
+                                            std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+                         });
+}
+
+void read_block_events(AtomRegion buffer, std::uint64_t block_start, std::uint32_t frames,
+                       const EventUrids& urids, std::vector<StreamEvent>& out)
+{
+    for_each_block_event(buffer, frames, urids,
+                         [&](std::int64_t frame, std::span<const std::uint8_t> bytes) {
+                             out.push_back({block_start + static_cast<std::uint64_t>(frame),
+                                            std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+                         });
 }
 
 } // namespace tonbrix

@@ -5,6 +5,8 @@
 
 #include <lv2/urid/urid.h>
 
+#include <tonbrix/graph.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -45,17 +47,28 @@ struct AtomRegion {
 };
 
 // What an atom input receives over the run: MIDI events and transport
-// positions, each list in time order, placed at frames of `rate`.
+// positions, each list in time order, placed at frames of `rate`, and the
+// MIDI events that the plugin before it in a chain gave, at their frames.
 struct EventSource {
+    EventSource(std::span<const TimedMidiEvent> events_in = {},
+                std::span<const TransportPosition> positions_in = {}, double rate_in = 48000.0,
+                std::span<const StreamEvent> given_in = {})
+        : events(events_in), positions(positions_in), rate(rate_in), given(given_in)
+    {
+    }
+
     std::span<const TimedMidiEvent> events;
     std::span<const TransportPosition> positions;
     double rate = 48000.0;
+    std::span<const StreamEvent> given;
 };
 
-// How far the source has been handed out: the next event and position.
+// How far the source has been handed out: the next event, position and
+// given event.
 struct EventCursor {
     std::size_t event = 0;
     std::size_t position = 0;
+    std::size_t given = 0;
 };
 
 // What one block's sequence received.
@@ -73,9 +86,9 @@ std::size_t position_event_bytes();
 // Writes the atom input sequence of the block of `frames` frames from frame
 // `block_start`: the source's items from `cursor` on whose frame
 // (round(seconds × rate)) comes before the block's end, each at its frame
-// less `block_start` (an item from before the block at 0). A position comes
-// before the MIDI events of its frame; MIDI events of one frame keep their
-// order. Items that do not fit are left out and counted; a buffer smaller
+// less `block_start` (an item from before the block at 0). At one frame a
+// position comes first, then the MIDI events of the file, then those
+// given, each list in its order. Items that do not fit are left out and counted; a buffer smaller
 // than an empty sequence is left as it is and every item of the block counts
 // as left out.
 BlockEvents write_block_events(const EventSource& source, EventCursor cursor,
@@ -98,5 +111,10 @@ void reset_output_sequence(AtomRegion buffer, const EventUrids& urids);
 // nothing.
 void read_block_events(AtomRegion buffer, std::int64_t block_start, std::uint32_t frames,
                        double rate, const EventUrids& urids, std::vector<TimedMidiEvent>& out);
+
+// The same, at their frames of the stream (block_start + frame), for the
+// next plugin of a chain.
+void read_block_events(AtomRegion buffer, std::uint64_t block_start, std::uint32_t frames,
+                       const EventUrids& urids, std::vector<StreamEvent>& out);
 
 } // namespace tonbrix

@@ -94,7 +94,10 @@ bool restore_parameter_state(LilvInstance* instance, ParameterState& state,
     }
     const LV2_State_Status status = interface->restore(
         lilv_instance_get_handle(instance), retrieve_parameter, &state, 0, features);
-    return status == LV2_STATE_SUCCESS;
+    // A state of only the --set values lacks the plugin's other properties;
+    // a plugin that takes what it finds and reports the others missing
+    // (as eg-params does) has taken the values.
+    return status == LV2_STATE_SUCCESS || status == LV2_STATE_ERR_NO_PROPERTY;
 }
 
 } // namespace tonbrix

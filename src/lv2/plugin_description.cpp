@@ -202,18 +202,48 @@ std::vector<PresetDescription> describe_presets(const World::Impl& world, const 
     return presets;
 }
 
+namespace {
+
+// The plugin's name, class and whether it is an instrument.
+PluginSummary summarize(const LilvPlugin* plugin, const UriNodes& nodes,
+                        const DescriptionNodes& more)
+{
+    PluginSummary s;
+    s.uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+    // Asked directly: lilv_plugin_get_name warns when a plugin has no name.
+    NodesPtr names(lilv_plugin_get_value(plugin, more.doap_name.get()));
+    s.name = names ? node_text(lilv_nodes_get_first(names.get())) : std::string();
+    s.class_label = node_text(lilv_plugin_class_get_label(lilv_plugin_get_class(plugin)));
+    s.class_uri = node_text(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin)));
+    bool midi_input = false;
+    bool audio_input = false;
+    const uint32_t count = lilv_plugin_get_num_ports(plugin);
+    for (uint32_t i = 0; i < count; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, i);
+        if (!lilv_port_is_a(plugin, port, nodes.input_port.get())) {
+            continue;
+        }
+        audio_input = audio_input || lilv_port_is_a(plugin, port, nodes.audio_port.get());
+        midi_input = midi_input || (lilv_port_is_a(plugin, port, nodes.atom_port.get()) &&
+                                    lilv_port_supports_event(plugin, port, more.midi_event.get()));
+    }
+    s.instrument = midi_input && !audio_input;
+    return s;
+}
+
+} // namespace
+
 PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* plugin)
 {
     LilvWorld* lilv = world.lilv.get();
     const DescriptionNodes more(lilv);
     PluginDescription d;
-    d.uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
-    // Asked directly: lilv_plugin_get_name warns when a plugin has no name.
-    NodePtr doap_name(lilv_new_uri(lilv, "http://usefulinc.com/ns/doap#name"));
-    NodesPtr names(lilv_plugin_get_value(plugin, doap_name.get()));
-    d.name = names ? node_text(lilv_nodes_get_first(names.get())) : std::string();
-    d.class_label = node_text(lilv_plugin_class_get_label(lilv_plugin_get_class(plugin)));
-    d.class_uri = node_text(lilv_plugin_class_get_uri(lilv_plugin_get_class(plugin)));
+    PluginSummary summary = summarize(plugin, world.nodes, more);
+    d.uri = std::move(summary.uri);
+    d.name = std::move(summary.name);
+    d.class_label = std::move(summary.class_label);
+    d.class_uri = std::move(summary.class_uri);
+    d.instrument = summary.instrument;
     NodePtr project(lilv_plugin_get_project(plugin));
     if (project) {
         // The project's data may sit in files of its own.
@@ -261,16 +291,17 @@ PluginDescription describe_plugin(const World::Impl& world, const LilvPlugin* pl
             }
         }
     }
-    bool midi_input = false;
-    bool audio_input = false;
-    for (const PortDescription& port : d.ports) {
-        if (port.direction == PortDirection::input) {
-            midi_input = midi_input || port.carries_midi;
-            audio_input = audio_input || port.type == PortType::audio;
-        }
-    }
-    d.instrument = midi_input && !audio_input;
     return d;
+}
+
+std::vector<PluginSummary> World::plugin_summaries() const
+{
+    const DescriptionNodes more(impl_->lilv.get());
+    std::vector<PluginSummary> summaries;
+    LILV_FOREACH (plugins, it, impl_->plugins) {
+        summaries.push_back(summarize(lilv_plugins_get(impl_->plugins, it), impl_->nodes, more));
+    }
+    return summaries;
 }
 
 Result<PluginDescription> World::describe(std::string_view uri) const

@@ -13,16 +13,24 @@ std::vector<uint32_t> sample_rate_ports(const LilvPlugin* plugin, const LilvNode
     return ports;
 }
 
+bool default_is_fraction(float value, float minimum, float maximum)
+{
+    return !(value < minimum) && !(value > maximum);
+}
+
 void scale_to_sample_rate(const std::vector<uint32_t>& ports, double rate,
                           std::vector<float>& minimums, std::vector<float>& maximums,
                           std::vector<float>& start_values)
 {
+    auto scale = [rate](float& value) { value = static_cast<float>(static_cast<double>(value) * rate); };
     for (const uint32_t p : ports) {
-        for (std::vector<float>* table : {&minimums, &maximums, &start_values}) {
-            if (p < table->size()) {
-                float& value = (*table)[p];
-                value = static_cast<float>(static_cast<double>(value) * rate);
-            }
+        if (p >= minimums.size() || p >= maximums.size() || p >= start_values.size()) {
+            continue;
         }
+        if (default_is_fraction(start_values[p], minimums[p], maximums[p])) {
+            scale(start_values[p]);
+        }
+        scale(minimums[p]);
+        scale(maximums[p]);
     }
 }

@@ -17,16 +17,6 @@ uint32_t audio_ports(const LilvPlugin* plugin, const UriNodes& nodes, const Lilv
     return lilv_plugin_get_num_ports_of_class(plugin, nodes.audio_port.get(), direction, nullptr);
 }
 
-// "'Name' (URI)", for messages about the plugin.
-std::string plugin_title(const LilvPlugin* plugin)
-{
-    const std::string uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
-    LilvNode* name = lilv_plugin_get_name(plugin);
-    const std::string text = name != nullptr ? lilv_node_as_string(name) : uri;
-    lilv_node_free(name);
-    return "'" + text + "' (" + uri + ")";
-}
-
 bool contains(const std::vector<uint32_t>& indices, uint32_t index)
 {
     for (uint32_t i : indices) {
@@ -85,6 +75,24 @@ std::string automation_text(const Automation& automation)
 
 } // namespace
 
+std::string plugin_title(const LilvPlugin* plugin)
+{
+    const std::string uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+    LilvNode* name = lilv_plugin_get_name(plugin);
+    const std::string text = name != nullptr ? lilv_node_as_string(name) : uri;
+    lilv_node_free(name);
+    return "'" + text + "' (" + uri + ")";
+}
+
+Result<EventPorts> plugin_event_ports(World::Impl& world, const LilvPlugin* plugin)
+{
+    PortIndexLists lists;
+    if (Status scanned = scan_ports(plugin, world.nodes, lists); !scanned) {
+        return scanned.error();
+    }
+    return find_event_ports(world.lilv.get(), plugin, lists);
+}
+
 bool files_may_be_left_out(const LilvPlugin* plugin, const UriNodes& nodes, bool midi_out,
                            bool has_input, bool has_output)
 {
@@ -113,23 +121,39 @@ bool takes_midi_output(const PluginStep& step)
     return !step.midi_out_file.empty() || step.midi_out != nullptr;
 }
 
+bool saves_presets(const RunSettings& settings)
+{
+    return std::any_of(settings.plugins.begin(), settings.plugins.end(),
+                       [](const PluginStep& step) { return step.save_preset.has_value(); });
+}
+
 Result<EventPlan> plan_events(const PluginStep& step, const RunSettings& settings,
                               World::Impl& world, const LilvPlugin* plugin, bool has_input,
-                              bool has_output)
+                              bool has_output, const ChainPlace& place)
 {
     const bool has_midi = !step.midi_file.empty() || step.midi.has_value();
+    const bool saves_preset = saves_presets(settings);
     const bool has_midi_out = takes_midi_output(step);
     EventPlan plan;
     plan.reads_input = has_input;
     plan.writes_audio = has_output;
+    plan.midi_from_chain = place.midi_from_chain;
+    plan.midi_to_chain = place.midi_to_chain;
     plan.audio_inputs = audio_ports(plugin, world.nodes, world.nodes.input_port.get());
     plan.audio_outputs = audio_ports(plugin, world.nodes, world.nodes.output_port.get());
-    if (plan.audio_outputs == 0 && has_output) {
+    if (plan.audio_outputs == 0 && place.feeds_next && !place.midi_to_chain) {
+        return Error{"Error: the plugin " + plugin_title(plugin) +
+                     " has no audio outputs and no MIDI output that the next plugin takes, so "
+                     "it has nothing to pass on; only the last plugin of a chain may end it "
+                     "(with --midi-out=FILE or --report).\n"};
+    }
+    if (plan.audio_outputs == 0 && has_output && !place.feeds_next) {
         return Error{"Error: the plugin " + plugin_title(plugin) +
                      " has no audio outputs, so -o has nothing to write; use --midi-out=FILE "
                      "for its MIDI or --report for its readings.\n"};
     }
-    if (plan.audio_outputs == 0 && !has_midi_out && !settings.readings) {
+    if (plan.audio_outputs == 0 && !has_midi_out && !settings.readings && !place.midi_to_chain &&
+        !saves_preset) {
         return Error{"Error: the run would write nothing: the plugin " + plugin_title(plugin) +
                      " has no audio outputs; give --midi-out=FILE or --report.\n"};
     }
@@ -141,7 +165,8 @@ Result<EventPlan> plan_events(const PluginStep& step, const RunSettings& setting
         return Error{"Error: invalid --rate value '0': expected a sample rate of 1 Hz or "
                      "more.\n"};
     }
-    if (!has_input && !has_midi && !settings.tail_seconds) {
+    if (!has_input && !has_midi && !place.midi_elsewhere && !settings.tail_seconds &&
+        !saves_preset) {
         return Error{"Error: without -i the length of the run comes from --midi and --tail; "
                      "give at least one of them (e.g. --tail=4).\n"};
     }
@@ -204,8 +229,8 @@ uint64_t midi_frames(const EventPlan& plan, int rate)
     if (!plan.midi->events.empty()) {
         end = std::max(end, plan.midi->events.back().seconds);
     }
-    // One frame more than the last event's, so that it falls inside the run.
-    return static_cast<uint64_t>(std::max<int64_t>(frame_of(end, rate), 0)) + 1;
+    // A render of 0 to T holds round(T × rate) frames; an event at T is outside.
+    return static_cast<uint64_t>(std::max<int64_t>(frame_of(end, rate), 0));
 }
 
 } // namespace tonbrix

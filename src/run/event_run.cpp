@@ -22,16 +22,21 @@ Status EventRun::open_midi_output(const PluginStep& step, RunObserver& observer)
 }
 
 void EventRun::start(const EventPlan& plan, const PluginStep& step, World::Impl& world,
-                       const PortIndexLists& lists, RunBuffers& buffers,
-                       const std::vector<LilvInstance*>& instances, uint32_t block_size,
-                       double rate)
+                     const PortIndexLists& lists, RunBuffers& buffers,
+                     const std::vector<LilvInstance*>& instances, uint32_t block_size,
+                     double rate, std::size_t given_instances)
 {
     rate_ = rate;
     midi_name_ = step.midi_file.empty() ? std::string("the events in memory")
                                          : "'" + step.midi_file + "'";
     const EventUrids urids = map_event_urids(*world.urid_table.map_feature());
     const std::size_t count = instances.size();
-    const int32_t midi_port = plan.midi ? plan.ports.midi_input : -1;
+    const int32_t midi_port =
+        plan.midi || plan.midi_from_chain ? plan.ports.midi_input : -1;
+    // Room for what the plugin before writes into its MIDI outputs in a block.
+    const bool takes_given = plan.midi_from_chain;
+    const std::size_t given_bytes =
+        takes_given ? given_instances * std::size_t{atom_body_capacity} : 0;
     const int32_t transport_port = plan.ports.transport_input;
     std::vector<TimedMidiEvent> events =
         plan.midi ? deliverable_midi(plan.midi->events) : std::vector<TimedMidiEvent>{};
@@ -52,12 +57,12 @@ void EventRun::start(const EventPlan& plan, const PluginStep& step, World::Impl&
     };
     if (midi_port >= 0 && midi_port == transport_port) {
         connect(midi_feed_.emplace(std::move(events), std::move(positions), rate, count,
-                                   block_size, urids),
+                                   block_size, urids, takes_given, given_bytes),
                 midi_port);
     } else {
         if (midi_port >= 0) {
             connect(midi_feed_.emplace(std::move(events), std::vector<TransportPosition>{}, rate,
-                                       count, block_size, urids),
+                                       count, block_size, urids, takes_given, given_bytes),
                     midi_port);
         }
         if (transport_port >= 0) {
@@ -84,7 +89,26 @@ void EventRun::start(const EventPlan& plan, const PluginStep& step, World::Impl&
         capture_.emplace(std::move(outputs), rate, urids);
         hooks_.capture = &*capture_;
     }
-    used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr;
+    if (plan.midi_to_chain) {
+        hooks_.urids = urids;
+        for (std::size_t m = 0; m < count; ++m) {
+            AtomBuffer& output =
+                buffers.instances[m].atom_outputs[static_cast<std::size_t>(plan.ports.midi_output)];
+            hooks_.given_outputs.push_back(
+                {output.data(), static_cast<uint32_t>(sizeof(LV2_Atom) + atom_body_capacity)});
+        }
+    }
+    used_ = !hooks_.feeds.empty() || hooks_.automation != nullptr || hooks_.capture != nullptr ||
+            !hooks_.given_outputs.empty();
+}
+
+void EventRun::end_at(uint64_t frame)
+{
+    for (std::optional<EventFeed>* feed : {&midi_feed_, &transport_feed_}) {
+        if (feed->has_value()) {
+            (*feed)->end_at(frame);
+        }
+    }
 }
 
 void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
@@ -92,7 +116,9 @@ void EventRun::report_leftovers(uint64_t frames, EventSink& events) const
     if (!midi_feed_) {
         return;
     }
-    const std::size_t left = midi_feed_->undelivered(0);
+    // An event at the run's last frame + 1 lies at its end: outside, but
+    // not after it (the note-offs at the end of a MIDI file).
+    const std::size_t left = midi_feed_->after(frames);
     if (left > 0) {
         events.report(EventKind::warning,
                       "WARNING: " + std::to_string(left) + " MIDI event" +
@@ -115,7 +141,11 @@ Status EventRun::write_midi_output(uint64_t frames, const std::vector<double>& l
     if (capture_->overflowed()) {
         return Error{insufficient_memory_message};
     }
+    // The output ends where the run ends: what came at its end or later is outside.
     std::vector<TimedMidiEvent> events = capture_->events();
+    std::erase_if(events, [&](const TimedMidiEvent& event) {
+        return frame_of(event.seconds, rate_) >= static_cast<std::int64_t>(frames);
+    });
     const double length = static_cast<double>(frames) / rate_;
     Status written;
     if (midi_output_) {

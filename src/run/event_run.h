@@ -23,9 +23,20 @@ public:
 
     // Makes the feeds and the capture for the instances, which have taken
     // their --set values, and connects their ports to the feeds' buffers.
+    // `given_instances`: the instances of the plugin before whose MIDI the
+    // plugin takes in a chain.
     void start(const EventPlan& plan, const PluginStep& step, World::Impl& world,
-                 const PortIndexLists& lists, RunBuffers& buffers,
-                 const std::vector<LilvInstance*>& instances, uint32_t block_size, double rate);
+               const PortIndexLists& lists, RunBuffers& buffers,
+               const std::vector<LilvInstance*>& instances, uint32_t block_size, double rate,
+               std::size_t given_instances = 0);
+
+    // True when the MIDI given to the plugin after could not all be kept
+    // in memory.
+    bool gives_overflowed() const { return hooks_.overflowed.load(); }
+
+    // Plays nothing at `frame` or later: the end of a run whose length is
+    // known before it starts.
+    void end_at(uint64_t frame);
 
     // The hooks the plugin node calls; null when the run has no events.
     BlockHooks* hooks() { return used_ ? &hooks_ : nullptr; }

@@ -1,20 +1,25 @@
 #pragma once
 
 #include "lv2/instances.h"
+#include "lv2/preset_save.h"
 #include "run/event_plan.h"
 
 #include <tonbrix/run.h>
 #include <tonbrix/world.h>
 
+#include <optional>
+
 namespace tonbrix {
 
 // One plugin of a run: its step of the chain, the plugin, the states its
-// instances restore and the events it plays.
+// instances restore and the events it plays, and where its preset goes
+// when it saves one.
 struct PluginSetup {
     const PluginStep* step = nullptr;
     const LilvPlugin* plugin = nullptr;
     InstanceStates states;
     EventPlan plan;
+    std::optional<PresetTarget> preset_target;
 };
 
 // Takes what a plugin's instances will restore before any file is opened:

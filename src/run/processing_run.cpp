@@ -2,7 +2,10 @@
 
 #include "base/buffers.h"
 #include "run/event_run.h"
+#include "run/master_steps.h"
 #include "run/option_items.h"
+#include "run/preset_saving.h"
+#include "run/range_warnings.h"
 #include "engine/discard_sink.h"
 #include "engine/plugin_node.h"
 #include "engine/silent_source.h"
@@ -151,6 +154,32 @@ SettleRun instances_run(const BlockShape& shape, RunBuffers& buffers, const Inst
     return run;
 }
 
+// Runs the instances on silence until they are done with what they were
+// given (`what`, for the messages): no work scheduled and no control output
+// changing for a few blocks. The message when the plugin logs an error or a
+// warning on the way, or is still busy after the longest wait.
+Status settle_on_silence(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                         World::Impl& lv2, double rate, const std::string& what,
+                         const std::atomic<int>* stop)
+{
+    constexpr int longest_seconds = 10;
+    SettleRun run = instances_run(shape, buffers, instances, lv2);
+    run.stop = stop;
+    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
+                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
+    switch (settle_parameters(run)) {
+    case SettleResult::settled:
+    case SettleResult::stopped: // the render ends the run as interrupted
+        return {};
+    case SettleResult::plugin_error:
+        return Error{"Error: the plugin reported an error while taking " + what + ".\n"};
+    case SettleResult::unfinished:
+        return Error{"Error: the plugin did not finish taking " + what + ": still busy after " +
+                     std::to_string(longest_seconds) + " seconds of silence.\n"};
+    }
+    return {};
+}
+
 // Gives the instances the --set values that their restore left, as
 // patch:Set messages, and runs them on silence until they have taken every
 // value. The message when a value cannot reach the plugin, the plugin logs
@@ -176,22 +205,17 @@ Status take_parameter_values(const ParameterPlan& plan, const BlockShape& shape,
     if (!queued) {
         return queued;
     }
-    constexpr int longest_seconds = 10;
-    SettleRun run = instances_run(shape, buffers, instances, lv2);
-    run.stop = stop;
-    run.longest_frames = std::max<uint64_t>(static_cast<uint64_t>(longest_seconds * rate),
-                                            uint64_t{shape.block_size} * (settle_quiet_blocks + 1));
-    switch (settle_parameters(run)) {
-    case SettleResult::settled:
-    case SettleResult::stopped: // the render ends the run as interrupted
-        return {};
-    case SettleResult::plugin_error:
-        return Error{setting_error_message};
-    case SettleResult::unfinished:
-        return Error{"Error: the plugin did not finish taking the --set values: still busy "
-                     "after " + std::to_string(longest_seconds) + " seconds of silence.\n"};
-    }
-    return {};
+    return settle_on_silence(shape, buffers, instances, lv2, rate, "the --set values", stop);
+}
+
+// Runs instances with a worker on silence after a preset was restored, until
+// the files it named that they load in the background are in use, as the
+// --set values are. The message when the plugin logs an error or a warning
+// on the way, or is still busy after the longest wait.
+Status settle_preset(const BlockShape& shape, RunBuffers& buffers, const InstanceSet& instances,
+                     World::Impl& lv2, double rate, const std::atomic<int>* stop)
+{
+    return settle_on_silence(shape, buffers, instances, lv2, rate, "the preset", stop);
 }
 
 // When the audio goes to standard output (raw floats, or a sound file that
@@ -220,6 +244,28 @@ struct RunFiles {
     SoundFile input{input_close_error};
     SoundFile output{output_close_error};
     int output_format = 0; // the libsndfile format written
+    RunRates rates; // the input's, the plugins' (info's, once settled) and the output's
+    SF_INFO input_info{}; // the input's own, before the plugins' rate settled `info`
+
+    // Settles the rates: the plugins run at theirs, so `info` takes that
+    // rate and the length the input has at it.
+    Status settle_rates(const RunSettings& options, bool reads_input)
+    {
+        if (!reads_input && options.plugin_rate > 0) {
+            return Error{"Error: --plugin-rate converts the input; without one, -r sets the "
+                         "plugins' rate.\n"};
+        }
+        input_info = info;
+        rates = run_rates(options, info.samplerate);
+        if (rates.plugins != rates.input) {
+            if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
+                info.frames = static_cast<sf_count_t>(converted_frames(
+                    static_cast<uint64_t>(info.frames), rates.input, rates.plugins));
+            }
+            info.samplerate = rates.plugins;
+        }
+        return {};
+    }
 
     RunFiles() = default;
     RunFiles(const RunFiles&) = delete;
@@ -254,10 +300,13 @@ struct RunFiles {
     // file: -r (else 48000 Hz), the MIDI file's length, and the type the
     // output's name says (else WAV) in 32-bit floats where the type holds
     // them, else its natural encoding, unless --output-format says more.
-    Status settle_without_input(const RunSettings& options, const EventPlan& plan)
+    // The silence has `channels` channels: the audio inputs of the first
+    // plugin (which has some only in a run that saves a preset).
+    Status settle_without_input(const RunSettings& options, const EventPlan& plan,
+                                uint32_t channels)
     {
         info.samplerate = options.sample_rate > 0 ? options.sample_rate : default_instrument_rate;
-        info.channels = 0;
+        info.channels = static_cast<int>(channels);
         info.seekable = 1;
         info.frames = static_cast<sf_count_t>(midi_frames(plan, info.samplerate));
         return settle_output_format(options);
@@ -300,7 +349,17 @@ struct RunFiles {
     Status open_output(const RunSettings& options, std::size_t channels, uint64_t tail,
                        EventSink& events, RunObserver& observer)
     {
-        if (Status fit = fit_output_to_length(info, tail, channels, events, settings); !fit) {
+        // The output has its own rate and the length it has at that rate.
+        SF_INFO shaped = info;
+        if (rates.output != info.samplerate) {
+            if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
+                shaped.frames = static_cast<sf_count_t>(converted_frames(
+                    static_cast<uint64_t>(info.frames), info.samplerate, rates.output));
+            }
+            shaped.samplerate = rates.output;
+            tail = converted_frames(tail, info.samplerate, rates.output);
+        }
+        if (Status fit = fit_output_to_length(shaped, tail, channels, events, settings); !fit) {
             return fit;
         }
         output_format = settings.format != 0 ? settings.format : info.format;
@@ -311,7 +370,7 @@ struct RunFiles {
         }
         // The audio descriptor is the output's from here on, open or not.
         const Status opened =
-            open_output_file(settings, info, static_cast<int>(channels), output);
+            open_output_file(settings, shaped, static_cast<int>(channels), output);
         settings.output_fd = -1;
         if (!opened) {
             return opened;
@@ -426,6 +485,7 @@ struct PluginRun {
                 static_cast<void>(set_input_values(step, shape.block_size));
             }
         };
+        const bool preset_restored = states.preset != nullptr;
         if (Status created =
                 create_instances(world, plugin, settings, states, connect, ranges, instances);
             !created) {
@@ -434,8 +494,15 @@ struct PluginRun {
         if (Status values = set_input_values(step, shape.block_size); !values) {
             return values;
         }
-        return take_parameter_values(states.parameters, shape, buffers, instances, lists, world,
-                                     sample_rate, stop);
+        Status taken = take_parameter_values(states.parameters, shape, buffers, instances, lists,
+                                             world, sample_rate, stop);
+        // A plugin with a worker may still be loading what the preset named;
+        // the --set values' settling waits for that too.
+        if (!taken || !preset_restored || !states.parameters.values.empty() ||
+            instances.workers.empty()) {
+            return taken;
+        }
+        return settle_preset(shape, buffers, instances, world, sample_rate, stop);
     }
 
     // The instances with their buffers, as the settling and the reset
@@ -648,8 +715,11 @@ struct FileRender {
     std::unique_ptr<Source> own_source;
     const FileSource* file_source = nullptr; // the source when it reads the input file
     std::unique_ptr<Sink> own_sink;
-    Source* source = nullptr;
-    Sink* sink = nullptr;
+    Source* source = nullptr; // the input, before the stages
+    Sink* sink = nullptr;     // the output, after the stages
+    MasterStages stages;      // around the source and the sink, as the settings ask
+    Source* run_source = nullptr;
+    Sink* run_sink = nullptr;
     Graph graph;
     RenderOptions options;
     RenderCallbacks callbacks;
@@ -665,8 +735,8 @@ struct FileRender {
             file_source = reader.get();
             own_source = std::move(reader);
         } else {
-            own_source =
-                std::make_unique<SilentSource>(0, static_cast<uint64_t>(files.info.frames));
+            own_source = std::make_unique<SilentSource>(
+                static_cast<uint32_t>(files.info.channels), static_cast<uint64_t>(files.info.frames));
         }
         if (source == nullptr) {
             source = own_source.get();
@@ -681,6 +751,12 @@ struct FileRender {
         if (sink == nullptr) {
             sink = own_sink.get();
         }
+        run_source = &stages.source(*source, files.rates);
+        const bool writes = settings.sink != nullptr || files.output.handle != nullptr ||
+                            files.output.segmented_flac;
+        run_sink = writes ? &stages.sink(*sink, settings, files.rates, files.output_format,
+                                         spill_folder_of(settings.output_file), events)
+                          : sink;
         bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
@@ -751,6 +827,42 @@ bool take_readings(const RunSettings& settings, const RunPlugins& plugins,
         taken.push_back(std::move(readings));
     }
     return true;
+}
+
+// True for a run that only saves presets: it reads no input and writes no
+// output, MIDI output or readings.
+bool saves_only(const RunSettings& settings, const std::vector<PluginSetup>& plugins)
+{
+    if (!saves_presets(settings) || plugins.front().plan.reads_input ||
+        plugins.back().plan.writes_audio || settings.readings) {
+        return false;
+    }
+    return std::none_of(plugins.begin(), plugins.end(), [](const PluginSetup& setup) {
+        return takes_midi_output(*setup.step) || !setup.step->midi_file.empty() ||
+               setup.step->midi.has_value();
+    });
+}
+
+// Tells what the loudness normalisation could not do as asked: a gain held
+// down by the true-peak ceiling, or silence left as it was.
+void report_loudness(const RunSettings& settings, const LoudnessGain& gain, EventSink& events)
+{
+    if (!settings.loudness_lufs) {
+        return;
+    }
+    char text[256];
+    if (gain.silent) {
+        events.report(EventKind::warning,
+                      "WARNING: The output is silence to the loudness measurement (below its "
+                      "absolute gate); it was written without normalisation.\n");
+    } else if (gain.limited) {
+        std::snprintf(text, sizeof text,
+                      "Note: The true-peak ceiling of %.1f dBTP holds the gain to %.2f dB; the "
+                      "output's loudness is %.2f LUFS (target %.2f).\n",
+                      settings.true_peak_dbtp, gain.gain_db, gain.reached.integrated_lufs,
+                      *settings.loudness_lufs);
+        events.report(EventKind::note, text);
+    }
 }
 
 // The latency each instance of a plugin reported, which compensation takes
@@ -827,13 +939,26 @@ RunResult run_processing(World& world, const RunSettings& settings,
     files.settings.rate = settings.sample_rate;
     files.settings.channels = settings.channels;
     files.settings.segmented_flac = jobs > 1 && settings.sink == nullptr;
-    const Status opened = settings.source != nullptr ? files.settle_source(settings)
-                          : first_plan.reads_input   ? files.open_input(settings)
-                                                     : files.settle_without_input(settings, first_plan);
+    // Without an input the MIDI file sets the length, whichever plugin plays it.
+    const EventPlan* midi_plan = &first_plan;
+    for (const PluginSetup& setup : plugins) {
+        if (setup.plan.midi) {
+            midi_plan = &setup.plan;
+            break;
+        }
+    }
+    const Status opened =
+        settings.source != nullptr ? files.settle_source(settings)
+        : first_plan.reads_input
+            ? files.open_input(settings)
+            : files.settle_without_input(settings, *midi_plan, first_plan.audio_inputs);
     if (!errors.check(opened)) {
         return result;
     }
-    result.sample_rate = files.info.samplerate;
+    if (!errors.check(files.settle_rates(settings, first_plan.reads_input))) {
+        return result;
+    }
+    result.sample_rate = files.rates.output;
     // A single plugin takes over the instances an earlier run left when
     // they were made for the same key; other instances are freed first.
     const bool keeping =
@@ -858,8 +983,11 @@ RunResult run_processing(World& world, const RunSettings& settings,
         if (!errors.check(part.event_run.open_midi_output(*part.setup.step, observer), k)) {
             return result;
         }
-        // Without an input there are no channels to route: one instance plays.
-        const bool routed = k > 0 || first_plan.reads_input;
+        // Without an input, or after a plugin that gives only MIDI, there are
+        // no channels to route: one instance plays. A run that only saves
+        // presets says nothing about its routing.
+        const bool routed =
+            (k > 0 ? channels > 0 : first_plan.reads_input) && !saves_only(settings, plugins);
         NoEvents no_routing_notes;
         if (!errors.check(part.run.route(lv2, *part.setup.step, settings.block_size,
                                          static_cast<uint32_t>(channels),
@@ -867,7 +995,7 @@ RunResult run_processing(World& world, const RunSettings& settings,
                           k)) {
             return result;
         }
-        if (!routed) {
+        if (!routed && !saves_only(settings, plugins)) {
             part.events.report(EventKind::note, "Note: Running 1 instances of the plugin.\n");
         }
         if (!part.run.output_channels(channels)) {
@@ -892,8 +1020,25 @@ RunResult run_processing(World& world, const RunSettings& settings,
         if (!errors.check(started, k)) {
             return result;
         }
+        if (const std::string warnings =
+                range_warnings(*part.setup.step, part.setup.plan, run.plugin, run.lists,
+                               run.ranges);
+            !warnings.empty()) {
+            part.events.report(EventKind::warning, warnings);
+        }
+        // What the plugin before gives comes from each of its instances.
+        const std::size_t given_instances =
+            part.setup.plan.midi_from_chain && k > 0 ? chain[k - 1]->run.shape.instances : 0;
         part.event_run.start(part.setup.plan, *part.setup.step, lv2, run.lists, run.buffers,
-                             run.instances.instances, run.shape.block_size, rate);
+                             run.instances.instances, run.shape.block_size, rate,
+                             given_instances);
+        // A run without an input ends at a frame known now: an event there
+        // or later is outside it, whatever the block size. With latency
+        // compensation the output reaches later frames of the plugins.
+        if (!first_plan.reads_input && settings.source == nullptr &&
+            !settings.compensate_latency) {
+            part.event_run.end_at(static_cast<uint64_t>(files.info.frames) + tail);
+        }
         if (settings.reading_period_seconds > 0.0) {
             start_readings(part.recorder, settings.reading_period_seconds * files.info.samplerate,
                            run.buffers, run.instances.instances.size());
@@ -903,9 +1048,10 @@ RunResult run_processing(World& world, const RunSettings& settings,
     FileRender render_files(settings, jobs, lv2, files, chain, events, observer);
     observer.render_starting(expected_frames(files.info, render_files.options.tail_frames),
                              files.info.samplerate);
-    const RenderResult rendered = render(*render_files.source, render_files.graph,
-                                         *render_files.sink, render_files.options,
+    const RenderResult rendered = render(*render_files.run_source, render_files.graph,
+                                         *render_files.run_sink, render_files.options,
                                          render_files.callbacks);
+    const std::optional<LoudnessGain> loudness = render_files.stages.loudness();
     if (rendered.error) {
         errors.check(*rendered.error);
     }
@@ -917,6 +1063,34 @@ RunResult run_processing(World& world, const RunSettings& settings,
             destroy_instances(part->run.instances);
         }
     };
+    // The presets are written after the last block and before the output is
+    // kept: a save that fails fails the run. They are put in place last.
+    std::vector<std::unique_ptr<PresetBundle>> presets(chain.size());
+    for (std::size_t k = 0; k < chain.size() && finished; ++k) {
+        RunPlugin& part = *chain[k];
+        if (!part.setup.preset_target) {
+            continue;
+        }
+        Result<std::unique_ptr<PresetBundle>> saved =
+            save_plugin_preset(lv2, part.setup, part.run.instances, part.run.lists,
+                               part.run.buffers.control_inputs);
+        if (!saved) {
+            errors.check(saved.error(), k);
+            destroy_all();
+            static_cast<void>(close_output_file(files.output, false));
+            static_cast<void>(close_input_file(files.input));
+            return result;
+        }
+        presets[k] = std::move(saved.value());
+    }
+    // The output's loudness, for the readings or alone when asked for.
+    if (finished && loudness) {
+        report_loudness(settings, *loudness, events);
+        if (settings.measure_loudness || settings.readings) {
+            result.loudness = loudness->reached;
+            observer.loudness_measured(*result.loudness);
+        }
+    }
     if (settings.readings && finished) {
         if (!take_readings(settings, chain, rendered.frames_written, result.readings)) {
             errors.check(Error{insufficient_memory_message});
@@ -957,7 +1131,7 @@ RunResult run_processing(World& world, const RunSettings& settings,
         }
         if (render_files.file_source != nullptr && !settings.raw) {
             const uint64_t read = render_files.file_source->frames_read();
-            const uint64_t promised = promised_frames(files.input.handle, files.info);
+            const uint64_t promised = promised_frames(files.input.handle, files.input_info);
             if (read < promised) {
                 events.report(EventKind::warning,
                               "WARNING: The input file ended after " + std::to_string(read) +
@@ -972,12 +1146,29 @@ RunResult run_processing(World& world, const RunSettings& settings,
             part->event_run.report_leftovers(rendered.frames_written, part->events);
         }
     }
+    if (finished && std::any_of(chain.begin(), chain.end(), [](const auto& part) {
+            return part->event_run.gives_overflowed();
+        })) {
+        errors.check(Error{insufficient_memory_message});
+        static_cast<void>(close_output_file(files.output, false));
+        static_cast<void>(close_input_file(files.input));
+        return result;
+    }
     bool output_closed = errors.check(close_output_file(files.output, finished));
     for (std::size_t k = 0; k < chain.size() && finished; ++k) {
         output_closed = output_closed &&
                         errors.check(chain[k]->event_run.write_midi_output(
                                          rendered.frames_written, latencies[k]),
                                      k);
+    }
+    for (std::size_t k = 0; k < chain.size() && output_closed; ++k) {
+        if (presets[k]) {
+            output_closed = errors.check(presets[k]->commit(), k);
+            if (output_closed) {
+                chain[k]->events.report(EventKind::note,
+                                        saved_preset_note(*chain[k]->setup.step, *presets[k]));
+            }
+        }
     }
     static_cast<void>(errors.check(close_input_file(files.input)));
     result.status = rendered.status == RenderStatus::stopped ? RunStatus::stopped

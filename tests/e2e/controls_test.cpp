@@ -3,6 +3,7 @@
 #include "support/e2e.h"
 #include "support/messages.h"
 
+#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -248,9 +249,10 @@ TEST_F(Controls, SampleRatePortsTakeFractionsOfTheRunsRate)
         {48000, {}, "cutoff_seen: 12000\nwidth_seen: 12000\ngain_seen: 0.5\n"},
         {44100, {}, "cutoff_seen: 11025\nwidth_seen: 11025\ngain_seen: 0.5\n"},
         {22050, {}, "cutoff_seen: 5512.5\nwidth_seen: 5512.5\ngain_seen: 0.5\n"},
-        // Values given by the user are in units already.
-        {48000, {"-p", "cutoff:1000,width:0.25"},
-         "cutoff_seen: 1000\nwidth_seen: 0.25\ngain_seen: 0.5\n"},
+        // Values given by the user are in units already (within the ranges
+        // at 48 kHz, 3000 to 24000 and 6000 to 18000 Hz: no warning).
+        {48000, {"-p", "cutoff:4000,width:7000"},
+         "cutoff_seen: 4000\nwidth_seen: 7000\ngain_seen: 0.5\n"},
     };
     for (const Case& c : cases) {
         const std::string label = std::to_string(c.rate) + (c.options.empty() ? "" : " -p");
@@ -300,6 +302,50 @@ TEST_F(Controls, SampleRateCutoffOfARealFilterStartsInHertz)
     }
 }
 
+TEST_F(Controls, SampleRateDefaultsInHertzStayInHertz)
+{
+    // Ports whose bounds are fractions of the rate: a default within them is
+    // a fraction too (the swh IIR filters), one beyond them (440 beside a
+    // maximum of 0.5) is in Hz already. Either way the default run gives
+    // what setting the port to the default in Hz gives, and sound; before,
+    // the oscillators started at 440 x 48000 Hz (silent or at Nyquist) and
+    // the Moog filter wide open.
+    struct Case {
+        const char* plugin;
+        std::string setting; // the default at 48 kHz, as -p gives it
+    };
+    const float iir_cutoff = static_cast<float>(static_cast<double>(0.112575f) * 48000.0);
+    char iir_text[32];
+    std::snprintf(iir_text, sizeof iir_text, "cutoff:%.9g", iir_cutoff);
+    const Case cases[] = {
+        {"http://drobilla.net/plugins/blop/sawtooth", "freq:440"},
+        {"http://drobilla.net/plugins/blop/tracker", "hattack:100,hdecay:100,lattack:100,ldecay:100"},
+        {"http://drobilla.net/plugins/fomp/mvclpf1", "freq:440"},
+        {"http://drobilla.net/plugins/fomp/saw_vco", "freq:440"}, // a CV input
+        {"http://plugin.org.uk/swh-plugins/analogueOsc", "freq:440"},
+        {"http://plugin.org.uk/swh-plugins/butthigh_iir", iir_text},
+    };
+    write_sound(path("in.wav"), make_sound(1, 24000, 48000, wav_float, [](long f, int) {
+                    return static_cast<float>(0.5 * std::sin(f * 0.05) + 0.25 * std::sin(f * 1.3));
+                }));
+    for (const Case& c : cases) {
+        const CommandResult plain =
+            tonbrix_system({"-i", path("in.wav"), "-o", path("default.wav"), "-q", c.plugin});
+        ASSERT_EQ(plain.status, 0) << c.plugin << ": " << plain.err;
+        const CommandResult set = tonbrix_system(
+            {"-i", path("in.wav"), "-o", path("set.wav"), "-q", "-p", c.setting, c.plugin});
+        ASSERT_EQ(set.status, 0) << c.plugin << ": " << set.err;
+        EXPECT_EQ(set.out, "") << c.plugin; // the values lie within the ranges
+        const Sound by_default = read_sound(path("default.wav"));
+        EXPECT_EQ(by_default.samples, read_sound(path("set.wav")).samples) << c.plugin;
+        float peak = 0.0f;
+        for (const float x : by_default.samples) {
+            peak = std::max(peak, std::fabs(x));
+        }
+        EXPECT_GT(peak, 0.01f) << c.plugin;
+    }
+}
+
 TEST_F(Controls, FreewheelPortStartsAtOne)
 {
     write_mono();
@@ -341,7 +387,12 @@ TEST_F(Controls, ParametersSetControlValues)
     struct Case {
         std::vector<std::string> values; // one -p each
         std::vector<std::pair<int, float>> changes; // port index, value
+        std::string warning = {}; // for a value outside its port's range
     };
+    const auto outside = [](const std::string& text) {
+        return "WARNING: " + text + " (applied as given).\n";
+    };
+    const std::string huge_range = ", outside its range 3.4028235e+38 to 3.4028235e+38";
     const Case cases[] = {
         {{"both:2"}, {{0, 2.0f}}},
         {{"both:2,norange:-3.5"}, {{0, 2.0f}, {5, -3.5f}}},
@@ -353,20 +404,20 @@ TEST_F(Controls, ParametersSetControlValues)
         // A value may end with a comma.
         {{"both:2,"}, {{0, 2.0f}}},
         {{"both:2,", "norange:3,"}, {{0, 2.0f}, {5, 3.0f}}},
-        // No clamping to the declared range.
-        {{"outside:-5"}, {{6, -5.0f}}},
-        {{"both:1e3"}, {{0, 1000.0f}}},
-        {{"onlymax_neg:100"}, {{1, 100.0f}}},
+        // No clamping to the declared range, with a warning.
+        {{"outside:-5"}, {{6, -5.0f}}, outside("outside is -5, outside its range 0 to 1")},
+        {{"both:1e3"}, {{0, 1000.0f}}, outside("both is 1000, outside its range -1 to 3")},
+        {{"onlymax_neg:100"}, {{1, 100.0f}}, outside("onlymax_neg is 100, above its maximum -2")},
         // Numbers as strtof reads them.
         {{"both:2abc"}, {{0, 2.0f}}},
         {{"both:abc"}, {{0, 0.0f}}},
         {{"both:"}, {{0, 0.0f}}},
-        {{"both: 3.5"}, {{0, 3.5f}}},
-        {{"both:-inf"}, {{0, -inf}}},
-        {{"both:0x10"}, {{0, 16.0f}}},
+        {{"both: 3.5"}, {{0, 3.5f}}, outside("both is 3.5, outside its range -1 to 3")},
+        {{"both:-inf"}, {{0, -inf}}, outside("both is -inf, outside its range -1 to 3")},
+        {{"both:0x10"}, {{0, 16.0f}}, outside("both is 16, outside its range -1 to 3")},
         {{"both:1.5e-3"}, {{0, 1.5e-3f}}},
-        {{"huge:1e39"}, {{7, inf}}},
-        {{"huge:-0"}, {{7, -0.0f}}},
+        {{"huge:1e39"}, {{7, inf}}, outside("huge is inf" + huge_range)},
+        {{"huge:-0"}, {{7, -0.0f}}, outside("huge is -0" + huge_range)},
         {{"outside:1:2"}, {{6, 1.0f}}},
     };
     for (const Case& c : cases) {
@@ -383,7 +434,7 @@ TEST_F(Controls, ParametersSetControlValues)
         }
         const CommandResult r = process(options, "ranges");
         EXPECT_EQ(r.status, 0) << label;
-        EXPECT_EQ(r.out, instances_note(1) + extra_note) << label;
+        EXPECT_EQ(r.out, instances_note(1) + extra_note + c.warning) << label;
         EXPECT_EQ(r.err, "") << label;
         if (r.status == 0) {
             expect_frames(read_sound(path("out.wav")), want, 0.0f, label);
@@ -405,9 +456,11 @@ TEST_F(Controls, ParametersReachEveryInstanceAndTheRightPort)
     const Case cases[] = {
         {"thru", {"-p", "gain:0.5"}, instances_note(2) + per_channel_note, 2,
          [&](long f, int c) { return in.at(f, c) * 0.5f; }},
-        // Beyond the declared maximum of 100.
-        {"thru", {"--ignore-clipping", "-p", "gain:200"}, instances_note(2) + per_channel_note, 2,
-         [&](long f, int c) { return in.at(f, c) * 200.0f; }},
+        // Beyond the declared maximum of 100: applied, with a warning.
+        {"thru", {"--ignore-clipping", "-p", "gain:200"},
+         instances_note(2) + per_channel_note +
+             "WARNING: gain is 200, outside its range 0 to 100 (applied as given).\n",
+         2, [&](long f, int c) { return in.at(f, c) * 200.0f; }},
         // mixed's controls are ports 1 and 4, between its audio ports.
         {"mixed", {"--ignore-clipping", "-p", "bias:0.5,gain:2"}, instances_note(1) + ordering_note,
          1, [&](long f, int) { return in.at(f, 0) * 2.0f + in.at(f, 1) + 0.5f; }},

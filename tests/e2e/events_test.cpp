@@ -80,8 +80,8 @@ TEST_F(Events, MidiReachesThePluginAtItsExactFrameAtEveryBlockSizeAndJobCount)
             EXPECT_EQ(out.channels, 4) << label;
             EXPECT_EQ(out.rate, 48000) << label;
             EXPECT_EQ(out.format, wav_float) << label;
-            // Up to the end of track at 1 s, and its frame.
-            EXPECT_EQ(out.frames(), 48001) << label;
+            // Up to the end of track at 1 s.
+            EXPECT_EQ(out.frames(), 48000) << label;
             EXPECT_EQ(nonzero(out, marks), expected) << label;
             // The transport starts at 120 BPM at frame 0.
             EXPECT_EQ(nonzero(out, clock_channel), (std::map<long, float>{{0, 0.12f}})) << label;
@@ -91,7 +91,7 @@ TEST_F(Events, MidiReachesThePluginAtItsExactFrameAtEveryBlockSizeAndJobCount)
                 got.emplace_back(std::lround(event.seconds * 48000), event.bytes.at(1));
             }
             EXPECT_EQ(got, order) << label;
-            EXPECT_DOUBLE_EQ(midi.end_seconds, 48001 / 48000.0) << label;
+            EXPECT_DOUBLE_EQ(midi.end_seconds, 1.0) << label;
             if (reference_audio.empty()) {
                 reference_audio = out.samples;
                 reference_midi = read_file(path("out.mid"));
@@ -99,6 +99,64 @@ TEST_F(Events, MidiReachesThePluginAtItsExactFrameAtEveryBlockSizeAndJobCount)
             EXPECT_EQ(out.samples, reference_audio) << label;
             EXPECT_EQ(read_file(path("out.mid")), reference_midi) << label;
         }
+    }
+}
+
+TEST_F(Events, ARenderOfAMidiFileEndsAtItsEndAndAnEventThereFallsOutside)
+{
+    // 1.25 s at 480 ticks a quarter note and 120 BPM, with a note-off at the
+    // end; and a loop of two bars of 4/4 (4 s) whose last note-off closes it.
+    write_bytes(path("short.mid"),
+                midi_file(0, 480, {{{0, {0x90, 60, 1}}, {600, {0x90, 62, 1}}, {1200, {0x80, 60, 0}}}}));
+    write_bytes(path("loop.mid"),
+                midi_file(0, 480, {{{0, {0x90, 36, 1}}, {1920, {0x90, 38, 1}}, {3840, {0x80, 36, 0}}}}));
+    struct Case {
+        const char* file;
+        double seconds; // where the file ends
+        int rate;
+        const char* tail;
+        long frames;
+    };
+    const Case cases[] = {
+        {"short.mid", 1.25, 48000, "0", 60000},   {"short.mid", 1.25, 44100, "0", 55125},
+        {"short.mid", 1.25, 96000, "0", 120000},  {"short.mid", 1.25, 48000, "0.5", 84000},
+        {"short.mid", 1.25, 44100, "0.5", 77175}, {"short.mid", 1.25, 96000, "0.5", 168000},
+        {"loop.mid", 4.0, 48000, "0", 192000},    {"loop.mid", 4.0, 44100, "0", 176400},
+    };
+    // Alone and after a plugin that passes the MIDI on, the same.
+    const std::vector<std::vector<std::string>> plugins = {
+        {"--midi-out=" + path("out.mid"), probe},
+        {echo, "--then", "--midi-out=" + path("out.mid"), probe}};
+    for (const Case& c : cases) {
+        for (const std::vector<std::string>& chain : plugins) {
+            const std::string label = std::string(c.file) + " at " + std::to_string(c.rate) +
+                                      " Hz, tail " + c.tail + (chain.size() > 2 ? ", chain" : "");
+            std::vector<std::string> args = {"-q", "-o", path("out.wav"),
+                                             "--midi=" + path(c.file), "-r", std::to_string(c.rate),
+                                             std::string("--tail=") + c.tail};
+            args.insert(args.end(), chain.begin(), chain.end());
+            const CommandResult r = tonbrix(args);
+            ASSERT_EQ(r.status, 0) << label << r.err;
+            EXPECT_EQ(r.out + r.err, "") << label;
+            const Sound out = read_sound(path("out.wav"));
+            EXPECT_EQ(out.frames(), c.frames) << label;
+            // The note-off at the end plays only in the tail.
+            const long end = std::lround(c.seconds * c.rate);
+            const bool tail = std::string(c.tail) != "0";
+            EXPECT_EQ(nonzero(out, marks).size(), tail ? 3u : 2u) << label;
+            EXPECT_EQ(nonzero(out, marks).count(end), tail ? 1u : 0u) << label;
+            const ReadMidiFile midi = read_midi(read_file(path("out.mid")));
+            EXPECT_EQ(midi.events.size(), tail ? 3u : 2u) << label;
+            EXPECT_DOUBLE_EQ(midi.end_seconds, static_cast<double>(c.frames) / c.rate) << label;
+        }
+    }
+    // The plugin never receives the note-off at the end, whatever the block
+    // size: not in a last block that runs past the end either.
+    for (const char* block : {"512", "60000", "7"}) {
+        const CommandResult r = tonbrix({"-q", "-o", path("out.wav"), "--midi=" + path("short.mid"),
+                                         "-b", block, "--report", probe});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "meter: 2\n") << "-b " << block;
     }
 }
 
@@ -120,9 +178,9 @@ TEST_F(Events, TempoChangesTimeTheEventsAndMoveTheTransport)
         long frames;
     };
     const Case cases[] = {
-        {"tempo.mid", {{24000, 61 / 256.0f}, {60000, 61 / 256.0f}}, {{0, 0.12f}, {48000, 0.24f}},
-         60001},
-        {"smpte.mid", {{72000, 71 / 256.0f}}, {{0, 0.12f}}, 96001},
+        // The note-off at the end of the file falls outside it.
+        {"tempo.mid", {{24000, 61 / 256.0f}}, {{0, 0.12f}, {48000, 0.24f}}, 60000},
+        {"smpte.mid", {{72000, 71 / 256.0f}}, {{0, 0.12f}}, 96000},
     };
     for (const Case& c : cases) {
         const CommandResult r =
@@ -137,12 +195,14 @@ TEST_F(Events, TempoChangesTimeTheEventsAndMoveTheTransport)
 
 TEST_F(Events, SystemExclusiveMessagesArriveWholeAndMetaEventsNot)
 {
-    // A text event, a system exclusive message of 6 bytes and a note.
+    // A text event, a system exclusive message of 6 bytes and a note, in a
+    // file that ends after them.
     write_bytes(path("in.mid"),
                 midi_file(0, frame_ticks,
                           {{{100, {0xFF, 0x01, 0x02, 'h', 'i'}},
                             {200, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}},
-                            {300, {0x90, 60, 100}}}}));
+                            {300, {0x90, 60, 100}}}},
+                          400));
     const CommandResult r = tonbrix({"-o", path("out.wav"), "--midi=" + path("in.mid"),
                                      "--ignore-clipping", "--report", "-q", probe});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -214,7 +274,7 @@ TEST_F(Events, APluginWithoutAudioOutputsWritesItsMidiAloneExactToTheMillisecond
     for (std::uint32_t ms : {0u, 1u, 333u, 999u, 1000u, 1001u, 2718u}) {
         items.push_back({ms, {0x90, static_cast<std::uint8_t>(ms % 128), 64}});
     }
-    write_bytes(path("in.mid"), midi_file(0, 500, {items}));
+    write_bytes(path("in.mid"), midi_file(0, 500, {items}, 3000));
     for (const char* rate : {"48000", "44100"}) {
         const CommandResult r = tonbrix({"--midi=" + path("in.mid"), "--midi-out=" +
                                          path("out.mid"), "-r", rate, "-b", "300", echo});

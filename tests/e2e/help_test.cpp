@@ -71,7 +71,7 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
           "--compensate-latency", "--tail=SECONDS", "--output-format=TYPE[:ENCODING]",
           "--report", "--report-every=SECONDS", "-I, --info=PLUGIN", "--json", "-q, --quiet",
           "-j, --jobs=N", "--batch=FILE", "-i FOLDER -o FOLDER", "--then", "--midi=FILE",
-          "--midi-out=FILE",
+          "--midi-out=FILE", "--save-preset=LABEL", "--preset-dir=DIR",
           "--automate=SYMBOL:TIME=VALUE[,TIME=VALUE...]"}) {
         EXPECT_NE(r.out.find(std::string("  ") + option), std::string::npos) << option;
     }
@@ -81,14 +81,17 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
         EXPECT_NE(r.out.find(std::string(" ") + word), std::string::npos) << word;
     }
     // The modes in the synopsis (a run of events may leave out its files,
-    // a run of many files names folders or a job list),
-    // and six examples: three of them play, record and automate events.
+    // a run of many files names folders or a job list, a run that saves a
+    // preset may leave out its files), and seven examples: three of them
+    // play, record and automate events, one saves a preset.
     EXPECT_EQ(r.out.rfind("Usage:\n  tonbrix -l|--list\n  tonbrix -L|--list-presets PLUGIN\n"
                           "  tonbrix -n|--nameports PLUGIN\n"
                           "  tonbrix -i INPUT -o OUTPUT [OPTION]... PLUGIN\n"
                           "  tonbrix [-i INPUT] [-o OUTPUT] --midi=FILE|--midi-out=FILE [OPTION]... "
                           "PLUGIN\n"
                           "  tonbrix -i FOLDER -o FOLDER | --batch=FILE [OPTION]... PLUGIN\n"
+                          "  tonbrix [-i INPUT] [-o OUTPUT] --save-preset=LABEL [OPTION]... "
+                          "PLUGIN\n"
                           "  tonbrix -I|--info PLUGIN\n",
                           0),
               0u);
@@ -98,7 +101,7 @@ TEST_F(Help, NamesEveryOptionWithinEightyColumns)
     for (const std::string& line : lines_of(r.out.substr(examples))) {
         commands += line.rfind("  tonbrix ", 0) == 0 || line.find("| tonbrix ") != std::string::npos;
     }
-    EXPECT_EQ(commands, 6);
+    EXPECT_EQ(commands, 7);
 }
 
 TEST_F(Help, VersionNamesTheProgramAndTheLibrariesInUse)

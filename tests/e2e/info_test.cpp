@@ -5,8 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <optional>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 using nlohmann::json;
 
@@ -271,6 +274,96 @@ TEST_F(JsonListings, HoldWhatTheTextHoldsAndEndWithZero)
 
     const json none = document_of(tonbrix({"-L", test_plugin("mixed"), "--json"}));
     EXPECT_EQ(none["presets"], json::array());
+}
+
+TEST_F(JsonListings, PluginListTellsNameClassAndInstrument)
+{
+    // Each entry holds what --info --json says of the plugin.
+    const json list = document_of(tonbrix({"--list", "--json"}));
+    int found = 0;
+    for (const json& entry : list["plugins"]) {
+        const std::string uri = entry["uri"];
+        for (const char* name : {"annotated", "mixed", "described", "presets"}) {
+            if (uri != test_plugin(name)) {
+                continue;
+            }
+            ++found;
+            const json info = document_of(tonbrix({"--info", uri, "--json"}));
+            EXPECT_EQ(entry["name"], info["name"]) << uri;
+            EXPECT_EQ(entry["class"], info["class"]) << uri;
+            EXPECT_EQ(entry["instrument"], info["instrument"]) << uri;
+        }
+    }
+    EXPECT_EQ(found, 4);
+    // The fields in the documented order.
+    std::vector<std::string> keys;
+    const nlohmann::ordered_json ordered =
+        nlohmann::ordered_json::parse(tonbrix({"--list", "--json"}).out);
+    for (const auto& item : ordered["plugins"][0].items()) {
+        keys.push_back(item.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"number", "uri", "name", "class", "instrument"}));
+    const auto entry_of = [&](const std::string& uri) {
+        for (const json& entry : list["plugins"]) {
+            if (entry["uri"] == uri) {
+                return entry;
+            }
+        }
+        return json();
+    };
+    EXPECT_EQ(entry_of(test_plugin("annotated"))["instrument"], true);
+    EXPECT_EQ(entry_of(test_plugin("annotated"))["name"], "Annotated");
+    EXPECT_EQ(entry_of(test_plugin("mixed"))["instrument"], false);
+}
+
+TEST_F(JsonListings, PresetsInOneOrderWhereverTheBundlesLie)
+{
+    // lilv gives presets in the order of its nodes' addresses, which moved
+    // with the bundles' paths and the command line: the text and the JSON
+    // listing differed in some folders. Now both list by label, then by URI,
+    // in every layout.
+    namespace fs = std::filesystem;
+    const fs::path deep = fs::path(path("a-rather-long-folder-name")) / "lv2" / "bundles";
+    const fs::path alone = path("alone");
+    const fs::path rest = path("rest");
+    for (const fs::path& folder : {deep, alone, rest}) {
+        fs::create_directories(folder);
+    }
+    for (const fs::directory_entry& bundle : fs::directory_iterator(test_lv2_dir())) {
+        const std::string name = bundle.path().filename().string();
+        fs::copy(bundle.path(), deep / name, fs::copy_options::recursive);
+        fs::copy(bundle.path(), (name == "presets.lv2" ? alone : rest) / name,
+                 fs::copy_options::recursive);
+    }
+    const std::vector<std::string> layouts = {
+        test_lv2_dir(),
+        deep.string(),
+        alone.string() + ":" + rest.string(),
+        rest.string() + ":" + alone.string(),
+    };
+    const std::string uri = test_plugin("presets");
+    const std::vector<std::string> order = {"alpha", "beta",  "outputs", "twolabels",
+                                            "strings", "twin1", "twin2", "unknown"};
+    const std::string text = "Preset: Alpha\nPreset: Beta\nPreset: Outputs\nPreset: Second\n"
+                             "Preset: Strings\nPreset: Twin\nPreset: Twin\nPreset: Unknown\n";
+    for (const std::string& layout : layouts) {
+        const std::vector<std::pair<std::string, std::string>> env = {{"LV2_PATH", layout}};
+        for (const char* option : {"-L", "--list-presets"}) {
+            const CommandResult r = tonbrix({option, uri}, "", env);
+            EXPECT_EQ(r.status, 0) << layout;
+            EXPECT_EQ(r.out, text) << layout << " " << option;
+        }
+        const json listed = document_of(tonbrix({"-L", uri, "--json"}, "", env));
+        std::vector<std::string> uris;
+        for (const json& preset : listed["presets"]) {
+            uris.push_back(preset["uri"]);
+        }
+        std::vector<std::string> want;
+        for (const std::string& name : order) {
+            want.push_back(uri + "#" + name);
+        }
+        EXPECT_EQ(uris, want) << layout;
+    }
 }
 
 TEST_F(JsonListings, UnknownPluginPrintsNoDocument)

@@ -95,15 +95,20 @@ p=http://tonbrix.test/plugins
 
 # Options.
 expect "tonbrix --comp" --compensate-latency
-expect "tonbrix --outp" --output-format=
+expect "tonbrix --output-f" --output-format=
+expect "tonbrix --outp" --output-format= --output-rate=
 expect "tonbrix -j" -j
 expect "tonbrix --ver" --version
+expect "tonbrix --dither=s" shaped
+expect "tonbrix --output-rate=441" 44100
 expect "tonbrix --sk" --skip-existing
 complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
     --report-every= --json -I --info= --quiet --jobs= --batch= --skip-existing --midi= --midi-out= --automate= \
+    --save-preset= --preset-dir= \
+    --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness \
     --then --help \
     --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
@@ -153,6 +158,12 @@ expect "tonbrix -i a.wav -o b.wav -P "
 expect "tonbrix --preset="
 expect "tonbrix -i a.wav -o b.wav -s "
 expect "tonbrix --set="
+
+# A new label is typed, not completed; the preset folder is a folder. The
+# values do not count as the plugin.
+expect "tonbrix $p/mixed --save-preset "
+expect "tonbrix --save-preset Loud $p/mixed -p " gain: bias:
+expect "tonbrix --preset-dir /tmp $p/mixed -p " gain: bias:
 
 # Preset labels, each once.
 expect "tonbrix -i a.wav -o b.wav $p/presets -P T" Twin

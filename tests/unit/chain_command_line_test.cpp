@@ -65,6 +65,10 @@ TEST(ChainCommandLine, SortsEachSegmentsWordsIntoTheRunsAndThePlugins)
         // The event options belong to their plugin.
         {{"--midi", "a.mid", "urn:x", "--then", "--automate", "g:0=1", "--midi-out=o.mid", "urn:y"},
          "run:  | --midi a.mid > urn:x | --automate g:0=1 --midi-out=o.mid > urn:y"},
+        // A preset saved belongs to its plugin; the folder it goes to, to the run.
+        {{"--save-preset=Warm", "urn:x", "--then", "--preset-dir", "p", "--save-preset", "Cold",
+          "urn:y"},
+         "run: --preset-dir p | --save-preset=Warm > urn:x | --save-preset Cold > urn:y"},
         // Every run option.
         {{"-r", "48000", "-n2", "--blocksize=64", "-j", "2", "-q", "--ignore-clipping",
           "--compensate-latency", "--tail", "1", "--output-format=flac", "--report",

@@ -1,4 +1,5 @@
 #include "lv2/ports.h"
+#include "lv2/sample_rate_ports.h"
 
 #include <gtest/gtest.h>
 
@@ -46,4 +47,42 @@ TEST(SetControlStartValues, FreewheelPortIsSwitchedOn)
     const std::vector<float> maximums = {none, 1.0f, none, 1.0f, 4.0f};
     EXPECT_EQ(set_control_start_values(lists, values, minimums, maximums),
               (std::vector<float>{0.5f, 1.0f, 3.0f}));
+}
+
+TEST(SampleRateDefaults, OnlyFractionsWithinTheRangeAreScaled)
+{
+    // The bounds of an lv2:sampleRate port are fractions of the rate; its
+    // default is one only when it lies within them, else it is in Hz.
+    struct Case {
+        const char* what;
+        float value, minimum, maximum;
+        float start, low, high; // at 48 kHz
+    };
+    const Case cases[] = {
+        {"fraction (swh IIR cutoff)", 0.25f, 0.0625f, 0.5f, 12000.0f, 3000.0f, 24000.0f},
+        {"Hz beside fractions (blop oscillator)", 440.0f, 0.0078125f, 0.5f, 440.0f, 375.0f,
+         24000.0f},
+        {"on the minimum (swh triplePara fc_L)", 0.0625f, 0.0625f, 0.5f, 3000.0f, 3000.0f,
+         24000.0f},
+        {"on the maximum (swh decimator fs)", 1.0f, 0.0625f, 1.0f, 48000.0f, 3000.0f, 48000.0f},
+        {"below the minimum", -0.25f, 0.0f, 0.5f, -0.25f, 0.0f, 24000.0f},
+        {"no default: NaN stays", none, 0.0f, 0.5f, none, 0.0f, 24000.0f},
+        {"no bounds limit nothing", 0.25f, none, none, 12000.0f, none, none},
+        {"only a maximum", 440.0f, none, 0.5f, 440.0f, none, 24000.0f},
+        {"only a minimum", 0.25f, 0.125f, none, 12000.0f, 6000.0f, none},
+    };
+    const auto same = [](float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    for (const Case& c : cases) {
+        // Port 1 has the property; port 0 (the same numbers) does not.
+        std::vector<float> minimums{c.minimum, c.minimum};
+        std::vector<float> maximums{c.maximum, c.maximum};
+        std::vector<float> starts{c.value, c.value};
+        scale_to_sample_rate({1}, 48000.0, minimums, maximums, starts);
+        EXPECT_TRUE(same(starts[1], c.start)) << c.what << ": " << starts[1];
+        EXPECT_TRUE(same(minimums[1], c.low)) << c.what << ": " << minimums[1];
+        EXPECT_TRUE(same(maximums[1], c.high)) << c.what << ": " << maximums[1];
+        EXPECT_TRUE(same(starts[0], c.value) && same(minimums[0], c.minimum) &&
+                    same(maximums[0], c.maximum))
+            << c.what;
+    }
 }

@@ -212,11 +212,11 @@ TEST(EventHooks, InstancesOnTheirOwnThreadsGetTheSameEvents)
         for (std::size_t m = 0; m < 4; ++m) {
             threads.emplace_back([&, m] {
                 for (std::uint64_t start = 0; start < 2100; start += 16) {
-                    hooks.before_block(m, start, 16);
+                    hooks.before_block(m, start, 16, {});
                     for (auto [frame, what] : seen_in(feed.buffer(m), urids.ids)) {
                         seen[m].emplace_back(static_cast<std::int64_t>(start) + frame, what);
                     }
-                    hooks.after_block(m, start, 16);
+                    hooks.after_block(m, start, 16, nullptr);
                 }
             });
         }

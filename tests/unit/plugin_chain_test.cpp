@@ -175,3 +175,71 @@ TEST(PluginChain, ANodeTakesItsPresetControlsAndRouting)
     Result<std::unique_ptr<Node>> wrong = make_plugin_node(world.value(), settings);
     EXPECT_FALSE(wrong.ok());
 }
+
+namespace {
+
+// Passes its one channel on and gives a note at every frame of its stream
+// that is a multiple of 997 or of 1000, its second byte the frame's count
+// of tens modulo 100, so that the marks the probe writes are distinct.
+class NoteGiver final : public Node {
+public:
+    uint32_t input_channels() const override { return 1; }
+    uint32_t output_channels() const override { return 1; }
+    static bool gives(uint64_t f) { return f % 997 == 0 || f % 1000 == 0; }
+    static uint8_t key(uint64_t f) { return static_cast<uint8_t>(f / 10 % 100); }
+    std::optional<Error> run(std::size_t, const ChunkInput& input,
+                             const ChunkOutput& output) override
+    {
+        for (std::size_t f = 0; f < input.frames; ++f) {
+            output.channel(0)[f] = input.data == nullptr ? 0.0f : input.sample(0, f);
+            if (output.events != nullptr && gives(seen_ + f)) {
+                output.events->push_back({seen_ + f, {0x90, key(seen_ + f), 1}});
+            }
+        }
+        seen_ += input.frames;
+        return std::nullopt;
+    }
+
+private:
+    uint64_t seen_ = 0;
+};
+
+} // namespace
+
+TEST(PluginChain, MidiGoesFromNodeToNodeAtItsFramesAtEveryJobCountAndBlockSize)
+{
+    setenv("LV2_PATH", TONBRIX_TEST_LV2_DIR, 1);
+    Result<World> world = World::load();
+    ASSERT_TRUE(world.ok());
+    const Channels in(1, std::vector<float>(frames, 0.0f));
+    std::vector<float> expected(frames, 0.0f);
+    for (std::size_t f = 0; f < frames; ++f) {
+        if (NoteGiver::gives(f)) {
+            // What eventprobe marks for a channel message: (byte 1 + 1) / 256.
+            expected[f] = (NoteGiver::key(f) + 1) / 256.0f;
+        }
+    }
+    struct Case {
+        uint32_t block_size;
+        unsigned jobs;
+    };
+    for (const Case c : {Case{64, 1}, Case{64, 2}, Case{1000, 1}, Case{1000, 3}, Case{8192, 2}}) {
+        // The notes go through eventecho (MIDI only) into eventprobe, whose
+        // first output marks each note at its frame.
+        Graph graph;
+        graph.add(std::make_unique<NoteGiver>());
+        graph.add(plugin_node(world.value(), "eventecho", 1, c.block_size, {}));
+        graph.add(plugin_node(world.value(), "eventprobe", 0, c.block_size, {}));
+        ASSERT_EQ(graph.size(), 3u);
+        VectorSource source(in);
+        VectorSink sink;
+        RenderOptions options;
+        options.block_size = c.block_size;
+        options.jobs = c.jobs;
+        const RenderResult result = render(source, graph, sink, options);
+        ASSERT_EQ(result.status, RenderStatus::finished)
+            << (result.error ? result.error->message : "");
+        ASSERT_EQ(sink.out.size(), 4u);
+        EXPECT_EQ(sink.out[0], expected) << "block " << c.block_size << " jobs " << c.jobs;
+    }
+}

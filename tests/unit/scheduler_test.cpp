@@ -337,6 +337,110 @@ TEST(Scheduler, GivesTheInputThroughANodeInOrderAtEveryJobCountAndBlockSize)
     }
 }
 
+// Passes its channels on; part p gives an event {p, f % 128} at every
+// frame f of its stream that is a multiple of 1000, and part 1 also at
+// every f with f % 777 == 3, so that parts give events at one frame and
+// at frames of their own.
+class EventGiverNode : public tonbrix::Node {
+public:
+    explicit EventGiverNode(uint32_t channels) : channels_(channels), seen_(channels, 0) {}
+    uint32_t input_channels() const override { return channels_; }
+    uint32_t output_channels() const override { return channels_; }
+    std::size_t parts() const override { return channels_; }
+    static bool gives(std::size_t part, uint64_t f)
+    {
+        return f % 1000 == 0 || (part == 1 && f % 777 == 3);
+    }
+    std::optional<Error> run(std::size_t part, const ChunkInput& input,
+                             const ChunkOutput& output) override
+    {
+        for (std::size_t f = 0; f < input.frames; ++f) {
+            output.channel(static_cast<uint32_t>(part))[f] =
+                input.data == nullptr ? 0.0f : input.sample(static_cast<uint32_t>(part), f);
+            const uint64_t frame = seen_[part] + f;
+            if (output.events != nullptr && gives(part, frame)) {
+                output.events->push_back({frame, {static_cast<uint8_t>(part),
+                                                  static_cast<uint8_t>(frame % 128)}});
+            }
+        }
+        seen_[part] += input.frames;
+        return std::nullopt;
+    }
+
+private:
+    uint32_t channels_;
+    std::vector<uint64_t> seen_; // by part
+};
+
+// Passes its channels on and keeps the events it is given; each must lie
+// within the chunk it comes with.
+class EventTakerNode : public tonbrix::Node {
+public:
+    explicit EventTakerNode(uint32_t channels) : channels_(channels) {}
+    uint32_t input_channels() const override { return channels_; }
+    uint32_t output_channels() const override { return channels_; }
+    std::optional<Error> run(std::size_t, const ChunkInput& input,
+                             const ChunkOutput& output) override
+    {
+        for (uint32_t c = 0; c < channels_; ++c) {
+            for (std::size_t f = 0; f < input.frames; ++f) {
+                output.channel(c)[f] = input.data == nullptr ? 0.0f : input.sample(c, f);
+            }
+        }
+        for (const tonbrix::StreamEvent& event : input.events) {
+            EXPECT_GE(event.frame, seen_);
+            EXPECT_LT(event.frame, seen_ + input.frames);
+            taken.push_back(event);
+        }
+        seen_ += input.frames;
+        return std::nullopt;
+    }
+    std::vector<tonbrix::StreamEvent> taken;
+
+private:
+    uint32_t channels_;
+    uint64_t seen_ = 0;
+};
+
+TEST(Scheduler, EventsGoToTheNextNodeWithTheirChunkInFrameAndPartOrder)
+{
+    const Channels in = signal(2, 10000);
+    constexpr uint64_t tail = 3000;
+    // What the giver's parts give up to the end of the tail, merged.
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> expected;
+    for (uint64_t f = 0; f < in[0].size() + tail; ++f) {
+        for (std::size_t p = 0; p < 2; ++p) {
+            if (EventGiverNode::gives(p, f)) {
+                expected.push_back({f, {static_cast<uint8_t>(p), static_cast<uint8_t>(f % 128)}});
+            }
+        }
+    }
+    for (const Shape& shape : shapes()) {
+        SCOPED_TRACE(describe(shape));
+        FakeSource source(in);
+        FakeSink sink;
+        Graph graph;
+        graph.add(std::make_unique<EventGiverNode>(2));
+        auto& next = static_cast<EventTakerNode&>(graph.add(std::make_unique<EventTakerNode>(2)));
+        // A node that gives nothing passes nothing on.
+        auto& after = static_cast<EventTakerNode&>(graph.add(std::make_unique<EventTakerNode>(2)));
+        RenderOptions o = options(shape.block_size, shape.jobs);
+        o.tail_frames = tail;
+        const Outcome run = render(source, graph, sink, o);
+        EXPECT_EQ(run.result.status, RenderStatus::finished);
+        EXPECT_EQ(sink.out, delayed(in, {0, 0}, in[0].size() + tail));
+        // The last block runs whole: events past the end may come too.
+        std::vector<std::pair<uint64_t, std::vector<uint8_t>>> taken;
+        for (const tonbrix::StreamEvent& event : next.taken) {
+            if (event.frame < in[0].size() + tail) {
+                taken.push_back({event.frame, event.bytes});
+            }
+        }
+        EXPECT_EQ(taken, expected);
+        EXPECT_TRUE(after.taken.empty());
+    }
+}
+
 TEST(Scheduler, EndsWhereTheInputEnds)
 {
     for (const std::size_t frames : {std::size_t{0}, std::size_t{1}, std::size_t{511},
