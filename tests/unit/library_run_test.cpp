@@ -1,14 +1,17 @@
 // The library's one call for a processing run, through the public headers
 // alone: memory in and out, a chain with controls, automation and readings
 // over time, MIDI events in memory, errors that name their plugin, the stop
-// request, kept instances and a batch whose crashing job costs only itself.
+// request, kept instances, the last steps of the output, range warnings,
+// saved presets and a batch whose crashing job costs only itself.
 #include <tonbrix/batch.h>
 #include <tonbrix/memory.h>
 #include <tonbrix/run.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -220,6 +223,97 @@ TEST(LibraryRun, ErrorsSayWhichPluginTheyConcern)
         EXPECT_EQ(result.errors[0].step, c.step) << c.label;
         EXPECT_TRUE(memory.sink.channels().empty()) << c.label;
     }
+}
+
+// The events of a run, kept as text by kind.
+class KeptEvents final : public EventSink {
+public:
+    void report(EventKind kind, std::string_view text) noexcept override
+    {
+        const std::lock_guard<std::mutex> held(lock_);
+        (kind == EventKind::warning ? warnings : notes) += text;
+    }
+    std::string warnings;
+    std::string notes;
+
+private:
+    std::mutex lock_;
+};
+
+// Counts what the observer learns of the loudness and the readings, in order.
+class LoudnessObserver final : public RunObserver {
+public:
+    void loudness_measured(const Loudness& loudness) override
+    {
+        order += "loudness ";
+        measured = loudness;
+    }
+    void readings_taken(const std::vector<PluginReadings>&) override { order += "readings"; }
+    std::string order;
+    std::optional<Loudness> measured;
+};
+
+TEST(LibraryRun, TheOutputsLastStepsAreSettingsOfTheRun)
+{
+    // 4800 frames at 48000 Hz out at 24000 Hz, measured: half as many frames
+    // in the sink, the loudness handed over before the readings and kept in
+    // the result; a gain beyond the port's range is applied and warned about.
+    MemoryRun memory({step(thru, [](PluginStep& s) { s.controls = {{"gain", 0.5f}}; }),
+                      step(thru, [](PluginStep& s) { s.control_items = {"gain:150"}; })},
+                     4800);
+    KeptEvents second;
+    memory.settings.plugins[1].events = &second;
+    memory.settings.output_rate = 24000;
+    memory.settings.measure_loudness = true;
+    memory.settings.readings = true;
+    memory.settings.check_clipping = false;
+    LoudnessObserver observer;
+    memory.source.rewind();
+    const RunResult result = tonbrix::run(test_world(), memory.settings, &observer);
+    ASSERT_TRUE(result.ok()) << first_error(result);
+    EXPECT_EQ(result.sample_rate, 24000);
+    ASSERT_EQ(memory.sink.channels().size(), 1u);
+    EXPECT_EQ(memory.sink.channels().front().size(), 2400u);
+    ASSERT_TRUE(result.loudness.has_value());
+    EXPECT_TRUE(std::isfinite(result.loudness->integrated_lufs));
+    EXPECT_EQ(observer.order, "loudness readings");
+    ASSERT_TRUE(observer.measured.has_value());
+    EXPECT_EQ(observer.measured->integrated_lufs, result.loudness->integrated_lufs);
+    EXPECT_EQ(second.warnings, "WARNING: gain is 150, outside its range 0 to 100 (applied as given).\n");
+
+    // Without the settings nothing is measured and the rate stays.
+    MemoryRun plain({step(thru)}, 4800);
+    const RunResult unconverted = plain.run();
+    ASSERT_TRUE(unconverted.ok()) << first_error(unconverted);
+    EXPECT_EQ(unconverted.sample_rate, 48000);
+    EXPECT_EQ(plain.sink.channels().front().size(), 4800u);
+    EXPECT_FALSE(unconverted.loudness.has_value());
+}
+
+TEST(LibraryRun, APresetIsSavedIntoTheRunsFolderWithoutInputOrOutput)
+{
+    const std::string folder = temporary_folder("presets");
+    RunSettings settings;
+    settings.plugins = {step(thru, [](PluginStep& s) {
+        s.controls = {{"gain", 7.0f}};
+        s.save_preset = "Seven";
+    })};
+    settings.preset_folder = folder;
+    KeptEvents events;
+    settings.plugins.front().events = &events;
+    const RunResult result = tonbrix::run(test_world(), settings);
+    ASSERT_TRUE(result.ok()) << first_error(result);
+    std::vector<std::filesystem::path> bundles;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        bundles.push_back(entry.path());
+    }
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(events.notes, "Note: Saved the preset 'Seven' in " + bundles.front().string() + "\n");
+    std::ifstream file(bundles.front() / "Seven.ttl");
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_NE(text.find("\"gain\""), std::string::npos) << text;
+    EXPECT_NE(text.find("7"), std::string::npos) << text;
+    std::filesystem::remove_all(folder);
 }
 
 TEST(LibraryRun, AStopRequestEndsTheRunAsStopped)
