@@ -29,7 +29,8 @@ _tonbrix_plugin_on_line()
             -i | -o | -r | -P | -p | -c | -b | -s | -j | --rate | --channels | --preset | \
                 --parameters | --connect | --blocksize | --set | --jobs | --tail | \
                 --output-format | --report-every | --midi | --midi-out | --automate | --batch | \
-                --save-preset | --preset-dir)
+                --save-preset | --preset-dir | --output-rate | --plugin-rate | --loudness | \
+                --true-peak)
                 ((i++))
                 ;;
             -n)
@@ -95,7 +96,15 @@ _tonbrix()
             return
             ;;
         -r | --rate | --channels | -b | --blocksize | -j | --jobs | --tail | --report-every | \
-            --save-preset)
+            --save-preset | --loudness | --true-peak)
+            return
+            ;;
+        --output-rate | --plugin-rate)
+            mapfile -t COMPREPLY < <(compgen -W "16000 22050 44100 48000 88200 96000" -- "$cur")
+            return
+            ;;
+        --dither)
+            mapfile -t COMPREPLY < <(compgen -W "triangular shaped" -- "$cur")
             return
             ;;
         -n | --nameports | -L | --list-presets | -I | --info)
@@ -165,7 +174,8 @@ _tonbrix()
             --set= -b --blocksize= -m --mono --ignore-clipping --compensate-latency
             --tail= --output-format= --report --report-every= --json -I --info= -q --quiet
             -j --jobs= --batch= --skip-existing --midi= --midi-out= --automate= --save-preset=
-            --preset-dir= --then -h --help -V --version' -- "$cur")
+            --preset-dir= --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak=
+            --measure-loudness --then -h --help -V --version' -- "$cur")
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi

@@ -22,7 +22,7 @@ struct OptionSpec {
 // Every option of the processing run and of the other modes. -n is read
 // by its value: a number is the channel count, anything else a plugin to
 // list the ports of.
-constexpr std::array<OptionSpec, 31> option_specs{{
+constexpr std::array<OptionSpec, 37> option_specs{{
     {'i', "", true, Role::run},
     {'o', "", true, Role::run},
     {'r', "rate", true, Role::run},
@@ -38,6 +38,12 @@ constexpr std::array<OptionSpec, 31> option_specs{{
     {0, "report-every", true, Role::run},
     {0, "json", false, Role::run},
     {0, "skip-existing", false, Role::run},
+    {0, "dither", false, Role::run}, // its kind only after '='
+    {0, "output-rate", true, Role::run},
+    {0, "plugin-rate", true, Role::run},
+    {0, "loudness", true, Role::run},
+    {0, "true-peak", true, Role::run},
+    {0, "measure-loudness", false, Role::run},
     {'p', "parameters", true, Role::plugin},
     {'P', "preset", true, Role::plugin},
     {'s', "set", true, Role::plugin},

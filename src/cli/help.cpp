@@ -1,6 +1,6 @@
 #include "cli/help.h"
 
-#include <sndfile.h>
+#include <tonbrix/sound_file.h>
 
 #include <string>
 #include <string_view>
@@ -73,6 +73,21 @@ Processing options:
   -j, --jobs=N            threads for the plugin instances and the FLAC encoder
                           (default: one per core)
       --then              run the output through the next plugin and its options
+
+The last steps of the output:
+      --output-rate=HZ    convert the output to HZ (libsoxr, very high quality)
+      --plugin-rate=HZ    run the plugins at HZ: the input is converted to it
+                          and the output back to the input's rate (or to
+                          --output-rate)
+      --loudness=LUFS     normalise the output to this integrated loudness
+                          (EBU R128) by one gain, in one pass of the plugins
+      --true-peak=DBTP    the true-peak ceiling of --loudness (default -1.0);
+                          a gain held down by it is noted, nothing is limited
+      --measure-loudness  print the output's integrated loudness, loudness
+                          range and true peak (with --report, and in --json)
+      --dither[=KIND]     add dither before the rounding to an integer
+                          encoding shorter than 32 bits: triangular (TPDF,
+                          the default) or shaped (noise-shaped TPDF)
 
 Many files in one run:
   -i FOLDER -o FOLDER     run every sound file under FOLDER into the same path
@@ -175,8 +190,9 @@ void print_help(std::FILE* stream)
 
 void print_version(std::FILE* stream)
 {
-    // sf_version_string() gives "libsndfile-X.Y.Z".
-    std::string_view sndfile(sf_version_string());
+    // The library gives "libsndfile-X.Y.Z".
+    const std::string version = sndfile_version();
+    std::string_view sndfile(version);
     constexpr std::string_view prefix = "libsndfile-";
     if (sndfile.starts_with(prefix)) {
         sndfile.remove_prefix(prefix.size());

@@ -85,6 +85,15 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                              "Save the plugin's state as a preset with this label.");
     t.preset_dir = arg_str0(nullptr, "preset-dir", "<folder>",
                             "Save presets in this folder instead of ~/.lv2.");
+    t.dither = arg_str0(nullptr, "dither", "<kind>",
+                        "Dither a conversion to fewer than 32 bits (triangular or shaped).");
+    t.output_rate = arg_str0(nullptr, "output-rate", "<Hz>", "Convert the output to this rate.");
+    t.plugin_rate = arg_str0(nullptr, "plugin-rate", "<Hz>", "Run the plugins at this rate.");
+    t.loudness = arg_str0(nullptr, "loudness", "<LUFS>",
+                          "Normalise the output to this integrated loudness.");
+    t.true_peak = arg_str0(nullptr, "true-peak", "<dBTP>",
+                           "The true-peak ceiling of --loudness (default -1.0).");
+    t.measure_loudness = arg_lit0(nullptr, "measure-loudness", "Print the output's loudness.");
     t.plugin = arg_str1(nullptr, nullptr, "plugin", "The LV2 URI of the plugin");
     t.end = arg_end(20);
     t.owner.table = {t.input,  t.output,        t.rate,   t.channels,
@@ -93,7 +102,8 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
                      t.tail,   t.output_format, t.report, t.report_every,
                      t.json,   t.quiet,         t.jobs,   t.midi,
                      t.midi_out, t.automate,    t.batch,  t.skip_existing,
-                     t.save_preset, t.preset_dir, t.plugin, t.end};
+                     t.save_preset, t.preset_dir, t.dither, t.output_rate, t.plugin_rate,
+                     t.loudness, t.true_peak, t.measure_loudness, t.plugin, t.end};
     t.usage_view = {t.input, t.output,    t.rate, t.channels,        t.preset, t.parameters,
                     t.connect, t.blocksize, t.mono, t.ignore_clipping, t.plugin, t.end};
     if (!t.owner.complete()) {
@@ -103,6 +113,9 @@ bool build_processing_table(ProcessingTable& t, bool files_required)
     t.blocksize->ival[0] = 512;
     t.rate->ival[0] = -1;
     t.channels->ival[0] = -1;
+    // --dither alone takes the default kind.
+    t.dither->hdr.flag |= ARG_HASOPTVALUE;
+    t.dither->sval[0] = "";
     return true;
 }
 
@@ -184,6 +197,18 @@ RunOptions read_run_options(const ProcessingTable& t)
     if (options.has_preset_dir) {
         options.preset_dir = text_or_empty(t.preset_dir->sval[0]);
     }
+    const auto text_of = [](const arg_str* entry, bool& given, std::string& text) {
+        given = entry->count > 0;
+        if (given) {
+            text = text_or_empty(entry->sval[0]);
+        }
+    };
+    text_of(t.dither, options.has_dither, options.dither);
+    text_of(t.output_rate, options.has_output_rate, options.output_rate);
+    text_of(t.plugin_rate, options.has_plugin_rate, options.plugin_rate);
+    text_of(t.loudness, options.has_loudness, options.loudness);
+    text_of(t.true_peak, options.has_true_peak, options.true_peak);
+    options.measure_loudness = t.measure_loudness->count > 0;
     options.plugin = text_or_empty(t.plugin->sval[0]);
     return options;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "engine/automation.h"
-#include "io/output_format.h"
+#include "cli/master_steps.h"
+
+#include <tonbrix/automation.h>
+#include <tonbrix/sound_file.h>
 
 #include <argtable2.h>
 
@@ -91,9 +93,16 @@ struct ProcessingTable {
     // Saving the plugin's state as a preset.
     arg_str* save_preset = nullptr;
     arg_str* preset_dir = nullptr;
+    // The last steps of the output: dither, rates and loudness.
+    arg_str* dither = nullptr;
+    arg_str* output_rate = nullptr;
+    arg_str* plugin_rate = nullptr;
+    arg_str* loudness = nullptr;
+    arg_str* true_peak = nullptr;
+    arg_lit* measure_loudness = nullptr;
     arg_str* plugin = nullptr;
     struct arg_end* end = nullptr;
-    ArgArray<28> owner;
+    ArgArray<34> owner;
     // The entries the usage text shows, with the plugin and end entries.
     std::array<void*, 12> usage_view{};
 };
@@ -139,12 +148,24 @@ struct RunOptions {
     // Set by the run: some plugin of the run saves a preset, which lets the
     // run leave out -i and -o.
     bool run_saves_preset = false;
+    bool has_dither = false;
+    std::string dither; // the kind, "" for the default; unchecked
+    bool has_output_rate = false;
+    std::string output_rate; // Hz, unchecked
+    bool has_plugin_rate = false;
+    std::string plugin_rate; // Hz, unchecked
+    bool has_loudness = false;
+    std::string loudness; // LUFS, unchecked
+    bool has_true_peak = false;
+    std::string true_peak; // dBTP, unchecked
+    bool measure_loudness = false;
     // Filled by check_option_values.
     double tail_seconds = 0.0;
     double report_every_seconds = 0.0; // 0: one reading, after the last block
     int job_count = 0; // 0: one per online core
     OutputFormatRequest output_format_request; // parts left out are 0
     std::vector<Automation> automations; // the --automate values read
+    MasterSteps master; // --dither, the rates and the loudness, read
     std::string plugin;
 };
 

@@ -40,10 +40,11 @@ std::vector<PresetLabel> preset_labels(LilvWorld* world, const LilvPlugin* plugi
                                        const UriNodes& nodes);
 
 // The state of a preset of the plugin named by `name`: the first (in the
-// order of preset_labels) whose first label is `name`, else the one with that URI, else the one preset of
-// the plugin in the bundle folder (or in the .ttl file of a bundle) at the
-// path `name`, which is loaded for it. Null when none is found (also for a
-// bundle that holds several presets of the plugin).
+// order of preset_labels) whose first label is `name`, else the one with
+// that URI, else the one preset of the plugin in the bundle folder (or in
+// the .ttl file of a bundle) at the path `name`, which is loaded for it.
+// Null when none is found (also for a bundle that holds several presets of
+// the plugin).
 StatePtr find_preset(LilvWorld* world, const LilvPlugin* plugin, const UriNodes& nodes,
                      std::string_view name, LV2_URID_Map* map);
 

@@ -120,7 +120,12 @@ TEST_F(RangeWarnings, RangesAtTheRunsRateAndRealPlugins)
         std::vector<std::string> args = {"-i", path("in.wav"), "-o", path("out.wav"), "-q",
                                          "--ignore-clipping"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const CommandResult r = c.system ? tonbrix_system(args) : tonbrix(args);
+        // LSP's plugins leak a few blocks of their own when they are freed.
+        const CommandResult r =
+            c.system ? tonbrix(args, "",
+                               {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"},
+                                {"ASAN_OPTIONS", "detect_leaks=0"}})
+                     : tonbrix(args);
         ASSERT_EQ(r.status, 0) << c.what << ": " << r.err;
         EXPECT_EQ(r.out, c.out) << c.what;
     }

@@ -117,8 +117,10 @@ TEST_F(Report, RealMeterWithoutControlOutputsIsWarnedAbout)
     }
     write_sound(path("in.wav"),
                 make_sound(2, 4800, 48000, wav_float, [](long f, int) { return (f % 48) / 96.0f; }));
+    // The meter leaks a few blocks of its own when it is freed.
     const CommandResult r =
-        tonbrix_system({"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report", uri});
+        tonbrix({"-q", "-i", path("in.wav"), "-o", path("out.wav"), "--report", uri}, "",
+                {{"LV2_PATH", test_lv2_dir() + ":/usr/lib/lv2"}, {"ASAN_OPTIONS", "detect_leaks=0"}});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "WARNING: The plugin " + uri + " has no control outputs to report.\n");
 }

@@ -95,16 +95,21 @@ p=http://tonbrix.test/plugins
 
 # Options.
 expect "tonbrix --comp" --compensate-latency
-expect "tonbrix --outp" --output-format=
+expect "tonbrix --output-f" --output-format=
+expect "tonbrix --outp" --output-format= --output-rate=
 expect "tonbrix -j" -j
 expect "tonbrix --ver" --version
+expect "tonbrix --dither=s" shaped
+expect "tonbrix --output-rate=441" 44100
 expect "tonbrix --sk" --skip-existing
 complete_with "$tonbrix" "tonbrix -"
 for option in -l -L -n -i -o -r -P -p -c -s -b -m -q -j -h -V --list --list-presets \
     --nameports --rate= --channels= --preset= --parameters= --connect= --set= --blocksize= \
     --mono --ignore-clipping --compensate-latency --tail= --output-format= --report \
     --report-every= --json -I --info= --quiet --jobs= --batch= --skip-existing --midi= --midi-out= --automate= \
-    --save-preset= --preset-dir= --then --help \
+    --save-preset= --preset-dir= \
+    --dither --dither= --output-rate= --plugin-rate= --loudness= --true-peak= --measure-loudness \
+    --then --help \
     --version; do
     grep -qx -- "$option" <<<"$offers" || fail "option $option not offered"
 done

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "io/rate_converter.h"
+#include "io/stage_buffers.h"
+
+#include <tonbrix/render.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tonbrix {
+
+// A sink that converts the render's output from `in` to `out` Hz before
+// the inner sink: it gets exactly round(frames * out / in) frames, the
+// first at the render's frame 0.
+class ResamplingSink : public Sink {
+public:
+    ResamplingSink(Sink& inner, int in, int out) : inner_(inner), in_(in), out_(out) {}
+
+    std::optional<Error> prepare(uint32_t channels, std::size_t frames, unsigned jobs) override;
+    std::optional<Error> write(const float* const* channels, uint32_t count,
+                               std::size_t frames) override;
+    std::optional<Error> finish() override;
+
+private:
+    Sink& inner_;
+    int in_;
+    int out_;
+    RateConverter converter_;
+    ChannelBuffers converted_;
+    std::vector<const float*> pending_; // the input not yet taken, by channel
+};
+
+// A source that converts the inner source's audio from `in` to `out` Hz:
+// the render reads exactly round(frames * out / in) frames of it.
+class ResamplingSource : public Source {
+public:
+    ResamplingSource(Source& inner, int in, int out) : inner_(inner), in_(in), out_(out) {}
+
+    uint32_t channels() const override { return inner_.channels(); }
+    SourceRead read(const ChunkOutput& output, std::size_t frames) override;
+
+    // Input frames read from the inner source at once.
+    static constexpr std::size_t piece_frames = 8192;
+
+private:
+    std::optional<Error> start();
+
+    Source& inner_;
+    int in_;
+    int out_;
+    bool started_ = false;
+    bool input_ended_ = false;
+    bool done_ = false;
+    RateConverter converter_;
+    ChannelBuffers input_;     // a piece of the inner source's frames
+    std::size_t input_at_ = 0; // the first of them not yet taken
+    std::size_t input_frames_ = 0;
+    ChannelBuffers converted_; // converted frames for the render's channels
+    std::vector<const float*> pending_;
+    std::vector<float*> targets_;
+};
+
+} // namespace tonbrix
