@@ -26,6 +26,14 @@ public:
         return use(world_);
     }
 
+    // Calls `use(world)` under the mutex, by a caller that let the GIL go.
+    template <class Use>
+    auto with_world_unlocked(Use&& use)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return use(world_);
+    }
+
 private:
     World world_;
     std::mutex mutex_;

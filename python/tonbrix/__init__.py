@@ -8,6 +8,15 @@ facts as ``tonbrix --list --json`` and ``tonbrix --info --json``::
         print(entry["number"], entry["uri"])
     info = tonbrix.describe("http://lv2plug.in/plugins/eg-amp")
 
+Plugins run on numpy arrays of shape (channels, frames)::
+
+    amp = tonbrix.Plugin("http://lv2plug.in/plugins/eg-amp", gain=-6)
+    quieter = amp(audio, 48000)
+
+and on sound files, each in a forked worker process
+(tonbrix.process_files, Plugin.process_file); tonbrix.distributed maps
+job lists over a Dask cluster.
+
 Plugins are read once per World, from the folders that LV2_PATH lists (else
 the standard LV2 folders); the functions of this module share one World
 made at their first call. Every failure raises tonbrix.Error (or a
@@ -16,10 +25,16 @@ subclass) with the message the command line prints for it.
 
 import threading as _threading
 
-from ._tonbrix import Error, PluginNotFoundError, World
+from ._tonbrix import World
+from ._errors import (Error, InputError, PluginCrashedError, PluginNotFoundError, RangeWarning,
+                      RunWarning, UnknownControlError)
+from ._plugin import Chain, Plugin
+from ._files import JobResult, folder_jobs, process_files, process_folder
 
-__all__ = ["Error", "PluginNotFoundError", "World", "default_world", "plugins", "describe",
-           "presets"]
+__all__ = ["Error", "PluginNotFoundError", "InputError", "UnknownControlError",
+           "PluginCrashedError", "RangeWarning", "RunWarning", "World", "default_world",
+           "plugins", "describe", "presets", "Plugin", "Chain", "JobResult", "process_files",
+           "process_folder", "folder_jobs"]
 
 _default_world = None
 _default_world_lock = _threading.Lock()

@@ -37,3 +37,23 @@ def need(uri):
     """Skips the test when the plugin is not installed."""
     if not installed(uri):
         pytest.skip("%s is not installed" % uri)
+
+
+def cli_float(args, audio=None, rate=48000, tmp_path=None, midi=None):
+    """What the command line writes as raw 32-bit floats for this run: the
+    (channels, frames) `audio` given as raw floats too (-r, -n), or none
+    for an instrument playing `midi`; `args` are the plugin and its options.
+    Clipping is not checked, as the package's default."""
+    import numpy as np
+    out = tmp_path / "cli-out.raw"
+    command = ["-o", str(out), "--ignore-clipping", "-q"]
+    if audio is not None:
+        audio = np.atleast_2d(np.asarray(audio, dtype=np.float32))
+        source = tmp_path / "cli-in.raw"
+        audio.T.tofile(source)
+        command += ["-i", str(source), "-r", str(rate), "-n", str(audio.shape[0])]
+    else:
+        command += ["--midi=%s" % midi, "--output-format=raw:float", "-r", str(rate)]
+    run_cli(*command, *args)
+    flat = np.fromfile(out, dtype=np.float32)
+    return flat
