@@ -147,19 +147,26 @@ def case_threads(folder):
 
 
 MEMORY_PROBE = r"""
-import resource, sys
+import sys
 import numpy as np
 import tonbrix
 seconds = float(sys.argv[1])
-audio = np.random.default_rng(0).uniform(-0.5, 0.5, (2, int(seconds * 48000))).astype(np.float32)
+audio = np.empty((2, int(seconds * 48000)), dtype=np.float32)
+generator = np.random.default_rng(0)
+for start in range(0, audio.shape[1], 48000):
+    audio[:, start:start + 48000] = generator.uniform(-0.5, 0.5, audio[:, start:start + 48000].shape)
 plugin = tonbrix.Plugin("%s")
 plugin(audio[:, :48000], 48000)
-def resident():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * resource.getpagesize()
-before = resident()
+def status(key):
+    with open("/proc/self/status") as lines:
+        for line in lines:
+            if line.startswith(key + ":"):
+                return int(line.split()[1]) * 1024
+with open("/proc/self/clear_refs", "w") as clear:
+    clear.write("5")  # the peak resident size starts again from the current one
+before = status("VmRSS")
 out = plugin(audio, 48000)
-peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+peak = status("VmHWM")
 print(before, peak, audio.nbytes, out.nbytes)
 """ % STEREO
 

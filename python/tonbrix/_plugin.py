@@ -110,7 +110,10 @@ def _pass_on_events(events):
     for kind, text in events:
         text = text.rstrip("\n")
         if kind == "warning":
-            warnings.warn(text, RunWarning, stacklevel=4)
+            for line in text.split("\n"):
+                # The run's range warnings end as -p's do.
+                category = RangeWarning if line.endswith("(applied as given).") else RunWarning
+                warnings.warn(line, category, stacklevel=4)
         elif kind == "plugin_log":
             _log.warning("%s", text)
         else:
@@ -154,8 +157,9 @@ class Plugin:
     ``Plugin(uri, gain=-6)`` sets the control input with the symbol
     ``gain``; controls are also read and set as attributes by port symbol
     (``plugin.gain = -3``). A value outside the port's range is applied as
-    given with a tonbrix.RangeWarning, as ``-p`` warns (for ports whose range
-    is a fraction of the sample rate the plugin is left to judge). A symbol
+    given, and each call that runs with it warns as ``-p`` does, with a
+    tonbrix.RangeWarning (automation points too; ranges that are a fraction
+    of the sample rate at the call's rate). A symbol
     that is no control input raises tonbrix.UnknownControlError (also an
     AttributeError) with the command line's message.
 
@@ -233,19 +237,6 @@ class Plugin:
         if port is None:
             raise UnknownControlError("Error: Port with symbol %s does not exist." % symbol)
         value = float(value)
-        low, high = port["minimum"], port["maximum"]
-        outside = (low is not None and value < low) or (high is not None and value > high)
-        if outside and not port.get("sample_rate"):
-            if low is None:
-                where = "above its maximum %s" % _tonbrix._float_text(high)
-            elif high is None:
-                where = "below its minimum %s" % _tonbrix._float_text(low)
-            else:
-                where = "outside its range %s to %s" % (_tonbrix._float_text(low),
-                                                        _tonbrix._float_text(high))
-            warnings.warn("WARNING: %s is %s, %s (applied as given)."
-                          % (symbol, _tonbrix._float_text(value), where), RangeWarning,
-                          stacklevel=3)
         self._controls[symbol] = value
 
     def __getattr__(self, name):

@@ -38,7 +38,7 @@ def test_installed_package_is_on_the_interpreters_path(tmp_path, prefix):
     assert {"__init__.py", "__init__.pyi", "py.typed"} <= files
     assert any(f.startswith("_tonbrix.") and f.endswith(".so") for f in files)
     # The installed copy works without the build tree.
-    code = ("import tonbrix; print(tonbrix.__file__); "
+    code = ("import tonbrix, tonbrix.distributed; print(tonbrix.__file__); "
             "print(tonbrix.describe('http://lv2plug.in/plugins/eg-amp')['name'])")
     done = subprocess.run([sys.executable, "-c", code], env=dict(clean, PYTHONPATH=site),
                           capture_output=True, text=True, cwd=str(tmp_path), check=True)
