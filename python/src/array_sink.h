@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 namespace tonbrix::python {
@@ -18,6 +17,9 @@ namespace tonbrix::python {
 class ArraySink final : public Sink {
 public:
     explicit ArraySink(std::size_t expected_frames) : capacity_(expected_frames) {}
+    ArraySink(const ArraySink&) = delete;
+    ArraySink& operator=(const ArraySink&) = delete;
+    ~ArraySink() override;
 
     std::optional<Error> prepare(uint32_t channels, std::size_t, unsigned) override;
     std::optional<Error> write(const float* const* channels, uint32_t count,
@@ -31,9 +33,9 @@ private:
     std::optional<Error> reserve(std::size_t frames);
 
     uint32_t channels_ = 0;
-    std::size_t capacity_ = 0;
-    std::size_t frames_ = 0;
-    std::unique_ptr<float[]> data_;
+    std::size_t capacity_ = 0; // frames of each channel's room
+    std::size_t frames_ = 0;   // frames written
+    float* data_ = nullptr;    // channels_ * capacity_ samples
 };
 
 } // namespace tonbrix::python

@@ -65,6 +65,7 @@ def _plugin_step(plugin):
 
 
 def _number_text(value):
+    """A parameter value as -p takes it: text as it is, numbers exactly."""
     return value if isinstance(value, str) else repr(float(value))
 
 
@@ -93,6 +94,7 @@ def _job(item):
 
 
 def _check_workers(workers):
+    """The worker count for the native batch: 0 for one per core."""
     if workers is None:
         return 0
     if int(workers) < 1:

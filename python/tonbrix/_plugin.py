@@ -42,6 +42,8 @@ def _as_channels(audio):
 
 
 def _sample_rate(sample_rate, needed):
+    """The sample rate as a whole number above 0; 48000 when none is given
+    and none is needed (an instrument)."""
     if sample_rate is None:
         if needed:
             raise InputError("Error: a sample rate is needed with audio.")
@@ -84,6 +86,7 @@ def _reading_dict(symbols, values):
 
 
 def _run_options(block_size, tail, compensate_latency, check_clipping, reset, report_every):
+    """The native options of a call, checked."""
     options = _tonbrix._RunOptions()
     if not 1 <= int(block_size) <= 1048576:
         raise InputError("Error: block size must be between 1 and 1048576 frames, not %r."
@@ -121,11 +124,13 @@ def _pass_on_events(events):
 
 
 def _takes_midi(description):
+    """True for a plugin with a MIDI input."""
     return any(port["type"] == "atom" and port["direction"] == "input" and port.get("midi")
                for port in description["ports"])
 
 
 def _audio_outputs(description):
+    """The number of the plugin's audio outputs."""
     return sum(port["type"] == "audio" and port["direction"] == "output"
                for port in description["ports"])
 
@@ -134,17 +139,20 @@ class _Outcome:
     """What the last call of a Plugin or Chain left: readings and MIDI output."""
 
     def __init__(self, done):
+        """Keeps what the native run returned."""
         self.sample_rate = done["sample_rate"]
         self.readings = done["readings"]
         self.midi_out = done["midi_out"]
 
     def end_readings(self, k):
+        """The readings at the end of plugin k, as a dict."""
         entry = self.readings[k]
         if not entry["readings"]:
             return {}
         return _reading_dict(entry["symbols"], entry["readings"][-1][1])
 
     def readings_over_time(self, k):
+        """The readings over time of plugin k: (seconds, dict)."""
         entry = self.readings[k]
         return [(frame / self.sample_rate, _reading_dict(entry["symbols"], values))
                 for frame, values in entry["readings"]]
@@ -229,10 +237,13 @@ class Plugin:
         return {symbol: self._control(symbol) for symbol in self._inputs}
 
     def _control(self, symbol):
+        """The value of a control input: the one set, else its default."""
         value = self._controls.get(symbol)
         return self._inputs[symbol]["default"] if value is None else value
 
     def _set_control(self, symbol, value):
+        """Sets a control input for the next calls; UnknownControlError for
+        a symbol that is none."""
         port = self._inputs.get(symbol)
         if port is None:
             raise UnknownControlError("Error: Port with symbol %s does not exist." % symbol)

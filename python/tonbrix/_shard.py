@@ -12,6 +12,7 @@ import sys
 
 
 def main():
+    """Runs the request on standard input; its results on standard output."""
     from ._files import run_jobs
     request = json.load(sys.stdin)
     results = run_jobs(request["step"], request["jobs"], **request["options"])
