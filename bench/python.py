@@ -9,7 +9,10 @@
 3. two threads, each with its own LSP para_equalizer_x32_stereo on a
    5-minute array, against the two calls one after the other;
 4. the peak memory of case 1 (in a process of its own) beyond its input
-   and output arrays.
+   and output arrays;
+
+and, as a control for case 3, what two threads of numpy sums gain on the
+machine at that moment.
 
 Run it from the build's tree: PYTHONPATH=build/python TONBRIX=build/tonbrix
 bench/python.py [--quick]. Prints a Markdown table; every time is the best
@@ -146,6 +149,28 @@ def case_threads(folder):
             0.6)
 
 
+def case_control():
+    """What two threads gain on this machine now, for comparison with case 3:
+    numpy sums (which let the GIL go) in two threads against one after the
+    other. On a machine whose cores other work keeps busy this is near 1."""
+    data = np.ones(2_000_000)
+
+    def work():
+        for _ in range(100):
+            data.sum()
+
+    def side_by_side():
+        threads = [threading.Thread(target=work) for _ in range(2)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    sequential = best(lambda: (work(), work()))
+    threaded = best(side_by_side)
+    return ("control: numpy sums, two threads", threaded, sequential,
+            "the two one after the other", "-")
+
+
 MEMORY_PROBE = r"""
 import sys
 import numpy as np
@@ -183,7 +208,8 @@ def case_memory():
 def main():
     load = os.getloadavg()
     with tempfile.TemporaryDirectory() as folder:
-        rows = [case_long_array(folder), case_clips(folder), case_threads(folder)]
+        rows = [case_long_array(folder), case_clips(folder), case_threads(folder),
+                case_control()]
     minutes, input_bytes, output_bytes, grown, beyond = case_memory()
     load_after = os.getloadavg()
     print("Load average before: %.2f %.2f %.2f, after: %.2f %.2f %.2f (%d cores)\n"
