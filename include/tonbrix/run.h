@@ -115,8 +115,8 @@ struct RunSettings {
     double true_peak_dbtp = -1.0;
     bool measure_loudness = false;
     std::optional<DitherKind> dither;
-    // The folder the plugins' presets are saved in; empty: ~/.lv2.
-    std::string preset_folder;
+    // The folder the plugins' presets are saved in; none: ~/.lv2.
+    std::optional<std::string> preset_folder;
 
     uint32_t block_size = default_block_size; // 1 up to max_block_size
     unsigned jobs = 0;         // threads of the render; 0: one per online core

@@ -12,7 +12,7 @@ Status plan_preset_saving(World::Impl& world, const RunSettings& settings, Plugi
         return {};
     }
     const std::string folder =
-        !settings.preset_folder.empty() ? settings.preset_folder : user_preset_folder();
+        settings.preset_folder ? *settings.preset_folder : user_preset_folder();
     if (folder.empty()) {
         return Error{"Error: there is no home folder to save presets in; give --preset-dir.\n"};
     }
