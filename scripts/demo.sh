@@ -19,6 +19,14 @@ echo "== The example plugin in the plugin list"
 "$tonbrix" --list | grep -F "$plugin" || true
 echo "== Its input ports"
 "$tonbrix" --nameports "$plugin" || true
+echo "== Its control inputs from Python (tonbrix.describe)"
+python=$(sed -n 's/^Python_EXECUTABLE:FILEPATH=//p' "$here/build/CMakeCache.txt")
+PYTHONPATH="$here/build/python" "$python" -c '
+import sys, tonbrix
+for port in tonbrix.describe(sys.argv[1])["ports"]:
+    if port["type"] == "control" and port["direction"] == "input":
+        print("%s: %s to %s, default %s" % (port["symbol"], port["minimum"], port["maximum"], port["default"]))
+' "$plugin"
 echo "== Processing $tone with gain -6 dB"
 "$tonbrix" -i "$tone" -o "$result" -p gain:-6 "$plugin"
 echo "== Wrote $result"

@@ -134,6 +134,14 @@ struct RunSettings {
 
     EventSink* events = nullptr;     // notes and warnings of the run; none when null
     const StopRequest* stop = nullptr; // ends the run early when requested
+
+    // With an InstanceCache and one plugin: go on with the instances the
+    // cache kept from the last run of the same shape as that run left them
+    // (not activated again, no reset check, only the control values set
+    // anew), and keep them for the next run whatever the reset check
+    // found; so that a signal run in pieces gives what one run gives.
+    // Without such instances the run starts as usual.
+    bool resume = false;
 };
 
 enum class RunStatus { finished, stopped, failed };

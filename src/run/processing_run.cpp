@@ -505,6 +505,15 @@ struct PluginRun {
         return settle_preset(shape, buffers, instances, world, sample_rate, stop);
     }
 
+    // Readies the instances an earlier run of the same shape left for a
+    // run that goes on from there: their reports go to this run and the
+    // input values are set again; nothing else changes.
+    Status resume(const PluginStep& step, EventSink& events)
+    {
+        report_instances_to(instances, &events);
+        return set_input_values(step, shape.block_size);
+    }
+
     // The instances with their buffers, as the settling and the reset
     // check drive them.
     SettleRun driven(const World::Impl& world) { return instances_run(shape, buffers, instances, world); }
@@ -665,6 +674,22 @@ std::unique_ptr<Kept> take_kept_instances(World& world, InstanceCache::Impl& kep
     return taken;
 }
 
+// Takes the kept plugin side made for this run's key out of `kept` as it
+// is, for a run that goes on from it; none when there is none.
+std::unique_ptr<Kept> take_kept_as_left(InstanceCache::Impl& kept, const PluginSetup& setup,
+                                        const SF_INFO& info, uint32_t block_size)
+{
+    const InstanceKey key(setup, info, block_size);
+    const auto found = std::find_if(kept.kept.begin(), kept.kept.end(),
+                                    [&key](const auto& side) { return side->key == key; });
+    if (found == kept.kept.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<Kept> taken = std::move(*found);
+    kept.kept.erase(found);
+    return taken;
+}
+
 // Passes every event on to the step's own sink, else the run's.
 EventSink& step_events(const PluginStep& step, EventSink& run_events)
 {
@@ -678,6 +703,7 @@ EventSink& step_events(const PluginStep& step, EventSink& run_events)
 struct RunPlugin {
     PluginSetup& setup;
     const bool reused;
+    bool resumed = false; // the side goes on as an earlier run left it
     std::unique_ptr<PluginRun> own;
     PluginRun& run;
     ParameterPlan reused_parameters;
@@ -961,15 +987,19 @@ RunResult run_processing(World& world, const RunSettings& settings,
     result.sample_rate = files.rates.output;
     // A single plugin takes over the instances an earlier run left when
     // they were made for the same key; other instances are freed first.
-    const bool keeping =
-        kept != nullptr && plugins.size() == 1 && (!kept->checked || kept->resets);
+    // A run that resumes goes on with them as they were left.
+    const bool resuming = kept != nullptr && plugins.size() == 1 && settings.resume;
+    const bool keeping = kept != nullptr && plugins.size() == 1 &&
+                         (resuming || !kept->checked || kept->resets);
     if (kept != nullptr && plugins.size() == 1 && !kept->library) {
         kept->library = std::make_unique<LibraryHold>(plugins.front().plugin);
     }
     std::unique_ptr<Kept> taken =
-        keeping ? take_kept_instances(world, *kept, plugins.front(), files.info,
-                                      settings.block_size, stop)
-                : nullptr;
+        resuming  ? take_kept_as_left(*kept, plugins.front(), files.info, settings.block_size)
+        : keeping ? take_kept_instances(world, *kept, plugins.front(), files.info,
+                                        settings.block_size, stop)
+                  : nullptr;
+    const bool resumed = resuming && taken != nullptr;
     // Each plugin takes the outputs of the one before it as its channels,
     // routed by the rules of a single run over that many channels.
     RunPlugins chain;
@@ -980,6 +1010,7 @@ RunResult run_processing(World& world, const RunSettings& settings,
             taken ? std::move(taken->parameters) : ParameterPlan{}));
         taken.reset();
         RunPlugin& part = *chain.back();
+        part.resumed = resumed;
         if (!errors.check(part.event_run.open_midi_output(*part.setup.step, observer), k)) {
             return result;
         }
@@ -1013,10 +1044,11 @@ RunResult run_processing(World& world, const RunSettings& settings,
         RunPlugin& part = *chain[k];
         PluginRun& run = part.run;
         const Status started =
-            part.reused ? run.restart(lv2, *part.setup.step, rate, part.reused_parameters,
-                                      part.events, stop)
-                        : run.start(lv2, *part.setup.step, rate, part.setup.states, part.events,
-                                    stop);
+            part.resumed ? run.resume(*part.setup.step, part.events)
+            : part.reused
+                ? run.restart(lv2, *part.setup.step, rate, part.reused_parameters, part.events,
+                              stop)
+                : run.start(lv2, *part.setup.step, rate, part.setup.states, part.events, stop);
         if (!errors.check(started, k)) {
             return result;
         }

@@ -54,4 +54,14 @@ if [ -n "$found" ]; then
     echo "$found"
     status=1
 fi
+# The Python package is a layer over the public interface alone: its
+# sources include their own headers, the public ones, pybind11 and the
+# standard library.
+found=$(grep -n '^#include' "$root"/python/src/*.cpp "$root"/python/src/*.h |
+        grep -v -E '#include (<tonbrix/|<pybind11/|"[a-z_]+\.h"|<[a-z_]+>|<unistd\.h>|<sys/mman\.h>)')
+if [ -n "$found" ]; then
+    echo "Python sources that include more than the public interface:"
+    echo "$found"
+    status=1
+fi
 exit $status

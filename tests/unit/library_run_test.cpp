@@ -1,7 +1,7 @@
 // The library's one call for a processing run, through the public headers
 // alone: memory in and out, a chain with controls, automation and readings
 // over time, MIDI events in memory, errors that name their plugin, the stop
-// request, kept instances, the last steps of the output, range warnings,
+// request, kept instances and resumed runs, the last steps of the output, range warnings,
 // saved presets and a batch whose crashing job costs only itself.
 #include <tonbrix/batch.h>
 #include <tonbrix/memory.h>
@@ -371,6 +371,51 @@ TEST(LibraryRun, ACacheKeepsOnlyInstancesThatActivationResets)
     }
     unsetenv("TONBRIX_TEST_LOG");
     std::filesystem::remove_all(folder);
+}
+
+TEST(LibraryRun, AResumedRunGoesOnFromTheStateTheLastRunLeft)
+{
+    // A delay line across the pieces' ends, and "invalid", whose activation
+    // does not reset it (resumed all the same): pieces of whole blocks give
+    // what one run gives, and a run without resume after them is new again.
+    const std::vector<std::size_t> pieces = {1024, 4096, 512, 2500};
+    std::size_t total = 0;
+    for (const std::size_t piece : pieces) {
+        total += piece;
+    }
+    const std::vector<float> input = ramp(total);
+    const std::vector<PluginStep> plugins = {
+        step("http://tonbrix.test/plugins/delay",
+             [](PluginStep& s) { s.controls = {{"delay", 700.0f}}; }),
+        step("http://tonbrix.test/plugins/invalid")};
+    for (const PluginStep& plugin : plugins) {
+        const std::string& uri = plugin.uri;
+        const auto run_piece = [&](std::size_t start, std::size_t frames, bool resume,
+                                   InstanceCache* cache) {
+            MemorySource source({input.data() + start}, frames);
+            MemorySink sink;
+            RunSettings settings;
+            settings.plugins = {plugin};
+            settings.source = &source;
+            settings.sink = &sink;
+            settings.sample_rate = 48000;
+            settings.resume = resume;
+            const RunResult result = tonbrix::run(test_world(), settings, nullptr, cache);
+            EXPECT_TRUE(result.ok()) << uri << ": " << first_error(result);
+            return sink.take().at(0);
+        };
+        const std::vector<float> whole = run_piece(0, total, false, nullptr);
+        InstanceCache cache;
+        std::vector<float> joined;
+        std::size_t start = 0;
+        for (const std::size_t piece : pieces) {
+            const std::vector<float> out = run_piece(start, piece, true, &cache);
+            joined.insert(joined.end(), out.begin(), out.end());
+            start += piece;
+        }
+        EXPECT_EQ(joined, whole) << uri;
+        EXPECT_EQ(run_piece(0, total, false, &cache), whole) << uri;
+    }
 }
 
 TEST(LibraryBatch, AJobWhosePluginCrashesCostsOnlyItself)
