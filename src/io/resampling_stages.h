@@ -1,6 +1,7 @@
 #pragma once
 
 #include "io/rate_converter.h"
+#include "io/side_thread.h"
 #include "io/stage_buffers.h"
 
 #include <tonbrix/render.h>
@@ -12,7 +13,9 @@ namespace tonbrix {
 
 // A sink that converts the render's output from `in` to `out` Hz before
 // the inner sink: it gets exactly round(frames * out / in) frames, the
-// first at the render's frame 0.
+// first at the render's frame 0. Each channel has a converter of its own;
+// with more than one job, the later half of the channels is converted on a
+// thread beside the render's sink lane (the same samples either way).
 class ResamplingSink : public Sink {
 public:
     ResamplingSink(Sink& inner, int in, int out) : inner_(inner), in_(in), out_(out) {}
@@ -23,12 +26,24 @@ public:
     std::optional<Error> finish() override;
 
 private:
+    // One step of every channel's converter on the same input span (null:
+    // flushing); all give the same counts, as they start alike.
+    std::optional<Error> convert_all(std::size_t frames, std::size_t& taken, std::size_t& given);
+    // One step of the channels [first, last).
+    void convert_channels(uint32_t first, uint32_t last, bool flushing, std::size_t frames);
+
     Sink& inner_;
     int in_;
     int out_;
-    RateConverter converter_;
+    std::vector<RateConverter> converters_; // by channel
     ChannelBuffers converted_;
     std::vector<const float*> pending_; // the input not yet taken, by channel
+    // What the last step of each channel took and gave.
+    std::vector<std::size_t> taken_;
+    std::vector<std::size_t> given_;
+    std::vector<std::optional<Error>> errors_; // by channel
+    SideThread side_;
+    uint32_t side_from_ = 0; // the first channel the side thread converts
 };
 
 // A source that converts the inner source's audio from `in` to `out` Hz:
