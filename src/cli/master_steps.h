@@ -2,6 +2,7 @@
 
 #include "cli/json_documents.h"
 #include "io/dither.h"
+#include "io/clamping_sink.h"
 #include "io/dithering_sink.h"
 #include "io/loudness_sink.h"
 #include "io/resampling_stages.h"
@@ -9,6 +10,7 @@
 #include <tonbrix/events.h>
 #include <tonbrix/render.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +25,7 @@ struct MasterSteps {
     std::optional<double> loudness_lufs;
     double ceiling_dbtp = -1.0;
     bool measure_loudness = false;
+    bool check_clipping = true; // the converted output too (not --ignore-clipping)
 
     bool wants_loudness() const { return loudness_lufs.has_value() || measure_loudness; }
 };
@@ -45,6 +48,18 @@ struct RunRates {
 // The rates of a run whose input (or silence) has `input_rate`.
 RunRates run_rates(const MasterSteps& steps, int input_rate);
 
+// Passes events on, all but a second clipping warning: the render's check
+// and the check after the output's rate conversion share one.
+class OneClippingWarning final : public EventSink {
+public:
+    explicit OneClippingWarning(EventSink& inner) : inner_(inner) {}
+    void report(EventKind kind, std::string_view text) noexcept override;
+
+private:
+    EventSink& inner_;
+    std::atomic<bool> warned_{false};
+};
+
 // The stages around a run's source and sink: the input converted to the
 // plugins' rate, and the output converted to its rate, measured or
 // normalised, then dithered, before the file sink. Stages that the
@@ -63,7 +78,13 @@ public:
     // After the render: the loudness stage's outcome, if there is one.
     std::optional<LoudnessGain> loudness() const;
 
+    // Where the render's warnings go: `inner`, with one clipping warning
+    // for the render and the stages together (the same object each call).
+    EventSink& events(EventSink& inner);
+
 private:
+    std::unique_ptr<OneClippingWarning> events_;
+    std::unique_ptr<ClampingSink> clamping_;
     std::unique_ptr<ResamplingSource> resampled_;
     std::unique_ptr<DitheringSink> dithering_;
     std::unique_ptr<LoudnessSink> loudness_;

@@ -398,8 +398,16 @@ struct RunFiles {
         SF_INFO shaped = info;
         if (rates.output != info.samplerate) {
             if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
-                shaped.frames = static_cast<sf_count_t>(converted_frames(
-                    static_cast<uint64_t>(info.frames), info.samplerate, rates.output));
+                // From the input's own length, as the output's conversion
+                // counts it (see MasterStages::sink).
+                const bool converted_input = rates.plugins != rates.input &&
+                                             input_info.frames > 0 &&
+                                             input_info.frames != SF_COUNT_MAX;
+                shaped.frames = static_cast<sf_count_t>(
+                    converted_input ? converted_frames(static_cast<uint64_t>(input_info.frames),
+                                                       rates.input, rates.output)
+                                    : converted_frames(static_cast<uint64_t>(info.frames),
+                                                       info.samplerate, rates.output));
             }
             shaped.samplerate = rates.output;
             tail = converted_frames(tail, info.samplerate, rates.output);
@@ -803,7 +811,7 @@ struct FileRender {
         options.block_at_a_time = console.notes != nullptr && workers;
 
         Progress* progress = &console.progress;
-        callbacks.events = &console.events;
+        callbacks.events = &stages.events(console.events);
         callbacks.progress = [progress](uint64_t frames) {
             progress_update_callback(progress, frames);
         };

@@ -84,6 +84,7 @@ std::optional<Error> ResamplingSink::write(const float* const* channels, uint32_
                                            std::size_t frames)
 {
     pending_.assign(channels, channels + count);
+    written_ += frames;
     std::size_t left = frames;
     while (left > 0) {
         std::size_t taken = 0;
@@ -111,6 +112,12 @@ std::optional<Error> ResamplingSink::write(const float* const* channels, uint32_
 std::optional<Error> ResamplingSink::finish()
 {
     const uint32_t count = static_cast<uint32_t>(converted_.channels.size());
+    if (length_) {
+        const uint64_t length = length_(written_);
+        for (RateConverter& converter : converters_) {
+            converter.set_total(length);
+        }
+    }
     for (;;) {
         std::size_t taken = 0;
         std::size_t given = 0;
@@ -160,6 +167,7 @@ SourceRead ResamplingSource::read(const ChunkOutput& output, std::size_t frames)
             const SourceRead got = inner_.read(piece, input_.capacity);
             input_at_ = 0;
             input_frames_ = got.frames;
+            input_read_.fetch_add(got.frames, std::memory_order_release);
             if (got.error) {
                 result.error = got.error;
                 return result; // the frames so far count; the input ends

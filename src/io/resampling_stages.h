@@ -7,7 +7,9 @@
 #include <tonbrix/render.h>
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace tonbrix {
 
@@ -24,6 +26,11 @@ public:
     std::optional<Error> write(const float* const* channels, uint32_t count,
                                std::size_t frames) override;
     std::optional<Error> finish() override;
+
+    // Gives the sink the exact length of its output as a function of the
+    // frames it was written, asked once at finish(); without it, the
+    // rounded conversion of those frames.
+    void set_length(std::function<uint64_t(uint64_t frames)> length) { length_ = std::move(length); }
 
 private:
     // One step of every channel's converter on the same input span (null:
@@ -44,6 +51,8 @@ private:
     std::vector<std::optional<Error>> errors_; // by channel
     SideThread side_;
     uint32_t side_from_ = 0; // the first channel the side thread converts
+    uint64_t written_ = 0;   // frames written to this sink
+    std::function<uint64_t(uint64_t)> length_;
 };
 
 // A source that converts the inner source's audio from `in` to `out` Hz:
@@ -57,6 +66,10 @@ public:
 
     // Input frames read from the inner source at once.
     static constexpr std::size_t piece_frames = 8192;
+
+    // The frames read from the inner source so far (all of them once the
+    // render has ended); safe from any thread.
+    uint64_t input_frames() const { return input_read_.load(std::memory_order_acquire); }
 
 private:
     std::optional<Error> start();
@@ -74,6 +87,7 @@ private:
     ChannelBuffers converted_; // converted frames for the render's channels
     std::vector<const float*> pending_;
     std::vector<float*> targets_;
+    std::atomic<uint64_t> input_read_{0};
 };
 
 } // namespace tonbrix

@@ -148,13 +148,15 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    // libsndfile's own stream for these samples.
+    // libsndfile's own stream for these samples, at the writer's level.
     std::vector<uint8_t> reference(const SF_INFO& info, const std::vector<int16_t>& samples)
     {
         const auto path = dir / "reference.flac";
         SF_INFO settings = info;
         SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &settings);
         EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+        double level = flac_compression_level;
+        EXPECT_EQ(sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level), SF_TRUE);
         const auto frames = static_cast<sf_count_t>(samples.size() / info.channels);
         if (frames > 0) {
             EXPECT_EQ(sf_writef_short(file, samples.data(), frames), frames);
