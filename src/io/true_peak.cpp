@@ -33,13 +33,11 @@ void TruePeakMeter::start(uint32_t channels)
     channels_.assign(channels, Channel{});
 }
 
-// Filters the piece after the history in loops of fixed length over the
-// positions, which the compiler turns into vector code, then keeps the
-// piece's last samples as the next one's history.
-void TruePeakMeter::filter(Channel& channel)
+// In loops of fixed length over the positions, which the compiler turns
+// into vector code.
+void TruePeakMeter::filter(const float* samples, float* top)
 {
-    constexpr std::size_t history = taps - 1;
-    const float* x = channel.samples + history; // x[n - j]: the j-th sample before n
+    const float* x = samples + (taps - 1); // x[n - j]: the j-th sample before n
     for (const auto& phase : phases) {
         float sum[piece];
         for (std::size_t n = 0; n < piece; ++n) {
@@ -53,27 +51,19 @@ void TruePeakMeter::filter(Channel& channel)
             }
         }
         for (std::size_t n = 0; n < piece; ++n) {
-            channel.top[n] = std::max(channel.top[n], std::fabs(sum[n]));
+            top[n] = std::max(top[n], std::fabs(sum[n]));
         }
     }
     for (std::size_t n = 0; n < piece; ++n) {
-        channel.top[n] = std::max(channel.top[n], std::fabs(x[n]));
+        top[n] = std::max(top[n], std::fabs(x[n]));
     }
-    std::memmove(channel.samples, channel.samples + piece, history * sizeof(float));
-    channel.filled = 0;
 }
 
-void TruePeakMeter::flush(Channel& channel)
+void TruePeakMeter::advance(Channel& channel)
 {
-    constexpr std::size_t history = taps - 1;
-    // The tail: the outputs up to taps - 1 samples after the last one.
-    const bool two = channel.filled + history > piece;
-    std::fill(channel.samples + history + channel.filled, channel.samples + history + piece, 0.0f);
-    filter(channel);
-    if (two) {
-        std::fill(channel.samples + history, channel.samples + history + piece, 0.0f);
-        filter(channel);
-    }
+    filter(channel.samples, channel.top);
+    std::memmove(channel.samples, channel.samples + piece, (taps - 1) * sizeof(float));
+    channel.filled = 0;
 }
 
 void TruePeakMeter::add(uint32_t channel, const float* samples, std::size_t frames,
@@ -95,7 +85,7 @@ void TruePeakMeter::add(uint32_t channel, const float* samples, std::size_t fram
         frames -= n;
         c.filled += n;
         if (c.filled == piece) {
-            filter(c);
+            advance(c);
         }
     }
 }
@@ -103,11 +93,15 @@ void TruePeakMeter::add(uint32_t channel, const float* samples, std::size_t fram
 double TruePeakMeter::peak() const
 {
     float top = 0.0f;
-    for (const Channel& kept : channels_) {
-        Channel c = kept; // the meter goes on after this answer
-        flush(c);
-        for (const float value : c.top) {
-            top = std::max(top, value);
+    for (const Channel& c : channels_) {
+        top = std::max(top, *std::max_element(std::begin(c.top), std::end(c.top)));
+        if (c.filled > 0) {
+            // The partial piece: the positions of its samples only.
+            float samples[taps - 1 + piece] = {};
+            std::copy(c.samples, c.samples + taps - 1 + c.filled, samples);
+            float part[piece] = {};
+            filter(samples, part);
+            top = std::max(top, *std::max_element(part, part + c.filled));
         }
     }
     return top;

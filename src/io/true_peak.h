@@ -8,7 +8,9 @@ namespace tonbrix {
 
 // The true peak of float channels by ITU-R BS.1770-4 annex 2: each channel
 // oversampled four times by the annex's 48-tap FIR, the largest magnitude
-// of the oversampled signal or of the samples themselves.
+// of the oversampled signal or of the samples themselves. Silence before
+// the first sample fills the FIR; none is added after the last (the
+// ringing of an edge made up there is not the signal's).
 class TruePeakMeter {
 public:
     void start(uint32_t channels);
@@ -33,9 +35,11 @@ private:
         std::size_t filled = 0; // samples of the piece so far
         float top[piece] = {};  // the largest magnitude per position
     };
-    static void filter(Channel& channel);
-    // Filters the partial piece and the FIR's tail after it (zeros).
-    static void flush(Channel& channel);
+    // Filters the piece after the history, the largest magnitude of each
+    // position into `top`.
+    static void filter(const float* samples, float* top);
+    // Filters a full piece and keeps its last samples as the history.
+    static void advance(Channel& channel);
     std::vector<Channel> channels_;
 };
 

@@ -372,20 +372,27 @@ TEST(Loudness, TruePeakAgreesWithLibebur128WhateverThePieces)
     const int rate = 48000;
     std::mt19937 random(7);
     std::normal_distribution<float> gauss(0.0f, 0.2f);
+    float low[2] = {};
     const struct {
         const char* name;
         std::function<float(std::size_t f, int c)> sample;
         double peak_dbtp; // the true peak, where it is known
+        double tolerance; // from libebur128's, whose interpolator differs
     } cases[] = {
         // A quarter of the rate at 45 degrees: the samples miss the crest by 3 dB.
         {"fs/4", [](std::size_t f, int) {
              return static_cast<float>(0.5 * std::sin(std::numbers::pi / 2 * f + std::numbers::pi / 4));
-         }, -6.02},
+         }, -6.02, 0.1},
         {"997 Hz", [](std::size_t f, int c) {
              return static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 997.0 * (c + 1) * f / rate));
-         }, -6.02},
-        {"noise", [&](std::size_t, int) { return std::clamp(gauss(random), -1.0f, 1.0f); }, NAN},
-        {"one sample", [](std::size_t f, int c) { return f == 777 && c == 1 ? -1.0f : 0.0f; }, NAN},
+         }, -6.02, 0.1},
+        // Noise up to the top of the band, where the two filters differ most.
+        {"white noise", [&](std::size_t, int) { return std::clamp(gauss(random), -1.0f, 1.0f); }, NAN, 0.25},
+        {"low noise", [&](std::size_t, int c) {
+             low[c] = 0.7f * low[c] + 0.3f * gauss(random);
+             return low[c];
+         }, NAN, 0.1},
+        {"one sample", [](std::size_t f, int c) { return f == 777 && c == 1 ? -1.0f : 0.0f; }, NAN, 0.1},
     };
     const std::size_t frames = 48000 + 123;
     for (const auto& c : cases) {
@@ -411,14 +418,15 @@ TEST(Loudness, TruePeakAgreesWithLibebur128WhateverThePieces)
         ASSERT_FALSE(whole.start(2, rate, LoudnessMeter::Measures::true_peak));
         ASSERT_FALSE(whole.add(interleaved.data(), frames));
         const double dbtp = whole.result().true_peak_dbtp;
-        EXPECT_NEAR(dbtp, 20.0 * std::log10(expected), 0.1) << c.name;
+        EXPECT_NEAR(dbtp, 20.0 * std::log10(expected), c.tolerance) << c.name;
         if (!std::isnan(c.peak_dbtp)) {
             EXPECT_NEAR(dbtp, c.peak_dbtp, 0.1) << c.name;
         }
-        EXPECT_GE(dbtp, 20.0 * std::log10(*std::max_element(
-                            interleaved.begin(), interleaved.end(),
-                            [](float a, float b) { return std::fabs(a) < std::fabs(b); })) - 1e-9)
-            << c.name << ": below the sample peak";
+        float sample_peak = 0.0f;
+        for (const float v : interleaved) {
+            sample_peak = std::max(sample_peak, std::fabs(v));
+        }
+        EXPECT_GE(dbtp, 20.0 * std::log10(sample_peak) - 1e-9) << c.name << ": below the sample peak";
         // The same from plain channels in pieces of every size.
         TruePeakMeter pieces;
         pieces.start(2);

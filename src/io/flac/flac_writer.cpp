@@ -225,8 +225,6 @@ bool encode_flac_header(const SF_INFO& info, const SoundStrings& strings, FlacSe
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &settings, &device);
     bool encoded = file != nullptr;
     if (file != nullptr) {
-        double level = flac_compression_level;
-        sf_command(file, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
         write_sound_strings(file, strings);
         // Without frames, libsndfile writes the stream's start only when asked.
         encoded = sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0) == 0;

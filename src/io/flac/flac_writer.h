@@ -78,12 +78,12 @@ struct FlacWriter {
 // Frames per segment: a multiple of every FLAC block size libsndfile uses.
 inline constexpr std::size_t flac_segment_frames = 65536;
 
-// The compression level the segments are encoded at, as libsndfile takes
-// it (0 to 1 for FLAC's levels 0 to 8): 0.5 is level 4, FLAC's blocks of
-// 4096 frames with adaptive mid-side stereo, which encodes about 30% faster
-// than libsndfile's default (level 5) for files about 0.5% larger.
-inline constexpr double flac_compression_level = 0.5;
-inline constexpr unsigned flac_level = 4; // the same, as libFLAC takes it
+// The compression level libFLAC encodes the segments at: libsndfile's
+// default, 5 (blocks of 4096 frames, each frame's stereo coding chosen on
+// its own). Level 4 would be about 30% faster, but its adaptive mid-side
+// stereo carries its choice from frame to frame, so that segments would
+// not join into the stream of one piece.
+inline constexpr unsigned flac_level = 5;
 
 // Starts `threads` encoder threads writing to `fd`, at its current offset,
 // a stream of `info` (FLAC, 16-bit). False when no thread could start.
@@ -99,10 +99,9 @@ bool finish_flac_writer(FlacWriter& writer);
 // Stops the encoder threads; what is not written is dropped.
 void stop_flac_writer(FlacWriter& writer) noexcept;
 
-// Encodes one segment as libsndfile writes a FLAC stream at
-// flac_compression_level: with frames, libFLAC's stream of them without
-// the MD5 (nor `strings`); without, libsndfile's stream start with
-// `strings`. False on failure.
+// Encodes one segment as libsndfile writes a FLAC stream: with frames,
+// libFLAC's stream of them at flac_level without the MD5 (nor `strings`);
+// without, libsndfile's stream start with `strings`. False on failure.
 bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings, FlacSegment& segment);
 
 // Renumbers the encoded segment's frames for its place in the stream,
