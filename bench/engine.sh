@@ -40,7 +40,7 @@ run_case() {
 }
 run_case eg-amp mono-10min.wav wav pcm_s16le "-b 512 -p gain:-6 $AMP" "lv2=p=$(ff_uri $AMP):c=gain=-6"
 run_case mda-stereo stereo-10min.wav wav pcm_s16le "-b 512 $STEREO" "lv2=p=$(ff_uri $STEREO)"
-run_case flac stereo-10min.flac flac flac "$STEREO" "lv2=p=$(ff_uri $STEREO)"
+run_case flac stereo-10min.flac flac "flac -sample_fmt s16" "$STEREO" "lv2=p=$(ff_uri $STEREO)"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-markdown "$results/engine-eq-jobs.md" \
     -n before-j2 "'$before' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.before.j2.wav' $EQ" \
     -n before-j1 "'$before' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.before.j1.wav' $EQ" \

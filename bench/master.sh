@@ -41,7 +41,10 @@ fi
 ff_uri() { printf '%s' "$1" | sed 's/:/\\\\\\:/g'; }
 
 # ffmpeg's two-pass loudnorm as people run it: measure, then normalise
-# linearly with the measured values.
+# linearly with the measured values. The second pass names the output's
+# channels (-ac 2): without it ffmpeg 5.1 stops at the first frame with
+# "Cannot select channel layout for the link between filters", as the
+# WAV's layout is only guessed and loudnorm's graph is set up again.
 cat > "$data/loudnorm.sh" <<'SCRIPT'
 #!/usr/bin/env bash
 set -eu
@@ -51,22 +54,23 @@ m=$(ffmpeg -nostdin -hide_banner -nostats -i "$in" -af loudnorm=I=-16:TP=-1:LRA=
 get() { printf '%s' "$m" | jq -r ".$1"; }
 ffmpeg -nostdin -hide_banner -loglevel error -y -i "$in" -af \
     "loudnorm=I=-16:TP=-1:LRA=20:linear=true:measured_I=$(get input_i):measured_TP=$(get input_tp):measured_LRA=$(get input_lra):measured_thresh=$(get input_thresh):offset=$(get target_offset),aresample=48000" \
-    -c:a pcm_s24le "$out"
+    -ac 2 -c:a pcm_s24le "$out"
 SCRIPT
 chmod +x "$data/loudnorm.sh"
 
 export_json="$data/master.json"
+# Each command must succeed: hyperfine stops at the first that fails.
 hyperfine --warmup 1 --runs "$RUNS" --export-json "$export_json" \
     -n "tonbrix --loudness=-16" \
-    "'$tb' -q -i '$input' -o '$out/loud.wav' --loudness=-16 $STEREO" \
+    "'$tb' -i '$input' -o '$out/loud.wav' --loudness=-16 $STEREO" \
     -n "ffmpeg ebur128=peak=true (measure only)" \
     "ffmpeg -nostdin -hide_banner -nostats -i '$input' -af ebur128=peak=true -f null - 2>/dev/null" \
     -n "ffmpeg loudnorm two passes" \
     "'$data/loudnorm.sh' '$input' '$out/loudnorm.wav'" \
     -n "tonbrix plain" \
-    "'$tb' -q -i '$input' -o '$out/plain.wav' $STEREO" \
+    "'$tb' -i '$input' -o '$out/plain.wav' $STEREO" \
     -n "tonbrix --output-rate=44100" \
-    "'$tb' -q -i '$input' -o '$out/rate.wav' --output-rate=44100 $STEREO" \
+    "'$tb' -i '$input' -o '$out/rate.wav' --output-rate=44100 $STEREO" \
     -n "ffmpeg lv2 + aresample soxr" \
     "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$input' -af 'lv2=p=$(ff_uri "$STEREO"),aresample=44100:resampler=soxr:precision=28' -c:a pcm_s24le '$out/ffrate.wav'" \
     >&2

@@ -73,7 +73,7 @@ if [ "${SKIP_FLAC:-0}" != 1 ]; then
 log "FLAC to FLAC through mda Stereo"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-json "$results/flac.json" \
     -n tonbrix "'$tb' -q -i '$data/stereo-10min.flac' -o '$out/flac.tonbrix.flac' $STEREO" \
-    -n ffmpeg "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$data/stereo-10min.flac' -af 'lv2=p=$(ff_uri $STEREO)' -c:a flac '$out/flac.ffmpeg.flac'"
+    -n ffmpeg "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$data/stereo-10min.flac' -af 'lv2=p=$(ff_uri $STEREO)' -c:a flac -sample_fmt s16 '$out/flac.ffmpeg.flac'"
 fi
 
 log "two instances of the 32-band equaliser, -j 2 against -j 1"

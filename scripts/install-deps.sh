@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake g++ make pkg-config liblilv-dev lv2-dev libsndfile1-dev libargtable2-dev nettle-dev
-libgtest-dev nlohmann-json3-dev libsoxr-dev libebur128-dev lilv-utils lv2-examples mda-lv2 swh-lv2 fomp blop-lv2 x42-plugins calf-plugins lsp-plugins-lv2 sox valgrind flac
+libgtest-dev nlohmann-json3-dev libsoxr-dev libebur128-dev libflac-dev lilv-utils lv2-examples mda-lv2 swh-lv2 fomp blop-lv2 x42-plugins calf-plugins lsp-plugins-lv2 sox valgrind flac
 groff mandoc parallel bash-completion jq python3 git ffmpeg
 clang libclang-rt-14-dev
 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-dask python3-distributed python3-mido"

@@ -34,11 +34,16 @@ LoudnessMeter::~LoudnessMeter() = default;
 std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate, Measures measures)
 {
     channels_ = channels;
-    const int mode = measures == Measures::loudness    ? EBUR128_MODE_I | EBUR128_MODE_LRA
-                     : measures == Measures::true_peak ? EBUR128_MODE_TRUE_PEAK
-                                                       : EBUR128_MODE_I | EBUR128_MODE_LRA |
-                                                             EBUR128_MODE_TRUE_PEAK;
-    state_.reset(ebur128_init(channels, static_cast<unsigned long>(rate), mode));
+    peaks_ = measures != Measures::loudness;
+    if (peaks_) {
+        peak_.start(channels);
+    }
+    state_.reset();
+    if (measures == Measures::true_peak) {
+        return std::nullopt;
+    }
+    state_.reset(ebur128_init(channels, static_cast<unsigned long>(rate),
+                              EBUR128_MODE_I | EBUR128_MODE_LRA));
     if (!state_) {
         return Error{"Error: the loudness of " + std::to_string(channels) + " channels at " +
                      std::to_string(rate) + " Hz cannot be measured.\n"};
@@ -48,8 +53,13 @@ std::optional<Error> LoudnessMeter::start(uint32_t channels, int rate, Measures 
 
 std::optional<Error> LoudnessMeter::add(const float* interleaved, std::size_t frames)
 {
-    if (ebur128_add_frames_float(state_of(state_), interleaved, frames) != EBUR128_SUCCESS) {
+    if (state_ && ebur128_add_frames_float(state_of(state_), interleaved, frames) != EBUR128_SUCCESS) {
         return Error{"Error: the loudness measurement failed.\n"};
+    }
+    if (peaks_) {
+        for (uint32_t c = 0; c < channels_; ++c) {
+            peak_.add(c, interleaved + c, frames, channels_);
+        }
     }
     return std::nullopt;
 }
@@ -57,23 +67,18 @@ std::optional<Error> LoudnessMeter::add(const float* interleaved, std::size_t fr
 Loudness LoudnessMeter::result() const
 {
     Loudness loudness;
-    double integrated = 0.0;
-    if (ebur128_loudness_global(state_of(state_), &integrated) != EBUR128_SUCCESS) {
-        integrated = -HUGE_VAL;
-    }
-    loudness.integrated_lufs = std::isfinite(integrated)
-                                   ? integrated
-                                   : -std::numeric_limits<double>::infinity();
-    double range = 0.0;
-    loudness.range_lu = ebur128_loudness_range(state_of(state_), &range) == EBUR128_SUCCESS ? range
-                                                                                       : 0.0;
-    double peak = 0.0;
-    for (uint32_t c = 0; c < channels_; ++c) {
-        double one = 0.0;
-        if (ebur128_true_peak(state_of(state_), c, &one) == EBUR128_SUCCESS) {
-            peak = std::max(peak, one);
+    loudness.integrated_lufs = -std::numeric_limits<double>::infinity();
+    if (state_) {
+        double integrated = 0.0;
+        if (ebur128_loudness_global(state_of(state_), &integrated) == EBUR128_SUCCESS &&
+            std::isfinite(integrated)) {
+            loudness.integrated_lufs = integrated;
         }
+        double range = 0.0;
+        loudness.range_lu =
+            ebur128_loudness_range(state_of(state_), &range) == EBUR128_SUCCESS ? range : 0.0;
     }
+    const double peak = peaks_ ? peak_.peak() : 0.0;
     loudness.true_peak_dbtp =
         peak > 0.0 ? 20.0 * std::log10(peak) : -std::numeric_limits<double>::infinity();
     return loudness;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "io/true_peak.h"
+
 #include <tonbrix/error.h>
 #include <tonbrix/mastering.h>
 
@@ -18,8 +20,9 @@ public:
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
     ~LoudnessMeter();
 
-    // What a meter measures: the loudness (integrated and range), the
-    // true peak (oversampled four times, the costly part), or both.
+    // What a meter measures: the loudness (integrated and range, by
+    // libebur128), the true peak (by BS.1770-4's own four-times
+    // oversampling FIR, see TruePeakMeter), or both.
     enum class Measures { loudness, true_peak, both };
 
     // The failure's message when libebur128 cannot measure such audio.
@@ -33,7 +36,9 @@ public:
     };
 
 private:
-    std::unique_ptr<void, Free> state_;
+    std::unique_ptr<void, Free> state_; // null when measuring only the true peak
+    bool peaks_ = false;                // measuring the true peak
+    TruePeakMeter peak_;
     uint32_t channels_ = 0;
 };
 

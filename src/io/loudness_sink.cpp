@@ -3,11 +3,13 @@
 #include "io/interleave.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -23,7 +25,16 @@ Error spill_error(int error)
                  std::strerror(error) + ".\n"};
 }
 
+// Samples in a block of the output kept in memory: 4 MiB, two huge pages.
+constexpr std::size_t block_floats = std::size_t{1} << 20;
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+
 } // namespace
+
+void LoudnessSink::FreeBlock::operator()(float* block) const noexcept
+{
+    std::free(block);
+}
 
 LoudnessSink::LoudnessSink(Sink& inner, LoudnessSinkSettings settings)
     : inner_(inner), settings_(std::move(settings))
@@ -32,7 +43,7 @@ LoudnessSink::LoudnessSink(Sink& inner, LoudnessSinkSettings settings)
 
 LoudnessSink::~LoudnessSink()
 {
-    stop_peak_thread();
+    stop_measuring_thread();
     if (spill_fd_ >= 0) {
         ::close(spill_fd_);
     }
@@ -41,19 +52,17 @@ LoudnessSink::~LoudnessSink()
 std::optional<Error> LoudnessSink::prepare(uint32_t channels, std::size_t frames, unsigned jobs)
 {
     channels_ = channels;
-    using Measures = LoudnessMeter::Measures;
-    if (std::optional<Error> error = meter_.start(
-            channels, settings_.rate, settings_.normalise ? Measures::loudness : Measures::both)) {
+    if (std::optional<Error> error = meter_.start(channels, settings_.rate)) {
         return error;
     }
     if (settings_.normalise) {
-        if (std::optional<Error> error =
-                peak_meter_.start(channels, settings_.rate, Measures::true_peak)) {
-            return error;
+        block_samples_ = block_floats / std::max<uint32_t>(channels, 1) * channels;
+        if (block_samples_ == 0) {
+            return Error{insufficient_memory_message};
         }
         try {
-            blocks_.resize(settings_.memory_bytes / sizeof(float) / block_samples + 1);
-            peak_thread_ = std::thread([this] { measure_peaks(); });
+            blocks_.resize(settings_.memory_bytes / sizeof(float) / block_samples_ + 1);
+            measuring_thread_ = std::thread([this] { measure_kept(); });
         } catch (const std::exception&) {
             return Error{insufficient_memory_message};
         }
@@ -74,51 +83,73 @@ std::optional<Error> LoudnessSink::prepare(uint32_t channels, std::size_t frames
 std::optional<Error> LoudnessSink::write(const float* const* channels, uint32_t count,
                                          std::size_t frames)
 {
+    if (settings_.normalise) {
+        return keep(channels, count, frames);
+    }
     const std::size_t capacity = interleaved_.size() / std::max<uint32_t>(count, 1);
+    std::vector<const float*> sources(channels, channels + count);
     for (std::size_t done = 0; done < frames; done += capacity) {
         const std::size_t piece = std::min(capacity, frames - done);
-        std::vector<const float*> sources(channels, channels + count);
-        for (const float*& source : sources) {
-            source += done;
-        }
         interleave_channels(piece, sources.data(), count, interleaved_.data());
         if (std::optional<Error> error = meter_.add(interleaved_.data(), piece)) {
             return error;
         }
-        if (settings_.normalise) {
-            if (std::optional<Error> error = keep(interleaved_.data(), piece * count)) {
-                return error;
-            }
-        } else if (std::optional<Error> error = inner_.write(sources.data(), count, piece)) {
+        if (std::optional<Error> error = inner_.write(sources.data(), count, piece)) {
             return error;
+        }
+        for (const float*& source : sources) {
+            source += piece;
         }
     }
     return std::nullopt;
 }
 
-std::optional<Error> LoudnessSink::keep(const float* interleaved, std::size_t samples)
+std::optional<Error> LoudnessSink::keep(const float* const* channels, uint32_t count,
+                                        std::size_t frames)
 {
+    std::vector<const float*> sources(channels, channels + count);
     const std::size_t limit = settings_.memory_bytes / sizeof(float);
-    const std::size_t room = limit > kept_ ? limit - kept_ : 0;
-    const std::size_t in_memory = spill_fd_ < 0 ? std::min(room, samples) : 0;
-    for (std::size_t done = 0; done < in_memory;) {
-        const std::size_t offset = kept_ % block_samples;
-        std::unique_ptr<float[]>& block = blocks_[kept_ / block_samples];
-        if (offset == 0) {
-            block.reset(new (std::nothrow) float[block_samples]);
-            if (!block) {
-                return Error{insufficient_memory_message};
+    for (std::size_t done = 0; done < frames;) {
+        // Straight into the current block while memory lasts: whole frames.
+        const std::size_t room = spill_fd_ < 0 && limit > kept_ ? (limit - kept_) / count : 0;
+        const std::size_t offset = kept_ % block_samples_;
+        std::size_t piece = std::min({frames - done, room, (block_samples_ - offset) / count});
+        float* to = nullptr;
+        if (piece > 0) {
+            std::unique_ptr<float, FreeBlock>& block = blocks_[kept_ / block_samples_];
+            if (offset == 0) {
+                const std::size_t bytes =
+                    (block_samples_ * sizeof(float) + huge_page - 1) / huge_page * huge_page;
+                block.reset(static_cast<float*>(std::aligned_alloc(huge_page, bytes)));
+                if (!block) {
+                    return Error{insufficient_memory_message};
+                }
+                ::madvise(block.get(), bytes, MADV_HUGEPAGE); // advice: fewer page faults
             }
+            to = block.get() + offset;
+        } else {
+            piece = std::min(frames - done, interleaved_.size() / count);
+            to = interleaved_.data();
         }
-        const std::size_t piece = std::min(block_samples - offset, in_memory - done);
-        std::memcpy(block.get() + offset, interleaved + done, piece * sizeof(float));
-        kept_ += piece;
+        interleave_channels(piece, sources.data(), count, to);
+        if (to == interleaved_.data()) {
+            if (std::optional<Error> error = spill(to, piece * count)) {
+                return error;
+            }
+        } else {
+            kept_ += piece * count;
+        }
+        for (const float*& source : sources) {
+            source += piece;
+        }
         done += piece;
     }
-    if (in_memory == samples) {
-        publish();
-        return std::nullopt;
-    }
+    publish();
+    return std::nullopt;
+}
+
+std::optional<Error> LoudnessSink::spill(const float* interleaved, std::size_t samples)
+{
     if (spill_fd_ < 0) {
         std::string path = settings_.spill_folder + "/.tonbrix-loudness-XXXXXX";
         spill_fd_ = ::mkostemp(path.data(), O_CLOEXEC);
@@ -127,8 +158,8 @@ std::optional<Error> LoudnessSink::keep(const float* interleaved, std::size_t sa
         }
         ::unlink(path.c_str());
     }
-    const char* bytes = reinterpret_cast<const char*>(interleaved + in_memory);
-    std::size_t left = (samples - in_memory) * sizeof(float);
+    const char* bytes = reinterpret_cast<const char*>(interleaved);
+    std::size_t left = samples * sizeof(float);
     while (left > 0) {
         const ssize_t written = ::write(spill_fd_, bytes, left);
         if (written < 0 && errno == EINTR) {
@@ -140,8 +171,7 @@ std::optional<Error> LoudnessSink::keep(const float* interleaved, std::size_t sa
         bytes += written;
         left -= static_cast<std::size_t>(written);
     }
-    spilled_ += samples - in_memory;
-    publish();
+    spilled_ += samples;
     return std::nullopt;
 }
 
@@ -154,9 +184,9 @@ void LoudnessSink::publish()
     published_changed_.notify_one();
 }
 
-void LoudnessSink::measure_peaks()
+void LoudnessSink::measure_kept()
 {
-    std::vector<float> piece(piece_frames * std::max<uint32_t>(channels_, 1));
+    std::vector<float> buffer(piece_frames * std::max<uint32_t>(channels_, 1));
     uint64_t measured = 0;
     for (;;) {
         Kept kept;
@@ -168,24 +198,26 @@ void LoudnessSink::measure_peaks()
                 return; // closing with everything measured
             }
         }
-        while (measured < kept.total && !peak_error_) {
+        while (measured < kept.total && !measure_error_) {
             const std::size_t samples =
-                static_cast<std::size_t>(std::min<uint64_t>(piece.size(), kept.total - measured));
-            peak_error_ = copy_kept(kept, measured, samples, piece.data());
-            if (!peak_error_) {
-                peak_error_ = peak_meter_.add(piece.data(), samples / channels_);
+                static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), kept.total - measured));
+            const float* span = nullptr;
+            std::size_t got = 0;
+            measure_error_ = kept_span(kept, measured, samples, buffer.data(), span, got);
+            if (!measure_error_) {
+                measure_error_ = meter_.add(span, got / channels_);
             }
-            measured += samples;
+            measured += got;
         }
-        if (peak_error_) {
+        if (measure_error_) {
             return;
         }
     }
 }
 
-void LoudnessSink::stop_peak_thread()
+void LoudnessSink::stop_measuring_thread()
 {
-    if (!peak_thread_.joinable()) {
+    if (!measuring_thread_.joinable()) {
         return;
     }
     {
@@ -193,56 +225,54 @@ void LoudnessSink::stop_peak_thread()
         closing_ = true;
     }
     published_changed_.notify_one();
-    peak_thread_.join();
+    measuring_thread_.join();
 }
 
-std::optional<Error> LoudnessSink::copy_kept(const Kept& kept, uint64_t at, std::size_t samples,
-                                             float* out) const
+std::optional<Error> LoudnessSink::kept_span(const Kept& kept, uint64_t at, std::size_t samples,
+                                             float* buffer, const float*& span,
+                                             std::size_t& got) const
 {
-    // From memory first, then from the file, in the order written.
-    std::size_t filled = 0;
-    while (at + filled < kept.in_memory && filled < samples) {
-        const std::size_t from = static_cast<std::size_t>(at) + filled;
-        const std::size_t offset = from % block_samples;
-        const std::size_t part =
-            std::min({samples - filled, block_samples - offset,
-                      static_cast<std::size_t>(kept.in_memory) - from});
-        std::memcpy(out + filled, blocks_[from / block_samples].get() + offset,
-                    part * sizeof(float));
-        filled += part;
+    if (at < kept.in_memory) {
+        const std::size_t from = static_cast<std::size_t>(at);
+        const std::size_t offset = from % block_samples_;
+        got = std::min({samples, block_samples_ - offset,
+                        static_cast<std::size_t>(kept.in_memory) - from});
+        span = blocks_[from / block_samples_].get() + offset;
+        return std::nullopt;
     }
+    // From the file, whole frames (the memory's part ends at a frame).
+    std::size_t filled = 0;
     while (filled < samples) {
         const uint64_t offset = (at + filled - kept.in_memory) * sizeof(float);
-        const ssize_t got = ::pread(kept.fd, out + filled, (samples - filled) * sizeof(float),
-                                    static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
+        const ssize_t read = ::pread(kept.fd, buffer + filled, (samples - filled) * sizeof(float),
+                                     static_cast<off_t>(offset));
+        if (read < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
-            return spill_error(got < 0 ? errno : EIO);
+        if (read <= 0) {
+            return spill_error(read < 0 ? errno : EIO);
         }
-        filled += static_cast<std::size_t>(got) / sizeof(float);
+        filled += static_cast<std::size_t>(read) / sizeof(float);
     }
+    span = buffer;
+    got = samples;
     return std::nullopt;
 }
 
 std::optional<Error> LoudnessSink::finish()
 {
-    const Loudness measured = meter_.result();
     if (!settings_.normalise) {
         LoudnessGain gain;
-        gain.reached = measured;
-        gain.silent = measured.silent();
+        gain.reached = meter_.result();
+        gain.silent = gain.reached.silent();
         outcome_ = gain;
         return inner_.finish();
     }
-    stop_peak_thread();
-    if (peak_error_) {
-        return peak_error_;
+    stop_measuring_thread();
+    if (measure_error_) {
+        return measure_error_;
     }
-    Loudness both = measured;
-    both.true_peak_dbtp = peak_meter_.result().true_peak_dbtp;
-    outcome_ = loudness_gain(both, settings_.target_lufs, settings_.ceiling_dbtp);
+    outcome_ = loudness_gain(meter_.result(), settings_.target_lufs, settings_.ceiling_dbtp);
     if (std::optional<Error> error = write_back(std::pow(10.0, outcome_->gain_db / 20.0))) {
         return error;
     }
@@ -253,27 +283,29 @@ std::optional<Error> LoudnessSink::write_back(double gain)
 {
     const std::size_t count = channels_;
     const float scale = static_cast<float>(gain);
-    std::vector<float> piece(piece_frames * count);
+    std::vector<float> buffer(piece_frames * count);
     const uint64_t total = kept_ + spilled_;
+    const Kept kept{kept_, total, spill_fd_};
     for (uint64_t at = 0; at < total;) {
         const std::size_t samples =
-            static_cast<std::size_t>(std::min<uint64_t>(piece.size(), total - at));
-        if (std::optional<Error> error =
-                copy_kept(Kept{kept_, total, spill_fd_}, at, samples, piece.data())) {
+            static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), total - at));
+        const float* span = nullptr;
+        std::size_t got = 0;
+        if (std::optional<Error> error = kept_span(kept, at, samples, buffer.data(), span, got)) {
             return error;
         }
-        const std::size_t frames = samples / count;
+        const std::size_t frames = got / count;
         for (std::size_t c = 0; c < count; ++c) {
             float* out = plain_.channels[c];
             for (std::size_t f = 0; f < frames; ++f) {
-                out[f] = piece[f * count + c] * scale;
+                out[f] = span[f * count + c] * scale;
             }
         }
         if (std::optional<Error> error =
                 inner_.write(plain_.channels.data(), static_cast<uint32_t>(count), frames)) {
             return error;
         }
-        at += samples;
+        at += got;
     }
     return std::nullopt;
 }

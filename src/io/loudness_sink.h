@@ -31,8 +31,9 @@ struct LoudnessSinkSettings {
 };
 
 // A sink that measures the loudness of the audio on its way to the inner
-// sink. Normalising, it keeps the whole output, measures it at finish(),
-// then feeds it to the inner sink scaled by one gain.
+// sink. Normalising, it keeps the whole output, measuring it on a thread of
+// its own as it is kept, then at finish() feeds it to the inner sink scaled
+// by one gain.
 class LoudnessSink : public Sink {
 public:
     LoudnessSink(Sink& inner, LoudnessSinkSettings settings);
@@ -51,7 +52,10 @@ public:
     static constexpr std::size_t piece_frames = 8192;
 
 private:
-    std::optional<Error> keep(const float* interleaved, std::size_t samples);
+    // Keeps `frames` frames of the plain channels interleaved, in memory or
+    // beyond in the file, measuring their loudness on the way.
+    std::optional<Error> keep(const float* const* channels, uint32_t count, std::size_t frames);
+    std::optional<Error> spill(const float* interleaved, std::size_t samples);
     std::optional<Error> write_back(double gain);
     // Where the kept samples are: the first `in_memory` in the blocks, the
     // rest up to `total` in the file `fd`.
@@ -60,34 +64,39 @@ private:
         uint64_t total = 0;
         int fd = -1;
     };
-    // Lets the peak thread see what was kept so far.
+    // Lets the measuring thread see what was kept so far.
     void publish();
-    // Copies `samples` kept samples from `at` on; safe on the peak thread
-    // for samples already published.
-    std::optional<Error> copy_kept(const Kept& kept, uint64_t at, std::size_t samples,
-                                   float* out) const;
-    // The peak thread: measures the true peak of the kept samples as they
-    // are published, until the sink closes.
-    void measure_peaks();
-    void stop_peak_thread();
+    // Gives `samples` kept samples from `at` on, up to a block's end or
+    // the memory's: in place from memory, else read from the file into
+    // `buffer` (of `room` samples); sets `got` to how many. Safe on the
+    // measuring thread for samples already published.
+    std::optional<Error> kept_span(const Kept& kept, uint64_t at, std::size_t samples,
+                                   float* buffer, const float*& span, std::size_t& got) const;
+    // The measuring thread: measures the kept samples as they are
+    // published, until the sink closes.
+    void measure_kept();
+    void stop_measuring_thread();
 
     Sink& inner_;
     LoudnessSinkSettings settings_;
+    // The loudness and true peak; normalising, used by the measuring thread
+    // until it stops.
     LoudnessMeter meter_;
-    // Normalising, the true peak is measured on a thread of its own from
-    // what was kept, while the loudness is measured here.
-    LoudnessMeter peak_meter_;
-    std::thread peak_thread_;
+    std::thread measuring_thread_;
     std::mutex mutex_;
     std::condition_variable published_changed_;
-    Kept published_; // what the peak thread may read
+    Kept published_; // what the measuring thread may read
     bool closing_ = false;
-    std::optional<Error> peak_error_;
+    std::optional<Error> measure_error_;
     uint32_t channels_ = 0;
     std::vector<float> interleaved_; // one write's frames
-    // The output in memory, in blocks of block_samples (never moved).
-    static constexpr std::size_t block_samples = std::size_t{1} << 20;
-    std::vector<std::unique_ptr<float[]>> blocks_; // sized once, at prepare()
+    // The output in memory, in blocks of whole frames, block_samples_ each
+    // (never moved), asked of the kernel in huge pages where it has them.
+    struct FreeBlock {
+        void operator()(float* block) const noexcept;
+    };
+    std::size_t block_samples_ = 0;
+    std::vector<std::unique_ptr<float, FreeBlock>> blocks_; // sized once, at prepare()
     std::size_t kept_ = 0; // samples in the blocks
     int spill_fd_ = -1;              // beyond it, in this file
     uint64_t spilled_ = 0;           // samples in the file

@@ -30,6 +30,7 @@ std::optional<Error> RateConverter::start(int in, int out, uint32_t channels)
     channels_ = channels;
     taken_ = 0;
     given_ = 0;
+    total_.reset();
     flushed_ = false;
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
@@ -47,7 +48,7 @@ std::optional<Error> RateConverter::start(int in, int out, uint32_t channels)
 
 uint64_t RateConverter::frames_left() const
 {
-    const uint64_t total = converted_frames(taken_, in_, out_);
+    const uint64_t total = total_ ? *total_ : converted_frames(taken_, in_, out_);
     return total > given_ ? total - given_ : 0;
 }
 

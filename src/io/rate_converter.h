@@ -40,6 +40,11 @@ public:
     // for the input taken so far, at most: the exact total less those given.
     uint64_t frames_left() const;
 
+    // Sets the exact count of all the output, in place of converted_frames()
+    // of the input taken: a conversion back from an earlier one ends at the
+    // length of the first one's input. Give it before flushing.
+    void set_total(uint64_t total) { total_ = total; }
+
     int in_rate() const { return in_; }
     int out_rate() const { return out_; }
 
@@ -53,6 +58,7 @@ private:
     uint32_t channels_ = 0;
     uint64_t taken_ = 0; // input frames so far
     uint64_t given_ = 0; // output frames so far
+    std::optional<uint64_t> total_; // set_total()
     bool flushed_ = false;
 };
 

@@ -18,27 +18,78 @@ std::size_t output_capacity(std::size_t frames, int in, int out)
 
 std::optional<Error> ResamplingSink::prepare(uint32_t channels, std::size_t frames, unsigned jobs)
 {
-    if (std::optional<Error> error = converter_.start(in_, out_, channels)) {
-        return error;
+    try {
+        converters_ = std::vector<RateConverter>(channels);
+        pending_.resize(channels);
+        taken_.assign(channels, 0);
+        given_.assign(channels, 0);
+        errors_.assign(channels, std::nullopt);
+    } catch (const std::bad_alloc&) {
+        return Error{insufficient_memory_message};
+    }
+    for (RateConverter& converter : converters_) {
+        if (std::optional<Error> error = converter.start(in_, out_, 1)) {
+            return error;
+        }
     }
     if (!converted_.allocate(channels, output_capacity(frames, in_, out_))) {
         return Error{insufficient_memory_message};
     }
-    pending_.resize(channels);
+    side_from_ = channels;
+    if (jobs > 1 && channels > 1 && side_.open()) {
+        side_from_ = (channels + 1) / 2;
+    }
     return inner_.prepare(channels, converted_.capacity, jobs);
+}
+
+void ResamplingSink::convert_channels(uint32_t first, uint32_t last, bool flushing,
+                                      std::size_t frames)
+{
+    for (uint32_t c = first; c < last; ++c) {
+        const float* input = pending_[c];
+        float* output = converted_.channels[c];
+        errors_[c] = converters_[c].convert(flushing ? nullptr : &input, frames, taken_[c], &output,
+                                            converted_.capacity, given_[c]);
+    }
+}
+
+std::optional<Error> ResamplingSink::convert_all(std::size_t frames, std::size_t& taken,
+                                                 std::size_t& given)
+{
+    const bool flushing = frames == 0;
+    const auto count = static_cast<uint32_t>(converters_.size());
+    if (side_from_ < count) {
+        side_.start([this, flushing, frames, count] {
+            convert_channels(side_from_, count, flushing, frames);
+        });
+    }
+    convert_channels(0, side_from_, flushing, frames);
+    if (side_from_ < count) {
+        side_.wait();
+    }
+    for (uint32_t c = 0; c < count; ++c) {
+        if (errors_[c]) {
+            return errors_[c];
+        }
+        if (taken_[c] != taken_[0] || given_[c] != given_[0]) {
+            return Error{"Error: the sample-rate conversion failed: its channels came out of step.\n"};
+        }
+    }
+    taken = count > 0 ? taken_[0] : 0;
+    given = count > 0 ? given_[0] : 0;
+    return std::nullopt;
 }
 
 std::optional<Error> ResamplingSink::write(const float* const* channels, uint32_t count,
                                            std::size_t frames)
 {
     pending_.assign(channels, channels + count);
+    written_ += frames;
     std::size_t left = frames;
-    do {
+    while (left > 0) {
         std::size_t taken = 0;
         std::size_t given = 0;
-        if (std::optional<Error> error =
-                converter_.convert(pending_.data(), left, taken, converted_.channels.data(),
-                                   converted_.capacity, given)) {
+        if (std::optional<Error> error = convert_all(left, taken, given)) {
             return error;
         }
         for (const float*& channel : pending_) {
@@ -54,18 +105,23 @@ std::optional<Error> ResamplingSink::write(const float* const* channels, uint32_
         if (taken == 0 && given == 0) {
             break; // nothing moves: never the case with libsoxr, but no loop
         }
-    } while (left > 0);
+    }
     return std::nullopt;
 }
 
 std::optional<Error> ResamplingSink::finish()
 {
     const uint32_t count = static_cast<uint32_t>(converted_.channels.size());
+    if (length_) {
+        const uint64_t length = length_(written_);
+        for (RateConverter& converter : converters_) {
+            converter.set_total(length);
+        }
+    }
     for (;;) {
         std::size_t taken = 0;
         std::size_t given = 0;
-        if (std::optional<Error> error = converter_.convert(
-                nullptr, 0, taken, converted_.channels.data(), converted_.capacity, given)) {
+        if (std::optional<Error> error = convert_all(0, taken, given)) {
             return error;
         }
         if (given == 0) {
@@ -111,6 +167,7 @@ SourceRead ResamplingSource::read(const ChunkOutput& output, std::size_t frames)
             const SourceRead got = inner_.read(piece, input_.capacity);
             input_at_ = 0;
             input_frames_ = got.frames;
+            input_read_.fetch_add(got.frames, std::memory_order_release);
             if (got.error) {
                 result.error = got.error;
                 return result; // the frames so far count; the input ends

@@ -1,5 +1,6 @@
 #include "io/sound_files.h"
 
+
 #include "io/memory_file.h"
 #include "io/output_size.h"
 #include "io/sound_errors.h"

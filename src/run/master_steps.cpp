@@ -1,5 +1,7 @@
 #include "run/master_steps.h"
 
+#include "io/clip_stage.h"
+
 #include <sndfile.h>
 
 #include <cstdlib>
@@ -43,6 +45,12 @@ Sink& MasterStages::sink(Sink& inner, const RunSettings& steps, const RunRates& 
                           "--dither is ignored.\n");
         }
     }
+    if (rates.output != rates.plugins && steps.check_clipping) {
+        // The conversion can overshoot full scale where the render's output
+        // did not: checked again after any loudness gain.
+        clamping_ = std::make_unique<ClampingSink>(*sink, this->events(events));
+        sink = clamping_.get();
+    }
     if (steps.loudness_lufs.has_value() || steps.measure_loudness) {
         LoudnessSinkSettings settings;
         settings.rate = rates.output;
@@ -55,9 +63,40 @@ Sink& MasterStages::sink(Sink& inner, const RunSettings& steps, const RunRates& 
     }
     if (rates.output != rates.plugins) {
         resampling_ = std::make_unique<ResamplingSink>(*sink, rates.plugins, rates.output);
+        if (resampled_) {
+            // Back from the plugins' rate: the input's frames give
+            // round(frames x out / in) exactly, what the plugins added
+            // after them (a tail, latency) is converted on its own.
+            const ResamplingSource* input = resampled_.get();
+            resampling_->set_length([input, rates](uint64_t written) {
+                const uint64_t read = input->input_frames();
+                const uint64_t there = converted_frames(read, rates.input, rates.plugins);
+                if (written < there) {
+                    return converted_frames(written, rates.plugins, rates.output);
+                }
+                return converted_frames(read, rates.input, rates.output) +
+                       converted_frames(written - there, rates.plugins, rates.output);
+            });
+        }
         sink = resampling_.get();
     }
     return *sink;
+}
+
+void OneClippingWarning::report(EventKind kind, std::string_view text) noexcept
+{
+    if (text == clipping_warning && warned_.exchange(true)) {
+        return;
+    }
+    inner_.report(kind, text);
+}
+
+EventSink& MasterStages::events(EventSink& inner)
+{
+    if (!events_) {
+        events_ = std::make_unique<OneClippingWarning>(inner);
+    }
+    return *events_;
 }
 
 std::optional<LoudnessGain> MasterStages::loudness() const

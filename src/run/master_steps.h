@@ -1,5 +1,6 @@
 #pragma once
 
+#include "io/clamping_sink.h"
 #include "io/dithering_sink.h"
 #include "io/loudness_sink.h"
 #include "io/resampling_stages.h"
@@ -8,6 +9,7 @@
 #include <tonbrix/render.h>
 #include <tonbrix/run.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +26,18 @@ struct RunRates {
 
 // The rates of a run whose input (or silence) has `input_rate`.
 RunRates run_rates(const RunSettings& settings, int input_rate);
+
+// Passes events on, all but a second clipping warning: the render's check
+// and the check after the output's rate conversion share one.
+class OneClippingWarning final : public EventSink {
+public:
+    explicit OneClippingWarning(EventSink& inner) : inner_(inner) {}
+    void report(EventKind kind, std::string_view text) noexcept override;
+
+private:
+    EventSink& inner_;
+    std::atomic<bool> warned_{false};
+};
 
 // The stages around a run's source and sink: the input converted to the
 // plugins' rate, and the output converted to its rate, measured or
@@ -43,7 +57,13 @@ public:
     // After the render: the loudness stage's outcome, if there is one.
     std::optional<LoudnessGain> loudness() const;
 
+    // Where the render's warnings go: `inner`, with one clipping warning
+    // for the render and the stages together (the same object each call).
+    EventSink& events(EventSink& inner);
+
 private:
+    std::unique_ptr<OneClippingWarning> events_;
+    std::unique_ptr<ClampingSink> clamping_;
     std::unique_ptr<ResamplingSource> resampled_;
     std::unique_ptr<DitheringSink> dithering_;
     std::unique_ptr<LoudnessSink> loudness_;

@@ -353,8 +353,16 @@ struct RunFiles {
         SF_INFO shaped = info;
         if (rates.output != info.samplerate) {
             if (info.frames > 0 && info.frames != SF_COUNT_MAX) {
-                shaped.frames = static_cast<sf_count_t>(converted_frames(
-                    static_cast<uint64_t>(info.frames), info.samplerate, rates.output));
+                // From the input's own length, as the output's conversion
+                // counts it (see MasterStages::sink).
+                const bool converted_input = rates.plugins != rates.input &&
+                                             input_info.frames > 0 &&
+                                             input_info.frames != SF_COUNT_MAX;
+                shaped.frames = static_cast<sf_count_t>(
+                    converted_input ? converted_frames(static_cast<uint64_t>(input_info.frames),
+                                                       rates.input, rates.output)
+                                    : converted_frames(static_cast<uint64_t>(info.frames),
+                                                       info.samplerate, rates.output));
             }
             shaped.samplerate = rates.output;
             tail = converted_frames(tail, info.samplerate, rates.output);
@@ -810,7 +818,7 @@ struct FileRender {
         // warnings fall between those lines right after the block they concern.
         options.block_at_a_time = settings.notes && workers;
 
-        callbacks.events = &events;
+        callbacks.events = &stages.events(events);
         callbacks.progress = ObservedProgress{&observer};
         const StopRequest* stop = settings.stop;
         callbacks.stop = [stop] { return stop != nullptr && stop->requested(); };

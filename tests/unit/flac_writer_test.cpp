@@ -189,8 +189,9 @@ protected:
     }
 };
 
-// Noise and a sine, with silent stretches and full-scale peaks, so that
-// frames differ in size and subframe kind.
+// Noise and a sine, with silent stretches, full-scale peaks and stretches
+// where the channels nearly agree (mid-side stereo), so that frames differ
+// in size, subframe kind and stereo coding.
 std::vector<int16_t> test_signal(std::size_t frames, int channels, unsigned seed)
 {
     std::vector<int16_t> samples(frames * static_cast<std::size_t>(channels));
@@ -202,6 +203,9 @@ std::vector<int16_t> test_signal(std::size_t frames, int channels, unsigned seed
             const double noise = static_cast<double>(static_cast<int32_t>(state) >> 20);
             const double tone = 12000.0 * std::sin(static_cast<double>(i) * 0.01 * (c + 1));
             double value = silent ? 0.0 : tone + noise * (c + 1);
+            if (c > 0 && (i / 20000) % 3 == 1) {
+                value = 0.8 * samples[i * static_cast<std::size_t>(channels)] + noise * 0.01;
+            }
             if (i % 9973 == 0) {
                 value = c % 2 == 0 ? 32767.0 : -32768.0;
             }

@@ -8,14 +8,19 @@
 #include "io/loudness_sink.h"
 #include "io/rate_converter.h"
 #include "io/resampling_stages.h"
+#include "io/true_peak.h"
 
 #include <gtest/gtest.h>
 
+#include <ebur128.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <functional>
 #include <numbers>
+#include <random>
 #include <vector>
 
 using namespace tonbrix;
@@ -70,10 +75,10 @@ std::vector<std::vector<float>> sines(uint32_t count, std::size_t frames, int ra
 // Writes the channels into the sink in pieces of the given sizes, in
 // turn, then finishes it.
 void feed(Sink& sink, const std::vector<std::vector<float>>& channels,
-          const std::vector<std::size_t>& pieces, std::size_t largest)
+          const std::vector<std::size_t>& pieces, std::size_t largest, unsigned jobs = 1)
 {
     const uint32_t count = static_cast<uint32_t>(channels.size());
-    ASSERT_FALSE(sink.prepare(count, largest, 1));
+    ASSERT_FALSE(sink.prepare(count, largest, jobs));
     const std::size_t frames = channels.front().size();
     std::vector<const float*> at(count);
     for (std::size_t done = 0, k = 0; done < frames; ++k) {
@@ -158,11 +163,14 @@ TEST(RateConversion, SinkGivesExactCountAlignedWhateverThePieces)
         input[0][click] = 0.5f;
         input[1][click + 1] = 0.5f;
         std::vector<std::vector<float>> first;
-        for (const std::vector<std::size_t>& pieces :
-             {std::vector<std::size_t>{4096}, std::vector<std::size_t>{1, 7, 300, 4096}}) {
+        const struct {
+            std::vector<std::size_t> pieces;
+            unsigned jobs; // 2: half the channels converted on a thread of their own
+        } runs[] = {{{4096}, 1}, {{1, 7, 300, 4096}, 1}, {{4096}, 2}, {{1, 7, 300, 4096}, 2}};
+        for (const auto& run : runs) {
             KeepingSink kept;
             ResamplingSink sink(kept, r.in, r.out);
-            feed(sink, input, pieces, 4096);
+            feed(sink, input, run.pieces, 4096, run.jobs);
             ASSERT_TRUE(kept.finished);
             ASSERT_EQ(kept.channels[0].size(), converted_frames(frames, r.in, r.out))
                 << r.in << "->" << r.out;
@@ -175,7 +183,34 @@ TEST(RateConversion, SinkGivesExactCountAlignedWhateverThePieces)
             if (first.empty()) {
                 first = kept.channels;
             } else {
-                EXPECT_EQ(kept.channels, first) << "the pieces changed the output";
+                EXPECT_EQ(kept.channels, first) << "the pieces or the jobs changed the output";
+            }
+        }
+    }
+}
+
+TEST(RateConversion, SinkEndsAtTheLengthItIsGiven)
+{
+    // A conversion back from the plugins' rate ends at the length the
+    // input had: a frame or two more (silence) or fewer than its own count.
+    const auto input = sines(3, 20011, 48000, 440.0, 0.5);
+    const uint64_t own = converted_frames(20011, 48000, 44100);
+    for (const uint64_t length : {own - 2, own, own + 2}) {
+        for (const unsigned jobs : {1u, 2u}) {
+            KeepingSink kept;
+            ResamplingSink sink(kept, 48000, 44100);
+            uint64_t asked = 0;
+            sink.set_length([&](uint64_t frames) {
+                asked = frames;
+                return length;
+            });
+            feed(sink, input, {4096}, 4096, jobs);
+            EXPECT_EQ(asked, 20011u);
+            for (const auto& channel : kept.channels) {
+                ASSERT_EQ(channel.size(), length) << jobs;
+            }
+            if (length > own) {
+                EXPECT_EQ(kept.channels[2][length - 1], 0.0f);
             }
         }
     }
@@ -330,6 +365,86 @@ TEST(Loudness, GainMeetsTargetOrCeiling)
         loudness_gain(Loudness{-HUGE_VAL, 0.0, -HUGE_VAL}, -16.0, -1.0);
     EXPECT_TRUE(silent.silent);
     EXPECT_EQ(silent.gain_db, 0.0);
+}
+
+TEST(Loudness, TruePeakAgreesWithLibebur128WhateverThePieces)
+{
+    const int rate = 48000;
+    std::mt19937 random(7);
+    std::normal_distribution<float> gauss(0.0f, 0.2f);
+    float low[2] = {};
+    const struct {
+        const char* name;
+        std::function<float(std::size_t f, int c)> sample;
+        double peak_dbtp; // the true peak, where it is known
+        double tolerance; // from libebur128's, whose interpolator differs
+    } cases[] = {
+        // A quarter of the rate at 45 degrees: the samples miss the crest by 3 dB.
+        {"fs/4", [](std::size_t f, int) {
+             return static_cast<float>(0.5 * std::sin(std::numbers::pi / 2 * f + std::numbers::pi / 4));
+         }, -6.02, 0.1},
+        {"997 Hz", [](std::size_t f, int c) {
+             return static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 997.0 * (c + 1) * f / rate));
+         }, -6.02, 0.1},
+        // Noise up to the top of the band, where the two filters differ most.
+        {"white noise", [&](std::size_t, int) { return std::clamp(gauss(random), -1.0f, 1.0f); }, NAN, 0.25},
+        {"low noise", [&](std::size_t, int c) {
+             low[c] = 0.7f * low[c] + 0.3f * gauss(random);
+             return low[c];
+         }, NAN, 0.1},
+        {"one sample", [](std::size_t f, int c) { return f == 777 && c == 1 ? -1.0f : 0.0f; }, NAN, 0.1},
+    };
+    const std::size_t frames = 48000 + 123;
+    for (const auto& c : cases) {
+        std::vector<float> interleaved(frames * 2);
+        std::vector<std::vector<float>> plain(2, std::vector<float>(frames));
+        for (std::size_t f = 0; f < frames; ++f) {
+            for (int ch = 0; ch < 2; ++ch) {
+                plain[ch][f] = interleaved[f * 2 + ch] = c.sample(f, ch);
+            }
+        }
+        ebur128_state* reference = ebur128_init(2, rate, EBUR128_MODE_TRUE_PEAK);
+        ASSERT_NE(reference, nullptr);
+        ASSERT_EQ(ebur128_add_frames_float(reference, interleaved.data(), frames), EBUR128_SUCCESS);
+        double expected = 0.0;
+        for (unsigned ch = 0; ch < 2; ++ch) {
+            double one = 0.0;
+            ASSERT_EQ(ebur128_true_peak(reference, ch, &one), EBUR128_SUCCESS);
+            expected = std::max(expected, one);
+        }
+        ebur128_destroy(&reference);
+
+        LoudnessMeter whole;
+        ASSERT_FALSE(whole.start(2, rate, LoudnessMeter::Measures::true_peak));
+        ASSERT_FALSE(whole.add(interleaved.data(), frames));
+        const double dbtp = whole.result().true_peak_dbtp;
+        EXPECT_NEAR(dbtp, 20.0 * std::log10(expected), c.tolerance) << c.name;
+        if (!std::isnan(c.peak_dbtp)) {
+            EXPECT_NEAR(dbtp, c.peak_dbtp, 0.1) << c.name;
+        }
+        float sample_peak = 0.0f;
+        for (const float v : interleaved) {
+            sample_peak = std::max(sample_peak, std::fabs(v));
+        }
+        EXPECT_GE(dbtp, 20.0 * std::log10(sample_peak) - 1e-9) << c.name << ": below the sample peak";
+        // The same from plain channels in pieces of every size.
+        TruePeakMeter pieces;
+        pieces.start(2);
+        const std::size_t sizes[] = {1, 7, TruePeakMeter::piece - 1, TruePeakMeter::piece + 1, 5000};
+        for (std::size_t at = 0, k = 0; at < frames; ++k) {
+            const std::size_t n = std::min(sizes[k % std::size(sizes)], frames - at);
+            for (uint32_t ch = 0; ch < 2; ++ch) {
+                pieces.add(ch, plain[ch].data() + at, n);
+            }
+            at += n;
+        }
+        EXPECT_EQ(20.0 * std::log10(pieces.peak()), dbtp) << c.name;
+    }
+    TruePeakMeter silent;
+    silent.start(1);
+    const float zeros[100] = {};
+    silent.add(0, zeros, 100);
+    EXPECT_EQ(silent.peak(), 0.0);
 }
 
 TEST(Loudness, SinkScalesOnceFromMemoryOrSpilledFile)

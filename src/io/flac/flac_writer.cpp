@@ -2,6 +2,13 @@
 
 #include "io/memory_file.h"
 
+#include <FLAC/stream_encoder.h>
+
+// Exported by libFLAC (its own flac program turns the MD5 off with it) but
+// declared only in its protected headers.
+extern "C" FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder* encoder,
+                                                      FLAC__bool value);
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,11 +74,20 @@ bool write_segment(FlacWriter& writer, const FlacSegment& segment)
         return false;
     }
     if (writer.header.empty()) {
-        // The first segment's metadata stands for the whole stream's; the
-        // totals in it are written at the end.
-        writer.stream_info_offset = segment.stream_info_offset;
-        writer.header.assign(segment.stream.begin(),
-                             segment.stream.begin() + static_cast<std::ptrdiff_t>(segment.header_size));
+        // libsndfile's metadata for the stream (with the strings), the
+        // block sizes of the first segment's; the totals are written at
+        // the end.
+        FlacSegment empty;
+        std::size_t frames_offset = 0;
+        if (!encode_flac_segment(writer.info, writer.strings, empty) ||
+            !find_flac_frames(empty.stream, frames_offset, writer.stream_info_offset)) {
+            writer.error = -1;
+            return false;
+        }
+        writer.header.assign(empty.stream.begin(),
+                             empty.stream.begin() + static_cast<std::ptrdiff_t>(frames_offset));
+        std::memcpy(writer.header.data() + writer.stream_info_offset,
+                    segment.stream.data() + segment.stream_info_offset, 4);
         if (!write_all(writer, writer.header.data(), writer.header.size())) {
             return false;
         }
@@ -177,29 +193,91 @@ void add_to_md5(Md5& md5, const int16_t* samples, std::size_t count)
 
 } // namespace
 
-bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings,
-                         FlacSegment& segment)
+namespace {
+
+// libFLAC's write callback: appends to the segment's stream and notes where
+// each write began.
+FLAC__StreamEncoderWriteStatus append_encoded(const FLAC__StreamEncoder*, const FLAC__byte buffer[],
+                                              size_t bytes, uint32_t, uint32_t, void* data) noexcept
+{
+    auto* segment = static_cast<FlacSegment*>(data);
+    try {
+        segment->writes.push_back(segment->stream.size());
+        segment->stream.insert(segment->stream.end(), buffer, buffer + bytes);
+    } catch (const std::bad_alloc&) {
+        return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    }
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+struct FreeEncoder {
+    void operator()(FLAC__StreamEncoder* encoder) const noexcept { FLAC__stream_encoder_delete(encoder); }
+};
+
+// The stream's start as libsndfile writes it: "fLaC" and the metadata,
+// with the strings.
+bool encode_flac_header(const SF_INFO& info, const SoundStrings& strings, FlacSegment& segment)
 {
     SF_VIRTUAL_IO io = memory_file_io();
     MemoryFile device;
-    device.bytes = std::move(segment.stream); // its room is kept from segment to segment
-    device.bytes.clear();
-    // Room for the stream at once: the encoded audio is rarely larger.
-    device.bytes.reserve(segment.frames * static_cast<std::size_t>(info.channels) * 2 + 8192);
     device.write_starts = &segment.writes;
     SF_INFO settings = info;
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &settings, &device);
     bool encoded = file != nullptr;
     if (file != nullptr) {
         write_sound_strings(file, strings);
-        const auto frames = static_cast<sf_count_t>(segment.frames);
         // Without frames, libsndfile writes the stream's start only when asked.
-        encoded = frames == 0 ? sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0) == 0
-                              : sf_writef_short(file, segment.samples.data(), frames) == frames;
+        encoded = sf_command(file, SFC_UPDATE_HEADER_NOW, nullptr, 0) == 0;
         encoded = sf_close(file) == 0 && encoded;
     }
     segment.stream = std::move(device.bytes);
     return encoded;
+}
+
+} // namespace
+
+bool encode_flac_segment(const SF_INFO& info, const SoundStrings& strings,
+                         FlacSegment& segment)
+{
+    segment.stream.clear();
+    segment.writes.clear();
+    if (segment.frames == 0) {
+        return encode_flac_header(info, strings, segment);
+    }
+    // The audio by libFLAC itself, as libsndfile would have it encode it
+    // but without the MD5 of the segment (the writer makes the stream's).
+    const std::unique_ptr<FLAC__StreamEncoder, FreeEncoder> encoder(FLAC__stream_encoder_new());
+    if (!encoder) {
+        return false;
+    }
+    FLAC__StreamEncoder* e = encoder.get();
+    const auto channels = static_cast<std::size_t>(info.channels);
+    if (!FLAC__stream_encoder_set_channels(e, static_cast<uint32_t>(info.channels)) ||
+        !FLAC__stream_encoder_set_bits_per_sample(e, 16) ||
+        !FLAC__stream_encoder_set_sample_rate(e, static_cast<uint32_t>(info.samplerate)) ||
+        !FLAC__stream_encoder_set_compression_level(e, flac_level) ||
+        !FLAC__stream_encoder_set_do_md5(e, false) ||
+        FLAC__stream_encoder_init_stream(e, append_encoded, nullptr, nullptr, nullptr, &segment) !=
+            FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+        return false;
+    }
+    // Room for the stream at once: the encoded audio is rarely larger.
+    segment.stream.reserve(segment.frames * channels * 2 + 8192);
+    // libFLAC takes 32-bit samples: converted a piece at a time.
+    constexpr std::size_t piece = 4096;
+    FLAC__int32 wide[piece * 8];
+    const std::size_t frames_per_piece = sizeof wide / sizeof wide[0] / channels;
+    bool encoded = true;
+    for (std::size_t at = 0; at < segment.frames && encoded;) {
+        const std::size_t n = std::min(frames_per_piece, segment.frames - at);
+        const int16_t* from = segment.samples.data() + at * channels;
+        for (std::size_t i = 0; i < n * channels; ++i) {
+            wide[i] = from[i];
+        }
+        encoded = FLAC__stream_encoder_process_interleaved(e, wide, static_cast<uint32_t>(n));
+        at += n;
+    }
+    return FLAC__stream_encoder_finish(e) && encoded;
 }
 
 bool number_flac_segment(FlacSegment& segment, std::size_t segment_frames)
