@@ -776,7 +776,6 @@ struct FileRender {
                                          files.output_format, spill_folder_of(run_options.output),
                                          console.events)
                           : sink.get();
-        bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
             PluginInstances plugin =
@@ -790,7 +789,6 @@ struct FileRender {
             }
             graph.add(std::make_unique<PluginNode>(plugin));
             callbacks.node_events.push_back(&part->events);
-            workers = workers || !run.instances.workers.empty();
         }
 
         options.block_size = static_cast<uint32_t>(run_options.blocksize);
@@ -798,9 +796,6 @@ struct FileRender {
         options.compensate_latency = run_options.compensate_latency;
         options.tail_frames = tail_frames(run_options.tail_seconds, files.info.samplerate);
         options.check_clipping = !run_options.ignore_clipping;
-        // The plugins print lines while they run (the worker's trace): the
-        // warnings fall between those lines right after the block they concern.
-        options.block_at_a_time = console.notes != nullptr && workers;
 
         Progress* progress = &console.progress;
         callbacks.events = &console.events;
