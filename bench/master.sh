@@ -58,15 +58,15 @@ chmod +x "$data/loudnorm.sh"
 export_json="$data/master.json"
 hyperfine --warmup 1 --runs "$RUNS" --export-json "$export_json" \
     -n "tonbrix --loudness=-16" \
-    "'$tb' -q -i '$input' -o '$out/loud.wav' --loudness=-16 $STEREO" \
+    "'$tb' -i '$input' -o '$out/loud.wav' --loudness=-16 $STEREO" \
     -n "ffmpeg ebur128=peak=true (measure only)" \
     "ffmpeg -nostdin -hide_banner -nostats -i '$input' -af ebur128=peak=true -f null - 2>/dev/null" \
     -n "ffmpeg loudnorm two passes" \
     "'$data/loudnorm.sh' '$input' '$out/loudnorm.wav'" \
     -n "tonbrix plain" \
-    "'$tb' -q -i '$input' -o '$out/plain.wav' $STEREO" \
+    "'$tb' -i '$input' -o '$out/plain.wav' $STEREO" \
     -n "tonbrix --output-rate=44100" \
-    "'$tb' -q -i '$input' -o '$out/rate.wav' --output-rate=44100 $STEREO" \
+    "'$tb' -i '$input' -o '$out/rate.wav' --output-rate=44100 $STEREO" \
     -n "ffmpeg lv2 + aresample soxr" \
     "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$input' -af 'lv2=p=$(ff_uri "$STEREO"),aresample=44100:resampler=soxr:precision=28' -c:a pcm_s24le '$out/ffrate.wav'" \
     >&2
