@@ -1,5 +1,6 @@
-#include "base/buffers.h"
 #include "cli/run.h"
+
+#include <tonbrix/error.h>
 
 #include <cstdio>
 #include <new>

@@ -7,6 +7,9 @@
 
 namespace tonbrix {
 
+// The message of a failure to get the memory an operation needs.
+inline constexpr const char* insufficient_memory_message = "Error: insufficient memory\n";
+
 // A failure, with the message a program shows for it, whole (its line
 // break included).
 struct Error {

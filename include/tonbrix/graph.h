@@ -59,6 +59,10 @@ struct ChunkOutput {
     float* channel(uint32_t c) const { return data + c * stride; }
 };
 
+// The block size of a run, a render and a plugin node unless they say
+// otherwise: the command line's.
+inline constexpr uint32_t default_block_size = 512;
+
 // What a node learns before its first chunk.
 struct NodeSetup {
     uint32_t block_size = 0;      // frames per run of the node

@@ -21,6 +21,8 @@ struct ChannelConnection {
     int channel = 0;
     int instance = 1;
     std::string symbol;
+
+    bool operator==(const ChannelConnection&) const = default;
 };
 
 // What a plugin node is made of: the plugin, the channels it takes and how
@@ -35,7 +37,7 @@ struct PluginSettings {
     std::vector<ChannelConnection> connections;
     bool mono = false;
     double sample_rate = 48000.0;
-    uint32_t block_size = 1024; // must be the render's
+    uint32_t block_size = default_block_size; // must be the render's
     std::string preset; // the label of a preset restored before the controls; none when empty
     std::vector<std::pair<std::string, float>> controls; // by port symbol, in order
     EventSink* events = nullptr; // routing notes, plugin log lines; none when null

@@ -55,7 +55,7 @@ public:
 };
 
 struct RenderOptions {
-    uint32_t block_size = 1024;
+    uint32_t block_size = default_block_size;
     // 1 runs everything on the calling thread; more runs the source, every
     // node's parts (up to this many per node) and the sink on threads of
     // their own, each at its own pace.

@@ -130,11 +130,14 @@ public:
     // Only the plugin's labelled presets, without reading its ports.
     Result<std::vector<PresetDescription>> presets(std::string_view uri) const;
 
-    // The library's own layers reach the LV2 world through this.
+    // The URI of the plugin that the command line's text names: a list
+    // number (from 1), else a URI; none when no plugin has it.
+    std::optional<std::string> find_plugin(std::string_view text) const;
+
     struct Impl;
-    Impl& impl() const noexcept { return *impl_; }
 
 private:
+    friend struct WorldAccess; // the library's own layers reach the LV2 world through it
     explicit World(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tonbrix/error.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,8 +43,6 @@ struct ZeroBuffer {
 using ByteBuffer = ZeroBuffer<uint8_t>;
 using FloatBuffer = ZeroBuffer<float>;
 
-// What a run prints when memory it needs cannot be had.
-inline constexpr const char* insufficient_memory_message = "Error: insufficient memory\n";
 
 // The product of the factors, false when it does not fit in size_t.
 bool checked_product(std::initializer_list<std::size_t> factors, std::size_t& product);

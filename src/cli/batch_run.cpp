@@ -1,151 +1,21 @@
 #include "cli/batch_run.h"
 
 #include "cli/batch_progress.h"
-#include "cli/job_list.h"
+#include "cli/console_events.h"
 #include "cli/json_documents.h"
-#include "cli/processing_run.h"
-#include "cli/report_warning.h"
+#include "cli/run_console.h"
 #include "cli/signals.h"
-#include "cli/worker_pool.h"
-#include "io/output_format.h"
-#include "io/sound_folder.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <tonbrix/batch.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <optional>
 #include <set>
 
 namespace tonbrix::cli {
 
 namespace {
-
-std::size_t online_cores()
-{
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    return cores < 1 ? 1 : cores > 1024 ? 1024 : static_cast<std::size_t>(cores);
-}
-
-// The options of one job: the command line's with the job's files, and its
-// values as if they stood at the end. Each job runs on one thread.
-RunOptions job_options(const RunOptions& base, const Job& job)
-{
-    RunOptions options = base;
-    options.input = job.input;
-    options.output = job.output;
-    options.parameters.insert(options.parameters.end(), job.parameters.begin(),
-                              job.parameters.end());
-    if (job.has_preset) {
-        options.has_preset = true;
-        options.preset = job.preset;
-    }
-    options.set_values.insert(options.set_values.end(), job.set_values.begin(),
-                              job.set_values.end());
-    options.job_count = 1;
-    options.has_batch = false;
-    return options;
-}
-
-// Reads all of a descriptor; false on a read error.
-bool read_all(int fd, std::string& text)
-{
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
-// The jobs of a job list ("-" for standard input); the message when it
-// cannot be read.
-Result<std::vector<Job>> list_jobs(const std::string& path)
-{
-    std::string text;
-    const int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool read = fd >= 0 && read_all(fd, text);
-    const int error = errno;
-    if (fd > STDIN_FILENO) {
-        ::close(fd);
-    }
-    if (!read) {
-        return Error{"Error: cannot read the job list " + (path == "-" ? "on standard input" : path) +
-                     ": " + std::strerror(error) + ".\n"};
-    }
-    return parse_job_list(text);
-}
-
-// The jobs of an input folder: every sound file under it, into the same
-// relative path under the output folder (with the extension of the
-// --output-format type). A file named as a sound file is a job even when
-// it cannot be read, so that it fails and is counted; other files that are
-// not sound files are skipped, each with one note. The message when the
-// folders cannot be used.
-Result<std::vector<Job>> folder_jobs(const RunOptions& options, FILE* notes)
-{
-    struct stat st {};
-    if (::stat(options.output.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-        return Error{"Error: the input " + options.input +
-                     " is a folder, so the output must be a folder too; " + options.output +
-                     " is not one.\n"};
-    }
-    if (path_within(options.output, options.input)) {
-        return Error{"Error: the output folder " + options.output + " is inside the input folder " +
-                     options.input + "; choose an output folder outside it.\n"};
-    }
-    Result<std::vector<std::string>> files = folder_files(options.input);
-    if (!files) {
-        return files.error();
-    }
-    const int type = options.has_output_format ? options.output_format_request.type : 0;
-    std::vector<Job> jobs;
-    for (const std::string& relative : files.value()) {
-        Job job;
-        job.input = (std::filesystem::path(options.input) / relative).string();
-        if (!has_sound_file_extension(job.input) && !is_sound_file(job.input)) {
-            if (notes != nullptr) {
-                std::fprintf(notes, "Note: %s is not a sound file; skipped.\n", job.input.c_str());
-            }
-            continue;
-        }
-        const std::string output = type != 0 ? with_type_extension(relative, type) : relative;
-        job.output = (std::filesystem::path(options.output) / output).string();
-        jobs.push_back(std::move(job));
-    }
-    return jobs;
-}
-
-// The message when two jobs would write one output file; empty when every
-// job has its own.
-std::string shared_output_error(const std::vector<Job>& jobs)
-{
-    std::map<std::string, const Job*> writers;
-    for (const Job& job : jobs) {
-        if (!job.error.empty()) {
-            continue;
-        }
-        const auto [it, added] = writers.emplace(canonical_path(job.output), &job);
-        if (!added) {
-            return "Error: " + it->second->input + " and " + job.input +
-                   " would both be written to " + job.output +
-                   "; give each input its own output.\n";
-        }
-    }
-    return {};
-}
 
 // The name of a signal as in "SIGSEGV"; its number for one without a name.
 std::string signal_name(int number)
@@ -167,22 +37,6 @@ void write_prefixed(FILE* stream, std::string_view prefix, std::string_view text
         whole += '\n';
         std::fwrite(whole.data(), 1, whole.size(), stream);
     }
-}
-
-// True when the job's output exists as a file and is not older than its
-// input: a finished output of an earlier run, since outputs only ever take
-// their path whole.
-bool output_is_current(const Job& job)
-{
-    struct stat input {};
-    struct stat output {};
-    if (::stat(job.input.c_str(), &input) != 0 || ::stat(job.output.c_str(), &output) != 0 ||
-        !S_ISREG(output.st_mode)) {
-        return false;
-    }
-    const timespec& in = input.st_mtim;
-    const timespec& out = output.st_mtim;
-    return out.tv_sec > in.tv_sec || (out.tv_sec == in.tv_sec && out.tv_nsec >= in.tv_nsec);
 }
 
 // The warning of a run that found nothing to do.
@@ -217,7 +71,7 @@ bool is_crash_line(std::string_view line)
 // end in, and counts them.
 class JobPrinter {
 public:
-    JobPrinter(const RunOptions& options, const std::vector<Job>& jobs, std::string plugin_uri,
+    JobPrinter(const RunOptions& options, const std::vector<BatchJob>& jobs, std::string plugin_uri,
                BatchProgress& progress)
         : options_(options), jobs_(jobs), plugin_uri_(std::move(plugin_uri)),
           progress_(progress), outcomes_(jobs.size()),
@@ -293,7 +147,7 @@ private:
     void print(std::size_t index)
     {
         batch_progress_clear(progress_);
-        const Job& job = jobs_[index];
+        const BatchJob& job = jobs_[index];
         const JobOutcome& outcome = *outcomes_[index];
         if (skipped_.count(index) > 0) {
             return;
@@ -359,7 +213,7 @@ private:
     }
 
     const RunOptions& options_;
-    const std::vector<Job>& jobs_;
+    const std::vector<BatchJob>& jobs_;
     std::string plugin_uri_;
     BatchProgress& progress_;
     std::vector<std::optional<JobOutcome>> outcomes_;
@@ -389,19 +243,13 @@ bool asks_for_batch(int argc, char** argv)
     return false;
 }
 
-bool names_folder(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw)
+int run_batch(World& world, const std::string& plugin_uri, const RunOptions& options, bool raw)
 {
     if (!check_block_size(options)) {
         return 1;
     }
     FILE* notes = options.quiet ? nullptr : options.json ? stderr : stdout;
-    Result<std::vector<Job>> listed = std::vector<Job>();
+    Result<std::vector<BatchJob>> listed = std::vector<BatchJob>();
     if (options.has_batch) {
         if (!options.input.empty() || !options.output.empty()) {
             std::fputs("Error: --batch takes each job's input and output from the list; leave "
@@ -409,17 +257,19 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
                        stderr);
             return 1;
         }
-        listed = list_jobs(options.batch);
+        listed = read_job_list(options.batch);
     } else {
-        listed = folder_jobs(options, notes);
+        ConsoleEvents skipped(notes, notes, nullptr);
+        const int type = options.has_output_format ? options.output_format_request.type : 0;
+        listed = folder_jobs(options.input, options.output, type, &skipped);
     }
     if (!listed) {
         std::fputs(listed.error().message.c_str(), stderr);
         return 1;
     }
-    const std::vector<Job>& jobs = listed.value();
-    if (const std::string shared = shared_output_error(jobs); !shared.empty()) {
-        std::fputs(shared.c_str(), stderr);
+    const std::vector<BatchJob>& jobs = listed.value();
+    if (const Status outputs = check_job_outputs(jobs); !outputs) {
+        std::fputs(outputs.error().message.c_str(), stderr);
         return 1;
     }
     FILE* messages = options.json ? stderr : stdout;
@@ -427,61 +277,58 @@ int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options,
         std::fputs(no_jobs_warning(options).c_str(), messages);
     }
     if (options.report || options.has_report_every) {
-        const std::string warning = empty_report_warning({plugin}, world.impl().nodes);
+        const std::string warning = empty_report_warning(world, {plugin_uri});
         std::fputs(warning.c_str(), messages);
     }
     if (!options.has_batch) {
-        std::error_code ignored; // a folder that cannot be made fails its jobs
-        std::filesystem::create_directories(options.output, ignored);
-        for (const Job& job : jobs) {
-            std::filesystem::create_directories(std::filesystem::path(job.output).parent_path(),
-                                                ignored);
-        }
+        make_output_folders(options.output, jobs);
     }
 
-    const std::string plugin_uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
     BatchProgress progress;
     batch_progress_start(progress, jobs.size(), options.quiet);
     JobPrinter printer(options, jobs, plugin_uri, progress);
-    std::vector<std::size_t> runnable;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (!jobs[i].error.empty()) {
-            printer.finished(i, JobOutcome{});
-        } else if (options.skip_existing && output_is_current(jobs[i])) {
-            printer.skip(i);
-        } else {
-            runnable.push_back(i);
-        }
-    }
-
     install_batch_signal_handlers();
-    WorkerPoolCallbacks callbacks;
-    // Each worker has its own copy, which keeps its last job's instances
-    // for the next job of the same shape.
-    KeptInstances kept;
+    RunOptions job_options = options;
+    job_options.job_count = 1;
+    job_options.has_batch = false;
+    const RunSettings batch = run_settings(job_options, {{job_options, plugin_uri}}, raw);
+    std::vector<BatchJob> runs = jobs;
+    for (BatchJob& job : runs) {
+        job.skip = job.error.empty() && options.skip_existing && output_is_current(job);
+    }
+    BatchCallbacks callbacks;
     // With --json the report's document has a stream of its own.
-    callbacks.run_job = [&](std::size_t job, FILE* job_notes, FILE* job_report) {
-        return run_file_job(world, plugin, job_options(options, jobs[job]), raw, MissingFiles{},
-                            job_notes, &kept, options.json ? job_report : nullptr);
+    callbacks.run_job = [&](std::size_t job, const RunSettings& settings, InstanceCache& cache,
+                            FILE* job_notes, FILE* job_report) {
+        RunOptions printed = job_options;
+        printed.input = jobs[job].input;
+        printed.output = jobs[job].output;
+        RunSettings run = settings;
+        return run_and_print(world, printed, run, job_notes, &cache,
+                             options.json ? job_report : nullptr);
     };
-    callbacks.worker_done = [&kept] { kept.release(); };
+    callbacks.after_job = [] { clear_crash_cleanup_paths(); };
     callbacks.finished = [&](std::size_t job, JobOutcome&& outcome) {
-        printer.finished(job, std::move(outcome));
+        if (outcome.skipped) {
+            printer.skip(job);
+        } else {
+            printer.finished(job, std::move(outcome));
+        }
     };
     callbacks.tick = [&] { batch_progress_draw(progress); };
     const std::size_t workers = options.job_count > 0 ? static_cast<std::size_t>(options.job_count)
-                                                      : online_cores();
-    bool started = true;
-    const int stopped = run_worker_pool(runnable, workers, callbacks, started);
-    if (!started) {
+                                                      : 0;
+    const BatchResult result = tonbrix::run_batch(world, batch, runs, workers, callbacks,
+                                                  &batch_stop);
+    if (!result.started) {
         batch_progress_clear(progress);
         std::fprintf(stderr, "Error: cannot start a worker process: %s.\n", std::strerror(errno));
         return 1;
     }
-    if (stopped != 0) {
+    if (result.stopped != 0) {
         batch_progress_clear(progress);
         std::fputs("Interrupted.\n", stderr);
-        return 128 + stopped;
+        return 128 + result.stopped;
     }
     return printer.finish();
 }

@@ -4,15 +4,12 @@
 
 #include <tonbrix/world.h>
 
-#include <lilv/lilv.h>
+#include <string>
 
 namespace tonbrix::cli {
 
 // True when the command line asks for a job list (--batch).
 bool asks_for_batch(int argc, char** argv);
-
-// True when the path names a folder.
-bool names_folder(const std::string& path);
 
 // Runs many files through one loaded plugin: the files of the input folder
 // into the output folder, or the jobs of the --batch list. The jobs run in
@@ -20,6 +17,6 @@ bool names_folder(const std::string& path);
 // each; a worker that crashes costs its job and is replaced. Prints every
 // job's messages with its input path and one closing count. Returns the
 // exit status: 0 when every job wrote its output.
-int run_batch(World& world, const LilvPlugin* plugin, const RunOptions& options, bool raw);
+int run_batch(World& world, const std::string& plugin_uri, const RunOptions& options, bool raw);
 
 } // namespace tonbrix::cli

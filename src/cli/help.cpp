@@ -1,6 +1,6 @@
 #include "cli/help.h"
 
-#include <sndfile.h>
+#include <tonbrix/sound_file.h>
 
 #include <string>
 #include <string_view>
@@ -190,8 +190,9 @@ void print_help(std::FILE* stream)
 
 void print_version(std::FILE* stream)
 {
-    // sf_version_string() gives "libsndfile-X.Y.Z".
-    std::string_view sndfile(sf_version_string());
+    // The library gives "libsndfile-X.Y.Z".
+    const std::string version = sndfile_version();
+    std::string_view sndfile(version);
     constexpr std::string_view prefix = "libsndfile-";
     if (sndfile.starts_with(prefix)) {
         sndfile.remove_prefix(prefix.size());

@@ -1,6 +1,6 @@
 #include "cli/json_documents.h"
 
-#include "cli/number_text.h"
+#include <tonbrix/number_text.h>
 #include "cli/plugin_info_text.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/readings.h"
+#include <tonbrix/readings.h>
 
 #include <tonbrix/world.h>
 

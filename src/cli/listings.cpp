@@ -1,10 +1,7 @@
 #include "cli/listings.h"
 
-#include "cli/int_text.h"
 #include "cli/json_documents.h"
 #include "cli/plugin_info_text.h"
-#include "lv2/plugin_lookup.h"
-#include "lv2/world.h"
 
 #include <cstdio>
 #include <optional>
@@ -24,12 +21,12 @@ void print(const std::string& text, FILE* stream)
 // returns nothing when there is none.
 std::optional<PluginDescription> described(const World& world, const char* text)
 {
-    const LilvPlugin* found = find_plugin(text, world);
-    if (found == nullptr) {
+    const std::optional<std::string> found = world.find_plugin(text);
+    if (!found) {
         std::fprintf(stderr, "No such plugin %s\n", text);
         return std::nullopt;
     }
-    Result<PluginDescription> plugin = world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    Result<PluginDescription> plugin = world.describe(*found);
     if (!plugin) {
         print(plugin.error().message, stderr);
         return std::nullopt;
@@ -67,25 +64,14 @@ void list_plugins(const World& world)
     print(text, stdout);
 }
 
-const LilvPlugin* find_plugin(const char* text, const World& world)
-{
-    const int number = saturating_atoi(text);
-    if (number != 0) {
-        // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
-        return number < 1 ? nullptr : plugin_at_index(world.impl().plugins, number - 1);
-    }
-    return find_lilv_plugin(world.impl(), text);
-}
-
 void list_ports(const World& world, const char* text)
 {
-    const LilvPlugin* found = find_plugin(text, world);
-    if (found == nullptr) {
+    const std::optional<std::string> found = world.find_plugin(text);
+    if (!found) {
         std::fprintf(stderr, "No such plugin %s\n", text);
         return;
     }
-    const Result<PluginDescription> plugin =
-        world.describe(lilv_node_as_uri(lilv_plugin_get_uri(found)));
+    const Result<PluginDescription> plugin = world.describe(*found);
     if (!plugin) {
         print(plugin.error().message, stderr);
         return;

@@ -2,8 +2,6 @@
 
 #include <tonbrix/world.h>
 
-#include <lilv/lilv.h>
-
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -13,11 +11,6 @@ namespace tonbrix::cli {
 
 // Prints "<number>\t<uri>" for every plugin, numbered from 1.
 void list_plugins(const World& world);
-
-// The plugin the text names: a nonzero leading number selects by list
-// number; otherwise the whole text is taken as a URI. Null when nothing
-// matches; prints nothing.
-const LilvPlugin* find_plugin(const char* text, const World& world);
 
 // Prints the audio and control input ports and the writable parameters of
 // the plugin the text names, or "No such plugin" on standard error.

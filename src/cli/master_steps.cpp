@@ -3,7 +3,6 @@
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
 
-#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -88,78 +87,6 @@ Status read_master_steps(RunOptions& options)
     }
     steps.measure_loudness = options.measure_loudness;
     return {};
-}
-
-RunRates run_rates(const MasterSteps& steps, int input_rate)
-{
-    RunRates rates;
-    rates.input = input_rate;
-    rates.plugins = steps.plugin_rate > 0 ? steps.plugin_rate : input_rate;
-    rates.output = steps.output_rate > 0 ? steps.output_rate : input_rate;
-    return rates;
-}
-
-Source& MasterStages::source(Source& inner, const RunRates& rates)
-{
-    if (rates.plugins == rates.input) {
-        return inner;
-    }
-    resampled_ = std::make_unique<ResamplingSource>(inner, rates.input, rates.plugins);
-    return *resampled_;
-}
-
-Sink& MasterStages::sink(Sink& inner, const MasterSteps& steps, const RunRates& rates,
-                         int format, const std::string& spill_folder, EventSink& events)
-{
-    Sink* sink = &inner;
-    if (steps.dither) {
-        const double scale = dither_scale(format);
-        const int subtype = format & SF_FORMAT_SUBMASK;
-        if (scale > 0.0) {
-            dithering_ = std::make_unique<DitheringSink>(*sink, *steps.dither, scale);
-            sink = dithering_.get();
-        } else if (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE) {
-            events.report(EventKind::note,
-                          "Note: The output is written as floats; --dither is ignored.\n");
-        } else {
-            events.report(EventKind::note,
-                          "Note: The output's encoding is not linear PCM of 8 to 24 bits; "
-                          "--dither is ignored.\n");
-        }
-    }
-    if (steps.wants_loudness()) {
-        LoudnessSinkSettings settings;
-        settings.rate = rates.output;
-        settings.normalise = steps.loudness_lufs.has_value();
-        settings.target_lufs = steps.loudness_lufs.value_or(0.0);
-        settings.ceiling_dbtp = steps.ceiling_dbtp;
-        settings.spill_folder = spill_folder;
-        loudness_ = std::make_unique<LoudnessSink>(*sink, settings);
-        sink = loudness_.get();
-    }
-    if (rates.output != rates.plugins) {
-        resampling_ = std::make_unique<ResamplingSink>(*sink, rates.plugins, rates.output);
-        sink = resampling_.get();
-    }
-    return *sink;
-}
-
-std::optional<LoudnessGain> MasterStages::loudness() const
-{
-    return loudness_ ? loudness_->outcome() : std::nullopt;
-}
-
-std::string spill_folder_of(const std::string& output)
-{
-    if (output == "-" || output.empty()) {
-        const char* temporary = std::getenv("TMPDIR");
-        return temporary != nullptr && *temporary != '\0' ? temporary : "/tmp";
-    }
-    const std::size_t slash = output.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : output.substr(0, slash);
 }
 
 namespace {

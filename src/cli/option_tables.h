@@ -1,8 +1,9 @@
 #pragma once
 
-#include "engine/automation.h"
-#include "io/output_format.h"
 #include "cli/master_steps.h"
+
+#include <tonbrix/automation.h>
+#include <tonbrix/sound_file.h>
 
 #include <argtable2.h>
 

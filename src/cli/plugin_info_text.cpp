@@ -1,6 +1,6 @@
 #include "cli/plugin_info_text.h"
 
-#include "cli/number_text.h"
+#include <tonbrix/number_text.h>
 
 #include <algorithm>
 #include <array>

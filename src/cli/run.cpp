@@ -1,24 +1,20 @@
 #include "cli/run.h"
 
-#include "base/buffers.h"
 #include "cli/batch_run.h"
 #include "cli/chain_command_line.h"
-#include "cli/event_options.h"
 #include "cli/help.h"
 #include "cli/listings.h"
 #include "cli/master_steps.h"
 #include "cli/option_tables.h"
 #include "cli/option_values.h"
-#include "cli/plugin_setup.h"
 #include "cli/positioned_events.h"
 #include "cli/preset_saving.h"
-#include "cli/processing_run.h"
-#include "cli/report_warning.h"
-#include "lv2/instances.h"
-#include "lv2/parameters.h"
-#include "lv2/presets.h"
-#include "lv2/event_ports.h"
-#include "lv2/world.h"
+#include "cli/run_console.h"
+
+#include <tonbrix/batch.h>
+#include <tonbrix/error.h>
+#include <tonbrix/run.h>
+#include <tonbrix/sound_file.h>
 
 #include <cstdio>
 #include <string>
@@ -34,34 +30,33 @@ constexpr const char* skip_existing_refused =
 
 // Prints the warning of a report asked of plugins that have nothing to
 // report, where the run's warnings go.
-void warn_when_nothing_to_report(World& world, const std::vector<const LilvPlugin*>& plugins,
+void warn_when_nothing_to_report(World& world, const std::vector<std::string>& uris,
                                  const RunOptions& options)
 {
     if (options.report || options.has_report_every || options.json) {
-        const std::string warning = empty_report_warning(plugins, world.impl().nodes);
+        const std::string warning = empty_report_warning(world, uris);
         std::fputs(warning.c_str(), options.json || options.output == "-" ? stderr : stdout);
     }
 }
 
 // Everything after the plugin lookup of a list-presets or processing run.
-int run_with_plugin(World& world, const LilvPlugin* plugin, const RunOptions& options,
-                    bool list_presets, bool raw, const MissingFiles& missing)
+int run_with_plugin(World& world, const std::string& uri, const RunOptions& options,
+                    bool list_presets, bool raw)
 {
     if (list_presets) {
-        const Result<std::vector<PresetDescription>> presets =
-            world.presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
+        const Result<std::vector<PresetDescription>> presets = world.presets(uri);
         if (!presets) {
             std::fputs(presets.error().message.c_str(), stderr);
             return 1;
         }
-        return print_presets(lilv_node_as_uri(lilv_plugin_get_uri(plugin)), presets.value(),
-                             options.json);
+        return print_presets(uri, presets.value(), options.json);
     }
     if (!check_block_size(options)) {
         return 1;
     }
-    warn_when_nothing_to_report(world, {plugin}, options);
-    return run_file_job(world, plugin, options, raw, missing);
+    warn_when_nothing_to_report(world, {uri}, options);
+    RunSettings settings = run_settings(options, {{options, uri}}, raw);
+    return run_and_print(world, options, settings);
 }
 
 // Checks the values of the options that take numbers in text; prints the
@@ -97,11 +92,12 @@ bool check_option_values(RunOptions& options)
         return false;
     }
     if (options.has_output_format) {
-        std::string error;
-        if (!parse_output_format(options.output_format, options.output_format_request, error)) {
-            std::fputs(error.c_str(), stderr);
+        Result<OutputFormatRequest> request = parse_output_format(options.output_format);
+        if (!request) {
+            std::fputs(request.error().message.c_str(), stderr);
             return false;
         }
+        options.output_format_request = std::move(request.value());
     }
     for (const std::string& text : options.automate) {
         Result<Automation> automation = parse_automation(text);
@@ -149,83 +145,6 @@ bool parse_chain_words(std::vector<std::string> words, std::string_view error_pr
     return true;
 }
 
-// Settles how MIDI goes along a chain: each plugin's MIDI output feeds
-// the next plugin's MIDI input when both exist, and --midi, wherever it
-// stands, plays into the first plugin that takes MIDI (it moves there from
-// the part of a plugin without a MIDI input). A plugin that gives no audio
-// cannot feed one that takes audio. The place of each plugin, or the
-// message of a chain that cannot run: --midi in two parts, or in the part
-// of a later plugin that takes MIDI.
-Result<std::vector<ChainPlace>> place_chain_midi(World& world, std::vector<PluginSetup>& plugins)
-{
-    World::Impl& lv2 = world.impl();
-    const std::size_t count = plugins.size();
-    std::vector<EventPorts> ports;
-    for (std::size_t k = 0; k < count; ++k) {
-        Result<EventPorts> found = plugin_event_ports(lv2, plugins[k].plugin);
-        if (!found) {
-            return Error{with_prefix(position_prefix(k + 1, count), found.error().message)};
-        }
-        ports.push_back(found.value());
-    }
-    std::vector<ChainPlace> places(count);
-    for (std::size_t k = 0; k + 1 < count; ++k) {
-        places[k].feeds_next = true;
-        if (ports[k].midi_output >= 0 && ports[k + 1].midi_input >= 0) {
-            places[k].midi_to_chain = true;
-            places[k + 1].midi_from_chain = true;
-        }
-    }
-    for (std::size_t k = 1; k < count; ++k) {
-        const uint32_t inputs = lilv_plugin_get_num_ports_of_class(
-            plugins[k].plugin, lv2.nodes.audio_port.get(), lv2.nodes.input_port.get(), nullptr);
-        const uint32_t outputs =
-            lilv_plugin_get_num_ports_of_class(plugins[k - 1].plugin, lv2.nodes.audio_port.get(),
-                                               lv2.nodes.output_port.get(), nullptr);
-        if (inputs > 0 && outputs == 0 && places[k - 1].midi_to_chain) {
-            return Error{position_prefix(k + 1, count) + "Error: the plugin " +
-                         plugin_title(plugins[k].plugin) + " takes audio, and plugin " +
-                         std::to_string(k) + " before it gives none (only MIDI).\n"};
-        }
-    }
-    std::size_t first_taker = count;
-    std::size_t given = count;
-    for (std::size_t k = count; k-- > 0;) {
-        if (ports[k].midi_input >= 0) {
-            first_taker = k;
-        }
-        if (plugins[k].options.has_midi) {
-            if (given != count) {
-                return Error{"Error: --midi is given in parts " + std::to_string(k + 1) + " and " +
-                             std::to_string(given + 1) +
-                             " of the chain; a chain plays one MIDI file, into its first "
-                             "plugin that takes MIDI.\n"};
-            }
-            given = k;
-        }
-    }
-    if (given != count && first_taker != count && given != first_taker) {
-        if (ports[given].midi_input >= 0) {
-            return Error{position_prefix(given + 1, count) +
-                         "Error: --midi plays into the first plugin of the chain that takes "
-                         "MIDI, plugin " + std::to_string(first_taker + 1) + " " +
-                         plugin_title(plugins[first_taker].plugin) + "; give it in that part.\n"};
-        }
-        RunOptions& from = plugins[given].options;
-        RunOptions& to = plugins[first_taker].options;
-        to.midi = std::move(from.midi);
-        to.has_midi = true;
-        from.midi.clear();
-        from.has_midi = false;
-    }
-    if (given != count) {
-        for (std::size_t k = 0; k < count; ++k) {
-            places[k].midi_elsewhere = !plugins[k].options.has_midi;
-        }
-    }
-    return places;
-}
-
 // A processing run through the plugins of a chain, joined by --then. The
 // run's options are parsed once with the first plugin, then each part's
 // with the run's; each plugin is looked up and prepared in chain order,
@@ -254,7 +173,7 @@ int run_chain(int argc, char** argv, World& world)
     if (!parse_chain_words(run_words, {}, run, &missing)) {
         return 1;
     }
-    std::vector<PluginSetup> plugins(count);
+    std::vector<PluginOptions> plugins(count);
     for (std::size_t k = 0; k < count; ++k) {
         MissingFiles same;
         if (!parse_chain_words(segment_words(argv[0], chain, k), position_prefix(k + 1, count),
@@ -263,25 +182,28 @@ int run_chain(int argc, char** argv, World& world)
         }
         run.run_saves_preset = run.run_saves_preset || plugins[k].options.has_save_preset;
     }
-    for (PluginSetup& setup : plugins) {
+    for (PluginOptions& setup : plugins) {
         setup.options.run_saves_preset = run.run_saves_preset;
     }
     if (missing.only) {
-        const UriNodes& nodes = world.impl().nodes;
-        const LilvPlugin* first = find_plugin(plugins.front().options.plugin.c_str(), world);
-        const LilvPlugin* last = find_plugin(plugins.back().options.plugin.c_str(), world);
+        const std::optional<std::string> first =
+            world.find_plugin(plugins.front().options.plugin);
+        const std::optional<std::string> last = world.find_plugin(plugins.back().options.plugin);
+        // A run that saves a preset needs neither: its audio inputs get silence.
         const bool first_fits =
-            first != nullptr &&
-            files_may_be_left_out(first, nodes, plugins.front().options, !missing.input, true);
-        if (first_fits && last != nullptr &&
-            !files_may_be_left_out(last, nodes, plugins.back().options, true, !missing.output)) {
+            first && (run.run_saves_preset ||
+                      files_may_be_left_out(world, *first, plugins.front().options.has_midi_out,
+                                            !missing.input, true));
+        if (first_fits && last && !run.run_saves_preset &&
+            !files_may_be_left_out(world, *last, plugins.back().options.has_midi_out, true,
+                                   !missing.output)) {
             std::fputs(with_prefix(position_prefix(count, count),
-                                   missing_output_message(last, world.impl(), true))
+                                   missing_output_message(world, *last, true))
                            .c_str(),
                        stderr);
             return 1;
         }
-        if (!first_fits || last == nullptr) {
+        if (!first_fits || !last) {
             RunOptions unused;
             static_cast<void>(parse_chain_words(std::move(run_words), {}, unused));
             return 1;
@@ -290,7 +212,7 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_option_values(run)) {
         return 1;
     }
-    if (run.has_batch || names_folder(run.input)) {
+    if (run.has_batch || is_folder(run.input)) {
         std::fputs("Error: folders and --batch job lists run one plugin; a chain of plugins "
                    "runs one file at a time.\n",
                    stderr);
@@ -300,7 +222,7 @@ int run_chain(int argc, char** argv, World& world)
         std::fputs(skip_existing_refused, stderr);
         return 1;
     }
-    for (PluginSetup& setup : plugins) {
+    for (PluginOptions& setup : plugins) {
         if (!check_option_values(setup.options)) {
             return 1;
         }
@@ -312,8 +234,9 @@ int run_chain(int argc, char** argv, World& world)
         return 1;
     }
     for (std::size_t k = 0; k < count; ++k) {
-        plugins[k].plugin = find_plugin(plugins[k].options.plugin.c_str(), world);
-        if (plugins[k].plugin == nullptr) {
+        const std::optional<std::string> uri = world.find_plugin(plugins[k].options.plugin);
+        plugins[k].uri = uri.value_or(std::string());
+        if (!uri) {
             std::fprintf(stderr, "%sNo such plugin %s\n", position_prefix(k + 1, count).c_str(),
                          plugins[k].options.plugin.c_str());
             return 1;
@@ -322,37 +245,13 @@ int run_chain(int argc, char** argv, World& world)
     if (!check_block_size(run)) {
         return 1;
     }
-    const Result<std::vector<ChainPlace>> places = place_chain_midi(world, plugins);
-    if (!places) {
-        std::fputs(places.error().message.c_str(), stderr);
-        return 1;
-    }
-    std::vector<const LilvPlugin*> chained;
-    for (const PluginSetup& setup : plugins) {
-        chained.push_back(setup.plugin);
+    std::vector<std::string> chained;
+    for (const PluginOptions& setup : plugins) {
+        chained.push_back(setup.uri);
     }
     warn_when_nothing_to_report(world, chained, run);
-    for (std::size_t k = 0; k < count; ++k) {
-        PluginSetup& setup = plugins[k];
-        if (Status prepared = prepare_plugin_states(world, setup.plugin, setup.options,
-                                                    setup.states);
-            !prepared || !(prepared = plan_preset_saving(world, setup))) {
-            std::fputs(with_prefix(position_prefix(k + 1, count), prepared.error().message).c_str(),
-                       stderr);
-            return 1;
-        }
-        // Audio comes from the plugin before and goes on to the one after.
-        Result<EventPlan> plan = plan_events(setup.options, world.impl(), setup.plugin,
-                                             k > 0 || !missing.input,
-                                             k + 1 < count || !missing.output, places.value()[k]);
-        if (!plan) {
-            std::fputs(with_prefix(position_prefix(k + 1, count), plan.error().message).c_str(),
-                       stderr);
-            return 1;
-        }
-        setup.plan = std::move(plan.value());
-    }
-    return run_processing(run, raw == RawFloat::on, world, plugins);
+    RunSettings settings = run_settings(run, plugins, raw == RawFloat::on);
+    return run_and_print(world, run, settings);
 }
 
 } // namespace
@@ -445,13 +344,14 @@ int tonbrix_main(int argc, char** argv)
         options.json = plugin_tables.json->count > 0;
     }
     if (!list_presets && missing.only) {
-        const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
-        if (plugin == nullptr || !files_may_be_left_out(plugin, world.impl().nodes, options,
-                                                        !missing.input, !missing.output)) {
+        const std::optional<std::string> plugin = world.find_plugin(options.plugin);
+        if (!plugin || !(options.run_saves_preset ||
+                         files_may_be_left_out(world, *plugin, options.has_midi_out,
+                                               !missing.input, !missing.output))) {
             // An output that only the plugin's audio outputs need is named.
             const std::string message =
-                plugin != nullptr && missing.output
-                    ? missing_output_message(plugin, world.impl(), !missing.input)
+                plugin && missing.output
+                    ? missing_output_message(world, *plugin, !missing.input)
                     : std::string();
             if (!message.empty()) {
                 std::fputs(message.c_str(), stderr);
@@ -471,25 +371,25 @@ int tonbrix_main(int argc, char** argv)
         std::fputs("--rate/-r and --channels/-n must both be specified or not at all", stderr);
         return 1;
     }
-    const LilvPlugin* plugin = find_plugin(options.plugin.c_str(), world);
-    if (plugin == nullptr) {
+    const std::optional<std::string> plugin = world.find_plugin(options.plugin);
+    if (!plugin) {
         std::fprintf(stderr, "No such plugin %s\n", options.plugin.c_str());
         return 1;
     }
-    if (!list_presets && (options.has_batch || names_folder(options.input))) {
+    if (!list_presets && (options.has_batch || is_folder(options.input))) {
         if (options.has_save_preset) {
             std::fputs("Error: --save-preset saves the state of one run; folders and --batch "
                        "job lists run many files.\n",
                        stderr);
             return 1;
         }
-        return run_batch(world, plugin, options, raw == RawFloat::on);
+        return run_batch(world, *plugin, options, raw == RawFloat::on);
     }
     if (!list_presets && options.skip_existing) {
         std::fputs(skip_existing_refused, stderr);
         return 1;
     }
-    return run_with_plugin(world, plugin, options, list_presets, raw == RawFloat::on, missing);
+    return run_with_plugin(world, *plugin, options, list_presets, raw == RawFloat::on);
 }
 
 } // namespace tonbrix::cli

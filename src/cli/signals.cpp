@@ -7,7 +7,7 @@
 
 namespace tonbrix::cli {
 
-std::atomic<int> stop_signal{0};
+StopRequest run_stop;
 // Lock-free, so the handler may touch it.
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -52,8 +52,7 @@ void append(char* line, std::size_t size, std::size_t& length, const char* text)
 // process at once, without the temporary output, as the first would have.
 extern "C" void on_stop_signal(int number)
 {
-    int none = 0;
-    if (stop_signal.compare_exchange_strong(none, number)) {
+    if (run_stop.request(number)) {
         return;
     }
     remove_crash_cleanup_paths();
@@ -168,15 +167,13 @@ void clear_crash_cleanup_paths()
     }
 }
 
-std::atomic<int> batch_signal_count{0};
-std::atomic<int> batch_last_signal{0};
+StopRequest batch_stop;
 
 namespace {
 
 extern "C" void on_batch_signal(int number)
 {
-    batch_last_signal.store(number);
-    batch_signal_count.fetch_add(1);
+    batch_stop.request(number);
 }
 
 } // namespace

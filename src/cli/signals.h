@@ -1,20 +1,22 @@
 #pragma once
 
+#include <tonbrix/stop.h>
+
 #include <atomic>
 #include <csignal>
 #include <string>
 
 namespace tonbrix::cli {
 
-// The number of the first SIGINT, SIGTERM or SIGHUP a processing run
-// received; 0 until then. The render stops when it is set. Atomic,
-// since the handler may run on any thread: a plugin that raises a signal
-// raises it on the thread that runs it.
-extern std::atomic<int> stop_signal;
+// The SIGINT, SIGTERM or SIGHUP a processing run received (its reason is
+// the first one's number); the run stops when it is requested. The handler
+// may run on any thread: a plugin that raises a signal raises it on the
+// thread that runs it.
+extern StopRequest run_stop;
 
 // Installs the handlers of a processing run; a signal that was ignored
 // when the process started stays ignored. The first stop signal sets
-// stop_signal; a second one removes the temporary output files, prints
+// run_stop; a second one removes the temporary output files, prints
 // "Interrupted." and ends the process at once with 128 + its number.
 // SIGPIPE and SIGXFSZ are ignored, so that a closed pipe or a file size
 // limit fails the write instead of killing the process. A crash (SIGSEGV,
@@ -35,9 +37,8 @@ void clear_crash_cleanup_paths();
 namespace tonbrix::cli {
 
 // The stop signals a batch's own process received: how many, and the
-// number of the last one.
-extern std::atomic<int> batch_signal_count;
-extern std::atomic<int> batch_last_signal;
+// number of the last one, which the batch passes on to its workers.
+extern StopRequest batch_stop;
 
 // Installs the handlers of a batch's own process: SIGINT, SIGTERM and
 // SIGHUP (unless ignored when the process started) count into the two

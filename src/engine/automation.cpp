@@ -114,6 +114,7 @@ Result<Automation> parse_automation(std::string_view text)
         return Error{"Error: invalid --automate value " + quoted(text) + ": " + what + "\n"};
     };
     Automation automation;
+    automation.text = std::string(text);
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) {
         return fail("expected SYMBOL:TIME=VALUE[,TIME=VALUE...]");

@@ -63,7 +63,7 @@ public:
 
 Result<std::unique_ptr<Node>> make_plugin_node(World& world, const PluginSettings& settings)
 {
-    World::Impl& lv2 = world.impl();
+    World::Impl& lv2 = WorldAccess::impl(world);
     const LilvPlugin* plugin = find_lilv_plugin(lv2, settings.uri);
     if (plugin == nullptr) {
         return Error{"Error: no plugin has the URI " + settings.uri + ".\n"};

@@ -3,19 +3,13 @@
 #include "engine/block_hooks.h"
 #include "lv2/run_buffers.h"
 
+#include <tonbrix/readings.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace tonbrix {
-
-// The control outputs of every instance at one block boundary: `frame` is
-// the boundary's position in the run, `values[m][k]` control output k of
-// instance m.
-struct Reading {
-    uint64_t frame = 0;
-    std::vector<std::vector<float>> values;
-};
 
 // Takes the readings of --report-every: after the first block that ends at
 // or after each multiple of `period_frames`, a copy of the instance's

@@ -22,9 +22,5 @@ std::vector<std::string> control_output_symbols(const LilvPlugin* plugin,
 std::string report_text(const std::vector<std::string>& symbols,
                         const std::vector<InstanceBuffers>& instances);
 
-// The lines of one reading as report_text writes them, each starting with
-// `prefix` (the reading's time and a space, or nothing).
-std::string reading_text(const std::vector<std::string>& symbols, const Reading& reading,
-                         std::string_view prefix);
 
 } // namespace tonbrix

@@ -1,21 +1,13 @@
 #pragma once
 
+#include <tonbrix/mastering.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace tonbrix {
-
-// The dither added before a conversion to a shorter integer encoding.
-enum class DitherKind {
-    triangular, // TPDF of +-1 LSB, white
-    shaped,     // the same TPDF, its error fed back through a fixed filter
-};
-
-// The kind a --dither value names ("" is the default, triangular); none
-// for an unknown name.
-std::optional<DitherKind> parse_dither_kind(std::string_view text);
 
 // The scale from full-scale floats to integers of the libsndfile format's
 // encoding, for the linear encodings shorter than 32 bits (8, 16, 24 bits);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tonbrix/error.h>
+#include <tonbrix/mastering.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -8,18 +9,6 @@
 #include <optional>
 
 namespace tonbrix {
-
-// What a measurement by BS.1770-4 / EBU R128 found: the integrated
-// loudness (-infinity for audio below the absolute gate), the loudness
-// range and the largest true peak of the channels.
-struct Loudness {
-    double integrated_lufs = 0.0;
-    double range_lu = 0.0;
-    double true_peak_dbtp = 0.0;
-
-    // Whether the audio is silence to the measurement (below the gate).
-    bool silent() const;
-};
 
 // Measures interleaved float frames of one rate and channel count.
 class LoudnessMeter {

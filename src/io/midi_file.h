@@ -19,21 +19,12 @@ namespace tonbrix {
 // time the others and are listed in `tempo_changes` (in time order, the last
 // of several at the same tick), and the end of track that comes last gives
 // `length_seconds`.
-struct MidiFile {
-    std::vector<TimedMidiEvent> events;
-    std::vector<TempoChange> tempo_changes;
-    double length_seconds = 0.0;
-};
-
+using MidiFile = MidiSequence;
 
 // Reads a Standard MIDI File (format 0 or 1; ticks per quarter note or SMPTE
 // frames) from memory; `name` is the file's name in messages. Refuses a
 // malformed file, never reading outside `bytes`, with the error
 // "Error: MIDI file 'NAME': what is wrong\n".
 Result<MidiFile> parse_midi_file(std::span<const std::uint8_t> bytes, std::string_view name);
-
-// Reads the Standard MIDI File at `path`; errors name the path (a file that
-// cannot be read gives the system's reason).
-Result<MidiFile> read_midi_file(const std::string& path);
 
 } // namespace tonbrix

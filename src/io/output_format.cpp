@@ -399,3 +399,17 @@ bool resolve_output_format(const OutputFormatRequest& request, int input_format,
 }
 
 } // namespace tonbrix
+
+namespace tonbrix {
+
+Result<OutputFormatRequest> parse_output_format(std::string_view text)
+{
+    OutputFormatRequest request;
+    std::string error;
+    if (!parse_output_format(text, request, error)) {
+        return Error{error};
+    }
+    return request;
+}
+
+} // namespace tonbrix

@@ -1,18 +1,11 @@
 #pragma once
 
+#include <tonbrix/sound_file.h>
+
 #include <string>
 #include <string_view>
 
 namespace tonbrix {
-
-// What --output-format asks for: a container type, an encoding, or both.
-// Both are libsndfile constants; 0 marks a part left out, which comes from
-// the input.
-struct OutputFormatRequest {
-    std::string text; // as given, for the messages
-    int type = 0;     // SF_FORMAT_WAV, SF_FORMAT_FLAC, ...
-    int encoding = 0; // SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, ...
-};
 
 // Reads "TYPE", "TYPE:ENCODING" or ":ENCODING" (names in any case). Refuses
 // unknown names and a type and encoding that libsndfile cannot write

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tonbrix/error.h>
+#include <tonbrix/mastering.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -10,10 +11,6 @@
 struct soxr;
 
 namespace tonbrix {
-
-// The rates a conversion takes, in Hz.
-inline constexpr int lowest_conversion_rate = 1000;
-inline constexpr int highest_conversion_rate = 768000;
 
 // The frames a conversion of `frames` frames from `in` to `out` Hz gives:
 // round(frames * out / in), computed exactly.

@@ -67,6 +67,11 @@ public:
 
 } // namespace
 
+std::string sndfile_version()
+{
+    return sf_version_string();
+}
+
 Result<SoundFileSource> open_sound_file(const std::string& path)
 {
     auto source = std::make_unique<OpenSource>();

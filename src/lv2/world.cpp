@@ -1,5 +1,7 @@
 #include "lv2/world.h"
 
+#include "base/int_text.h"
+
 #include "base/buffers.h"
 #include "lv2/lv2_path.h"
 #include "lv2/plugin_lookup.h"
@@ -61,6 +63,23 @@ std::optional<std::string> World::plugin_uri(std::size_t number) const
 bool World::has_plugin(std::string_view uri) const
 {
     return find_lilv_plugin(*impl_, uri) != nullptr;
+}
+
+std::optional<std::string> World::find_plugin(std::string_view text) const
+{
+    const std::string whole(text);
+    const int number = saturating_atoi(whole.c_str());
+    const LilvPlugin* plugin = nullptr;
+    if (number != 0) {
+        // INT_MIN - 1 cannot be formed; any number below 1 selects nothing.
+        plugin = number < 1 ? nullptr : plugin_at_index(impl_->plugins, number - 1);
+    } else {
+        plugin = find_lilv_plugin(*impl_, text);
+    }
+    if (plugin == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(lilv_node_as_uri(lilv_plugin_get_uri(plugin)));
 }
 
 const LilvPlugin* find_lilv_plugin(const World::Impl& world, std::string_view uri)

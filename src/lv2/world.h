@@ -19,6 +19,11 @@ struct World::Impl {
     UriNodes nodes;
 };
 
+// The library's way into a world's LV2 side.
+struct WorldAccess {
+    static World::Impl& impl(const World& world) noexcept { return *world.impl_; }
+};
+
 // The plugin with this URI in the world, or null.
 const LilvPlugin* find_lilv_plugin(const World::Impl& world, std::string_view uri);
 

@@ -1,12 +1,12 @@
 // The --connect items: "channel:symbol" and "channel:instance.symbol".
-#include "cli/option_items.h"
-#include "cli/int_text.h"
+#include "run/option_items.h"
+#include "base/int_text.h"
 
 #include <cstdint>
 #include <string>
 
 using namespace tonbrix;
-using namespace tonbrix::cli;
+
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

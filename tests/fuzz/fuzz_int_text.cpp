@@ -1,5 +1,5 @@
 // saturating_atoi against strtol, whose range is wider than int's.
-#include "cli/int_text.h"
+#include "base/int_text.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,7 +8,7 @@
 #include <string>
 
 using namespace tonbrix;
-using namespace tonbrix::cli;
+
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

@@ -1,10 +1,10 @@
 // The --batch job lists: TAB lines and JSON objects, one job a line.
-#include "cli/job_list.h"
+#include "batch/job_list.h"
 
 #include <cstdint>
 #include <string_view>
 
-using namespace tonbrix::cli;
+using namespace tonbrix;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

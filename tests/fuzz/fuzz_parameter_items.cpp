@@ -1,5 +1,5 @@
 // The --parameters items: splitting at commas and "symbol:number".
-#include "cli/option_items.h"
+#include "run/option_items.h"
 
 #include <cstdint>
 #include <cstdlib>

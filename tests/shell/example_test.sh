@@ -15,7 +15,7 @@ sox -R -n -r 44100 -c 2 -b 16 "$dir/in.wav" synth 1.3 sine 440 sine 1000 vol 0.7
     > "$dir/out.txt" 2> "$dir/err.txt"
 grep -q '^57330 frames written$' "$dir/out.txt"
 grep -q '^WARNING: Clipping output' "$dir/err.txt"
-"$tonbrix" -q -j 1 -b 1024 -i "$dir/in.wav" -o "$dir/program.wav" -p gain:1.8 \
+"$tonbrix" -q -j 1 -i "$dir/in.wav" -o "$dir/program.wav" -p gain:1.8 \
     http://tonbrix.test/plugins/mixed > /dev/null
 cmp "$dir/example.wav" "$dir/program.wav"
 

@@ -31,7 +31,7 @@ c++ $extra -o "$root/render_file" "$source/examples/render_file.cpp" \
 sox -R -n -r 44100 -c 2 -b 16 "$root/in.wav" synth 1.3 sine 440 sine 1000 vol 0.7
 "$root/render_file" "$root/in.wav" "$root/example.wav" http://tonbrix.test/plugins/mixed gain=1.8 \
     > /dev/null 2>&1
-"$tonbrix" -q -j 1 -b 1024 -i "$root/in.wav" -o "$root/program.wav" -p gain:1.8 \
+"$tonbrix" -q -j 1 -i "$root/in.wav" -o "$root/program.wav" -p gain:1.8 \
     http://tonbrix.test/plugins/mixed > /dev/null
 cmp "$root/example.wav" "$root/program.wav"
 

@@ -1,11 +1,11 @@
-#include "cli/int_text.h"
+#include "base/int_text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 
 using namespace tonbrix;
-using namespace tonbrix::cli;
+
 
 TEST(SaturatingAtoi, ReadsLikeAtoiWithinRange)
 {

@@ -1,15 +1,15 @@
 // Job list lines: TAB pairs, JSON objects with their option values, lines
 // that are skipped, and the message of each line that cannot be read.
-#include "cli/job_list.h"
+#include "batch/job_list.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using tonbrix::cli::Job;
-using tonbrix::cli::JobLine;
-using tonbrix::cli::parse_job_line;
-using tonbrix::cli::parse_job_list;
+using tonbrix::Job;
+using tonbrix::JobLine;
+using tonbrix::parse_job_line;
+using tonbrix::parse_job_list;
 
 TEST(JobList, ReadsPairsAndObjects)
 {

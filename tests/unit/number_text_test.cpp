@@ -1,6 +1,6 @@
 // Number texts of --info and --json: the shortest text that reads back as
 // the same float, and times of block boundaries that read back exactly.
-#include "cli/number_text.h"
+#include <tonbrix/number_text.h>
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
-using namespace tonbrix::cli;
+using namespace tonbrix;
 
 TEST(NumberText, FloatsInTheirShortestText)
 {
