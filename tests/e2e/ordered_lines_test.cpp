@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,12 @@ const Case cases[] = {
       lsp + "compressor_stereo"},
      false, true, true},
 };
+
+// The case's name in the tests' listing.
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 // A stable digest of bytes (FNV-1a, 64 bits), as hex.
 std::string digest(const std::string& bytes)
