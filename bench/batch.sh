@@ -38,9 +38,9 @@ for plugin in http://lv2plug.in/plugins/eg-amp http://drobilla.net/plugins/mda/S
     filter="lv2=p=$(ff_uri "$plugin")"
     mkdir -p "$out/parallel" "$out/ffmpeg"
     hyperfine --warmup "$WARMUP" --runs "$RUNS" --style basic --export-markdown "$results/batch-$name.md" \
-        -n "tonbrix folder" "'$tonbrix' -q -i '$data/in' -o '$out/folder' '$plugin'" \
+        -n "tonbrix folder" "'$tonbrix' -i '$data/in' -o '$out/folder' '$plugin'" \
         -n "parallel, tonbrix -j 1" \
-        "parallel -j 2 '$tonbrix' -q -j 1 -i {} -o '$out/parallel/{/}' '$plugin' ::: '$data'/in/*.wav" \
+        "parallel -j 2 '$tonbrix' -j 1 -i {} -o '$out/parallel/{/}' '$plugin' ::: '$data'/in/*.wav" \
         -n "ffmpeg lv2, 2 at a time" \
         "ls '$data'/in/*.wav | xargs -P 2 -I{} sh -c 'ffmpeg -nostdin -hide_banner -loglevel error -y -i \"\$1\" -af \"$filter\" -c:a pcm_s16le \"$out/ffmpeg/\$(basename \"\$1\")\"' sh {}"
     # The folder run writes what one run per file writes.

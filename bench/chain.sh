@@ -64,12 +64,12 @@ in="$data/stereo-10min.wav"
 ff_uri() { printf '%s' "$1" | sed 's/:/\\\\\\:/g'; }
 chain="$EQ --then $COMP --then $LIM"
 raw="-r $RATE -n 2 -i - -o -"
-pipe="sox '$in' -t f32 - | '$tb' -q --ignore-clipping $raw $EQ | '$tb' -q --ignore-clipping $raw $COMP | '$tb' -q $raw $LIM | sox -t f32 -r $RATE -c 2 - -b 16 '$out/chain.pipe.wav'"
+pipe="sox '$in' -t f32 - | '$tb' --ignore-clipping $raw $EQ | '$tb' --ignore-clipping $raw $COMP | '$tb' $raw $LIM | sox -t f32 -r $RATE -c 2 - -b 16 '$out/chain.pipe.wav'"
 
 log "the chain four ways, $RUNS runs each"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-json "$results/chain.json" \
-    -n "tonbrix -j 2" "'$tb' -q -j 2 -i '$in' -o '$out/chain.j2.wav' $chain" \
-    -n "tonbrix -j 1" "'$tb' -q -j 1 -i '$in' -o '$out/chain.j1.wav' $chain" \
+    -n "tonbrix -j 2" "'$tb' -j 2 -i '$in' -o '$out/chain.j2.wav' $chain" \
+    -n "tonbrix -j 1" "'$tb' -j 1 -i '$in' -o '$out/chain.j1.wav' $chain" \
     -n "ffmpeg" "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$in' -af 'lv2=p=$(ff_uri $EQ),lv2=p=$(ff_uri $COMP),lv2=p=$(ff_uri $LIM)' -c:a pcm_s16le '$out/chain.ffmpeg.wav'" \
     -n "sox | tonbrix | tonbrix | tonbrix | sox" "$pipe"
 cmp -s "$out/chain.j1.wav" "$out/chain.j2.wav" || die "-j 1 and -j 2 wrote different files"

@@ -33,8 +33,8 @@ ff_uri() { printf '%s' "$1" | sed 's/:/\\\\\\:/g'; }
 run_case() {
     local name=$1 input=$2 ext=$3 codec=$4 args=$5 filter=$6
     hyperfine --warmup 2 --runs "$RUNS" --style basic --export-markdown "$results/engine-$name.md" \
-        -n before "'$before' -q -i '$data/$input' -o '$out/$name.before.$ext' $args" \
-        -n after "'$after' -q -i '$data/$input' -o '$out/$name.after.$ext' $args" \
+        -n before "'$before' -i '$data/$input' -o '$out/$name.before.$ext' $args" \
+        -n after "'$after' -i '$data/$input' -o '$out/$name.after.$ext' $args" \
         -n ffmpeg "ffmpeg -nostdin -hide_banner -loglevel error -y -i '$data/$input' -af '$filter' -c:a $codec '$out/$name.ffmpeg.$ext'"
     cmp "$out/$name.before.$ext" "$out/$name.after.$ext" || echo "$name: before and after differ" >&2
 }
@@ -42,10 +42,10 @@ run_case eg-amp mono-10min.wav wav pcm_s16le "-b 512 -p gain:-6 $AMP" "lv2=p=$(f
 run_case mda-stereo stereo-10min.wav wav pcm_s16le "-b 512 $STEREO" "lv2=p=$(ff_uri $STEREO)"
 run_case flac stereo-10min.flac flac "flac -sample_fmt s16" "$STEREO" "lv2=p=$(ff_uri $STEREO)"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-markdown "$results/engine-eq-jobs.md" \
-    -n before-j2 "'$before' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.before.j2.wav' $EQ" \
-    -n before-j1 "'$before' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.before.j1.wav' $EQ" \
-    -n after-j2 "'$after' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.after.j2.wav' $EQ" \
-    -n after-j1 "'$after' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.after.j1.wav' $EQ"
+    -n before-j2 "'$before' -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.before.j2.wav' $EQ" \
+    -n before-j1 "'$before' -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.before.j1.wav' $EQ" \
+    -n after-j2 "'$after' -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.after.j2.wav' $EQ" \
+    -n after-j1 "'$after' -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.after.j1.wav' $EQ"
 rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 {
     echo "| binary | mda Stereo, 10-min WAV | 10-min FLAC |"

@@ -78,8 +78,8 @@ fi
 
 log "two instances of the 32-band equaliser, -j 2 against -j 1"
 hyperfine --warmup 1 --runs "$RUNS" --style basic --export-json "$results/eq-jobs.json" \
-    -n jobs-2 "'$tb' -q -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.j2.wav' $EQ" \
-    -n jobs-1 "'$tb' -q -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.j1.wav' $EQ"
+    -n jobs-2 "'$tb' -j 2 -i '$data/stereo-10min.wav' -o '$out/eq.j2.wav' $EQ" \
+    -n jobs-1 "'$tb' -j 1 -i '$data/stereo-10min.wav' -o '$out/eq.j1.wav' $EQ"
 cmp -s "$out/eq.j1.wav" "$out/eq.j2.wav" || die "-j 1 and -j 2 outputs differ"
 
 rss_kb() {

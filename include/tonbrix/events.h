@@ -2,6 +2,8 @@
 
 #include <tonbrix/export.h>
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace tonbrix {
@@ -23,6 +25,17 @@ public:
 
 protected:
     ~EventSink() = default;
+};
+
+// An event that a node's part raised while it ran one block of a chunk,
+// held with the chunk so that the render reports it in block order
+// whatever the threads: `block` counts the chunk's blocks from 0, and
+// `sink` is where the event goes.
+struct HeldEvent {
+    std::size_t block = 0;
+    EventKind kind = EventKind::note;
+    std::string text;
+    EventSink* sink = nullptr;
 };
 
 // A sink that drops every event.

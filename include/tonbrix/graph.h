@@ -3,6 +3,7 @@
 #include <tonbrix/export.h>
 
 #include <tonbrix/error.h>
+#include <tonbrix/events.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +50,11 @@ struct ChunkOutput {
     // this chunk, in frame order; the parts' lists are merged by frame (at
     // one frame, part by part in order). Null where nothing takes them.
     std::vector<StreamEvent>* events = nullptr;
+    // Where a node's part puts the events raised on its thread while it
+    // runs the chunk (a plugin's log lines and worker trace), each with its
+    // block; the render reports them block by block, node by node and part
+    // by part. Null: they go straight to their sinks.
+    std::vector<HeldEvent>* held = nullptr;
 
     float* channel(uint32_t c) const { return data + c * stride; }
 };

@@ -67,15 +67,14 @@ struct RenderOptions {
     // Writes NaN samples as silence and clamps samples beyond full scale,
     // with one warning for each.
     bool check_clipping = true;
-    // Runs on the calling thread one block at a time, so that what plugins
-    // print while they run falls between the events of the blocks around it.
-    bool block_at_a_time = false;
 };
 
 struct RenderCallbacks {
-    // Receives the warnings, in the order of the chunks they concern
-    // whatever the threads: an invalid latency of a node (taken as 0), then
-    // clipping and NaN samples in the output (once each).
+    // Receives the warnings, in the order of the blocks they concern
+    // whatever the threads and chunks: an invalid latency of a node (taken
+    // as 0), then clipping and NaN samples in the output (once each). The
+    // events the nodes' parts held with their blocks go to their own sinks
+    // from the same thread, each block's before the warnings of its frames.
     EventSink* events = nullptr;
     // By node index: where that node's warnings go instead (an invalid
     // latency), so that a caller can say which node they concern.

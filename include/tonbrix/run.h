@@ -127,9 +127,9 @@ struct RunSettings {
     // period above 0 also after the first block past each period.
     bool readings = false;
     double reading_period_seconds = 0.0;
-    // Whether the caller shows notes: when it does and a plugin schedules
-    // work, the render runs a block at a time so that the lines of the
-    // work fall in order.
+    // Whether the caller shows notes. The render goes the same way either
+    // way: the lines plugins raise while they run keep their block order at
+    // every job count.
     bool notes = true;
 
     EventSink* events = nullptr;     // notes and warnings of the run; none when null

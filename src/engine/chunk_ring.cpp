@@ -21,6 +21,7 @@ bool ChunkRing::allocate(std::size_t depth, uint32_t channels, std::size_t frame
     for (std::size_t i = 0; i < depth; ++i) {
         slots_[i].samples = samples_.data + i * per_slot;
         slots_[i].part_events.resize(parts);
+        slots_[i].part_held.resize(parts);
     }
     writers_left_.assign(depth, writers);
     readers_left_.assign(depth, readers);

@@ -30,6 +30,9 @@ struct ChunkInfo {
     bool input_ended = false;   // the input was read to its end before this chunk
     uint64_t limit = 0;         // frames the output may hold up to here: input read, and the tail
     std::vector<NodeWarning> warnings; // raised for this chunk, in order
+    // What the nodes' parts raised while they ran the chunk's blocks, by
+    // block, then node, then part, each in the order raised.
+    std::vector<HeldEvent> held;
 };
 
 struct RingSlot {
@@ -40,6 +43,9 @@ struct RingSlot {
     // `events` by the last writer.
     std::vector<StreamEvent> events;
     std::vector<std::vector<StreamEvent>> part_events;
+    // By part of the writing node, what it raised while it ran the chunk;
+    // merged into info.held by the last writer.
+    std::vector<std::vector<HeldEvent>> part_held;
 };
 
 // Chunks in flight from one lane to the next, `depth` at most: chunk k sits in
@@ -54,8 +60,8 @@ public:
     ChunkRing& operator=(const ChunkRing&) = delete;
 
     // False when the samples cannot be had. Each slot holds `frames` frames
-    // of plain channels, or of interleaved frames, and an event list for
-    // each of `parts` parts of the writing node.
+    // of plain channels, or of interleaved frames, and an event list and
+    // a held-event list for each of `parts` parts of the writing node.
     bool allocate(std::size_t depth, uint32_t channels, std::size_t frames, std::size_t writers,
                   std::size_t readers, bool interleaved = false, std::size_t parts = 0);
 

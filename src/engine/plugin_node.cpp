@@ -17,6 +17,7 @@ PluginInstances plugin_instances(const BlockShape& shape, const Routing& routing
     plugin.buffers = &buffers;
     plugin.instances = &instances.instances;
     plugin.workers = &instances.worker_of_instance;
+    plugin.events = &instances.events;
     plugin.sequence_type = urids.atom_Sequence;
     plugin.chunk_type = urids.atom_Chunk;
     plugin.latency_output = latency_output;
@@ -62,6 +63,11 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
     if (prefetch && input.frames > 0) {
         fetch(0);
     }
+    // What the instance raises while it runs a block stays with the block.
+    InstanceEvents* raised =
+        output.held != nullptr && plugin_.events != nullptr && m < plugin_.events->size()
+            ? &(*plugin_.events)[m]
+            : nullptr;
     // The events given with the chunk, handed out block by block.
     std::size_t given = 0;
     for (std::size_t offset = 0; offset < input.frames; offset += s.block_size) {
@@ -94,6 +100,9 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
         }
         const std::span<const StreamEvent> block_events =
             input.events.subspan(first_given, given - first_given);
+        if (raised != nullptr) {
+            raised->hold(output.held, offset / s.block_size);
+        }
         for (BlockHooks* hooks : plugin_.hooks) {
             hooks->before_block(m, start, s.block_size, block_events);
         }
@@ -106,6 +115,9 @@ std::optional<Error> PluginNode::run(std::size_t part, const ChunkInput& input,
         }
         for (BlockHooks* hooks : plugin_.hooks) {
             hooks->after_block(m, start, s.block_size, output.events);
+        }
+        if (raised != nullptr) {
+            raised->release();
         }
         positions_[m] = start + s.block_size;
         if (ran_[m] == 0) {

@@ -12,6 +12,7 @@
 #include <lilv/lilv.h>
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace tonbrix {
@@ -27,6 +28,9 @@ struct PluginInstances {
     // By instance, null where the plugin has no worker: its responses are
     // delivered after each run.
     const std::vector<WorkerContext*>* workers = nullptr;
+    // By instance: its log lines and worker trace, held with the block it
+    // runs when the chunk takes them.
+    std::deque<InstanceEvents>* events = nullptr;
     uint32_t sequence_type = 0; // atom:Sequence, to empty the atom inputs
     uint32_t chunk_type = 0;    // atom:Chunk, to offer the atom outputs their room
     int32_t latency_output = -1; // index among the control outputs, -1 for none

@@ -29,10 +29,9 @@ std::optional<Error> Scheduler::prepare()
     if (block_size_ == 0) {
         return Error{"Error: the block size must be at least 1.\n"};
     }
-    jobs_ = options_.block_at_a_time ? 1 : std::max(options_.jobs, 1u);
-    const uint32_t target = jobs_ > 1 ? threaded_chunk_frames : single_thread_chunk_frames;
-    const std::size_t blocks =
-        block_size_ < target && !options_.block_at_a_time ? target / block_size_ : 1;
+    jobs_ = std::max(options_.jobs, 1u);
+    // The same chunks whatever the jobs, so that every run takes one path.
+    const std::size_t blocks = block_size_ < chunk_frames_target ? chunk_frames_target / block_size_ : 1;
     chunk_frames_ = std::size_t{block_size_} * blocks;
 
     uint32_t channels = source_.channels();
@@ -202,6 +201,7 @@ bool Scheduler::source_step(uint64_t k)
     }
     ChunkInfo& info = slot->info;
     info.warnings.clear();
+    info.held.clear();
     info.frames = 0;
     info.silent = false;
     info.last = false;
@@ -296,7 +296,8 @@ bool Scheduler::node_step(std::size_t n, std::size_t thread, uint64_t k)
                                in->info.frames, in_ring.step(), in->events};
         for (std::size_t p = thread; p < lane.node->parts(); p += lane.threads) {
             // Each part gives its events into a list of its own.
-            const ChunkOutput output{out->samples, out_ring.stride(), 1, &out->part_events[p]};
+            const ChunkOutput output{out->samples, out_ring.stride(), 1, &out->part_events[p],
+                                     &out->part_held[p]};
             if (auto error = lane.node->run(p, input, output)) {
                 std::lock_guard lock(lane.failure_mutex);
                 const uint64_t failed_at = lane.failed_at.load(std::memory_order_relaxed);
@@ -317,10 +318,14 @@ bool Scheduler::node_step(std::size_t n, std::size_t thread, uint64_t k)
     return !last;
 }
 
-void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in, RingSlot& out)
+void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, RingSlot& in, RingSlot& out)
 {
     NodeLane& lane = lanes_[n];
+    // Every part is done with the input: its held events move on.
+    std::vector<HeldEvent> upstream = std::move(in.info.held);
+    in.info.held.clear();
     out.info = in.info;
+    merge_held(std::move(upstream), out);
     out.info.silent = false; // the node's outputs are samples, whatever its input was
     // The parts' events go on with the chunk, in frame order, part by part
     // at one frame.
@@ -354,6 +359,32 @@ void Scheduler::finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in,
             lane.delays[c].apply(out.samples + c * ring.stride(), out.info.frames);
         }
     }
+}
+
+// The node's own held events go after those of the nodes before it at
+// each block, part by part in order.
+void Scheduler::merge_held(std::vector<HeldEvent> upstream, RingSlot& out)
+{
+    std::vector<HeldEvent> own;
+    for (std::vector<HeldEvent>& raised : out.part_held) {
+        std::move(raised.begin(), raised.end(), std::back_inserter(own));
+        raised.clear();
+    }
+    if (own.empty()) {
+        out.info.held = std::move(upstream);
+        return;
+    }
+    const auto by_block = [](const HeldEvent& a, const HeldEvent& b) { return a.block < b.block; };
+    std::stable_sort(own.begin(), own.end(), by_block);
+    if (upstream.empty()) {
+        out.info.held = std::move(own);
+        return;
+    }
+    out.info.held.clear();
+    out.info.held.reserve(upstream.size() + own.size());
+    std::merge(std::make_move_iterator(upstream.begin()), std::make_move_iterator(upstream.end()),
+               std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()),
+               std::back_inserter(out.info.held), by_block);
 }
 
 // The latency of each output of node n: what its inputs carry and what its
@@ -402,6 +433,10 @@ void Scheduler::settle_latencies(std::size_t n, std::vector<NodeWarning>& warnin
     }
 }
 
+// The sink reports what the chunk carries as a run of one block per chunk
+// on one thread would: block by block, the events the nodes raised for the
+// block, then (after the first) the chunk's warnings, then the clipping and
+// NaN warnings of the output frames the block made ready.
 bool Scheduler::sink_step(uint64_t k)
 {
     ChunkRing& ring = rings_.back();
@@ -410,10 +445,10 @@ bool Scheduler::sink_step(uint64_t k)
         return false;
     }
     const ChunkInfo& info = slot->info;
-    for (const NodeWarning& warning : info.warnings) {
-        warn_of_node(warning);
-    }
+    std::size_t next_held = 0;
     if (info.last) {
+        report_held(info, next_held, SIZE_MAX);
+        report_warnings(info);
         if (info.error) {
             fail(*info.error);
         } else if (info.stopped) {
@@ -435,35 +470,47 @@ bool Scheduler::sink_step(uint64_t k)
         std::fill(slot->samples, slot->samples + ring.channels() * ring.stride(), 0.0f);
     }
     const uint64_t written = written_.load(std::memory_order_relaxed);
-    std::size_t ready = info.frames;
-    if (trimming_) {
-        trim_.append(slot->samples, ring.stride(), info.frames);
-        ready = trim_.ready();
+    // Only what the input and the tail ask for goes out.
+    const uint64_t room =
+        !extended_ ? UINT64_MAX : info.limit > written ? info.limit - written : 0;
+    const std::size_t blocks = std::max<std::size_t>(1, (info.frames + block_size_ - 1) / block_size_);
+    ready_after_.resize(blocks);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::size_t begin = std::min(info.frames, b * std::size_t{block_size_});
+        const std::size_t end = std::min(info.frames, begin + block_size_);
+        std::size_t ready = end;
+        if (trimming_) {
+            trim_.append(slot->samples + begin, ring.stride(), end - begin);
+            ready = trim_.ready();
+        }
+        ready_after_[b] = static_cast<std::size_t>(std::min<uint64_t>(ready, room));
     }
-    if (extended_) {
-        // Only what the input and the tail ask for goes out.
-        ready = static_cast<std::size_t>(
-            std::min<uint64_t>(ready, info.limit > written ? info.limit - written : 0));
-    }
+    const std::size_t ready = ready_after_.back();
     for (uint32_t c = 0; c < ring.channels(); ++c) {
         channels_[c] = trimming_ ? trim_.channel(c) : slot->samples + c * ring.stride();
     }
+    // Block by block only where there is something to repair: the common
+    // case costs one pass.
+    bool flawed = false;
+    if (options_.check_clipping) {
+        for (const float* channel : channels_) {
+            flawed = flawed || !samples_are_sound(channel, ready);
+        }
+    }
+    std::size_t checked = 0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        report_held(info, next_held, b);
+        if (b == 0) {
+            report_warnings(info);
+        }
+        if (flawed) {
+            check_samples(checked, ready_after_[b]);
+            checked = std::max(checked, ready_after_[b]);
+        }
+    }
+    report_held(info, next_held, SIZE_MAX);
     bool ok = true;
     if (ready > 0) {
-        if (options_.check_clipping) {
-            unsigned flaws = 0;
-            for (float* channel : channels_) {
-                flaws |= repair_samples(channel, ready, true);
-            }
-            if ((flaws & beyond_full_scale) != 0 && !warned_clipping_) {
-                warned_clipping_ = true;
-                warn(clipping_warning);
-            }
-            if ((flaws & not_a_number) != 0 && !warned_invalid_) {
-                warned_invalid_ = true;
-                warn(invalid_samples_warning);
-            }
-        }
         if (auto error = sink_.write(channels_.data(), ring.channels(), ready)) {
             fail(std::move(*error));
             ok = false;
@@ -480,6 +527,46 @@ bool Scheduler::sink_step(uint64_t k)
     const bool complete = extended_ && info.input_ended && written + ready >= info.limit;
     ring.end_read(k);
     return ok && !complete;
+}
+
+// Reports the chunk's held events from `next` on, up to those of block
+// `through_block`.
+void Scheduler::report_held(const ChunkInfo& info, std::size_t& next, std::size_t through_block)
+{
+    for (; next < info.held.size() && info.held[next].block <= through_block; ++next) {
+        const HeldEvent& event = info.held[next];
+        if (event.sink != nullptr) {
+            event.sink->report(event.kind, event.text);
+        }
+    }
+}
+
+void Scheduler::report_warnings(const ChunkInfo& info)
+{
+    for (const NodeWarning& warning : info.warnings) {
+        warn_of_node(warning);
+    }
+}
+
+// Repairs output frames [from, to) of every channel, with a warning the
+// first time each flaw is found.
+void Scheduler::check_samples(std::size_t from, std::size_t to)
+{
+    if (to <= from) {
+        return;
+    }
+    unsigned flaws = 0;
+    for (float* channel : channels_) {
+        flaws |= repair_samples(channel + from, to - from, true);
+    }
+    if ((flaws & beyond_full_scale) != 0 && !warned_clipping_) {
+        warned_clipping_ = true;
+        warn(clipping_warning);
+    }
+    if ((flaws & not_a_number) != 0 && !warned_invalid_) {
+        warned_invalid_ = true;
+        warn(invalid_samples_warning);
+    }
 }
 
 void Scheduler::warn(std::string_view text)

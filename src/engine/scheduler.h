@@ -18,10 +18,10 @@
 
 namespace tonbrix {
 
-// Frames per chunk on one thread, and with threads: each chunk costs a few
-// hand-overs between threads, so threads get larger ones.
-inline constexpr uint32_t single_thread_chunk_frames = 8192;
-inline constexpr uint32_t threaded_chunk_frames = 32768;
+// Frames per chunk (whole blocks of at least this many, or one larger
+// block), whatever the jobs: each chunk costs a few hand-overs between
+// threads.
+inline constexpr uint32_t chunk_frames_target = 32768;
 // Chunks in flight between two lanes.
 inline constexpr std::size_t lane_depth = 4;
 
@@ -58,7 +58,11 @@ private:
     bool source_step(uint64_t k);
     bool node_step(std::size_t n, std::size_t thread, uint64_t k);
     bool sink_step(uint64_t k);
-    void finish_node_chunk(std::size_t n, uint64_t k, const RingSlot& in, RingSlot& out);
+    void finish_node_chunk(std::size_t n, uint64_t k, RingSlot& in, RingSlot& out);
+    static void merge_held(std::vector<HeldEvent> upstream, RingSlot& out);
+    void report_held(const ChunkInfo& info, std::size_t& next, std::size_t through_block);
+    void report_warnings(const ChunkInfo& info);
+    void check_samples(std::size_t from, std::size_t to);
     void settle_latencies(std::size_t n, std::vector<NodeWarning>& warnings);
     void warn(std::string_view text);
     void warn_of_node(const NodeWarning& warning);
@@ -88,6 +92,7 @@ private:
     std::vector<float*> channels_;
     bool warned_clipping_ = false;
     bool warned_invalid_ = false;
+    std::vector<std::size_t> ready_after_; // by block of the chunk: output frames ready after it
     std::atomic<uint64_t> written_{0};
 
     // The outcome, set by the sink lane (or any lane that runs out of memory).

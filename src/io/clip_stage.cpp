@@ -8,7 +8,7 @@
 
 namespace tonbrix {
 
-unsigned repair_samples(float* samples, std::size_t count, bool clamp)
+bool samples_are_sound(const float* samples, std::size_t count)
 {
     // Without branches, so that it vectorizes; NaN fails the comparison
     // like any sample beyond full scale.
@@ -16,7 +16,12 @@ unsigned repair_samples(float* samples, std::size_t count, bool clamp)
     for (std::size_t i = 0; i < count; ++i) {
         flawed |= static_cast<int>(!(std::fabs(samples[i]) <= 1.0f));
     }
-    if (flawed == 0) {
+    return flawed == 0;
+}
+
+unsigned repair_samples(float* samples, std::size_t count, bool clamp)
+{
+    if (samples_are_sound(samples, count)) {
         return 0;
     }
     unsigned flaws = 0;

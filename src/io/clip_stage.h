@@ -16,6 +16,10 @@ enum SampleFlaw : unsigned {
 // case, nothing to do, costs one branch-free pass.
 unsigned repair_samples(float* samples, std::size_t count, bool clamp);
 
+// True when every sample is a number within +-1.0: repair_samples would
+// find nothing. One branch-free pass.
+bool samples_are_sound(const float* samples, std::size_t count);
+
 // Converts samples to 16-bit integers scaled by 32768, rounded to the
 // nearest (ties to even), saturated to the 16-bit range; NaN gives 0. A
 // 16-bit input read as floats thus comes back unchanged.

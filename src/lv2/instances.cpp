@@ -16,7 +16,7 @@ namespace tonbrix {
 namespace {
 
 void fill_host_features(HostFeatures& f, World::Impl& world, int32_t block_length,
-                        double sample_rate, EventSink* events)
+                        double sample_rate)
 {
     f.block_length = block_length;
     f.sample_rate = static_cast<float>(sample_rate);
@@ -38,8 +38,7 @@ void fill_host_features(HostFeatures& f, World::Impl& world, int32_t block_lengt
         {LV2_OPTIONS_INSTANCE, 0, rate, float_size, atom_float, &f.sample_rate},
         {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr},
     }};
-    init_log_context(f.log, u.log_Error, u.log_Warning, events);
-    f.log_record = {&f.log, log_printf, log_vprintf};
+    init_log_context(f.log, u.log_Error, u.log_Warning);
     f.map_path = {&f.paths, state_abstract_path, state_absolute_path};
     f.make_path = {&f.paths, state_make_path};
     f.free_path = {&f.paths, state_free_path};
@@ -52,7 +51,6 @@ void fill_host_features(HostFeatures& f, World::Impl& world, int32_t block_lengt
     f.fixed_block_length = {LV2_BUF_SIZE__fixedBlockLength, nullptr};
     f.coarse_block_length = {LV2_BUF_SIZE__coarseBlockLength, nullptr};
     f.power_of_2_block_length = {LV2_BUF_SIZE__powerOf2BlockLength, nullptr};
-    f.log_feature = {LV2_LOG__log, &f.log_record};
     f.load_default_state = {LV2_STATE__loadDefaultState, nullptr};
     f.map_path_feature = {LV2_STATE__mapPath, &f.map_path};
     f.make_path_feature = {LV2_STATE__makePath, &f.make_path};
@@ -64,10 +62,10 @@ bool is_power_of_2(int32_t n)
     return n > 0 && (n & (n - 1)) == 0;
 }
 
-// The features of one instance, null-ended; the worker's schedule feature
-// when it has one.
+// The features of one instance, null-ended, with its own log; the
+// worker's schedule feature when it has one.
 std::vector<const LV2_Feature*> feature_list(const HostFeatures& f, int32_t block_length,
-                                             const LV2_Feature* schedule)
+                                             const LV2_Feature* log, const LV2_Feature* schedule)
 {
     std::vector<const LV2_Feature*> list = {
         &f.map,
@@ -76,7 +74,7 @@ std::vector<const LV2_Feature*> feature_list(const HostFeatures& f, int32_t bloc
         &f.bounded_block_length,
         &f.fixed_block_length,
         &f.coarse_block_length,
-        &f.log_feature,
+        log,
         &f.load_default_state,
         &f.map_path_feature,
         &f.make_path_feature,
@@ -144,8 +142,7 @@ Status create_instances(World::Impl& world, const LilvPlugin* plugin,
     PortValueTarget target{plugin, port_count, ranges.start_values.data(), &world.urids};
 
     const bool worker = serves_worker(plugin, world.nodes);
-    fill_host_features(set.features, world, settings.block_length, settings.sample_rate,
-                       settings.events);
+    fill_host_features(set.features, world, settings.block_length, settings.sample_rate);
     ParameterState parameter_state;
     std::vector<bool> not_asked(states.parameters.values.size(), false);
     if (states.parameters.delivery == ParameterDelivery::state) {
@@ -158,14 +155,20 @@ Status create_instances(World::Impl& world, const LilvPlugin* plugin,
     for (uint32_t i = 0; i < settings.count; ++i) {
         const LV2_Feature* schedule = nullptr;
         WorkerContext* context = nullptr;
+        InstanceEvents& events = set.events.emplace_back();
+        events.send_to(settings.events);
+        set.logs.push_back({&set.features.log, &events});
+        set.log_records.push_back({&set.logs.back(), log_printf, log_vprintf});
+        const LV2_Feature* log =
+            &set.log_features.emplace_back(LV2_Feature{LV2_LOG__log, &set.log_records.back()});
         if (worker) {
             context = &set.workers.emplace_back();
-            context->events = settings.events;
+            context->events = &events;
             set.schedules.push_back({context, lv2_worker_schedule});
             schedule = &set.schedule_features.emplace_back(
                 LV2_Feature{LV2_WORKER__schedule, &set.schedules.back()});
         }
-        set.feature_lists.push_back(feature_list(set.features, settings.block_length, schedule));
+        set.feature_lists.push_back(feature_list(set.features, settings.block_length, log, schedule));
         const LV2_Feature* const* features = set.feature_lists.back().data();
         LilvInstance* instance =
             lilv_plugin_instantiate(plugin, settings.sample_rate, features);
@@ -253,12 +256,8 @@ void deactivate_instances(InstanceSet& set) noexcept
 
 void report_instances_to(InstanceSet& set, EventSink* events)
 {
-    {
-        const std::lock_guard<std::mutex> held(set.features.log.lock);
-        set.features.log.events = events;
-    }
-    for (WorkerContext& worker : set.workers) {
-        worker.events = events;
+    for (InstanceEvents& own : set.events) {
+        own.send_to(events);
     }
 }
 

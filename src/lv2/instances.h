@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lv2/instance_events.h"
 #include "lv2/lilv_owners.h"
 #include "lv2/log.h"
 #include "lv2/parameters.h"
@@ -33,7 +34,6 @@ struct HostFeatures {
     float sample_rate = 0.0f;
     std::array<LV2_Options_Option, 6> options{};
     LogContext log;
-    LV2_Log_Log log_record{};
     StatePaths paths;
     LV2_State_Map_Path map_path{};
     LV2_State_Make_Path make_path{};
@@ -45,7 +45,6 @@ struct HostFeatures {
     LV2_Feature fixed_block_length{};
     LV2_Feature power_of_2_block_length{};
     LV2_Feature coarse_block_length{};
-    LV2_Feature log_feature{};
     LV2_Feature load_default_state{};
     LV2_Feature map_path_feature{};
     LV2_Feature make_path_feature{};
@@ -70,6 +69,11 @@ struct PortRanges {
 // Destruction tears the instances down before the records go.
 struct InstanceSet {
     HostFeatures features;
+    // By instance: where its log lines and worker trace go, and its log.
+    std::deque<InstanceEvents> events;
+    std::deque<InstanceLog> logs;
+    std::deque<LV2_Log_Log> log_records;
+    std::deque<LV2_Feature> log_features;
     std::deque<WorkerContext> workers;
     std::deque<LV2_Worker_Schedule> schedules;
     std::deque<LV2_Feature> schedule_features;

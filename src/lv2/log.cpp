@@ -41,21 +41,19 @@ std::size_t format_line(std::array<char, log_text_capacity + 16>& line, const ch
 extern "C" int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* format,
                            va_list args)
 {
-    auto* context = static_cast<LogContext*>(handle);
-    if (context == nullptr || format == nullptr ||
-        (type != context->error && type != context->warning)) {
+    const auto* log = static_cast<const InstanceLog*>(handle);
+    if (log == nullptr || log->context == nullptr || format == nullptr) {
         return 0;
     }
-    context->errors.fetch_add(1, std::memory_order_relaxed);
+    LogContext& context = *log->context;
+    if (type != context.error && type != context.warning) {
+        return 0;
+    }
+    context.errors.fetch_add(1, std::memory_order_relaxed);
     std::array<char, log_text_capacity + 16> line{};
     const std::size_t length = format_line(line, format, args);
-    try {
-        const std::lock_guard<std::mutex> guard(context->lock);
-        if (context->events != nullptr) {
-            context->events->report(EventKind::plugin_log, std::string_view(line.data()));
-        }
-    } catch (...) {
-        return 0;
+    if (log->events != nullptr) {
+        log->events->report(EventKind::plugin_log, std::string_view(line.data()));
     }
     return static_cast<int>(length);
 }
@@ -69,11 +67,10 @@ extern "C" int log_printf(LV2_Log_Handle handle, LV2_URID type, const char* form
     return result;
 }
 
-void init_log_context(LogContext& context, LV2_URID error, LV2_URID warning, EventSink* events)
+void init_log_context(LogContext& context, LV2_URID error, LV2_URID warning)
 {
     context.error = error;
     context.warning = warning;
-    context.events = events;
 }
 
 } // namespace tonbrix

@@ -791,7 +791,6 @@ struct FileRender {
         run_sink = writes ? &stages.sink(*sink, settings, files.rates, files.output_format,
                                          spill_folder_of(settings.output_file), events)
                           : sink;
-        bool workers = false;
         for (const std::unique_ptr<RunPlugin>& part : plugins) {
             PluginRun& run = part->run;
             PluginInstances plugin =
@@ -805,7 +804,6 @@ struct FileRender {
             }
             graph.add(std::make_unique<PluginNode>(plugin));
             callbacks.node_events.push_back(&part->events);
-            workers = workers || !run.instances.workers.empty();
         }
 
         options.block_size = settings.block_size;
@@ -814,9 +812,6 @@ struct FileRender {
         options.tail_frames =
             tail_frames(settings.tail_seconds.value_or(0.0), files.info.samplerate);
         options.check_clipping = settings.check_clipping;
-        // The plugins print lines while they run (the worker's trace): the
-        // warnings fall between those lines right after the block they concern.
-        options.block_at_a_time = settings.notes && workers;
 
         callbacks.events = &stages.events(events);
         callbacks.progress = ObservedProgress{&observer};

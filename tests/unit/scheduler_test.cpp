@@ -744,24 +744,134 @@ TEST(Scheduler, AStopRequestEndsTheRenderBetweenChunks)
     }
 }
 
-TEST(Scheduler, RunsOneBlockAtATimeOnTheCallingThread)
+// Passes its channels on. Part p holds one event "<name> p<p> b<g>" with
+// every block g of its stream it runs, and part 1 a second one "<name>
+// p1 b<g> again" with every third block; a `latency` that is not a number
+// makes the node report an invalid one.
+class RaisingNode : public tonbrix::Node {
+public:
+    RaisingNode(std::string name, uint32_t channels, std::size_t parts, tonbrix::EventSink& sink)
+        : name_(std::move(name)), channels_(channels), parts_(parts), sink_(sink), seen_(parts, 0)
+    {
+    }
+    uint32_t input_channels() const override { return channels_; }
+    uint32_t output_channels() const override { return channels_; }
+    std::size_t parts() const override { return parts_; }
+    bool reports_latency() const override { return !std::isnan(latency_reading); }
+    double latency(std::size_t) const override { return latency_reading; }
+    std::optional<Error> prepare(const tonbrix::NodeSetup& setup) override
+    {
+        block_size_ = setup.block_size;
+        return std::nullopt;
+    }
+    std::optional<Error> run(std::size_t part, const ChunkInput& input,
+                             const ChunkOutput& output) override
+    {
+        const uint32_t width = channels_ / static_cast<uint32_t>(parts_);
+        for (uint32_t c = static_cast<uint32_t>(part) * width; c < (part + 1) * width; ++c) {
+            for (std::size_t f = 0; f < input.frames; ++f) {
+                output.channel(c)[f] = input.data == nullptr ? 0.0f : input.sample(c, f);
+            }
+        }
+        for (std::size_t offset = 0; offset < input.frames; offset += block_size_) {
+            const std::size_t block = (seen_[part] + offset) / block_size_;
+            const std::string text = name_ + " p" + std::to_string(part) + " b" + std::to_string(block);
+            EXPECT_NE(output.held, nullptr);
+            output.held->push_back({offset / block_size_, tonbrix::EventKind::worker_trace, text, &sink_});
+            if (part == 1 && block % 3 == 0) {
+                output.held->push_back(
+                    {offset / block_size_, tonbrix::EventKind::worker_trace, text + " again", &sink_});
+            }
+        }
+        seen_[part] += input.frames;
+        return std::nullopt;
+    }
+    double latency_reading = std::nan("");
+
+private:
+    std::string name_;
+    uint32_t channels_;
+    std::size_t parts_;
+    tonbrix::EventSink& sink_;
+    std::size_t block_size_ = 1;
+    std::vector<std::size_t> seen_;
+};
+
+// Keeps every event's text in the order reported, warnings by their start.
+class Lines : public tonbrix::EventSink {
+public:
+    void report(tonbrix::EventKind kind, std::string_view text) noexcept override
+    {
+        std::lock_guard lock(mutex_);
+        if (kind == tonbrix::EventKind::warning) {
+            const std::vector<std::string> start = starts({std::string(text)});
+            texts.push_back(start.empty() ? std::string(text) : start[0]);
+        } else {
+            texts.emplace_back(text);
+        }
+    }
+    std::vector<std::string> texts;
+
+private:
+    std::mutex mutex_;
+};
+
+TEST(Scheduler, HeldEventsAndWarningsComeInBlockOrderAtEveryJobCountAndBlockSize)
 {
-    const Channels in = signal(2, 1000);
-    FakeSource source(in);
-    FakeSink sink;
-    Graph graph;
-    auto& node = static_cast<DelayNode&>(
-        graph.add(std::make_unique<DelayNode>(2, std::vector<std::size_t>{0, 0})));
-    RenderOptions o = options(64, 4);
-    o.block_at_a_time = true;
-    const Outcome run = render(source, graph, sink, o);
-    EXPECT_EQ(run.result.status, RenderStatus::finished);
-    EXPECT_EQ(sink.out, in);
-    std::vector<std::size_t> expected(1000 / 64, 64);
-    expected.push_back(1000 % 64);
-    EXPECT_EQ(node.chunks_[0], expected);
-    EXPECT_EQ(node.threads_[0][0], std::this_thread::get_id());
-    EXPECT_EQ(node.threads_[1][0], std::this_thread::get_id());
+    // Two raising nodes around a delay of 700 frames that the sink takes
+    // out: block by block, the first node's parts, then the last node's;
+    // the invalid latency after the first block; the clipping and the NaN
+    // after the block that makes their output frame ready.
+    constexpr std::size_t latency = 700;
+    constexpr std::size_t clipped = 40000;
+    constexpr std::size_t invalid = 70000;
+    Channels in = signal(2, long_input);
+    in[1][clipped] = 1.5f;
+    in[0][invalid] = std::nanf("");
+    for (const uint32_t block_size : {7u, 512u, 40000u}) {
+        const std::size_t blocks = (long_input + latency + block_size - 1) / block_size;
+        std::vector<std::string> expected;
+        for (std::size_t g = 0; g < blocks; ++g) {
+            const std::string b = " b" + std::to_string(g);
+            expected.push_back("first p0" + b);
+            expected.push_back("first p1" + b);
+            if (g % 3 == 0) {
+                expected.push_back("first p1" + b + " again");
+            }
+            expected.push_back("last p0" + b);
+            if (g == 0) {
+                expected.push_back(invalid_latency);
+            }
+            if (g == (clipped + latency) / block_size) {
+                expected.push_back(clipping);
+            }
+            if (g == (invalid + latency) / block_size) {
+                expected.push_back(not_a_number);
+            }
+        }
+        for (const unsigned jobs : {1u, 2u, 3u}) {
+            SCOPED_TRACE("block size " + std::to_string(block_size) + ", " + std::to_string(jobs) +
+                         " jobs");
+            Lines lines;
+            FakeSource source(in);
+            FakeSink sink;
+            Graph graph;
+            auto& first = static_cast<RaisingNode&>(
+                graph.add(std::make_unique<RaisingNode>("first", 2, 2, lines)));
+            first.latency_reading = -3.0;
+            graph.add(std::make_unique<DelayNode>(2, std::vector<std::size_t>{latency}));
+            graph.add(std::make_unique<RaisingNode>("last", 2, 1, lines));
+            RenderOptions o = options(block_size, jobs);
+            o.compensate_latency = true;
+            RenderCallbacks callbacks;
+            callbacks.events = &lines;
+            const RenderResult result = tonbrix::render(source, graph, sink, o, callbacks);
+            EXPECT_EQ(result.status, RenderStatus::finished);
+            EXPECT_EQ(sink.out[1][clipped], 1.0f);
+            EXPECT_EQ(sink.out[0][invalid], 0.0f);
+            EXPECT_EQ(lines.texts, expected);
+        }
+    }
 }
 
 TEST(Scheduler, RunsWithoutNodes)
