@@ -44,9 +44,9 @@ test: build build-asan build-tsan
 
 # The tests that exercise the reader, writer and instance threads, the
 # scheduler's lanes, the FLAC encoder threads and the block hooks of events
-# on the instances' threads, the loudness measurement's peak thread, and
-# the plugins' lines held with their blocks.
-TSAN_TESTS = ^(Chain|Loudness|MasterSteps|Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain|Events|EventPlugins|EventHooks|Cases/OrderedLines)\.
+# on the instances' threads, the loudness measurement's thread, the rate
+# converters' side thread, and the plugins' lines held with their blocks.
+TSAN_TESTS = ^(Chain|Loudness|MasterSteps|RateConversion|Threads|LatencyAndTail|Processing|Files|Progress|OutputSafety|SegmentedFlac|ReportEvery|ReportJson|Scheduler|ChunkRing|PluginChain|Events|EventPlugins|EventHooks|Cases/OrderedLines)\.
 
 # Speed and memory against the peer tools; not part of the test suite.
 bench: build
