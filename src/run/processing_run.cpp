@@ -656,32 +656,6 @@ bool activation_resets(World& world, Kept& kept, PluginSetup& setup, const SF_IN
     return found(same);
 }
 
-// Takes the kept plugin side made for this run's key out of `kept`, when
-// there is one and it may serve: the first time, the reset check decides
-// for the rest of the cache's runs (and when it fails, nothing is kept).
-std::unique_ptr<Kept> take_kept_instances(World& world, InstanceCache::Impl& kept,
-                                          PluginSetup& setup, const SF_INFO& info,
-                                          uint32_t block_size, const std::atomic<int>* stop)
-{
-    const InstanceKey key(setup, info, block_size);
-    const auto found = std::find_if(kept.kept.begin(), kept.kept.end(),
-                                    [&key](const auto& side) { return side->key == key; });
-    if (found == kept.kept.end()) {
-        return nullptr;
-    }
-    std::unique_ptr<Kept> taken = std::move(*found);
-    kept.kept.erase(found);
-    if (!kept.checked) {
-        kept.checked = true;
-        kept.resets = activation_resets(world, *taken, setup, info, block_size, stop);
-    }
-    if (!kept.resets) {
-        kept.release();
-        return nullptr;
-    }
-    return taken;
-}
-
 // Takes the kept plugin side made for this run's key out of `kept` as it
 // is, for a run that goes on from it; none when there is none.
 std::unique_ptr<Kept> take_kept_as_left(InstanceCache::Impl& kept, const PluginSetup& setup,
@@ -695,6 +669,28 @@ std::unique_ptr<Kept> take_kept_as_left(InstanceCache::Impl& kept, const PluginS
     }
     std::unique_ptr<Kept> taken = std::move(*found);
     kept.kept.erase(found);
+    return taken;
+}
+
+// Takes the kept plugin side made for this run's key out of `kept`, when
+// there is one and it may serve: the first time, the reset check decides
+// for the rest of the cache's runs (and when it fails, nothing is kept).
+std::unique_ptr<Kept> take_kept_instances(World& world, InstanceCache::Impl& kept,
+                                          PluginSetup& setup, const SF_INFO& info,
+                                          uint32_t block_size, const std::atomic<int>* stop)
+{
+    std::unique_ptr<Kept> taken = take_kept_as_left(kept, setup, info, block_size);
+    if (!taken) {
+        return nullptr;
+    }
+    if (!kept.checked) {
+        kept.checked = true;
+        kept.resets = activation_resets(world, *taken, setup, info, block_size, stop);
+    }
+    if (!kept.resets) {
+        kept.release();
+        return nullptr;
+    }
     return taken;
 }
 
