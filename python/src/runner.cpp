@@ -111,6 +111,7 @@ py::dict Runner::run(const py::list& steps, const py::object& audio, int sample_
     settings.reading_period_seconds = options.report_every;
     settings.notes = false;
     settings.events = &events;
+    settings.preset_folder = options.preset_folder;
 
     RunResult result;
     std::optional<Error> load_error;
@@ -181,6 +182,7 @@ void define_runner(py::module_& module)
         .def_readwrite("reset", &MemoryRunOptions::reset)
         .def_readwrite("reuse", &MemoryRunOptions::reuse)
         .def_readwrite("audio_out", &MemoryRunOptions::audio_out)
+        .def_readwrite("preset_folder", &MemoryRunOptions::preset_folder)
         .def_readwrite("report_every", &MemoryRunOptions::report_every);
     py::class_<Runner>(module, "_Runner", R"(
 The native side of a Plugin or Chain: runs plugins over arrays in memory,

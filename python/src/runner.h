@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace tonbrix::python {
 
@@ -25,6 +26,7 @@ struct MemoryRunOptions {
     bool reuse = true;
     // Whether the last plugin writes audio: without, the run has no sink.
     bool audio_out = true;
+    std::optional<std::string> preset_folder; // where a step's preset is saved; none: ~/.lv2
     double report_every = 0.0; // seconds; 0 for readings at the end only
 };
 

@@ -59,6 +59,7 @@ Steps read_steps(const py::list& steps)
         plugin.set_values = get<std::vector<std::string>>(step, "set_values");
         plugin.connect_items = get<std::vector<std::string>>(step, "connect");
         plugin.mono = get<bool>(step, "mono", false);
+        plugin.save_preset = get<std::optional<std::string>>(step, "save_preset");
         plugin.midi_file = get<std::string>(step, "midi_file");
         if (step.contains("midi_events") && !step["midi_events"].is_none()) {
             plugin.midi = read_sequence(step);

@@ -117,6 +117,9 @@ class Plugin:
                  midi_out: bool = ..., automation: Optional[Automation] = ...,
                  report_every: Optional[float] = ...) -> np.ndarray:
         """The same as process()."""
+    def save_preset(self, label: str, folder: Optional[str] = ...,
+                    sample_rate: int = ...) -> None:
+        """Saves the plugin as it is set now as an LV2 preset, as --save-preset does."""
     def render(self, midi: MidiInput, sample_rate: int = ..., *,
                duration: Optional[float] = ..., tail: Optional[float] = ...,
                **options: Any) -> np.ndarray:

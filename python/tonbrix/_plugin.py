@@ -354,6 +354,30 @@ class Plugin:
 
     __call__ = process
 
+    def save_preset(self, label, folder=None, sample_rate=48000):
+        """Saves the plugin as it is set now (its preset, controls and set
+        parameters, settled as before a run) as an LV2 preset named
+        ``label``, in a bundle in ``folder`` (default: ~/.lv2), as
+        --save-preset does: tonbrix, jalv, Ardour and Carla load it, and
+        Plugin(uri, preset=...) takes its label, its URI or the bundle's
+        path. A preset saved again under its label replaces its bundle.
+        Raises tonbrix.Error with the command line's message (an empty
+        label, a folder that cannot be written, a label another bundle
+        holds)."""
+        if not isinstance(label, str):
+            raise InputError("Error: a preset's label is text, not %r." % (label,))
+        if not label:
+            raise InputError("Error: the preset's label is empty; save_preset needs a name.")
+        options = _run_options(512, None, False, False, True, None)
+        options.reuse = False
+        options.audio_out = False
+        if folder is not None:
+            options.preset_folder = os.fspath(folder)
+        step = self._step()
+        step["save_preset"] = label
+        done = self._native.run([step], None, _sample_rate(sample_rate, False), options)
+        _pass_on_events(done["events"])
+
     def render(self, midi, sample_rate=48000, *, duration=None, tail=None, **options):
         """Renders an instrument from MIDI without audio input: process(None,
         sample_rate, midi=midi, ...). ``midi`` is a file path, a
